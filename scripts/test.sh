@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Builds Velmora three ways and runs every test:
+#   build/        optimised with warnings: all unit tests, end-to-end tests on a private
+#                 PipeWire stack, the browser test
+#   build-asan/   AddressSanitizer + UndefinedBehaviorSanitizer: DSP, core and app unit tests
+#   build-tsan/   ThreadSanitizer: the lock-free DSP blocks
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+status=0
+
+run() {  # run <build dir> <ctest args...>
+  local dir=$1; shift
+  echo "== ctest in $dir" >&2
+  (cd "$dir" && ctest --output-on-failure --no-tests=error -j"$jobs" "$@") || status=1
+}
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+run build
+
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=address \
+      -DVELMORA_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run build-asan -L 'dsp|core|app|asan'
+
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_SANITIZE=thread \
+      -DVELMORA_DSP_ONLY=ON >/dev/null
+cmake --build build-tsan -j"$jobs"
+TSAN_OPTIONS=halt_on_error=1 run build-tsan -L dsp
+
+exit $status
