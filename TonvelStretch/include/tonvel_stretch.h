@@ -1,0 +1,97 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
+/*
+ * tonvel_stretch.h: pitch-preserving pitch shifter over Rubber Band (R3 engine, real-time mode).
+ *
+ * Summary
+ *   tv_stretch changes the pitch of 1 ... 8 channels by a factor (output frequency / input
+ *   frequency, 0.25 ... 4.0) without changing their duration: every tv_stretch_process call
+ *   produces exactly as many frames as it consumes, delayed by a fixed latency
+ *   (tv_stretch_latency_seconds). Channels are bound one by one to strided memory
+ *   (interleaved or planar device buffers) with tv_stretch_set_channel; blocks longer than
+ *   max_frames are cut into chunks of at most max_frames.
+ *
+ *   The factor glides to its target with a one-pole smoother of 50 ms time constant,
+ *   advanced once per chunk by the chunk's duration; the library's pitch scale is only
+ *   re-set when the applied factor moved by more than 1e-7.
+ *
+ *   Configuration: block_ms <= 120 selects the library's short window (lower latency and
+ *   CPU, the "balanced" engine), a longer block its standard window ("highQuality").
+ *   interval_ms has no counterpart in the library and is only validated and recorded.
+ *   Both are replaced together by 240 ms / 30 ms when either is not greater than 0.
+ *
+ *   Latency is constant for the life of the handle: the wrapper keeps an output FIFO
+ *   pre-filled so that factors in 0.85 ... 1.15 never run it dry. Beyond that range the
+ *   output may lack frames; they are written as silence and counted
+ *   (tv_stretch_underflow_frames), never read past the FIFO.
+ *
+ * Real-time safety
+ *   tv_stretch_create_custom allocates everything (staging, FIFOs, the library object) and
+ *   warms the library up, including a factor glide over its range, so that the library's
+ *   lazily built tables exist. After creation no function allocates, locks, logs or makes
+ *   a system call. Every function accepts a NULL handle and then does nothing (or returns 0).
+ *   Create never throws; it returns NULL on bad arguments or when memory cannot be had.
+ *
+ * Thread safety
+ *   tv_stretch_set_factor and the const getters may run on any thread while
+ *   tv_stretch_process runs (the target factor is one atomic 64-bit value, read once per
+ *   process call). tv_stretch_process, tv_stretch_set_channel and tv_stretch_reset run on
+ *   the audio thread only (or on the control thread before the audio callback exists).
+ */
+#ifndef TONVEL_STRETCH_H
+#define TONVEL_STRETCH_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct tv_stretch tv_stretch;
+
+/* Control thread. NULL if channels is 0 or above 8, max_frames is 0, sample_rate is not
+ * greater than 0 (or not finite), or memory cannot be had. */
+tv_stretch *tv_stretch_create_custom(uint32_t channels, uint32_t max_frames, double sample_rate,
+                                     double block_ms, double interval_ms);
+/* Control thread, after the audio callback is gone. */
+void tv_stretch_destroy(tv_stretch *stretch);
+
+/* Audio thread (or before the audio callback exists). Clears all audio state, restores the
+ * fixed latency and jumps the applied factor to the target (no glide). RT safe. */
+void tv_stretch_reset(tv_stretch *stretch);
+
+/* Any thread. Target = factor if finite and > 0, else 1.0; then limited to 0.25 ... 4.0. */
+void tv_stretch_set_factor(tv_stretch *stretch, double factor);
+
+/* RT safe, audio thread. Binds channel (< channels; otherwise ignored): sample k of the
+ * next process call is read from input[k * input_stride] and written to
+ * output[k * output_stride]. Stride 0 counts as 1. Bindings persist until re-bound. */
+void tv_stretch_set_channel(tv_stretch *stretch, uint32_t channel,
+                            const float *input, uint32_t input_stride,
+                            float *output, uint32_t output_stride);
+
+/* RT safe, audio thread. Reads frames samples from every bound input and writes frames
+ * samples to every bound output. If any channel has a NULL input or output, returns
+ * without touching anything (outputs and factor state unchanged). */
+void tv_stretch_process(tv_stretch *stretch, uint32_t frames);
+
+/* Any thread. Constant total latency (input to output) in seconds / in frames. */
+double tv_stretch_latency_seconds(const tv_stretch *stretch);
+uint32_t tv_stretch_latency_frames(const tv_stretch *stretch);
+
+/* Any thread. Inspection, for the owner's diagnostics and for tests. */
+double tv_stretch_target_factor(const tv_stretch *stretch);
+double tv_stretch_applied_factor(const tv_stretch *stretch);  /* audio-thread value */
+uint32_t tv_stretch_channels(const tv_stretch *stretch);
+uint32_t tv_stretch_max_frames(const tv_stretch *stretch);
+uint32_t tv_stretch_block_samples(const tv_stretch *stretch);     /* block ms in samples */
+uint32_t tv_stretch_interval_samples(const tv_stretch *stretch);  /* interval ms in samples */
+int tv_stretch_uses_short_window(const tv_stretch *stretch);
+/* Frames written as silence because the library lagged beyond the latency reserve
+ * (only with factors outside 0.85 ... 1.15). Cleared by tv_stretch_reset. */
+uint64_t tv_stretch_underflow_frames(const tv_stretch *stretch);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TONVEL_STRETCH_H */

@@ -1,0 +1,91 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+//
+// RenderChain.h: the body of the audio I/O callback, as plain C++ over buffer lists.
+//
+// Summary
+//   renderBlock() runs once per audio block: it feeds the first channel of the first input
+//   buffer that has channels into the analysis FIFO, lets the switcher pick the active
+//   engine slot, resets that engine when it has just become active, runs it from the input
+//   buffers straight into the output buffers (delay line or one of the two stretch engines),
+//   applies the switcher's fade and silences output channels beyond the processed ones.
+//   It knows nothing of PipeWire: the caller describes its memory with AudioBufferList.
+//
+//   Channels are numbered flat across the buffers of a list: one interleaved stereo buffer
+//   and two mono buffers both give channels 0 and 1 (strides 2 and 1).
+//
+//   Block length: frames = mDataByteSize / (mNumberChannels * 4) of the first output
+//   buffer. mDataByteSize is the size of this block's samples (not the capacity of the
+//   memory behind mData). A channel whose buffer holds fewer frames than the block counts
+//   as missing; nothing is ever read or written past a buffer's mDataByteSize.
+//
+//   Missing channels are counted as underruns on the delay-line engine
+//   (tv_engine_note_underrun): one per missing channel on the delay-line slot, one per
+//   block on a stretch slot (which then processes nothing). Output channels that should
+//   have carried processed audio but could not be processed are written as silence, so a
+//   device buffer's stale contents are never played again.
+//
+// Real-time safety
+//   renderBlock() allocates nothing, takes no lock, logs nothing and makes no system call.
+//   It never fails and never throws.
+//
+// Thread safety
+//   renderBlock() runs on the audio thread only. The context is fixed for the life of the
+//   chain; its DSP objects must exist before the callback can run and be destroyed only
+//   after it can no longer run. Other threads may meanwhile call the DSP objects' "any
+//   thread" functions (factors, slot selection, counters) and read the FIFO.
+
+#include <tonvel_dsp.h>
+#include <tonvel_stretch.h>
+
+#include <cstdint>
+
+// One buffer of 32-bit float samples, mNumberChannels interleaved: frame f of channel c is
+// mData[f * mNumberChannels + c]. mData may be null (the buffer then carries nothing).
+struct AudioBuffer {
+    uint32_t mNumberChannels = 0;
+    uint32_t mDataByteSize = 0;
+    float *mData = nullptr;
+};
+
+// A list of buffers. mNumberBuffers above kMaxBuffers is treated as kMaxBuffers.
+struct AudioBufferList {
+    static constexpr uint32_t kMaxBuffers = 64;
+    uint32_t mNumberBuffers = 0;
+    AudioBuffer mBuffers[kMaxBuffers];
+};
+
+// Engine slots as numbered by the switcher (equal to the raw values of the engine kinds).
+enum RenderSlot : uint32_t {
+    kRenderSlotDelayLine = 0,
+    kRenderSlotHighQuality = 1,
+    kRenderSlotBalanced = 2,
+};
+
+// Fixed when the callback is created; never changes for the life of the chain.
+struct RenderContext {
+    tv_fifo *analysisFifo = nullptr;          // capacity 65536 samples
+    tv_switch *switcher = nullptr;
+    tv_engine *delayLine = nullptr;           // also owns the chain's underrun counter
+    tv_stretch *stretchBalanced = nullptr;    // block 120 ms, interval 30 ms
+    tv_stretch *stretchHighQuality = nullptr; // block 240 ms, interval 30 ms
+    uint32_t channelCount = 1;                // processed channels, 1 ... 8 (limited to that)
+};
+
+// Where one flat channel lives: element k of the channel is data[k * stride], for
+// k < frames (the frames its buffer holds).
+struct ChannelLocation {
+    float *data = nullptr;
+    uint32_t stride = 0;
+    uint32_t frames = 0;
+};
+
+// Locates flat channel n of a list. False if the list has no such channel, or its buffer
+// has null mData or no channels. RT safe.
+bool locateChannel(const AudioBufferList &list, uint32_t n, ChannelLocation &out) noexcept;
+
+// One block. input: what was captured (read only); output: what the listener hears.
+// Null lists or contexts skip the block. Null DSP handles in the context are tolerated
+// (the DSP functions ignore them). RT safe, audio thread only.
+void renderBlock(const RenderContext &context, const AudioBufferList *input,
+                 AudioBufferList *output) noexcept;
