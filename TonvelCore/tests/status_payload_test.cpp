@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "TonvelCore/StatusPayload.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+QByteArray json(const StatusPayload &p) { return p.jsonData(); }
+
+StatusPayload withTarget(double hz)
+{
+    return StatusPayload(QStringLiteral("0"), false, hz);
+}
+
+// The value the document shows for "zielstimmung", as written.
+QByteArray writtenTarget(double hz)
+{
+    const QByteArray doc = json(withTarget(hz));
+    const qsizetype at = doc.indexOf("\"zielstimmung\":") + 15;
+    return doc.mid(at, doc.size() - at - 1);
+}
+
+} // namespace
+
+TEST(StatusPayload, example_document_is_reproduced_byte_for_byte)
+{
+    const StatusPayload p(QStringLiteral("0"), true, 432.0, 440.0, 0.873,
+                          StatusPayload::Method::pitchPreserving);
+    EXPECT_EQ(json(p),
+              QByteArray(R"({"aktiv":true,"app":"velmora","preset":null,"presetHz":null,)"
+                         R"("quellstimmung":440,"verfahren":"pitch-preserving","version":"0",)"
+                         R"("vertrauen":0.873,"zielstimmung":432})"));
+}
+
+TEST(StatusPayload, all_optionals_absent_gives_nine_keys_with_nulls)
+{
+    const StatusPayload p(QStringLiteral("1.2.3"), false);
+    EXPECT_EQ(json(p),
+              QByteArray(R"({"aktiv":false,"app":"velmora","preset":null,"presetHz":null,)"
+                         R"("quellstimmung":null,"verfahren":"pitch-preserving",)"
+                         R"("version":"1.2.3","vertrauen":null,"zielstimmung":null})"));
+    EXPECT_EQ(p.jsonObject().size(), 9);
+}
+
+TEST(StatusPayload, preset_fields_and_resampling_method_are_written)
+{
+    const StatusPayload p(QStringLiteral("0.1.0"), true, 431.99992, std::nullopt, std::nullopt,
+                          StatusPayload::Method::resampling, QStringLiteral("432"), 432.0);
+    EXPECT_EQ(json(p),
+              QByteArray(R"({"aktiv":true,"app":"velmora","preset":"432","presetHz":432,)"
+                         R"("quellstimmung":null,"verfahren":"resampling","version":"0.1.0",)"
+                         R"("vertrauen":null,"zielstimmung":432})"));
+}
+
+TEST(StatusPayload, rounds_to_three_decimals_with_halves_away_from_zero)
+{
+    EXPECT_EQ(writtenTarget(432.12345), "432.123");
+    EXPECT_EQ(writtenTarget(432.1235), "432.124");
+    EXPECT_EQ(writtenTarget(0.0005), "0.001");
+    EXPECT_EQ(writtenTarget(-0.0005), "-0.001");
+    EXPECT_EQ(writtenTarget(440.0), "440");
+    EXPECT_EQ(writtenTarget(438.45296), "438.453");
+    EXPECT_EQ(writtenTarget(0.0001), "0");
+}
+
+TEST(StatusPayload, non_finite_numbers_become_null_and_serialisation_succeeds)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (double v : {nan, inf, -inf}) {
+        const StatusPayload p(QStringLiteral("0"), true, v, v, v,
+                              StatusPayload::Method::pitchPreserving, std::nullopt, v);
+        const QByteArray doc = json(p);
+        EXPECT_TRUE(doc.contains(R"("vertrauen":null)")) << doc.constData();
+        EXPECT_TRUE(doc.contains(R"("zielstimmung":null)")) << doc.constData();
+        EXPECT_TRUE(doc.contains(R"("quellstimmung":null)")) << doc.constData();
+        EXPECT_TRUE(doc.contains(R"("presetHz":null)")) << doc.constData();
+    }
+}
+
+TEST(StatusPayload, huge_finite_values_stay_valid_json_numbers)
+{
+    // Scaling by 1000 overflows here; the value must not turn into null or an error.
+    const QByteArray doc = json(withTarget(1.5e307));
+    QJsonParseError err{};
+    const QJsonDocument parsed = QJsonDocument::fromJson(doc, &err);
+    ASSERT_EQ(err.error, QJsonParseError::NoError) << doc.constData();
+    EXPECT_DOUBLE_EQ(parsed.object().value(QStringLiteral("zielstimmung")).toDouble(), 1.5e307);
+}
+
+TEST(StatusPayload, strings_are_escaped_as_json)
+{
+    StatusPayload p(QStringLiteral("1\"\\\n"), false);
+    p.presetID = QStringLiteral("ä/β");
+    const QJsonDocument parsed = QJsonDocument::fromJson(json(p));
+    EXPECT_EQ(parsed.object().value(QStringLiteral("version")).toString(), QStringLiteral("1\"\\\n"));
+    EXPECT_EQ(parsed.object().value(QStringLiteral("preset")).toString(), QStringLiteral("ä/β"));
+}
+
+TEST(StatusPayload, method_raw_values_round_trip_and_others_are_rejected)
+{
+    using M = StatusPayload::Method;
+    EXPECT_EQ(StatusPayload::methodFromRawValue(u"pitch-preserving"), M::pitchPreserving);
+    EXPECT_EQ(StatusPayload::methodFromRawValue(u"resampling"), M::resampling);
+    EXPECT_EQ(StatusPayload::methodFromRawValue(u"Resampling"), std::nullopt);
+    EXPECT_EQ(StatusPayload::methodFromRawValue(u""), std::nullopt);
+    EXPECT_EQ(StatusPayload::rawValue(M::resampling), QStringLiteral("resampling"));
+}
+
+TEST(StatusPayload, equality_compares_every_field_and_nan_never_equals)
+{
+    const StatusPayload a(QStringLiteral("0"), true, 432.0, 440.0, 0.5);
+    StatusPayload b = a;
+    EXPECT_EQ(a, b);
+    b.presetID = QStringLiteral("432");
+    EXPECT_NE(a, b);
+    b = a;
+    b.presetHz = 432.0;
+    EXPECT_NE(a, b);
+    b = a;
+    b.method = StatusPayload::Method::resampling;
+    EXPECT_NE(a, b);
+    const StatusPayload n(QStringLiteral("0"), true, std::nan(""));
+    EXPECT_NE(n, n);
+}
