@@ -1,0 +1,527 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// tv_stretch over Rubber Band's R3 engine in real-time mode.
+//
+// Rubber Band takes input and gives output in its own amounts. To make every call return
+// exactly as many frames as it consumes, with a constant delay, the wrapper
+//   - feeds the library's preferred start pad of silence and drops its start delay from the
+//     output after every reset, so the library's output lines up with its input;
+//   - keeps one output FIFO per channel, pre-filled with `latency` frames of silence, and
+//     moves everything the library gives into it; each call takes its frames from there.
+// `latency` is the largest amount the library lags behind its input for factors
+// 0.85 ... 1.15, measured at creation by running the library over that range.
+#include "tonvel_stretch.h"
+
+#include <rubberband/RubberBandStretcher.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+namespace {
+
+using RubberBand::RubberBandStretcher;
+
+constexpr uint32_t kMaxChannels = 8;
+constexpr double kMinFactor = 0.25;
+constexpr double kMaxFactor = 4.0;
+// Factor range whose latency the output FIFO reserves.
+constexpr double kReservedLowFactor = 0.85;
+constexpr double kReservedHighFactor = 1.15;
+constexpr double kGlideSeconds = 0.05;
+constexpr double kTransposeThreshold = 1e-7;
+constexpr double kShortWindowMaxBlockMs = 120.0;
+// Added to the measured lag: chunk boundaries fall anywhere in a real stream.
+constexpr uint32_t kLatencyMargin = 64;
+
+static_assert(std::atomic<double>::is_always_lock_free);
+static_assert(std::atomic<uint64_t>::is_always_lock_free);
+
+// The library logs to stderr by default; on the audio thread nothing may log.
+struct SilentLogger final : RubberBandStretcher::Logger {
+    void log(const char *) override {}
+    void log(const char *, double) override {}
+    void log(const char *, double, double) override {}
+};
+
+double sanitizeFactor(double factor)
+{
+    if (!std::isfinite(factor) || factor <= 0.0)
+        return 1.0;
+    return std::clamp(factor, kMinFactor, kMaxFactor);
+}
+
+uint32_t nextPowerOfTwo(uint64_t v)
+{
+    uint64_t p = 1;
+    while (p < v)
+        p <<= 1;
+    return static_cast<uint32_t>(p);
+}
+
+struct Binding {
+    const float *input = nullptr;
+    uint32_t inputStride = 1;
+    float *output = nullptr;
+    uint32_t outputStride = 1;
+};
+
+} // namespace
+
+struct tv_stretch {
+    std::unique_ptr<RubberBandStretcher> stretcher;
+    uint32_t channels = 0;
+    uint32_t maxFrames = 0;
+    double sampleRate = 0.0;
+    uint32_t blockSamples = 0;
+    uint32_t intervalSamples = 0;
+    bool shortWindow = false;
+
+    std::vector<float> inputStaging;  // channels x maxFrames, channel c at c * maxFrames
+    std::vector<float> outputStaging; // same shape
+    float *inputPointers[kMaxChannels] = {};
+    float *outputPointers[kMaxChannels] = {};
+    Binding bindings[kMaxChannels];
+
+    std::atomic<double> targetFactor{1.0};
+    std::atomic<double> appliedFactor{1.0};
+    double lastTransposed = 1.0;
+
+    // Output FIFO: channels rings of fifoCapacity frames; indices count frames.
+    std::vector<float> fifo;
+    uint32_t fifoCapacity = 0;
+    uint32_t fifoMask = 0;
+    uint64_t fifoRead = 0;
+    uint64_t fifoWrite = 0;
+
+    uint32_t latencyFrames = 0;
+    uint64_t dropRemaining = 0; // library output still to discard (start delay)
+    uint64_t silenceDebt = 0;   // frames padded with silence, to skip when they arrive
+    std::atomic<uint64_t> underflowFrames{0};
+
+    // Lag bookkeeping, used while measuring the latency at creation.
+    uint64_t framesIn = 0;
+    uint64_t framesOut = 0;
+    uint64_t maxLag = 0;
+    // The library's output trails its start delay by a few frames more; measured once.
+    uint32_t extraDrop = 0;
+    bool probing = false;
+    float probePeak = 0.0f;
+    uint64_t probePeakIndex = 0;
+
+    float *fifoChannel(uint32_t c) { return fifo.data() + static_cast<size_t>(c) * fifoCapacity; }
+    uint64_t fifoLevel() const { return fifoWrite - fifoRead; }
+
+    void transpose(double factor)
+    {
+        stretcher->setPitchScale(factor);
+        lastTransposed = factor;
+    }
+
+    // Appends n frames of output staging to the FIFO, honouring start delay and debt.
+    void pushOutput(uint32_t n)
+    {
+        uint32_t from = 0;
+        if (dropRemaining > 0) {
+            const uint32_t d = static_cast<uint32_t>(std::min<uint64_t>(dropRemaining, n));
+            dropRemaining -= d;
+            from += d;
+        }
+        if (probing) {
+            for (uint32_t k = from; k < n; ++k) {
+                const float v = std::fabs(outputPointers[0][k]);
+                if (v > probePeak) {
+                    probePeak = v;
+                    probePeakIndex = framesOut + (k - from);
+                }
+            }
+        }
+        framesOut += n - from;
+        if (silenceDebt > 0 && from < n) {
+            const uint32_t d = static_cast<uint32_t>(std::min<uint64_t>(silenceDebt, n - from));
+            silenceDebt -= d;
+            from += d;
+        }
+        // The FIFO is sized far above anything the library produces ahead of its input;
+        // if that ever fails, the newest frames are dropped rather than overwriting.
+        const uint64_t room = fifoCapacity - fifoLevel();
+        const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(n - from, room));
+        for (uint32_t c = 0; c < channels; ++c) {
+            const float *src = outputPointers[c] + from;
+            float *ring = fifoChannel(c);
+            for (uint32_t k = 0; k < count; ++k)
+                ring[(fifoWrite + k) & fifoMask] = src[k];
+        }
+        fifoWrite += count;
+    }
+
+    void drainLibrary()
+    {
+        for (;;) {
+            const int available = stretcher->available();
+            if (available <= 0)
+                return;
+            const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(available), maxFrames);
+            const size_t got = stretcher->retrieve(outputPointers, n);
+            if (got == 0)
+                return;
+            pushOutput(static_cast<uint32_t>(got));
+        }
+    }
+
+    // Hands n frames of input staging to the library, in the amounts it asks for.
+    void feedLibrary(uint32_t n)
+    {
+        const float *pieces[kMaxChannels];
+        uint32_t offset = 0;
+        while (offset < n) {
+            const size_t required = stretcher->getSamplesRequired();
+            uint32_t take = n - offset;
+            if (required > 0 && required < take)
+                take = static_cast<uint32_t>(required);
+            for (uint32_t c = 0; c < channels; ++c)
+                pieces[c] = inputPointers[c] + offset;
+            // Worst lag within this piece: all of it fed, nothing new out yet.
+            const uint64_t lag = framesIn + take > framesOut ? framesIn + take - framesOut : 0;
+            maxLag = std::max(maxLag, lag);
+            stretcher->process(pieces, take, false);
+            framesIn += take;
+            offset += take;
+            drainLibrary();
+        }
+    }
+
+    // Library reset, start pad, start delay and a FIFO holding `latencyFrames` of silence.
+    void restart()
+    {
+        stretcher->reset();
+        const double target = targetFactor.load(std::memory_order_relaxed);
+        appliedFactor.store(target, std::memory_order_relaxed);
+        transpose(target);
+        std::fill(inputStaging.begin(), inputStaging.end(), 0.0f);
+        std::fill(outputStaging.begin(), outputStaging.end(), 0.0f);
+
+        fifoRead = 0;
+        fifoWrite = latencyFrames;
+        for (uint32_t c = 0; c < channels; ++c)
+            std::fill_n(fifoChannel(c), latencyFrames, 0.0f);
+        dropRemaining = stretcher->getStartDelay() + extraDrop;
+        silenceDebt = 0;
+        underflowFrames.store(0, std::memory_order_relaxed);
+
+        // The pad is not part of the stream: only output past the start delay counts, and
+        // it lines up with the first real input frame.
+        framesOut = 0;
+        uint64_t pad = stretcher->getPreferredStartPad();
+        while (pad > 0) {
+            const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(pad, maxFrames));
+            feedLibrary(n);
+            pad -= n;
+        }
+        framesIn = 0;
+        maxLag = 0;
+    }
+
+    // One chunk (<= maxFrames): glide, transpose if needed, library, FIFO out.
+    void processChunk(uint32_t offset, uint32_t chunk, bool bound)
+    {
+        const double target = targetFactor.load(std::memory_order_relaxed);
+        double applied = appliedFactor.load(std::memory_order_relaxed);
+        const double a = std::exp(-static_cast<double>(chunk) / (kGlideSeconds * sampleRate));
+        applied += (target - applied) * (1.0 - a);
+        appliedFactor.store(applied, std::memory_order_relaxed);
+        if (std::fabs(applied - lastTransposed) > kTransposeThreshold)
+            transpose(applied);
+
+        if (bound) {
+            for (uint32_t c = 0; c < channels; ++c) {
+                const Binding &b = bindings[c];
+                float *dst = inputPointers[c];
+                const float *src = b.input + static_cast<size_t>(offset) * b.inputStride;
+                for (uint32_t k = 0; k < chunk; ++k)
+                    dst[k] = src[static_cast<size_t>(k) * b.inputStride];
+            }
+        }
+        feedLibrary(chunk);
+
+        const uint32_t ready = static_cast<uint32_t>(std::min<uint64_t>(fifoLevel(), chunk));
+        if (ready < chunk) {
+            silenceDebt += chunk - ready;
+            underflowFrames.fetch_add(chunk - ready, std::memory_order_relaxed);
+        }
+        if (bound) {
+            for (uint32_t c = 0; c < channels; ++c) {
+                const Binding &b = bindings[c];
+                const float *ring = fifoChannel(c);
+                float *dst = b.output + static_cast<size_t>(offset) * b.outputStride;
+                uint32_t k = 0;
+                for (; k < ready; ++k)
+                    dst[static_cast<size_t>(k) * b.outputStride] = ring[(fifoRead + k) & fifoMask];
+                for (; k < chunk; ++k)
+                    dst[static_cast<size_t>(k) * b.outputStride] = 0.0f;
+            }
+        }
+        fifoRead += ready;
+    }
+
+    // Runs the library over silence without touching any binding (creation only).
+    void runSilence(uint32_t frames, uint32_t chunk)
+    {
+        for (uint32_t done = 0; done < frames; done += chunk)
+            processChunk(0, std::min(chunk, frames - done), false);
+    }
+};
+
+namespace {
+
+struct Calibration {
+    uint32_t extraDrop = 0;
+    uint32_t latencyFrames = 0;
+};
+
+// Alignment and lag depend only on the library's configuration and rate, not on the audio
+// or the channel count; they are measured once per configuration in this process.
+Calibration measureCalibration(tv_stretch &s, uint32_t libraryRate)
+{
+    const uint32_t chunk = std::min<uint32_t>(s.maxFrames, 256);
+    Calibration cal;
+
+    // Alignment: an impulse at the first frame must come out at the first frame.
+    s.extraDrop = 0;
+    s.targetFactor.store(1.0);
+    s.restart();
+    s.probing = true;
+    s.probePeak = 0.0f;
+    s.inputPointers[0][0] = 1.0f;
+    s.processChunk(0, chunk, false);
+    s.inputPointers[0][0] = 0.0f;
+    s.runSilence(libraryRate / 2, chunk);
+    s.probing = false;
+    if (s.probePeak > 0.1f && s.probePeakIndex < libraryRate / 10)
+        cal.extraDrop = static_cast<uint32_t>(s.probePeakIndex);
+    s.extraDrop = cal.extraDrop;
+
+    // Lag: the largest distance of the library's output behind its input, steady at the
+    // edges and the centre of the reserved range and while gliding across it.
+    uint64_t lag = 0;
+    for (double f : {kReservedLowFactor, 1.0, kReservedHighFactor}) {
+        s.targetFactor.store(f);
+        s.restart();
+        s.runSilence(libraryRate / 4, chunk);
+        lag = std::max(lag, s.maxLag);
+    }
+    s.targetFactor.store(kReservedLowFactor);
+    s.restart();
+    for (int leg = 0; leg < 4; ++leg) {
+        s.targetFactor.store(leg % 2 == 0 ? kReservedHighFactor : kReservedLowFactor);
+        s.runSilence(libraryRate / 4, chunk);
+    }
+    lag = std::max(lag, s.maxLag);
+    cal.latencyFrames = static_cast<uint32_t>(lag) + kLatencyMargin;
+    return cal;
+}
+
+Calibration calibration(tv_stretch &s, RubberBandStretcher::Options options, uint32_t libraryRate)
+{
+    struct Entry {
+        RubberBandStretcher::Options options;
+        uint32_t rate;
+        Calibration cal;
+    };
+    static std::mutex mutex;
+    static std::vector<Entry> cache;
+    std::lock_guard lock(mutex);
+    for (const Entry &e : cache) {
+        if (e.options == options && e.rate == libraryRate)
+            return e.cal;
+    }
+    const Calibration cal = measureCalibration(s, libraryRate);
+    cache.push_back({options, libraryRate, cal});
+    return cal;
+}
+
+} // namespace
+
+extern "C" {
+
+tv_stretch *tv_stretch_create_custom(uint32_t channels, uint32_t max_frames, double sample_rate,
+                                     double block_ms, double interval_ms)
+{
+    if (channels == 0 || channels > kMaxChannels || max_frames == 0 || !(sample_rate > 0.0)
+        || !std::isfinite(sample_rate))
+        return nullptr;
+    if (!(block_ms > 0.0) || !(interval_ms > 0.0) || !std::isfinite(block_ms)
+        || !std::isfinite(interval_ms)) {
+        block_ms = 240.0;
+        interval_ms = 30.0;
+    }
+    try {
+        auto s = std::make_unique<tv_stretch>();
+        s->channels = channels;
+        s->maxFrames = max_frames;
+        s->sampleRate = sample_rate;
+        const double samplesPerMs = sample_rate * 0.001;
+        s->blockSamples = static_cast<uint32_t>(std::min(block_ms * samplesPerMs, 4.0e9));
+        s->intervalSamples = static_cast<uint32_t>(std::min(interval_ms * samplesPerMs, 4.0e9));
+        s->shortWindow = block_ms <= kShortWindowMaxBlockMs;
+
+        RubberBandStretcher::Options options = RubberBandStretcher::OptionProcessRealTime
+            | RubberBandStretcher::OptionEngineFiner | RubberBandStretcher::OptionPitchHighConsistency
+            | RubberBandStretcher::OptionThreadingNever;
+        if (s->shortWindow)
+            options |= RubberBandStretcher::OptionWindowShort;
+        // The library is specified for 8 ... 192 kHz; the rate only shapes its analysis,
+        // the pitch factor is a ratio and stays exact.
+        const auto libraryRate = static_cast<uint32_t>(std::lround(std::clamp(sample_rate, 8000.0, 192000.0)));
+        s->stretcher = std::make_unique<RubberBandStretcher>(
+            libraryRate, channels, std::make_shared<SilentLogger>(), options, 1.0, 1.0);
+        if (s->stretcher->getEngineVersion() != 3)
+            return nullptr;
+        s->stretcher->setMaxProcessSize(max_frames);
+
+        const size_t staging = static_cast<size_t>(channels) * max_frames;
+        s->inputStaging.assign(staging, 0.0f);
+        s->outputStaging.assign(staging, 0.0f);
+        for (uint32_t c = 0; c < channels; ++c) {
+            s->inputPointers[c] = s->inputStaging.data() + static_cast<size_t>(c) * max_frames;
+            s->outputPointers[c] = s->outputStaging.data() + static_cast<size_t>(c) * max_frames;
+        }
+
+        // Provisional FIFO, big enough for any lag while measuring.
+        s->fifoCapacity = nextPowerOfTwo(static_cast<uint64_t>(max_frames) + 4 * libraryRate);
+        s->fifoMask = s->fifoCapacity - 1;
+        s->fifo.assign(static_cast<size_t>(channels) * s->fifoCapacity, 0.0f);
+
+        // Warm-up, then a glide across the whole factor range: the library builds its
+        // resampler tables on the first pitch changes, which must not happen in real time.
+        s->latencyFrames = 0;
+        s->restart();
+        s->runSilence(4 * max_frames, max_frames);
+        const uint32_t glideChunk = std::min<uint32_t>(max_frames, 256);
+        for (double f = kMinFactor; f <= kMaxFactor * 1.0001; f *= 1.06) {
+            s->targetFactor.store(f);
+            s->appliedFactor.store(f);
+            s->runSilence(glideChunk, glideChunk);
+        }
+
+        const Calibration cal = calibration(*s, options, libraryRate);
+        s->extraDrop = cal.extraDrop;
+        s->latencyFrames = cal.latencyFrames;
+
+        s->fifoCapacity = nextPowerOfTwo(static_cast<uint64_t>(s->latencyFrames) + max_frames + 16384);
+        s->fifoMask = s->fifoCapacity - 1;
+        s->fifo.assign(static_cast<size_t>(channels) * s->fifoCapacity, 0.0f);
+        s->fifo.shrink_to_fit();
+
+        s->targetFactor.store(1.0);
+        s->restart();
+        return s.release();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void tv_stretch_destroy(tv_stretch *stretch)
+{
+    delete stretch;
+}
+
+void tv_stretch_reset(tv_stretch *stretch)
+{
+    if (stretch == nullptr)
+        return;
+    stretch->restart();
+}
+
+void tv_stretch_set_factor(tv_stretch *stretch, double factor)
+{
+    if (stretch == nullptr)
+        return;
+    stretch->targetFactor.store(sanitizeFactor(factor), std::memory_order_relaxed);
+}
+
+void tv_stretch_set_channel(tv_stretch *stretch, uint32_t channel, const float *input,
+                            uint32_t input_stride, float *output, uint32_t output_stride)
+{
+    if (stretch == nullptr || channel >= stretch->channels)
+        return;
+    Binding &b = stretch->bindings[channel];
+    b.input = input;
+    b.inputStride = input_stride == 0 ? 1 : input_stride;
+    b.output = output;
+    b.outputStride = output_stride == 0 ? 1 : output_stride;
+}
+
+void tv_stretch_process(tv_stretch *stretch, uint32_t frames)
+{
+    if (stretch == nullptr || frames == 0)
+        return;
+    for (uint32_t c = 0; c < stretch->channels; ++c) {
+        if (stretch->bindings[c].input == nullptr || stretch->bindings[c].output == nullptr)
+            return;
+    }
+    uint32_t offset = 0;
+    while (offset < frames) {
+        const uint32_t chunk = std::min(frames - offset, stretch->maxFrames);
+        stretch->processChunk(offset, chunk, true);
+        offset += chunk;
+    }
+}
+
+double tv_stretch_latency_seconds(const tv_stretch *stretch)
+{
+    if (stretch == nullptr || !(stretch->sampleRate > 0.0))
+        return 0.0;
+    return stretch->latencyFrames / stretch->sampleRate;
+}
+
+uint32_t tv_stretch_latency_frames(const tv_stretch *stretch)
+{
+    return stretch == nullptr ? 0 : stretch->latencyFrames;
+}
+
+double tv_stretch_target_factor(const tv_stretch *stretch)
+{
+    return stretch == nullptr ? 0.0 : stretch->targetFactor.load(std::memory_order_relaxed);
+}
+
+double tv_stretch_applied_factor(const tv_stretch *stretch)
+{
+    return stretch == nullptr ? 0.0 : stretch->appliedFactor.load(std::memory_order_relaxed);
+}
+
+uint32_t tv_stretch_channels(const tv_stretch *stretch)
+{
+    return stretch == nullptr ? 0 : stretch->channels;
+}
+
+uint32_t tv_stretch_max_frames(const tv_stretch *stretch)
+{
+    return stretch == nullptr ? 0 : stretch->maxFrames;
+}
+
+uint32_t tv_stretch_block_samples(const tv_stretch *stretch)
+{
+    return stretch == nullptr ? 0 : stretch->blockSamples;
+}
+
+uint32_t tv_stretch_interval_samples(const tv_stretch *stretch)
+{
+    return stretch == nullptr ? 0 : stretch->intervalSamples;
+}
+
+int tv_stretch_uses_short_window(const tv_stretch *stretch)
+{
+    return stretch != nullptr && stretch->shortWindow ? 1 : 0;
+}
+
+uint64_t tv_stretch_underflow_frames(const tv_stretch *stretch)
+{
+    return stretch == nullptr ? 0 : stretch->underflowFrames.load(std::memory_order_relaxed);
+}
+
+} // extern "C"
