@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringView>
+
+#include <functional>
+#include <mutex>
+#include <optional>
+
+// Summary: decides which web origins may read the status document, raises at most one
+// consent question at a time, and remembers every answer in `einwilligungen.json`.
+//
+// File format: a pretty-printed JSON array (two-space indentation, " : " between key and
+// value, escaped forward slashes), one object per origin sorted by origin, keys
+// "decidedAt" (ISO 8601 UTC, whole seconds), "decision" ("allowed"/"denied"), "origin".
+// Written whole and atomically after every change. A file that exists but cannot be read
+// or parsed is moved aside (`<file>.unreadable-<UTC time>`) before anything is written;
+// if that fails, nothing is written during this run so the user's decisions survive.
+//
+// Thread safety: every member may be called from any thread. One mutex guards the
+// decisions and the open question; saves are serialised so the file follows the order
+// of the changes. No operation throws or reports an error to the caller; `saveError()`
+// tells a terminal tool whether the last change reached the disk.
+class OriginConsent {
+public:
+    enum class Decision { allowed, denied };
+    static QString rawValue(Decision decision);
+    static std::optional<Decision> decisionFromRawValue(QStringView raw);
+
+    struct Entry {
+        QString origin;
+        Decision decision = Decision::denied;
+        QDateTime decidedAt;   // UTC, whole seconds
+        friend bool operator==(const Entry &, const Entry &) = default;
+    };
+
+    // The verdict on one request.
+    struct Outcome {
+        enum class Kind { refuseAndAsk, allow, refuse };
+        Kind kind = Kind::refuse;
+        QString origin;   // the origin to ask about; empty unless refuseAndAsk
+
+        static Outcome allow() { return {Kind::allow, {}}; }
+        static Outcome refuse() { return {Kind::refuse, {}}; }
+        static Outcome refuseAndAsk(QString origin) { return {Kind::refuseAndAsk, std::move(origin)}; }
+        friend bool operator==(const Outcome &, const Outcome &) = default;
+    };
+
+    using Clock = std::function<QDateTime()>;
+    static QDateTime systemNow();
+
+    // `<user data folder>/Velmora/einwilligungen.json` ($XDG_DATA_HOME, else ~/.local/share;
+    // the home folder when the system reports no data folder).
+    static QString defaultStorePath();
+
+    // Loads the file at `storePath` (see the class comment for unreadable files).
+    explicit OriginConsent(QString storePath, double askTimeoutSeconds = 60.0,
+                           Clock now = &OriginConsent::systemNow);
+    OriginConsent(const OriginConsent &) = delete;
+    OriginConsent &operator=(const OriginConsent &) = delete;
+
+    // Absent or empty origin: refuse. Stored origin: its decision. Unknown origin: refuse
+    // while a question younger than the timeout is open, otherwise ask about it.
+    Outcome evaluate(const std::optional<QString> &origin);
+    // The open question's origin while it is younger than the timeout.
+    std::optional<QString> pendingOrigin() const;
+    // Stores the answer (replacing an earlier one), closes the question if it was about
+    // this origin, and saves the file.
+    void resolve(const QString &origin, Decision decision);
+    // Forgets the origin's decision and saves the file; the open question stays.
+    void revoke(const QString &origin);
+    // All stored decisions in ascending order of origin.
+    QList<Entry> allEntries() const;
+
+    QString storePath() const { return m_storePath; }
+    // Where an unreadable file was moved at construction; empty when none was.
+    QString setAsidePath() const;
+    // Empty when the last change was written; otherwise why it was not.
+    QString saveError() const;
+
+    // The exact bytes of the file for these entries (sorted here).
+    static QByteArray encode(QList<Entry> entries);
+    // The entries of a file's bytes in file order; nothing when any part is malformed.
+    static std::optional<QList<Entry>> decode(const QByteArray &bytes);
+
+private:
+    void save(const QList<Entry> &entries);
+    QList<Entry> sortedEntriesLocked() const;
+    void load();
+
+    const QString m_storePath;
+    const double m_askTimeout;
+    const Clock m_now;
+
+    mutable std::mutex m_lock;   // guards m_entries, m_pending
+    QMap<QString, Entry> m_entries;
+    struct Pending {
+        QString origin;
+        QDateTime since;
+    };
+    std::optional<Pending> m_pending;
+
+    mutable std::mutex m_saveLock;   // serialises writes; guards the fields below
+    bool m_writeBlocked = false;
+    QString m_setAsidePath;
+    QString m_saveError;
+};

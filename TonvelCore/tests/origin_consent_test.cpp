@@ -1,0 +1,264 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "TonvelCore/OriginConsent.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+
+namespace {
+
+using Decision = OriginConsent::Decision;
+using Outcome = OriginConsent::Outcome;
+
+const QString A = QStringLiteral("http://localhost:8000");
+const QString B = QStringLiteral("https://example.test");
+
+struct FakeClock {
+    QDateTime t = QDateTime(QDate(2026, 12, 5), QTime(11, 39, 50), Qt::UTC);
+    void advance(double seconds) { t = t.addMSecs(qint64(seconds * 1000)); }
+    OriginConsent::Clock fn() { return [this] { return t; }; }
+};
+
+class OriginConsentTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    FakeClock clock;
+    QString path() const { return dir.filePath(QStringLiteral("Velmora/einwilligungen.json")); }
+    std::unique_ptr<OriginConsent> make()
+    {
+        return std::make_unique<OriginConsent>(path(), 60.0, clock.fn());
+    }
+    void writeFile(const QByteArray &bytes)
+    {
+        QDir().mkpath(QFileInfo(path()).absolutePath());
+        QFile f(path());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QByteArray readFile() const
+    {
+        QFile f(path());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    QStringList asideFiles() const
+    {
+        return QDir(QFileInfo(path()).absolutePath())
+            .entryList({QStringLiteral("einwilligungen.json.unreadable-*")}, QDir::Files);
+    }
+};
+
+} // namespace
+
+TEST_F(OriginConsentTest, missing_or_empty_origin_is_refused_without_a_question)
+{
+    auto c = make();
+    EXPECT_EQ(c->evaluate(std::nullopt), Outcome::refuse());
+    EXPECT_EQ(c->evaluate(QString()), Outcome::refuse());
+    EXPECT_EQ(c->pendingOrigin(), std::nullopt);
+    // No question is open, so the next unknown origin is asked about at once.
+    EXPECT_EQ(c->evaluate(A), Outcome::refuseAndAsk(A));
+    EXPECT_TRUE(c->allEntries().isEmpty());
+}
+
+TEST_F(OriginConsentTest, one_question_at_a_time_until_the_timeout)
+{
+    auto c = make();
+    EXPECT_EQ(c->evaluate(A), Outcome::refuseAndAsk(A));
+    clock.advance(59.9);
+    EXPECT_EQ(c->evaluate(A), Outcome::refuse());
+    EXPECT_EQ(c->evaluate(B), Outcome::refuse());
+    EXPECT_EQ(c->pendingOrigin(), A);
+    clock.advance(0.1);   // exactly 60 s: the question is stale
+    EXPECT_EQ(c->pendingOrigin(), std::nullopt);
+    EXPECT_EQ(c->evaluate(B), Outcome::refuseAndAsk(B));
+    EXPECT_EQ(c->pendingOrigin(), B);
+    EXPECT_TRUE(c->allEntries().isEmpty());
+}
+
+TEST_F(OriginConsentTest, resolve_stores_decisions_and_closes_only_the_matching_question)
+{
+    auto c = make();
+    EXPECT_EQ(c->evaluate(A), Outcome::refuseAndAsk(A));
+    c->resolve(B, Decision::denied);   // another origin: question for A stays
+    EXPECT_EQ(c->pendingOrigin(), A);
+    EXPECT_EQ(c->evaluate(B), Outcome::refuse());
+
+    c->resolve(A, Decision::allowed);
+    EXPECT_EQ(c->pendingOrigin(), std::nullopt);
+    EXPECT_EQ(c->evaluate(A), Outcome::allow());
+    EXPECT_EQ(c->evaluate(A), Outcome::allow());
+
+    clock.advance(5);
+    c->resolve(A, Decision::denied);   // answering again replaces decision and time stamp
+    EXPECT_EQ(c->evaluate(A), Outcome::refuse());
+    const auto entries = c->allEntries();
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[0].origin, A);
+    EXPECT_EQ(entries[0].decision, Decision::denied);
+    EXPECT_EQ(entries[0].decidedAt, clock.t);
+    EXPECT_TRUE(c->saveError().isEmpty());
+}
+
+TEST_F(OriginConsentTest, revoke_makes_an_origin_unknown_again)
+{
+    auto c = make();
+    c->resolve(A, Decision::allowed);
+    c->revoke(A);
+    c->revoke(B);   // nothing stored: harmless
+    EXPECT_TRUE(c->allEntries().isEmpty());
+    EXPECT_EQ(c->evaluate(A), Outcome::refuseAndAsk(A));
+    EXPECT_EQ(readFile(), "[]");
+}
+
+TEST_F(OriginConsentTest, origins_are_exact_strings)
+{
+    auto c = make();
+    const QString upper = QStringLiteral("http://Localhost:8000");
+    c->resolve(A, Decision::allowed);
+    EXPECT_EQ(c->evaluate(upper), Outcome::refuseAndAsk(upper));
+    EXPECT_EQ(c->evaluate(A + QLatin1Char(' ')), Outcome::refuse());
+    c->resolve(QStringLiteral("null"), Decision::allowed);
+    EXPECT_EQ(c->evaluate(QStringLiteral("null")), Outcome::allow());
+}
+
+TEST_F(OriginConsentTest, file_is_written_in_the_exact_format_sorted_by_origin)
+{
+    {
+        auto c = make();   // folder does not exist yet
+        c->resolve(B, Decision::denied);
+        clock.advance(1.75);   // fractions of a second are not stored
+        c->resolve(A, Decision::allowed);
+    }
+    EXPECT_EQ(readFile(), QByteArray("[\n"
+                                     "  {\n"
+                                     "    \"decidedAt\" : \"2026-12-05T11:39:51Z\",\n"
+                                     "    \"decision\" : \"allowed\",\n"
+                                     "    \"origin\" : \"http:\\/\\/localhost:8000\"\n"
+                                     "  },\n"
+                                     "  {\n"
+                                     "    \"decidedAt\" : \"2026-12-05T11:39:50Z\",\n"
+                                     "    \"decision\" : \"denied\",\n"
+                                     "    \"origin\" : \"https:\\/\\/example.test\"\n"
+                                     "  }\n"
+                                     "]"));
+    auto reloaded = make();
+    EXPECT_EQ(reloaded->evaluate(A), Outcome::allow());
+    EXPECT_EQ(reloaded->evaluate(B), Outcome::refuse());
+    EXPECT_EQ(reloaded->allEntries()[0].decidedAt,
+              QDateTime(QDate(2026, 12, 5), QTime(11, 39, 51), Qt::UTC));
+    EXPECT_TRUE(asideFiles().isEmpty());
+}
+
+TEST_F(OriginConsentTest, reader_accepts_plain_slashes_extra_members_and_later_duplicates_win)
+{
+    writeFile(R"([ {"origin":"http://a.test","decision":"denied","decidedAt":"2026-01-01T00:00:00Z",
+                    "note":1},
+                  {"decidedAt":"2026-01-02T01:00:00+01:00","decision":"allowed",
+                   "origin":"http:\/\/a.test"} ])");
+    auto c = make();
+    const auto entries = c->allEntries();
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(entries[0].decision, Decision::allowed);
+    EXPECT_EQ(entries[0].decidedAt, QDateTime(QDate(2026, 1, 2), QTime(0, 0), Qt::UTC));
+    EXPECT_TRUE(asideFiles().isEmpty());
+}
+
+TEST_F(OriginConsentTest, decode_rejects_every_malformed_shape)
+{
+    const char *bad[] = {
+        "", "{}", "[1]", "nonsense", "[{\"origin\":\"a\",\"decision\":\"allowed\"}]",
+        R"([{"origin":"a","decision":"maybe","decidedAt":"2026-01-01T00:00:00Z"}])",
+        R"([{"origin":"a","decision":"allowed","decidedAt":"2026-01-01T00:00:00.5Z"}])",
+        R"([{"origin":"a","decision":"allowed","decidedAt":"2026-13-01T00:00:00Z"}])",
+        R"([{"origin":"a","decision":"allowed","decidedAt":"2026-01-01"}])",
+        R"([{"origin":7,"decision":"allowed","decidedAt":"2026-01-01T00:00:00Z"}])",
+    };
+    for (const char *b : bad)
+        EXPECT_EQ(OriginConsent::decode(b), std::nullopt) << b;
+}
+
+TEST_F(OriginConsentTest, unreadable_file_is_moved_aside_not_overwritten)
+{
+    const QByteArray original =
+        R"([{"origin":"http://a.test","decision":"allowed","decidedAt":"2026-01-01T00:00:00Z"},
+            {"origin":"http://b.test","decision":"perhaps","decidedAt":"2026-01-01T00:00:00Z"}])";
+    writeFile(original);
+    auto c = make();
+    EXPECT_TRUE(c->allEntries().isEmpty());   // one bad entry: start empty, refuse by default
+    EXPECT_EQ(c->evaluate(QStringLiteral("http://a.test")),
+              Outcome::refuseAndAsk(QStringLiteral("http://a.test")));
+    const QString aside = path() + QStringLiteral(".unreadable-20261205T113950Z");
+    EXPECT_EQ(c->setAsidePath(), aside);
+    QFile kept(aside);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), original);
+
+    c->resolve(A, Decision::allowed);
+    EXPECT_TRUE(c->saveError().isEmpty());
+    EXPECT_TRUE(readFile().contains("localhost"));
+
+    // A second unreadable file in the same second gets its own name.
+    writeFile("garbage");
+    auto again = make();
+    EXPECT_EQ(again->setAsidePath(), aside + QStringLiteral("-2"));
+    EXPECT_EQ(asideFiles().size(), 2);
+}
+
+TEST_F(OriginConsentTest, unreadable_file_that_cannot_be_moved_is_never_written)
+{
+    writeFile("{ not json");
+    // Every name the file could be moved to is taken (works for root too, unlike chmod).
+    const QString base = path() + QStringLiteral(".unreadable-20261205T113950Z");
+    for (int n = 1; n < 100; ++n) {
+        QFile f(n == 1 ? base : base + QLatin1Char('-') + QString::number(n));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    auto c = make();
+    EXPECT_TRUE(c->setAsidePath().isEmpty());
+    c->resolve(A, Decision::allowed);
+    c->revoke(B);
+    EXPECT_EQ(c->evaluate(A), Outcome::allow());   // kept in memory for this run
+    EXPECT_FALSE(c->saveError().isEmpty());
+    EXPECT_EQ(readFile(), "{ not json");
+}
+
+TEST_F(OriginConsentTest, write_failure_is_reported_and_state_kept)
+{
+    // The store's folder is a plain file, so nothing can be written below it.
+    QFile blocker(dir.filePath(QStringLiteral("Velmora")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    auto c = make();
+    c->resolve(A, Decision::allowed);
+    EXPECT_FALSE(c->saveError().isEmpty());
+    EXPECT_EQ(c->evaluate(A), Outcome::allow());
+}
+
+TEST_F(OriginConsentTest, strings_with_quotes_and_controls_round_trip)
+{
+    const QString odd = QStringLiteral("x\"\\\t\x01/ä");
+    {
+        auto c = make();
+        c->resolve(odd, Decision::denied);
+    }
+    EXPECT_TRUE(readFile().contains(R"("x\"\\\t\u0001\/ä")"));
+    auto c = make();
+    ASSERT_EQ(c->allEntries().size(), 1);
+    EXPECT_EQ(c->allEntries()[0].origin, odd);
+}
+
+TEST(OriginConsentLocation, default_file_lives_in_the_user_data_folder)
+{
+    const QByteArray saved = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", "/tmp/velmora-xdg-data");
+    EXPECT_EQ(OriginConsent::defaultStorePath(),
+              QStringLiteral("/tmp/velmora-xdg-data/Velmora/einwilligungen.json"));
+    if (saved.isNull())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", saved);
+}
