@@ -1,68 +1,35 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/SerialExecutor.h"
 
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
 #include <pthread.h>
 
-SerialExecutor::SerialExecutor(std::string label)
-    : label_(std::move(label))
-{
-    thread_ = std::thread([this] { run(); });
-}
+struct SerialExecutor::State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable done;
+    std::deque<std::function<void()>> tasks;
+    std::uint64_t posted = 0;
+    std::uint64_t finished = 0;
+    bool stopping = false;
 
-SerialExecutor::~SerialExecutor()
-{
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
-        thread_.join();
-    else if (thread_.joinable())
-        thread_.detach();
-}
+    static void run(const std::shared_ptr<State> &state, const std::string &threadName);
+};
 
-void SerialExecutor::post(std::function<void()> task)
+void SerialExecutor::State::run(const std::shared_ptr<State> &s, const std::string &threadName)
 {
-    if (!task)
-        return;
-    {
-        std::lock_guard lock(mutex_);
-        if (stopping_)
-            return;
-        tasks_.push_back(std::move(task));
-        ++posted_;
-    }
-    wake_.notify_one();
-}
-
-void SerialExecutor::sync()
-{
-    if (isCurrent())
-        return;
-    std::unique_lock lock(mutex_);
-    const std::uint64_t target = posted_;
-    done_.wait(lock, [&] { return finished_ >= target || stopping_; });
-}
-
-bool SerialExecutor::isCurrent() const
-{
-    return std::this_thread::get_id() == thread_.get_id();
-}
-
-void SerialExecutor::run()
-{
-    // Thread names are limited to 15 characters: keep the distinctive end of the label.
-    const std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
-    pthread_setname_np(pthread_self(), name.c_str());
-
-    std::unique_lock lock(mutex_);
+    pthread_setname_np(pthread_self(), threadName.c_str());
+    std::unique_lock lock(s->mutex);
     for (;;) {
-        wake_.wait(lock, [&] { return stopping_ || !tasks_.empty(); });
-        if (stopping_)
+        s->wake.wait(lock, [&] { return s->stopping || !s->tasks.empty(); });
+        if (s->stopping)
             break;
-        std::function<void()> task = std::move(tasks_.front());
-        tasks_.pop_front();
+        std::function<void()> task = std::move(s->tasks.front());
+        s->tasks.pop_front();
         lock.unlock();
         try {
             task();
@@ -71,12 +38,62 @@ void SerialExecutor::run()
         }
         task = nullptr;  // release captures before counting the task as done
         lock.lock();
-        ++finished_;
-        done_.notify_all();
+        ++s->finished;
+        s->done.notify_all();
     }
     std::deque<std::function<void()>> dropped;
-    dropped.swap(tasks_);
-    done_.notify_all();
+    dropped.swap(s->tasks);
+    s->done.notify_all();
     lock.unlock();
     dropped.clear();  // captures are released without the lock held
+}
+
+SerialExecutor::SerialExecutor(std::string label)
+    : label_(std::move(label))
+    , state_(std::make_shared<State>())
+{
+    // Thread names are limited to 15 characters: keep the distinctive end of the label.
+    std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
+    thread_ = std::thread([state = state_, name = std::move(name)] { State::run(state, name); });
+}
+
+SerialExecutor::~SerialExecutor()
+{
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
+    }
+    state_->wake.notify_all();
+    if (thread_.get_id() == std::this_thread::get_id())
+        thread_.detach();  // destroyed by one of our own tasks: the thread ends after it
+    else
+        thread_.join();
+}
+
+void SerialExecutor::post(std::function<void()> task)
+{
+    if (!task)
+        return;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->stopping)
+            return;
+        state_->tasks.push_back(std::move(task));
+        ++state_->posted;
+    }
+    state_->wake.notify_one();
+}
+
+void SerialExecutor::sync()
+{
+    if (isCurrent())
+        return;
+    std::unique_lock lock(state_->mutex);
+    const std::uint64_t target = state_->posted;
+    state_->done.wait(lock, [&] { return state_->finished >= target || state_->stopping; });
+}
+
+bool SerialExecutor::isCurrent() const
+{
+    return std::this_thread::get_id() == thread_.get_id();
 }

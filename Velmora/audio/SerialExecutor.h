@@ -6,7 +6,9 @@
 // Summary
 //   Stands in for a serial dispatch queue: the tap engine's listener queue
 //   ("<application id>.device-listener") is one. Tasks run on the executor's own thread, never
-//   on the poster's. Destruction drops tasks that have not started and joins the thread.
+//   on the poster's. Destruction drops tasks that have not started and joins the thread; when
+//   the executor is destroyed by one of its own tasks, the thread finishes that task and ends
+//   by itself (its state outlives the object).
 //
 // Real-time safety
 //   Not for the real-time thread: post() allocates and locks.
@@ -15,13 +17,10 @@
 //   post(), sync() and isCurrent() may be called from any thread. sync() from a task of this
 //   executor returns at once (it cannot wait for itself).
 //
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
-#include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <thread>
+#include <functional>
 
 class SerialExecutor {
 public:
@@ -40,15 +39,9 @@ public:
     bool isCurrent() const;
 
 private:
-    void run();
+    struct State;
 
     const std::string label_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable done_;
-    std::deque<std::function<void()>> tasks_;
-    std::uint64_t posted_ = 0;
-    std::uint64_t finished_ = 0;
-    bool stopping_ = false;
+    std::shared_ptr<State> state_;
     std::thread thread_;
 };
