@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "TonvelCore/TuningMath.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace TuningMath {

@@ -1,0 +1,162 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "TonvelCore/TuningPreset.h"
+
+#include <gtest/gtest.h>
+
+#include <QLocale>
+#include <QSet>
+
+#include <unordered_set>
+
+namespace {
+
+struct Row
+{
+    const char *id;
+    double factor;
+};
+
+// The factors as data: three of them differ from target / reference in the sixth decimal.
+constexpr Row table[] = {
+    {"off", 1.0},      {"432", 0.981818}, {"174", 0.996484}, {"285", 1.028206},
+    {"396", 1.010217}, {"417", 1.004081}, {"528", 1.009074}, {"639", 1.026912},
+    {"741", 1.001366}, {"852", 1.025752}, {"963", 0.974926},
+};
+
+TEST(TuningPresetTable, holds_the_eleven_presets_in_order_with_stored_factors)
+{
+    const QList<TuningPreset> &all = TuningPreset::all();
+    ASSERT_EQ(all.size(), 11);
+    for (int i = 0; i < 11; ++i) {
+        EXPECT_EQ(all[i].id(), QLatin1String(table[i].id));
+        EXPECT_EQ(all[i].factor(), table[i].factor) << table[i].id;
+        EXPECT_EQ(all[i].title(), i == 0 ? QStringLiteral("Aus / 440 Hz") : all[i].id() + QStringLiteral(" Hz"));
+    }
+    EXPECT_EQ(all.front(), TuningPreset::off());
+    EXPECT_EQ(TuningPreset::off().id(), QStringLiteral("off"));
+    EXPECT_EQ(TuningPreset::off().factor(), 1.0);
+    EXPECT_EQ(&TuningPreset::all(), &all);   // built once
+}
+
+TEST(TuningPresetTable, optional_fields_are_absent_only_for_off)
+{
+    const TuningPreset &off = TuningPreset::off();
+    EXPECT_FALSE(off.targetHz() || off.referenceNote() || off.referenceHz());
+    const TuningPreset p285 = *TuningPreset::preset(QStringLiteral("285"));
+    EXPECT_EQ(p285.targetHz(), 285.0);
+    EXPECT_EQ(p285.referenceNote(), QStringLiteral("C#4"));
+    EXPECT_EQ(p285.referenceHz(), 277.183);
+    EXPECT_NE(p285.factor(), *p285.targetHz() / *p285.referenceHz());
+}
+
+TEST(TuningPresetTable, cents_follow_the_stored_factor)
+{
+    EXPECT_NEAR(TuningPreset::preset(QStringLiteral("432"))->cents(), -31.767, 0.001);
+    EXPECT_EQ(TuningPreset::off().cents(), 0.0);
+}
+
+TEST(TuningPresetLookup, is_exact_and_case_sensitive)
+{
+    EXPECT_EQ(TuningPreset::preset(QStringLiteral("off")), TuningPreset::all().front());
+    EXPECT_EQ(TuningPreset::preset(QStringLiteral("963")), TuningPreset::all().back());
+    for (const char *id : {"OFF", "Off", "", "440", " 432", "432 ", "4320"})
+        EXPECT_FALSE(TuningPreset::preset(QString::fromLatin1(id)).has_value()) << id;
+}
+
+TEST(TuningPresetDescription, names_note_and_frequency_with_three_decimals)
+{
+    EXPECT_EQ(TuningPreset::preset(QStringLiteral("432"))->referenceDescription(), QStringLiteral("A4 = 440.000 Hz"));
+    EXPECT_EQ(TuningPreset::preset(QStringLiteral("174"))->referenceDescription(), QStringLiteral("F3 = 174.614 Hz"));
+    EXPECT_FALSE(TuningPreset::off().referenceDescription().has_value());
+    const TuningPreset noteOnly(QStringLiteral("x"), QStringLiteral("X"), 1.0, QStringLiteral("A4"), std::nullopt, 1.0);
+    EXPECT_FALSE(noteOnly.referenceDescription().has_value());
+}
+
+TEST(TuningPresetDescription, ignores_the_locale)
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(TuningPreset::preset(QStringLiteral("528"))->referenceDescription(), QStringLiteral("C5 = 523.251 Hz"));
+    QLocale::setDefault(QLocale::c());
+}
+
+TEST(TuningPresetEquality, compares_and_hashes_all_six_fields)
+{
+    const TuningPreset a(QStringLiteral("a"), QStringLiteral("A"), 1.0, QStringLiteral("A4"), 440.0, 1.5);
+    const TuningPreset same(QStringLiteral("a"), QStringLiteral("A"), 1.0, QStringLiteral("A4"), 440.0, 1.5);
+    EXPECT_EQ(a, same);
+    EXPECT_EQ(qHash(a), qHash(same));
+    EXPECT_EQ(std::hash<TuningPreset>()(a), std::hash<TuningPreset>()(same));
+
+    EXPECT_NE(a, TuningPreset(QStringLiteral("b"), QStringLiteral("A"), 1.0, QStringLiteral("A4"), 440.0, 1.5));
+    EXPECT_NE(a, TuningPreset(QStringLiteral("a"), QStringLiteral("a"), 1.0, QStringLiteral("A4"), 440.0, 1.5));
+    EXPECT_NE(a, TuningPreset(QStringLiteral("a"), QStringLiteral("A"), 2.0, QStringLiteral("A4"), 440.0, 1.5));
+    EXPECT_NE(a, TuningPreset(QStringLiteral("a"), QStringLiteral("A"), 1.0, QStringLiteral("A5"), 440.0, 1.5));
+    EXPECT_NE(a, TuningPreset(QStringLiteral("a"), QStringLiteral("A"), 1.0, QStringLiteral("A4"), 441.0, 1.5));
+    EXPECT_NE(a, TuningPreset(QStringLiteral("a"), QStringLiteral("A"), 1.0, QStringLiteral("A4"), 440.0, 1.6));
+
+    // Absent equals absent and differs from any value, zero included.
+    const TuningPreset absent(QStringLiteral("z"), QStringLiteral("Z"), std::nullopt, std::nullopt, std::nullopt, 1.0);
+    const TuningPreset zeros(QStringLiteral("z"), QStringLiteral("Z"), 0.0, QString(), 0.0, 1.0);
+    EXPECT_EQ(absent, TuningPreset(QStringLiteral("z"), QStringLiteral("Z"), std::nullopt, std::nullopt, std::nullopt, 1.0));
+    EXPECT_NE(absent, zeros);
+
+    const QSet<TuningPreset> set(TuningPreset::all().cbegin(), TuningPreset::all().cend());
+    EXPECT_EQ(set.size(), 11);
+    const std::unordered_set<TuningPreset> stdSet(TuningPreset::all().cbegin(), TuningPreset::all().cend());
+    EXPECT_EQ(stdSet.size(), 11u);
+}
+
+TEST(TuningPresetTexts, german_and_english_are_embedded_and_complete)
+{
+    EXPECT_EQ(TuningPreset::availableLanguages(), (QStringList{QStringLiteral("de"), QStringLiteral("en")}));
+    for (const TuningPreset &p : TuningPreset::all()) {
+        for (const QString &suffix : {QStringLiteral("keyword"), QStringLiteral("background")}) {
+            const QString key = QStringLiteral("preset.") + p.id() + u'.' + suffix;
+            const QString de = TuningPreset::localized(p.id(), suffix, QStringLiteral("de"));
+            const QString en = TuningPreset::localized(p.id(), suffix, QStringLiteral("en"));
+            EXPECT_NE(de, key);
+            EXPECT_NE(en, key);
+            if (suffix == QStringLiteral("background")) {
+                EXPECT_NE(de, en) << qPrintable(key);
+            }
+        }
+    }
+    EXPECT_EQ(TuningPreset::localized(QStringLiteral("528"), QStringLiteral("keyword"), QStringLiteral("de")),
+              QString::fromUtf8("Die \u201eLiebesfrequenz\u201c"));
+}
+
+TEST(TuningPresetTexts, unknown_language_or_key_yields_the_key)
+{
+    EXPECT_EQ(TuningPreset::localized(QStringLiteral("528"), QStringLiteral("keyword"), QStringLiteral("fr")),
+              QStringLiteral("preset.528.keyword"));
+    EXPECT_EQ(TuningPreset::localized(QStringLiteral("528"), QStringLiteral("keyword"), QStringLiteral("de_AT")),
+              QStringLiteral("preset.528.keyword"));   // exact language names only
+    EXPECT_EQ(TuningPreset::localized(QStringLiteral("528"), QStringLiteral("keyword"), QStringLiteral("../de")),
+              QStringLiteral("preset.528.keyword"));
+    EXPECT_EQ(TuningPreset::localized(QStringLiteral("528"), QStringLiteral("keyword"), QString()),
+              QStringLiteral("preset.528.keyword"));
+    EXPECT_EQ(TuningPreset::localized(QStringLiteral("999"), QStringLiteral("keyword"), QStringLiteral("de")),
+              QStringLiteral("preset.999.keyword"));
+    EXPECT_EQ(TuningPreset::localized(QStringLiteral("528"), QStringLiteral("title"), QStringLiteral("en")),
+              QStringLiteral("preset.528.title"));
+}
+
+TEST(TuningPresetTexts, current_language_follows_the_locale_and_falls_back_to_english)
+{
+    const TuningPreset p = *TuningPreset::preset(QStringLiteral("432"));
+    const QString de = TuningPreset::localized(p.id(), QStringLiteral("keyword"), QStringLiteral("de"));
+    const QString en = TuningPreset::localized(p.id(), QStringLiteral("keyword"), QStringLiteral("en"));
+
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Austria));
+    EXPECT_EQ(p.keyword(), de);
+    EXPECT_EQ(TuningPreset::localized(p.id(), QStringLiteral("background")),
+              TuningPreset::localized(p.id(), QStringLiteral("background"), QStringLiteral("de")));
+    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+    EXPECT_EQ(p.keyword(), en);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    EXPECT_EQ(p.keyword(), en);
+    EXPECT_EQ(p.background(), TuningPreset::localized(p.id(), QStringLiteral("background"), QStringLiteral("en")));
+    QLocale::setDefault(QLocale::c());
+}
+
+} // namespace
