@@ -1,0 +1,289 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "TonvelCore/TuningAnalyzer.h"
+
+#include "ToneSignals.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <new>
+
+// Counts every allocation of this program, to prove that feeding frames allocates nothing.
+namespace {
+std::atomic<long> allocations{0};
+}
+void *operator new(std::size_t size)
+{
+    ++allocations;
+    if (void *p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void *p) noexcept { std::free(p); }
+void operator delete(void *p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using tonesignals::sine;
+using Estimate = TuningAnalyzer::Estimate;
+
+constexpr double rate = 48000.0;
+constexpr std::int64_t n = 16384;
+
+std::unique_ptr<TuningAnalyzer> analyzer48k()
+{
+    auto a = TuningAnalyzer::create(rate, n);
+    EXPECT_NE(a, nullptr);
+    return a;
+}
+
+Estimate analyse(const std::vector<float> &signal, double sampleRate = rate)
+{
+    auto a = TuningAnalyzer::create(sampleRate, n);
+    a->append(signal);
+    return a->estimate();
+}
+
+double decayPerFrame() { return std::exp(-8192.0 / (rate * 7.0)); }
+
+// Log-parabolic interpolation on a Hann window misplaces a lone peak by up to 0.0166 bin
+// (none at a bin centre or half-way between bins); in cents that is what a pure tone may read.
+double interpolationBiasCents(double hz, double sampleRate = rate)
+{
+    return 1200.0 * std::log2(1.0 + 0.0170 * sampleRate / double(n) / hz);
+}
+
+TEST(TuningAnalyzerCreate, rejects_sizes_that_are_small_or_not_powers_of_two_and_bad_rates)
+{
+    EXPECT_EQ(TuningAnalyzer::create(rate, 1000), nullptr);
+    EXPECT_EQ(TuningAnalyzer::create(rate, 1536), nullptr);
+    EXPECT_EQ(TuningAnalyzer::create(rate, 512), nullptr);
+    EXPECT_EQ(TuningAnalyzer::create(rate, 0), nullptr);
+    EXPECT_EQ(TuningAnalyzer::create(rate, -16384), nullptr);
+    EXPECT_EQ(TuningAnalyzer::create(rate, std::int64_t(1) << 32), nullptr);   // beyond the FFT's 32-bit size
+    EXPECT_EQ(TuningAnalyzer::create(0.0, n), nullptr);
+    EXPECT_EQ(TuningAnalyzer::create(-48000.0, n), nullptr);
+    EXPECT_EQ(TuningAnalyzer::create(std::numeric_limits<double>::quiet_NaN(), n), nullptr);
+    EXPECT_EQ(TuningAnalyzer::create(std::numeric_limits<double>::infinity(), n), nullptr);
+}
+
+TEST(TuningAnalyzerCreate, accepts_1024_and_16384_and_starts_at_assumed_standard)
+{
+    auto small = TuningAnalyzer::create(rate, 1024);
+    ASSERT_NE(small, nullptr);
+    EXPECT_EQ(small->hopSize(), 512);
+    EXPECT_EQ(small->binCount(), 512);
+    auto a = TuningAnalyzer::create(rate, n);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->estimate(), Estimate::assumedStandard);
+    EXPECT_EQ(a->inputFill(), 0);
+    EXPECT_EQ(Estimate::assumedStandard, (Estimate{440.0, 0.0, 0.0}));
+    EXPECT_FALSE(Estimate::assumedStandard.isConfident());
+}
+
+TEST(TuningAnalyzerCreate, extreme_sample_rates_analyse_without_harm)
+{
+    for (double r : {1e-300, 1.0, 1e300}) {
+        auto a = TuningAnalyzer::create(r, 1024);
+        ASSERT_NE(a, nullptr);
+        a->append(sine(0.01, 1.0, 48000.0));
+        EXPECT_EQ(a->estimate().centsOffset, 0.0);
+        EXPECT_EQ(a->estimate().confidence, 0.0);
+    }
+}
+
+TEST(TuningAnalyzerFraming, fewer_than_n_samples_analyse_nothing_then_each_half_frame_one_more)
+{
+    auto a = analyzer48k();
+    const std::vector<float> tone = sine(440.0, 1.0, rate);
+    a->append(tone.data(), n - 1);
+    EXPECT_EQ(a->analysedFrames(), 0u);
+    EXPECT_EQ(a->estimate(), Estimate::assumedStandard);
+
+    a->append(tone.data() + n - 1, 1);
+    EXPECT_EQ(a->analysedFrames(), 1u);
+    EXPECT_EQ(a->inputFill(), n / 2);
+    const double oneFrame = a->estimate().confidence;
+    EXPECT_NEAR(oneFrame, 8192.0 / (rate * 3.0), 1e-3);   // R ~ 1 times one voiced frame of 17.6
+
+    a->append(tone.data() + n, n / 2 - 1);
+    EXPECT_EQ(a->analysedFrames(), 1u);
+    a->append(tone.data() + n + n / 2 - 1, 1);
+    EXPECT_EQ(a->analysedFrames(), 2u);
+    EXPECT_NEAR(a->estimate().confidence, oneFrame * (1.0 + decayPerFrame()), 1e-3);
+}
+
+TEST(TuningAnalyzerFraming, block_size_does_not_change_the_result)
+{
+    const std::vector<float> chord = tonesignals::chord({-9, -5, -2}, -7.0, 6, 4.0, rate);
+    auto whole = analyzer48k();
+    whole->append(chord);
+    auto pieces = analyzer48k();
+    for (std::size_t pos = 0, step = 1; pos < chord.size(); pos += step, step = step * 7 % 5001 + 1)
+        pieces->append(chord.data() + pos, std::int64_t(std::min(step, chord.size() - pos)));
+    EXPECT_EQ(whole->analysedFrames(), pieces->analysedFrames());
+    EXPECT_EQ(whole->analysedFrames(), std::uint64_t((chord.size() - n) / (n / 2) + 1));
+    EXPECT_EQ(whole->estimate(), pieces->estimate());
+}
+
+TEST(TuningAnalyzerFraming, ignores_empty_negative_and_null_input)
+{
+    auto a = analyzer48k();
+    const float x[4] = {1, 2, 3, 4};
+    a->append(x, 0);
+    a->append(x, -5);
+    a->append(nullptr, 100);
+    EXPECT_EQ(a->inputFill(), 0);
+}
+
+TEST(TuningAnalyzerEstimate, silence_never_moves_off_assumed_standard)
+{
+    auto a = analyzer48k();
+    a->append(std::vector<float>(std::size_t(rate * 10), 0.0f));
+    a->append(sine(440.0, 5.0, rate, 0.0005));   // below the gate: mean square under 1e-6
+    EXPECT_GT(a->analysedFrames(), 80u);
+    EXPECT_EQ(a->estimate(), Estimate::assumedStandard);
+}
+
+TEST(TuningAnalyzerEstimate, sine_432_reads_minus_31_77_cents_and_440_reads_zero)
+{
+    const Estimate low = analyse(sine(432.0, 8.0, rate));
+    EXPECT_NEAR(low.centsOffset, 1200.0 * std::log2(432.0 / 440.0), 0.1);   // -31.77
+    EXPECT_NEAR(low.a4Hz, 432.0, 0.03);
+    EXPECT_GT(low.confidence, 0.95);
+    EXPECT_TRUE(low.isConfident());
+
+    const Estimate standard = analyse(sine(440.0, 8.0, rate));
+    EXPECT_NEAR(standard.centsOffset, 0.0, interpolationBiasCents(440.0));   // 440 Hz sits 0.19 bin off a centre
+    EXPECT_NEAR(standard.a4Hz, 440.0, 0.05);
+}
+
+TEST(TuningAnalyzerEstimate, other_sample_rates_read_the_same_offset)
+{
+    for (double r : {44100.0, 96000.0}) {
+        const double hz = tonesignals::noteHz(3, 12.0);
+        const Estimate e = analyse(sine(hz, 8.0, r), r);
+        EXPECT_NEAR(e.centsOffset, 12.0, interpolationBiasCents(hz, r)) << r;
+    }
+}
+
+TEST(TuningAnalyzerEstimate, offsets_near_the_wrap_stay_on_their_side)
+{
+    const double bias = interpolationBiasCents(440.0);
+    EXPECT_NEAR(analyse(sine(tonesignals::noteHz(0, 48.0), 8.0, rate)).centsOffset, 48.0, bias);
+    EXPECT_NEAR(analyse(sine(tonesignals::noteHz(0, -48.0), 8.0, rate)).centsOffset, -48.0, bias);
+}
+
+TEST(TuningAnalyzerEstimate, deviations_across_the_wrap_average_as_angles)
+{
+    // +45 and -45 cents are 10 cents apart on the circle: the mean lies at the wrap, not at 0.
+    const std::vector<float> mix = tonesignals::partials(
+        {{tonesignals::noteHz(0, 45.0), 0.3}, {tonesignals::noteHz(7, -45.0), 0.3}}, 8.0, rate);
+    const Estimate e = analyse(mix);
+    EXPECT_GT(std::abs(e.centsOffset), 49.0);
+    EXPECT_GE(e.centsOffset, -50.0);
+    EXPECT_LT(e.centsOffset, 50.0);
+    EXPECT_GT(e.confidence, 0.9);   // cos(18 degrees) = 0.95 when both weigh the same
+}
+
+TEST(TuningAnalyzerEstimate, offset_of_exactly_plus_50_is_reported_as_minus_50)
+{
+    const Estimate e = TuningAnalyzer::estimateFrom(-2.0, +0.0, 2.0, 1.0);   // atan2 = +pi
+    EXPECT_EQ(e.centsOffset, -50.0);
+    EXPECT_DOUBLE_EQ(e.a4Hz, 440.0 * std::exp2(-50.0 / 1200.0));
+    EXPECT_DOUBLE_EQ(e.confidence, 1.0);
+    EXPECT_EQ(TuningAnalyzer::estimateFrom(-2.0, -0.0, 2.0, 1.0).centsOffset, -50.0);   // atan2 = -pi
+
+    const Estimate tone = analyse(sine(tonesignals::noteHz(0, 50.0), 8.0, rate));
+    EXPECT_NEAR(std::abs(tone.centsOffset), 50.0, interpolationBiasCents(452.0));
+    EXPECT_LT(tone.centsOffset, 50.0);
+}
+
+TEST(TuningAnalyzerEstimate, confidence_is_resultant_times_coverage)
+{
+    const Estimate e = TuningAnalyzer::estimateFrom(0.0, 3.0, 5.0, 0.5);
+    EXPECT_DOUBLE_EQ(e.centsOffset, 25.0);
+    EXPECT_DOUBLE_EQ(e.confidence, 0.6 * 0.5);
+}
+
+TEST(TuningAnalyzerEstimate, silence_after_music_keeps_the_offset_and_fades_the_confidence_by_d)
+{
+    auto a = analyzer48k();
+    a->append(sine(432.0, 6.0, rate));
+    const Estimate heard = a->estimate();
+    ASSERT_TRUE(heard.isConfident());
+    const std::vector<float> hop(8192, 0.0f);
+    // The first two silent hops still complete frames that hold the end of the tone.
+    a->append(hop);
+    a->append(hop);
+    const Estimate last = a->estimate();
+    double previous = last.confidence;
+    int fullCoverageFrames = 0;
+    for (int i = 0; i < 60; ++i) {
+        a->append(hop);
+        const Estimate e = a->estimate();
+        EXPECT_NEAR(e.centsOffset, last.centsOffset, 1e-9);
+        if (e.confidence == previous) {
+            ++fullCoverageFrames;   // voiced count still above 3 s worth
+        } else if (i > 40) {
+            EXPECT_NEAR(e.confidence / previous, decayPerFrame(), 1e-9);
+        }
+        previous = e.confidence;
+    }
+    EXPECT_LT(fullCoverageFrames, 40);
+    EXPECT_LT(previous, heard.confidence * 0.5);
+}
+
+TEST(TuningAnalyzerBand, peak_below_60_hz_is_ignored_and_one_at_60_hz_counts)
+{
+    EXPECT_EQ(analyse(sine(59.9, 4.0, rate)), Estimate::assumedStandard);
+    const Estimate at60 = analyse(sine(60.0, 4.0, rate));
+    EXPECT_GT(at60.confidence, 0.5);
+    EXPECT_NEAR(at60.centsOffset, 1200.0 * std::log2(60.0 / 440.0) + 3400.0, 0.5);   // -49.4
+}
+
+TEST(TuningAnalyzerLifecycle, reset_returns_to_the_initial_state_without_reallocating)
+{
+    const std::vector<float> tone = sine(452.0, 3.0, rate);
+    auto a = analyzer48k();
+    a->append(tone);
+    a->append(tone.data(), 1000);
+    a->reset();
+    EXPECT_EQ(a->estimate(), Estimate::assumedStandard);
+    EXPECT_EQ(a->inputFill(), 0);
+    EXPECT_EQ(a->analysedFrames(), 0u);
+
+    const long before = allocations.load();
+    a->append(tone);
+    EXPECT_EQ(allocations.load(), before);
+    EXPECT_EQ(a->estimate(), analyse(tone));   // identical to a fresh analyzer
+}
+
+TEST(TuningAnalyzerLifecycle, feeding_frames_allocates_nothing)
+{
+    const std::vector<float> music = tonesignals::chord({-21, -9, -5, -2, 3}, 5.0, 8, 3.0, rate);
+    auto a = analyzer48k();
+    const long before = allocations.load();
+    a->append(music);
+    (void)a->estimate();
+    EXPECT_EQ(allocations.load(), before);
+    EXPECT_GT(a->analysedFrames(), 10u);
+}
+
+TEST(TuningAnalyzerLifecycle, non_finite_samples_do_not_poison_the_estimate)
+{
+    auto a = analyzer48k();
+    std::vector<float> tone = sine(432.0, 8.0, rate);
+    tone[1000] = std::numeric_limits<float>::infinity();
+    tone[40000] = std::numeric_limits<float>::quiet_NaN();
+    tone[70000] = 3e38f;   // finite, but its square overflows in single precision
+    a->append(tone);
+    const Estimate e = a->estimate();
+    EXPECT_NEAR(e.centsOffset, -31.77, 0.1);
+    EXPECT_GT(e.confidence, 0.9);
+}
+
+} // namespace
