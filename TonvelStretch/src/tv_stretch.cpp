@@ -407,6 +407,15 @@ tv_stretch *tv_stretch_create_custom(uint32_t channels, uint32_t max_frames, dou
             s->appliedFactor.store(f);
             s->runSilence(glideChunk, glideChunk);
         }
+        // The resampler resizes its phase tables (one per its two states) to the numerator
+        // of a rational approximation of 1 / factor, at most its limit (96000 or 192000)
+        // plus 3. These factors reach that maximum, so no later factor can grow them.
+        for (double f : {24001.0 / 96003.0, 24002.0 / 96003.0, 48001.0 / 192003.0,
+                         48002.0 / 192003.0}) {
+            s->targetFactor.store(f);
+            s->appliedFactor.store(f);
+            s->runSilence(4096, std::min<uint32_t>(max_frames, 4096));
+        }
 
         const Calibration cal = calibration(*s, options, libraryRate);
         s->extraDrop = cal.extraDrop;

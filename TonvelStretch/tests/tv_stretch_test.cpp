@@ -1,0 +1,360 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tonvel_stretch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr double kRate = 48000.0;
+constexpr double kBalancedMs = 120.0;
+constexpr double kHighQualityMs = 240.0;
+
+struct StretchDeleter {
+    void operator()(tv_stretch *s) const { tv_stretch_destroy(s); }
+};
+using Stretch = std::unique_ptr<tv_stretch, StretchDeleter>;
+
+Stretch make(double blockMs, uint32_t channels = 1, uint32_t maxFrames = 4096, double rate = kRate)
+{
+    return Stretch(tv_stretch_create_custom(channels, maxFrames, rate, blockMs, 30.0));
+}
+
+// Runs a mono signal through the engine in blocks of `block` frames.
+std::vector<float> run(tv_stretch *s, const std::vector<float> &in, uint32_t block)
+{
+    std::vector<float> out(in.size(), 0.0f);
+    for (size_t off = 0; off < in.size(); off += block) {
+        const auto n = static_cast<uint32_t>(std::min<size_t>(block, in.size() - off));
+        tv_stretch_set_channel(s, 0, in.data() + off, 1, out.data() + off, 1);
+        tv_stretch_process(s, n);
+    }
+    return out;
+}
+
+std::vector<float> sine(double hz, size_t frames, double amplitude = 0.5)
+{
+    std::vector<float> v(frames);
+    for (size_t i = 0; i < frames; ++i)
+        v[i] = static_cast<float>(amplitude * std::sin(2.0 * M_PI * hz * static_cast<double>(i) / kRate));
+    return v;
+}
+
+// Frequency from interpolated upward zero crossings in [from, to).
+double measuredHz(const std::vector<float> &v, size_t from, size_t to)
+{
+    double first = -1.0, last = -1.0;
+    int crossings = 0;
+    for (size_t i = from + 1; i < to; ++i) {
+        if (v[i - 1] < 0.0f && v[i] >= 0.0f) {
+            const double t = static_cast<double>(i - 1) + v[i - 1] / (v[i - 1] - v[i]);
+            if (first < 0.0)
+                first = t;
+            last = t;
+            ++crossings;
+        }
+    }
+    if (crossings < 2)
+        return 0.0;
+    return (crossings - 1) * kRate / (last - first);
+}
+
+double cents(double ratio)
+{
+    return 1200.0 * std::log2(ratio);
+}
+
+// Lag (0 ... maxLag) at which out best matches in.
+int crossCorrelationLag(const std::vector<float> &in, const std::vector<float> &out, int maxLag)
+{
+    int best = 0;
+    double bestValue = -1e300;
+    for (int lag = 0; lag <= maxLag; ++lag) {
+        double acc = 0.0;
+        for (size_t i = 0; i + lag < in.size(); ++i)
+            acc += static_cast<double>(in[i]) * out[i + lag];
+        if (acc > bestValue) {
+            bestValue = acc;
+            best = lag;
+        }
+    }
+    return best;
+}
+
+// Noise bursts separated by silence: an unambiguous correlation peak.
+std::vector<float> noiseBursts(size_t frames)
+{
+    std::mt19937 rng(7);
+    std::normal_distribution<float> noise(0.0f, 0.25f);
+    std::vector<float> v(frames, 0.0f);
+    for (size_t i = 0; i < frames; ++i) {
+        if ((i / 4800) % 3 == 0)
+            v[i] = noise(rng);
+    }
+    return v;
+}
+
+TEST(StretchCreate, rejects_channels_frames_and_rates_out_of_range)
+{
+    EXPECT_EQ(tv_stretch_create_custom(9, 512, kRate, 120, 30), nullptr);
+    EXPECT_EQ(tv_stretch_create_custom(0, 512, kRate, 120, 30), nullptr);
+    EXPECT_EQ(tv_stretch_create_custom(2, 0, kRate, 120, 30), nullptr);
+    EXPECT_EQ(tv_stretch_create_custom(2, 512, 0.0, 120, 30), nullptr);
+    EXPECT_EQ(tv_stretch_create_custom(2, 512, -44100.0, 120, 30), nullptr);
+    EXPECT_EQ(tv_stretch_create_custom(2, 512, NAN, 120, 30), nullptr);
+}
+
+TEST(StretchCreate, null_handle_is_ignored_everywhere)
+{
+    float x = 1.0f;
+    tv_stretch_destroy(nullptr);
+    tv_stretch_reset(nullptr);
+    tv_stretch_set_factor(nullptr, 0.5);
+    tv_stretch_set_channel(nullptr, 0, &x, 1, &x, 1);
+    tv_stretch_process(nullptr, 1);
+    EXPECT_EQ(tv_stretch_latency_seconds(nullptr), 0.0);
+    EXPECT_EQ(tv_stretch_latency_frames(nullptr), 0u);
+    EXPECT_EQ(x, 1.0f);
+}
+
+TEST(StretchCreate, zero_block_ms_configures_240_and_30_ms_together)
+{
+    Stretch s(tv_stretch_create_custom(2, 512, kRate, 0.0, 10.0));
+    ASSERT_TRUE(s);
+    EXPECT_EQ(tv_stretch_block_samples(s.get()), 11520u);
+    EXPECT_EQ(tv_stretch_interval_samples(s.get()), 1440u);
+    EXPECT_EQ(tv_stretch_uses_short_window(s.get()), 0);
+}
+
+TEST(StretchCreate, block_120_interval_30_at_44100_is_5292_and_1323_with_short_window)
+{
+    Stretch s(tv_stretch_create_custom(1, 512, 44100.0, 120.0, 30.0));
+    ASSERT_TRUE(s);
+    EXPECT_EQ(tv_stretch_block_samples(s.get()), 5292u);
+    EXPECT_EQ(tv_stretch_interval_samples(s.get()), 1323u);
+    EXPECT_EQ(tv_stretch_uses_short_window(s.get()), 1);
+    // Latency stays within what the engine is built for (about 60 ms).
+    EXPECT_GT(tv_stretch_latency_seconds(s.get()), 0.03);
+    EXPECT_LT(tv_stretch_latency_seconds(s.get()), 0.08);
+}
+
+TEST(StretchFactor, invalid_factors_store_one_and_extremes_are_limited)
+{
+    Stretch s = make(kBalancedMs);
+    ASSERT_TRUE(s);
+    for (double bad : {double(NAN), double(INFINITY), -double(INFINITY), 0.0, -1.0}) {
+        tv_stretch_set_factor(s.get(), 0.9);
+        tv_stretch_set_factor(s.get(), bad);
+        EXPECT_EQ(tv_stretch_target_factor(s.get()), 1.0) << bad;
+    }
+    tv_stretch_set_factor(s.get(), 10.0);
+    EXPECT_EQ(tv_stretch_target_factor(s.get()), 4.0);
+    tv_stretch_set_factor(s.get(), 0.1);
+    EXPECT_EQ(tv_stretch_target_factor(s.get()), 0.25);
+}
+
+TEST(StretchFactor, glide_moves_by_one_pole_step_per_512_frame_chunk)
+{
+    Stretch s = make(kBalancedMs);
+    ASSERT_TRUE(s);
+    tv_stretch_set_factor(s.get(), 0.98);
+    const std::vector<float> in(512, 0.0f);
+    std::vector<float> out(512);
+    const double step = 1.0 - std::exp(-512.0 / 2400.0);
+    double expected = 1.0;
+    for (int call = 0; call < 5; ++call) {
+        tv_stretch_set_channel(s.get(), 0, in.data(), 1, out.data(), 1);
+        tv_stretch_process(s.get(), 512);
+        expected += (0.98 - expected) * step;
+        EXPECT_NEAR(tv_stretch_applied_factor(s.get()), expected, 1e-12) << call;
+    }
+    // A reset jumps to the target.
+    tv_stretch_reset(s.get());
+    EXPECT_EQ(tv_stretch_applied_factor(s.get()), 0.98);
+}
+
+TEST(StretchFactor, block_longer_than_max_frames_is_processed_in_chunks_advancing_the_glide)
+{
+    Stretch s = make(kBalancedMs, 2, 4096);
+    ASSERT_TRUE(s);
+    tv_stretch_set_factor(s.get(), 0.98);
+    // Interleaved stereo, with guard samples behind the block that must stay untouched.
+    std::vector<float> in(2 * 10000, 0.25f), out(2 * 10000 + 64, 7.0f);
+    tv_stretch_set_channel(s.get(), 0, in.data(), 2, out.data(), 2);
+    tv_stretch_set_channel(s.get(), 1, in.data() + 1, 2, out.data() + 1, 2);
+    tv_stretch_process(s.get(), 10000);
+    // Chunks of 4096, 4096 and 1808, each advancing by its own duration.
+    double expected = 1.0;
+    for (double chunk : {4096.0, 4096.0, 1808.0})
+        expected += (0.98 - expected) * (1.0 - std::exp(-chunk / 2400.0));
+    EXPECT_NEAR(tv_stretch_applied_factor(s.get()), expected, 1e-12);
+    EXPECT_TRUE(std::all_of(out.begin(), out.begin() + 20000, [](float v) { return v != 7.0f; }));
+    EXPECT_TRUE(std::all_of(out.begin() + 20000, out.end(), [](float v) { return v == 7.0f; }));
+}
+
+TEST(StretchBinding, unbound_channel_makes_process_a_no_op)
+{
+    Stretch s = make(kBalancedMs, 2);
+    ASSERT_TRUE(s);
+    tv_stretch_set_factor(s.get(), 0.9);
+    std::vector<float> in(512, 0.5f), out(512, 3.0f);
+    tv_stretch_set_channel(s.get(), 0, in.data(), 1, out.data(), 1); // channel 1 never bound
+    tv_stretch_process(s.get(), 512);
+    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return v == 3.0f; }));
+    EXPECT_EQ(tv_stretch_applied_factor(s.get()), 1.0);
+    // Binding past the channel count is ignored.
+    tv_stretch_set_channel(s.get(), 2, in.data(), 1, out.data(), 1);
+    tv_stretch_process(s.get(), 512);
+    EXPECT_EQ(out[0], 3.0f);
+}
+
+TEST(StretchBinding, stride_zero_behaves_as_stride_one)
+{
+    Stretch a = make(kBalancedMs);
+    Stretch b = make(kBalancedMs);
+    ASSERT_TRUE(a && b);
+    const std::vector<float> in = sine(440.0, 8192);
+    std::vector<float> outA(in.size()), outB(in.size());
+    for (size_t off = 0; off < in.size(); off += 512) {
+        tv_stretch_set_channel(a.get(), 0, in.data() + off, 0, outA.data() + off, 0);
+        tv_stretch_process(a.get(), 512);
+        tv_stretch_set_channel(b.get(), 0, in.data() + off, 1, outB.data() + off, 1);
+        tv_stretch_process(b.get(), 512);
+    }
+    EXPECT_EQ(outA, outB);
+}
+
+// Fixed latency: whatever the block sizes, the output is the same stream, sample for sample.
+// (The library's rounding differs slightly with the amounts it is given; a shift of one
+// frame would differ by up to 0.028 on this sine.)
+TEST(StretchLatency, output_stays_aligned_whatever_the_block_partition)
+{
+    Stretch a = make(kBalancedMs, 1, 4096);
+    Stretch b = make(kBalancedMs, 1, 4096);
+    ASSERT_TRUE(a && b);
+    for (tv_stretch *s : {a.get(), b.get()}) {
+        tv_stretch_set_factor(s, 432.0 / 440.0);
+        tv_stretch_reset(s);
+    }
+    const std::vector<float> in = sine(440.0, 48000);
+    const std::vector<float> steady = run(a.get(), in, 512);
+    std::vector<float> varied(in.size());
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<uint32_t> size(1, 6000);
+    for (size_t off = 0; off < in.size();) {
+        const auto n = static_cast<uint32_t>(std::min<size_t>(size(rng), in.size() - off));
+        tv_stretch_set_channel(b.get(), 0, in.data() + off, 1, varied.data() + off, 1);
+        tv_stretch_process(b.get(), n);
+        off += n;
+    }
+    float worst = 0.0f;
+    size_t at = 0;
+    for (size_t i = 0; i < in.size(); ++i) {
+        if (std::fabs(steady[i] - varied[i]) > worst) {
+            worst = std::fabs(steady[i] - varied[i]);
+            at = i;
+        }
+    }
+    EXPECT_LT(worst, 0.01f) << "at frame " << at;
+}
+
+struct LatencyCase {
+    double blockMs;
+    double factor;
+};
+
+class StretchLatencyMeasured : public ::testing::TestWithParam<LatencyCase> {};
+
+TEST_P(StretchLatencyMeasured, cross_correlation_agrees_with_reported_latency_within_16_frames)
+{
+    const LatencyCase c = GetParam();
+    Stretch s = make(c.blockMs, 1, 4096);
+    ASSERT_TRUE(s);
+    tv_stretch_set_factor(s.get(), c.factor);
+    tv_stretch_reset(s.get());
+    const std::vector<float> in = noiseBursts(3 * 48000);
+    const std::vector<float> out = run(s.get(), in, 512);
+    const int reported = static_cast<int>(tv_stretch_latency_frames(s.get()));
+    EXPECT_NEAR(tv_stretch_latency_seconds(s.get()) * kRate, reported, 1e-6);
+    EXPECT_NEAR(crossCorrelationLag(in, out, 8000), reported, 16);
+    EXPECT_EQ(tv_stretch_underflow_frames(s.get()), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, StretchLatencyMeasured,
+                         ::testing::Values(LatencyCase{kBalancedMs, 1.0},
+                                           LatencyCase{kBalancedMs, 432.0 / 440.0},
+                                           LatencyCase{kHighQualityMs, 1.0},
+                                           LatencyCase{kHighQualityMs, 432.0 / 440.0}));
+
+TEST(StretchPitch, sine_440_to_432_balanced_48k)
+{
+    Stretch s = make(kBalancedMs);
+    ASSERT_TRUE(s);
+    tv_stretch_set_factor(s.get(), 432.0 / 440.0);
+    tv_stretch_reset(s.get());
+    const std::vector<float> out = run(s.get(), sine(440.0, 2 * 48000), 512);
+    EXPECT_NEAR(cents(measuredHz(out, 24000, 96000) / 432.0), 0.0, 0.5);
+}
+
+TEST(StretchPitch, sine_440_to_432_high_quality_48k_with_glide_from_440)
+{
+    Stretch s = make(kHighQualityMs);
+    ASSERT_TRUE(s);
+    tv_stretch_set_factor(s.get(), 432.0 / 440.0); // glides: no reset
+    const std::vector<float> out = run(s.get(), sine(440.0, 2 * 48000), 1024);
+    EXPECT_NEAR(cents(measuredHz(out, 48000, 96000) / 432.0), 0.0, 0.5);
+}
+
+TEST(StretchReset, reset_clears_audio_and_restores_the_latency)
+{
+    Stretch s = make(kBalancedMs);
+    ASSERT_TRUE(s);
+    run(s.get(), noiseBursts(48000), 512);
+    tv_stretch_reset(s.get());
+    const std::vector<float> out = run(s.get(), std::vector<float>(24000, 0.0f), 512);
+    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return v == 0.0f; }));
+}
+
+// Factors far outside 0.85 ... 1.15 may outrun the latency reserve: the engine pads with
+// silence and counts it, never reading past its buffers, and every call still delivers
+// exactly its frames.
+TEST(StretchReset, extreme_factors_stay_in_bounds_and_recover_after_reset)
+{
+    Stretch s = make(kBalancedMs, 2, 1024);
+    ASSERT_TRUE(s);
+    const std::vector<float> mono = sine(440.0, 48000);
+    std::vector<float> in(2 * mono.size()), out(2 * mono.size() + 16, 9.0f);
+    for (size_t i = 0; i < mono.size(); ++i)
+        in[2 * i] = in[2 * i + 1] = mono[i];
+    for (double f : {4.0, 0.25, 4.0}) {
+        tv_stretch_set_factor(s.get(), f);
+        for (size_t off = 0; off < mono.size(); off += 700) {
+            const auto n = static_cast<uint32_t>(std::min<size_t>(700, mono.size() - off));
+            tv_stretch_set_channel(s.get(), 0, in.data() + 2 * off, 2, out.data() + 2 * off, 2);
+            tv_stretch_set_channel(s.get(), 1, in.data() + 2 * off + 1, 2, out.data() + 2 * off + 1, 2);
+            tv_stretch_process(s.get(), n);
+        }
+        EXPECT_TRUE(std::all_of(out.end() - 16, out.end(), [](float v) { return v == 9.0f; }));
+        EXPECT_TRUE(std::all_of(out.begin(), out.end() - 16, [](float v) { return std::isfinite(v); }));
+    }
+    tv_stretch_reset(s.get());
+    EXPECT_EQ(tv_stretch_underflow_frames(s.get()), 0u);
+
+    // After a reset the latency is exactly the reported one again.
+    const std::vector<float> burst = noiseBursts(2 * 48000);
+    Stretch m = make(kBalancedMs, 1, 1024);
+    ASSERT_TRUE(m);
+    tv_stretch_set_factor(m.get(), 4.0);
+    run(m.get(), mono, 700);
+    tv_stretch_set_factor(m.get(), 1.0);
+    tv_stretch_reset(m.get());
+    EXPECT_NEAR(crossCorrelationLag(burst, run(m.get(), burst, 512), 8000),
+                static_cast<int>(tv_stretch_latency_frames(m.get())), 16);
+}
+
+} // namespace
