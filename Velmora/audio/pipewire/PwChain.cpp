@@ -1,0 +1,503 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "audio/pipewire/PwChain.h"
+
+#include <spa/param/audio/format-utils.h>
+#include <spa/node/io.h>
+#include <spa/pod/builder.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace pwl {
+
+namespace {
+
+constexpr std::uint32_t kChannels = 2;
+constexpr std::uint32_t kMaxFrames = 16384;  // 2 x the default quantum limit
+
+const spa_pod *planarStereoFormat(spa_pod_builder *b)
+{
+    spa_audio_info_raw info{};
+    info.format = SPA_AUDIO_FORMAT_F32P;
+    info.channels = kChannels;
+    info.position[0] = SPA_AUDIO_CHANNEL_FL;
+    info.position[1] = SPA_AUDIO_CHANNEL_FR;
+    // Rate left open: the streams follow the graph rate.
+    return spa_format_audio_raw_build(b, SPA_PARAM_EnumFormat, &info);
+}
+
+} // namespace
+
+struct Chain::StreamHooks {
+    Chain *chain = nullptr;
+    bool isTap = false;
+    spa_hook hook{};
+    pw_stream_state state = PW_STREAM_STATE_UNCONNECTED;
+};
+
+Chain::Chain(Session &session, ChainConfig config)
+    : session_(session), config_(std::move(config)), zeros_(kMaxFrames, 0.0f)
+{
+    session_.addObserver(this);
+    idleTimer_ = pw_loop_add_timer(session_.loop(), &Chain::idleTimerFired, this);
+}
+
+Chain::~Chain()
+{
+    clearRouting();
+    destroyOutput();
+    if (tap_) {
+        rtTap_.store(nullptr, std::memory_order_release);
+        pw_stream_disconnect(tap_);
+        session_.dataLoopBarrier();
+        spa_hook_remove(&tapHooks_->hook);
+        pw_stream_destroy(tap_);
+        tap_ = nullptr;
+        delete tapHooks_;
+        tapHooks_ = nullptr;
+    }
+    if (idleTimer_)
+        pw_loop_destroy_source(session_.loop(), idleTimer_);
+    session_.removeObserver(this);
+}
+
+std::uint32_t Chain::quantum() const
+{
+    const spa_io_position *pos = rtPosition_.load(std::memory_order_acquire);
+    return pos ? std::uint32_t(pos->clock.duration) : 0;
+}
+
+// ---- streams --------------------------------------------------------------------------------
+
+int Chain::createTap()
+{
+    if (tap_)
+        return 0;
+    pw_properties *props = pw_properties_new(
+        PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_CLASS, kMediaClassSink,
+        PW_KEY_NODE_NAME, config_.tapName.c_str(), PW_KEY_NODE_DESCRIPTION, config_.tapDescription.c_str(),
+        PW_KEY_NODE_VIRTUAL, "true", PW_KEY_NODE_GROUP, config_.group.c_str(), PW_KEY_NODE_LINK_GROUP,
+        config_.group.c_str(), PW_KEY_PRIORITY_SESSION, "-100000", SPA_KEY_AUDIO_POSITION, "[ FL FR ]",
+        nullptr);
+    tap_ = pw_stream_new(session_.core(), config_.tapDescription.c_str(), props);
+    if (!tap_)
+        return errno ? -errno : -ENOMEM;
+    tapHooks_ = new StreamHooks{this, true, {}, PW_STREAM_STATE_UNCONNECTED};
+    static const pw_stream_events tapEvents = [] {
+        pw_stream_events e{};
+        e.version = PW_VERSION_STREAM_EVENTS;
+        e.state_changed = [](void *data, pw_stream_state, pw_stream_state state, const char *) {
+            auto *h = static_cast<StreamHooks *>(data);
+            h->state = state;
+            h->chain->session_.signal();
+        };
+        e.param_changed = [](void *data, std::uint32_t id, const spa_pod *param) {
+            auto *h = static_cast<StreamHooks *>(data);
+            spa_audio_info_raw info{};
+            if (id == SPA_PARAM_Format && param && spa_format_audio_raw_parse(param, &info) >= 0)
+                h->chain->tapRate_.store(info.rate, std::memory_order_relaxed);
+            h->chain->session_.signal();
+        };
+        e.process = &Chain::tapProcess;
+        return e;
+    }();
+    pw_stream_add_listener(tap_, &tapHooks_->hook, &tapEvents, tapHooks_);
+
+    std::uint8_t buffer[1024];
+    spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    const spa_pod *params[] = {planarStereoFormat(&b)};
+    int res = pw_stream_connect(tap_, PW_DIRECTION_INPUT, PW_ID_ANY,
+                                pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS
+                                                | PW_STREAM_FLAG_RT_PROCESS | PW_STREAM_FLAG_INACTIVE),
+                                params, 1);
+    if (res < 0)
+        return res;
+    res = session_.waitFor(
+        [&] {
+            if (tapHooks_->state == PW_STREAM_STATE_ERROR)
+                return true;
+            const std::uint32_t id = pw_stream_get_node_id(tap_);
+            const Node *n = id == SPA_ID_INVALID ? nullptr : session_.node(id);
+            return n && n->serial != 0;
+        },
+        config_.timeoutMs);
+    if (res != 0)
+        return res;
+    if (tapHooks_->state == PW_STREAM_STATE_ERROR)
+        return -EIO;
+    tapId_ = pw_stream_get_node_id(tap_);
+    tapSerial_ = session_.node(tapId_)->serial;
+    rtTap_.store(tap_, std::memory_order_release);
+    return 0;
+}
+
+int Chain::createOutput(const Node &device)
+{
+    if (output_)
+        return retarget(device);
+    if (!tap_)
+        return -EINVAL;
+    pw_properties *props = pw_properties_new(
+        PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_NODE_NAME,
+        config_.outputName.c_str(), PW_KEY_NODE_DESCRIPTION, config_.outputDescription.c_str(),
+        PW_KEY_TARGET_OBJECT, device.name.c_str(), PW_KEY_NODE_DONT_RECONNECT, "false", PW_KEY_NODE_GROUP,
+        config_.group.c_str(), PW_KEY_NODE_LINK_GROUP, config_.group.c_str(), PW_KEY_NODE_VIRTUAL, "true",
+        "channelmix.upmix", "false", SPA_KEY_AUDIO_POSITION, "[ FL FR ]", nullptr);
+    output_ = pw_stream_new(session_.core(), config_.outputDescription.c_str(), props);
+    if (!output_)
+        return errno ? -errno : -ENOMEM;
+    outputHooks_ = new StreamHooks{this, false, {}, PW_STREAM_STATE_UNCONNECTED};
+    static const pw_stream_events outEvents = [] {
+        pw_stream_events e{};
+        e.version = PW_VERSION_STREAM_EVENTS;
+        e.state_changed = [](void *data, pw_stream_state, pw_stream_state state, const char *) {
+            auto *h = static_cast<StreamHooks *>(data);
+            h->state = state;
+            h->chain->session_.signal();
+        };
+        e.param_changed = [](void *data, std::uint32_t id, const spa_pod *param) {
+            auto *h = static_cast<StreamHooks *>(data);
+            spa_audio_info_raw info{};
+            if (id != SPA_PARAM_Format || !param || spa_format_audio_raw_parse(param, &info) < 0)
+                return;
+            Chain *c = h->chain;
+            const std::uint32_t old = c->rate_.exchange(info.rate, std::memory_order_relaxed);
+            if (old != 0 && old != info.rate && c->onRateChanged)
+                c->onRateChanged(info.rate);
+            c->session_.signal();
+        };
+        e.io_changed = [](void *data, std::uint32_t id, void *area, std::uint32_t) {
+            auto *h = static_cast<StreamHooks *>(data);
+            if (id == SPA_IO_Position)
+                h->chain->rtPosition_.store(static_cast<spa_io_position *>(area), std::memory_order_release);
+        };
+        e.process = &Chain::outputProcess;
+        return e;
+    }();
+    pw_stream_add_listener(output_, &outputHooks_->hook, &outEvents, outputHooks_);
+
+    std::uint8_t buffer[1024];
+    spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    const spa_pod *params[] = {planarStereoFormat(&b)};
+    int res = pw_stream_connect(output_, PW_DIRECTION_OUTPUT, PW_ID_ANY,
+                                pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS
+                                                | PW_STREAM_FLAG_RT_PROCESS | PW_STREAM_FLAG_TRIGGER
+                                                | PW_STREAM_FLAG_INACTIVE),
+                                params, 1);
+    if (res < 0)
+        return res;
+    res = session_.waitFor(
+        [&] {
+            if (outputHooks_->state == PW_STREAM_STATE_ERROR)
+                return true;
+            const std::uint32_t id = pw_stream_get_node_id(output_);
+            return id != SPA_ID_INVALID && session_.node(id) != nullptr;
+        },
+        config_.timeoutMs);
+    if (res != 0)
+        return res;
+    if (outputHooks_->state == PW_STREAM_STATE_ERROR)
+        return -EIO;
+    outputId_ = pw_stream_get_node_id(output_);
+    deviceName_ = device.name;
+    deviceId_ = device.id;
+    deviceSerial_ = device.serial;
+    // The rate is known once the session manager has linked us; a missing format is not
+    // fatal (the rate then comes from the settings).
+    session_.waitFor([&] { return rate_.load(std::memory_order_relaxed) != 0; }, std::min(config_.timeoutMs, 1000));
+    rtOutput_.store(output_, std::memory_order_release);
+    return 0;
+}
+
+int Chain::retarget(const Node &device)
+{
+    if (!output_ || outputId_ == 0)
+        return -EINVAL;
+    if (device.id == deviceId_ && device.name == deviceName_)
+        return 0;
+    const std::string id = std::to_string(device.id);
+    const std::string serial = std::to_string(device.serial);
+    int res = session_.setDefaultMetadata(outputId_, "target.node", "Spa:Id", id.c_str());
+    if (res >= 0)
+        res = session_.setDefaultMetadata(outputId_, "target.object", "Spa:Id", serial.c_str());
+    if (res < 0)
+        return res;
+    deviceName_ = device.name;
+    deviceId_ = device.id;
+    deviceSerial_ = device.serial;
+    return 0;
+}
+
+void Chain::destroyOutput()
+{
+    if (!output_)
+        return;
+    rtOutput_.store(nullptr, std::memory_order_release);
+    session_.dataLoopBarrier();
+    pw_stream_disconnect(output_);
+    session_.dataLoopBarrier();
+    spa_hook_remove(&outputHooks_->hook);
+    pw_stream_destroy(output_);
+    output_ = nullptr;
+    delete outputHooks_;
+    outputHooks_ = nullptr;
+    outputId_ = 0;
+    rtPosition_.store(nullptr, std::memory_order_release);
+    rate_.store(0, std::memory_order_relaxed);
+}
+
+void Chain::setBlock(const AudioDeviceIOBlock *block)
+{
+    if (rtBlock_.load(std::memory_order_acquire) == block)
+        return;
+    rtBlock_.store(block, std::memory_order_release);
+    session_.dataLoopBarrier();
+}
+
+int Chain::start()
+{
+    if (!tap_ || !output_)
+        return -EINVAL;
+    started_ = true;
+    for (const auto &[id, n] : session_.nodes())
+        if (shouldRoute(n))
+            route(n);
+    if (!idle_.load())
+        setActive(true);
+    updateIdle();
+    return 0;
+}
+
+void Chain::setActive(bool active)
+{
+    if (output_)
+        pw_stream_set_active(output_, active);
+    if (tap_)
+        pw_stream_set_active(tap_, active);
+}
+
+// ---- router ---------------------------------------------------------------------------------
+
+bool Chain::namesDevice(const std::string &target) const
+{
+    return target == deviceName_ || (deviceSerial_ != 0 && target == std::to_string(deviceSerial_))
+        || target == config_.tapName || (tapSerial_ != 0 && target == std::to_string(tapSerial_));
+}
+
+bool Chain::shouldRoute(const Node &n) const
+{
+    if (!started_ || tapId_ == 0 || n.mediaClass != kMediaClassPlayback || !n.infoSeen)
+        return false;
+    if (isOwnNode(n.id) || moved_.count(n.id))
+        return false;
+    if (!config_.group.empty() && n.linkGroup == config_.group)
+        return false;
+    if (!config_.ownNamePrefix.empty() && n.name.rfind(config_.ownNamePrefix, 0) == 0)
+        return false;
+    if (n.dontReconnect)
+        return false;  // the session manager refuses to move these
+    // A stream that asks for a device other than the one we play to stays where it is.
+    if (!n.targetObject.empty() && n.targetObject != "-1" && !namesDevice(n.targetObject))
+        return false;
+    const std::string moved = session_.defaultMetadata(n.id, "target.object");
+    if (!moved.empty() && moved != "-1" && !namesDevice(moved))
+        return false;
+    return true;
+}
+
+void Chain::route(const Node &n)
+{
+    const std::string id = std::to_string(tapId_);
+    const std::string serial = std::to_string(tapSerial_);
+    moved_.insert(n.id);
+    session_.setDefaultMetadata(n.id, "target.node", "Spa:Id", id.c_str());
+    session_.setDefaultMetadata(n.id, "target.object", "Spa:Id", serial.c_str());
+}
+
+void Chain::clearRouting()
+{
+    for (std::uint32_t id : moved_) {
+        if (!session_.node(id))
+            continue;
+        session_.setDefaultMetadata(id, "target.node", nullptr, nullptr);
+        session_.setDefaultMetadata(id, "target.object", nullptr, nullptr);
+    }
+    moved_.clear();
+    started_ = false;
+}
+
+void Chain::nodeReady(const Node &n)
+{
+    if (shouldRoute(n))
+        route(n);
+}
+
+void Chain::nodeRemoved(std::uint32_t id)
+{
+    moved_.erase(id);
+}
+
+void Chain::defaultMetadataChanged(std::uint32_t subject, const char *key)
+{
+    // Someone else moved one of our streams elsewhere: respect that.
+    if (!key || !moved_.count(subject) || std::strcmp(key, "target.object") != 0)
+        return;
+    const std::string value = session_.defaultMetadata(subject, "target.object");
+    if (value != std::to_string(tapSerial_))
+        moved_.erase(subject);
+}
+
+// ---- idle -----------------------------------------------------------------------------------
+
+void Chain::linksChanged() { updateIdle(); }
+
+void Chain::updateIdle()
+{
+    if (!started_ || tapId_ == 0 || !idleTimer_)
+        return;
+    bool fed = false;
+    for (const auto &[id, l] : session_.links())
+        if (l.inputNode == tapId_ && !isOwnNode(l.outputNode))
+            fed = true;
+    if (fed) {
+        if (idleTimerArmed_) {
+            pw_loop_update_timer(session_.loop(), idleTimer_, nullptr, nullptr, false);
+            idleTimerArmed_ = false;
+        }
+        if (idle_.exchange(false))
+            setActive(true);
+    } else if (!idle_.load() && !idleTimerArmed_) {
+        timespec value{config_.idleMs / 1000, long(config_.idleMs % 1000) * 1000000L};
+        pw_loop_update_timer(session_.loop(), idleTimer_, &value, nullptr, false);
+        idleTimerArmed_ = true;
+    }
+}
+
+void Chain::idleTimerFired(void *data, std::uint64_t)
+{
+    auto *c = static_cast<Chain *>(data);
+    c->idleTimerArmed_ = false;
+    if (!c->started_)
+        return;
+    for (const auto &[id, l] : c->session_.links())
+        if (l.inputNode == c->tapId_ && !c->isOwnNode(l.outputNode))
+            return;
+    c->idle_.store(true);
+    c->setActive(false);
+}
+
+// ---- real-time ------------------------------------------------------------------------------
+
+void Chain::tapProcess(void *data)
+{
+    auto *h = static_cast<StreamHooks *>(data);
+    Chain *c = h->chain;
+    pw_stream *out = c->rtOutput_.load(std::memory_order_acquire);
+    if (out) {
+        pw_stream_trigger_process(out);
+        return;
+    }
+    // No output yet: hand the buffers straight back.
+    pw_stream *tap = c->rtTap_.load(std::memory_order_acquire);
+    for (int guard = 0; tap && guard < 64; ++guard) {
+        pw_buffer *b = pw_stream_dequeue_buffer(tap);
+        if (!b)
+            break;
+        pw_stream_queue_buffer(tap, b);
+    }
+}
+
+void Chain::outputProcess(void *data)
+{
+    auto *h = static_cast<StreamHooks *>(data);
+    Chain *c = h->chain;
+    pw_stream *tap = c->rtTap_.load(std::memory_order_acquire);
+    pw_stream *output = c->rtOutput_.load(std::memory_order_acquire);
+    if (!output)
+        return;
+
+    // Newest tap buffer only: anything older would add latency.
+    pw_buffer *in = nullptr;
+    for (int guard = 0; tap && guard < 64; ++guard) {
+        pw_buffer *t = pw_stream_dequeue_buffer(tap);
+        if (!t)
+            break;
+        if (in)
+            pw_stream_queue_buffer(tap, in);
+        in = t;
+    }
+    pw_buffer *out = pw_stream_dequeue_buffer(output);
+    if (!out) {
+        if (in)
+            pw_stream_queue_buffer(tap, in);
+        return;
+    }
+
+    spa_buffer *ob = out->buffer;
+    const std::uint32_t nOut = std::min<std::uint32_t>(ob->n_datas, AudioBufferList::kMaxBuffers);
+    std::uint32_t frames = kMaxFrames;
+    for (std::uint32_t i = 0; i < nOut; ++i)
+        frames = std::min(frames, ob->datas[i].maxsize / std::uint32_t(sizeof(float)));
+
+    std::uint32_t inFrames = 0;
+    const spa_buffer *ib = in ? in->buffer : nullptr;
+    if (ib && ib->n_datas > 0 && ib->datas[0].chunk)
+        inFrames = ib->datas[0].chunk->size / std::uint32_t(sizeof(float));
+    if (inFrames == 0) {
+        const spa_io_position *pos = c->rtPosition_.load(std::memory_order_acquire);
+        inFrames = out->requested ? std::uint32_t(out->requested) : pos ? std::uint32_t(pos->clock.duration) : 0;
+    }
+    frames = std::min(frames, inFrames);
+
+    AudioBufferList &il = c->rtIn_;
+    AudioBufferList &ol = c->rtOut_;
+    const std::uint32_t nIn = ib ? std::min<std::uint32_t>(ib->n_datas, AudioBufferList::kMaxBuffers) : kChannels;
+    il.mNumberBuffers = nIn;
+    for (std::uint32_t i = 0; i < nIn; ++i) {
+        AudioBuffer &a = il.mBuffers[i];
+        a.mNumberChannels = 1;
+        float *p = nullptr;
+        std::uint32_t avail = 0;
+        if (ib && ib->datas[i].data && ib->datas[i].chunk) {
+            const spa_data &d = ib->datas[i];
+            const std::uint32_t offset = std::min(d.chunk->offset, d.maxsize);
+            p = reinterpret_cast<float *>(static_cast<std::uint8_t *>(d.data) + offset);
+            avail = std::min(d.chunk->size, d.maxsize - offset) / std::uint32_t(sizeof(float));
+        }
+        if (!p || avail < frames) {
+            p = c->zeros_.data();  // nothing captured this cycle: feed silence
+            avail = frames;
+        }
+        a.mData = p;
+        a.mDataByteSize = frames * std::uint32_t(sizeof(float));
+    }
+    ol.mNumberBuffers = nOut;
+    for (std::uint32_t i = 0; i < nOut; ++i) {
+        AudioBuffer &a = ol.mBuffers[i];
+        a.mNumberChannels = 1;
+        a.mData = static_cast<float *>(ob->datas[i].data);
+        a.mDataByteSize = a.mData ? frames * std::uint32_t(sizeof(float)) : 0;
+    }
+
+    const AudioDeviceIOBlock *block = c->rtBlock_.load(std::memory_order_acquire);
+    if (block && *block && frames > 0) {
+        (*block)(nullptr, &il, nullptr, &ol, nullptr);
+    } else {
+        for (std::uint32_t i = 0; i < nOut; ++i)
+            if (ol.mBuffers[i].mData)
+                std::memset(ol.mBuffers[i].mData, 0, frames * sizeof(float));
+    }
+    for (std::uint32_t i = 0; i < nOut; ++i) {
+        spa_chunk *chunk = ob->datas[i].chunk;
+        chunk->offset = 0;
+        chunk->size = frames * std::uint32_t(sizeof(float));
+        chunk->stride = sizeof(float);
+    }
+    pw_stream_queue_buffer(output, out);
+    if (in)
+        pw_stream_queue_buffer(tap, in);
+}
+
+} // namespace pwl

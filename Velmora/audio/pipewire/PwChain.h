@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+//
+// PwChain.h: the tap (a virtual sink stream), the router that moves every other application's
+// playback into it, and the output stream to the device, run in one graph cycle.
+//
+// Summary
+//   The tap is a capture pw_stream that appears as a sink (media.class Audio/Sink, fixed
+//   node.name, node.virtual, lowest priority.session, so the session manager never elects it
+//   default). The router writes target.node/target.object into the "default" metadata for
+//   every other playback stream (Stream/Output/Audio); our own nodes and streams that
+//   explicitly target another device are left alone. The default sink is never written.
+//   The output stream plays to a named device in the tap's node.group and node.link-group,
+//   stereo, with channelmix.upmix=false so extra device channels stay silent.
+//
+//   Scheduling follows the trigger pattern: the tap's process callback only triggers the
+//   output stream; the output's process callback dequeues both buffers and runs the I/O block
+//   on them (planar float: one mono buffer per channel, stride 1). Nothing is buffered in
+//   between, so the route adds no latency.
+//
+//   Idle: when nothing is linked into the tap for idleMs, both streams are paused (the device
+//   can suspend, no CPU is used); the first link resumes them.
+//
+// Real-time safety
+//   The two process callbacks run on PipeWire's data loop: they dequeue/queue buffers, call
+//   the I/O block and touch nothing else (no allocation, lock, log or system call). The block
+//   pointer and the stream pointers they read are swapped by the control side only followed
+//   by a blocking empty invoke on the data loop (Session::dataLoopBarrier), so no callback
+//   still uses what was swapped out.
+//
+// Thread safety
+//   Every member function must be called with the session's loop lock held. idle() and
+//   rate() may be read from any thread.
+//
+#include "audio/AudioPlatform.h"
+#include "audio/pipewire/PwSession.h"
+#include "render/RenderChain.h"
+
+#include <atomic>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+struct spa_io_position;
+struct spa_source;
+
+namespace pwl {
+
+struct ChainConfig {
+    std::string tapName;            // fixed across runs (the session manager keys on it)
+    std::string tapDescription;
+    std::string outputName;
+    std::string outputDescription;
+    std::string group;              // node.group and node.link-group
+    std::string ownNamePrefix;      // nodes named so belong to some instance of us: never moved
+    int idleMs = 3000;
+    int timeoutMs = 3000;
+};
+
+class Chain : public SessionObserver {
+public:
+    Chain(Session &session, ChainConfig config);
+    ~Chain() override;  // destroys both streams and clears the routing
+    Chain(const Chain &) = delete;
+    Chain &operator=(const Chain &) = delete;
+
+    // Creates and connects the tap (inactive) and waits until the server has its node.
+    int createTap();
+    // Creates and connects the output stream to `device` (inactive) and waits for its node;
+    // waits a little for the format so the rate can be read.
+    int createOutput(const Node &device);
+    // Moves the output stream to another device (metadata, no new stream).
+    int retarget(const Node &device);
+    void destroyOutput();
+
+    // Installs (or with null removes) the I/O block. When this returns, no process callback
+    // uses the previous block any more.
+    void setBlock(const AudioDeviceIOBlock *block);
+    // Starts routing and activates both streams (or resumes idle handling).
+    int start();
+
+    bool hasTap() const { return tap_ != nullptr; }
+    bool hasOutput() const { return output_ != nullptr; }
+    std::uint32_t tapId() const { return tapId_; }
+    std::uint64_t tapSerial() const { return tapSerial_; }
+    std::uint32_t outputId() const { return outputId_; }
+    const std::string &deviceName() const { return deviceName_; }
+    bool started() const { return started_; }
+    bool idle() const { return idle_.load(std::memory_order_relaxed); }
+    std::uint32_t rate() const { return rate_.load(std::memory_order_relaxed); }
+    std::uint32_t tapRate() const { return tapRate_.load(std::memory_order_relaxed); }
+    std::uint32_t quantum() const;
+    std::size_t movedStreams() const { return moved_.size(); }
+    bool isOwnNode(std::uint32_t id) const { return id != 0 && (id == tapId_ || id == outputId_); }
+
+    // Called on the loop thread when the output's negotiated rate changed.
+    std::function<void(std::uint32_t newRate)> onRateChanged;
+
+    // SessionObserver
+    void nodeReady(const Node &n) override;
+    void nodeRemoved(std::uint32_t id) override;
+    void linksChanged() override;
+    void defaultMetadataChanged(std::uint32_t subject, const char *key) override;
+
+private:
+    struct StreamHooks;
+    bool shouldRoute(const Node &n) const;
+    void route(const Node &n);
+    void clearRouting();
+    void updateIdle();
+    void setActive(bool active);
+    bool namesDevice(const std::string &target) const;
+    static void idleTimerFired(void *data, std::uint64_t expirations);
+
+    static void tapProcess(void *data);
+    static void outputProcess(void *data);
+
+    Session &session_;
+    ChainConfig config_;
+
+    pw_stream *tap_ = nullptr;
+    pw_stream *output_ = nullptr;
+    StreamHooks *tapHooks_ = nullptr;
+    StreamHooks *outputHooks_ = nullptr;
+    std::uint32_t tapId_ = 0;
+    std::uint64_t tapSerial_ = 0;
+    std::uint32_t outputId_ = 0;
+    std::string deviceName_;
+    std::uint32_t deviceId_ = 0;
+    std::uint64_t deviceSerial_ = 0;
+    bool started_ = false;
+    std::set<std::uint32_t> moved_;
+    spa_source *idleTimer_ = nullptr;
+    bool idleTimerArmed_ = false;
+
+    std::atomic<bool> idle_{false};
+    std::atomic<std::uint32_t> rate_{0};
+    std::atomic<std::uint32_t> tapRate_{0};
+
+    // Read by the data loop.
+    std::atomic<pw_stream *> rtTap_{nullptr};
+    std::atomic<pw_stream *> rtOutput_{nullptr};
+    std::atomic<const AudioDeviceIOBlock *> rtBlock_{nullptr};
+    std::atomic<spa_io_position *> rtPosition_{nullptr};
+    AudioBufferList rtIn_;
+    AudioBufferList rtOut_;
+    std::vector<float> zeros_;
+};
+
+} // namespace pwl

@@ -1,0 +1,198 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// wavcheck: measures recordings of the end-to-end tests (first channel, or the channel given).
+//
+//   wavcheck peaks FILE [--window-ms 100] [--above X]
+//       per-window peaks: windows with signal, highest peak, and how many windows exceed X
+//       (audio that bypassed the chain has a known, higher level)
+//   wavcheck pitch FILE [--from S] [--length S] [--ref HZ]
+//       strongest frequency (Blackman-Harris window, refined by golden-section search on the
+//       DFT magnitude), its level, and the level at --ref relative to it in dB
+//   wavcheck onset FILE [--threshold X]
+//       first frame whose magnitude exceeds X (default 0.05), and the file's rate
+//   wavcheck gaps FILE [--threshold X] [--min-ms 5]
+//       silent stretches inside the signal region (between first and last sample above X)
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Audio {
+    std::vector<float> samples;  // one channel
+    double rate = 0;
+};
+
+bool load(const char *path, int channel, Audio &out)
+{
+    SF_INFO info{};
+    SNDFILE *f = sf_open(path, SFM_READ, &info);
+    if (!f) {
+        std::fprintf(stderr, "wavcheck: cannot open %s: %s\n", path, sf_strerror(nullptr));
+        return false;
+    }
+    std::vector<float> all(std::size_t(info.frames) * std::size_t(info.channels));
+    sf_readf_float(f, all.data(), info.frames);
+    sf_close(f);
+    channel = std::min(channel, info.channels - 1);
+    out.rate = info.samplerate;
+    out.samples.resize(std::size_t(info.frames));
+    for (sf_count_t i = 0; i < info.frames; ++i)
+        out.samples[std::size_t(i)] = all[std::size_t(i) * std::size_t(info.channels) + std::size_t(channel)];
+    return true;
+}
+
+double option(int argc, char **argv, const char *name, double fallback)
+{
+    for (int i = 0; i + 1 < argc; ++i)
+        if (!std::strcmp(argv[i], name))
+            return std::atof(argv[i + 1]);
+    return fallback;
+}
+
+// Windowed DFT magnitude at frequency hz (normalised so a full-scale sine gives its amplitude).
+double magnitude(const std::vector<float> &x, const std::vector<double> &w, double wsum, double rate, double hz)
+{
+    const double step = 2.0 * M_PI * hz / rate;
+    double re = 0, im = 0;
+    for (std::size_t n = 0; n < x.size(); ++n) {
+        const double v = x[n] * w[n];
+        re += v * std::cos(step * double(n));
+        im -= v * std::sin(step * double(n));
+    }
+    return 2.0 * std::sqrt(re * re + im * im) / wsum;
+}
+
+int peaks(const Audio &a, int argc, char **argv)
+{
+    const std::size_t win = std::size_t(a.rate * option(argc, argv, "--window-ms", 100) / 1000.0);
+    const double above = option(argc, argv, "--above", 2.0);
+    int withSignal = 0, over = 0;
+    float highest = 0;
+    for (std::size_t s = 0; s + win <= a.samples.size(); s += win) {
+        float p = 0;
+        for (std::size_t i = s; i < s + win; ++i)
+            p = std::max(p, std::fabs(a.samples[i]));
+        if (p > 0.01f)
+            ++withSignal;
+        if (p > above)
+            ++over;
+        highest = std::max(highest, p);
+    }
+    std::printf("windows_with_signal=%d highest_peak=%.4f windows_above=%d\n", withSignal, highest, over);
+    return 0;
+}
+
+int pitch(const Audio &a, int argc, char **argv)
+{
+    const std::size_t from = std::size_t(option(argc, argv, "--from", 0.5) * a.rate);
+    std::size_t len = std::size_t(option(argc, argv, "--length", 2.0) * a.rate);
+    if (from >= a.samples.size()) {
+        std::printf("error=too_short\n");
+        return 1;
+    }
+    len = std::min(len, a.samples.size() - from);
+    std::vector<float> x(a.samples.begin() + long(from), a.samples.begin() + long(from + len));
+    std::vector<double> w(len);
+    double wsum = 0;
+    for (std::size_t n = 0; n < len; ++n) {
+        const double t = 2.0 * M_PI * double(n) / double(len - 1);
+        w[n] = 0.35875 - 0.48829 * std::cos(t) + 0.14128 * std::cos(2 * t) - 0.01168 * std::cos(3 * t);
+        wsum += w[n];
+    }
+    // Coarse scan 50 ... 2000 Hz in 1 Hz steps, then golden-section refinement.
+    double best = 0, bestHz = 0;
+    for (double hz = 50; hz <= 2000; hz += 1.0) {
+        const double m = magnitude(x, w, wsum, a.rate, hz);
+        if (m > best) {
+            best = m;
+            bestHz = hz;
+        }
+    }
+    double lo = bestHz - 1.0, hi = bestHz + 1.0;
+    const double g = (std::sqrt(5.0) - 1) / 2;
+    double c = hi - g * (hi - lo), d = lo + g * (hi - lo);
+    double fc = magnitude(x, w, wsum, a.rate, c), fd = magnitude(x, w, wsum, a.rate, d);
+    for (int i = 0; i < 40; ++i) {
+        if (fc > fd) {
+            hi = d; d = c; fd = fc; c = hi - g * (hi - lo); fc = magnitude(x, w, wsum, a.rate, c);
+        } else {
+            lo = c; c = d; fc = fd; d = lo + g * (hi - lo); fd = magnitude(x, w, wsum, a.rate, d);
+        }
+    }
+    const double hz = (lo + hi) / 2;
+    const double level = magnitude(x, w, wsum, a.rate, hz);
+    const double ref = option(argc, argv, "--ref", 440.0);
+    const double refLevel = magnitude(x, w, wsum, a.rate, ref);
+    std::printf("frequency=%.4f level=%.4f ref_db=%.1f\n", hz, level,
+                20.0 * std::log10(std::max(refLevel, 1e-12) / std::max(level, 1e-12)));
+    return 0;
+}
+
+int onset(const Audio &a, int argc, char **argv)
+{
+    const double th = option(argc, argv, "--threshold", 0.05);
+    for (std::size_t i = 0; i < a.samples.size(); ++i)
+        if (std::fabs(a.samples[i]) > th) {
+            std::printf("onset=%zu rate=%.0f\n", i, a.rate);
+            return 0;
+        }
+    std::printf("onset=-1 rate=%.0f\n", a.rate);
+    return 0;
+}
+
+int gaps(const Audio &a, int argc, char **argv)
+{
+    const double th = option(argc, argv, "--threshold", 0.01);
+    const double minMs = option(argc, argv, "--min-ms", 5);
+    std::size_t first = a.samples.size(), last = 0;
+    for (std::size_t i = 0; i < a.samples.size(); ++i)
+        if (std::fabs(a.samples[i]) > th) {
+            first = std::min(first, i);
+            last = i;
+        }
+    double longest = 0, total = 0;
+    int count = 0;
+    std::size_t run = 0;
+    for (std::size_t i = first; i <= last && i < a.samples.size(); ++i) {
+        if (std::fabs(a.samples[i]) <= th) {
+            ++run;
+            continue;
+        }
+        const double ms = 1000.0 * double(run) / a.rate;
+        // A sine crosses zero twice per period: only longer runs are gaps.
+        if (ms >= minMs) {
+            ++count;
+            total += ms;
+            longest = std::max(longest, ms);
+        }
+        run = 0;
+    }
+    std::printf("gaps=%d longest_ms=%.1f total_ms=%.1f\n", count, longest, total);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: wavcheck peaks|pitch|onset|gaps FILE [options]\n");
+        return 2;
+    }
+    Audio a;
+    if (!load(argv[2], int(option(argc, argv, "--channel", 0)), a))
+        return 1;
+    const std::string cmd = argv[1];
+    if (cmd == "peaks") return peaks(a, argc, argv);
+    if (cmd == "pitch") return pitch(a, argc, argv);
+    if (cmd == "onset") return onset(a, argc, argv);
+    if (cmd == "gaps") return gaps(a, argc, argv);
+    std::fprintf(stderr, "wavcheck: unknown command %s\n", cmd.c_str());
+    return 2;
+}
