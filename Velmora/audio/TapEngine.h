@@ -25,6 +25,7 @@
 //   worker never reads a freed FIFO. isIdle() may be called from any thread. onRebuildNeeded
 //   is called on listenerQueue().
 //
+#include "audio/AudioError.h"
 #include "audio/AudioPlatform.h"
 
 #include <QString>

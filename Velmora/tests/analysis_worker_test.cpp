@@ -1,0 +1,184 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The analysis worker against a tap engine on the fake platform.
+#include "analysis/TuningAnalysisWorker.h"
+#include "audio/FakeAudioPlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+namespace {
+
+QCoreApplication &app()
+{
+    static int argc = 1;
+    static char name[] = "analysis_worker_test";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication *instance = new QCoreApplication(argc, argv);
+    return *instance;
+}
+
+// Runs the main thread's events until `done` holds or `ms` pass.
+template <typename F>
+bool processEventsUntil(F done, int ms = 3000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+}
+
+std::atomic<int> workerWarnings{0};
+void countWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtWarningMsg && message == QStringLiteral("Velmora: Stimmungserkennung liess sich nicht anlegen."))
+        ++workerWarnings;
+}
+
+class AnalysisWorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        app();
+        speakers = fake->addDevice("speakers", "Lautsprecher", 48000.0, 480);
+        fake->setDefaultOutputDevice(speakers);
+        worker.setOnEstimate([this](const TuningAnalyzer::Estimate &e, double elapsed) {
+            estimates.push_back(e);
+            elapsedValues.push_back(elapsed);
+        });
+    }
+    void TearDown() override
+    {
+        worker.stop();
+        if (engine)
+            engine->stop();
+        TapEngine::shutdownAll();
+    }
+
+    // One 100 ms stretch of a sine through the I/O callback (10 blocks of 480 frames).
+    void play(double hz, std::uint64_t &phase)
+    {
+        std::vector<float> left(480), right(480), outL(480), outR(480);
+        AudioBufferList in, out;
+        in.mNumberBuffers = out.mNumberBuffers = 2;
+        in.mBuffers[0] = {1, 480 * 4, left.data()};
+        in.mBuffers[1] = {1, 480 * 4, right.data()};
+        out.mBuffers[0] = {1, 480 * 4, outL.data()};
+        out.mBuffers[1] = {1, 480 * 4, outR.data()};
+        for (int block = 0; block < 10; ++block) {
+            for (int f = 0; f < 480; ++f, ++phase)
+                left[f] = right[f] = 0.4f * float(std::sin(2.0 * M_PI * hz * double(phase) / 48000.0));
+            fake->runIOCycle(engine->aggregateID(), &in, &out);
+        }
+    }
+
+    std::shared_ptr<FakeAudioPlatform> fake = std::make_shared<FakeAudioPlatform>();
+    std::shared_ptr<TapEngine> engine = TapEngine::create(fake);
+    AudioObjectID speakers = 0;
+    TuningAnalysisWorker worker;
+    std::vector<TuningAnalyzer::Estimate> estimates;
+    std::vector<double> elapsedValues;
+};
+
+TEST_F(AnalysisWorkerTest, failed_analyzer_leaves_the_worker_stopped_and_logs_once_per_start)
+{
+    const QtMessageHandler previous = qInstallMessageHandler(countWarnings);
+    workerWarnings = 0;
+    worker.start(engine, 0.0);
+    EXPECT_FALSE(worker.isRunning());
+    worker.start(engine, -1.0);
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(workerWarnings.load(), 2);
+    processEventsUntil([] { return false; }, 300);
+    EXPECT_TRUE(estimates.empty());
+}
+
+TEST_F(AnalysisWorkerTest, engine_without_fifo_still_reports_every_100_ms)
+{
+    worker.start(engine, 48000.0);  // engine exists, no chain, no FIFO
+    ASSERT_TRUE(processEventsUntil([&] { return estimates.size() >= 3; }));
+    EXPECT_EQ(estimates.front(), TuningAnalyzer::Estimate::assumedStandard);
+    EXPECT_EQ(elapsedValues.front(), 0.1);
+}
+
+TEST_F(AnalysisWorkerTest, destroyed_engine_gives_no_estimates)
+{
+    worker.start(engine, 48000.0);
+    engine.reset();
+    processEventsUntil([] { return false; }, 400);
+    EXPECT_TRUE(estimates.empty());
+}
+
+TEST_F(AnalysisWorkerTest, stop_twice_and_reset_while_stopped_are_harmless)
+{
+    worker.stop();
+    worker.reset();
+    worker.start(engine, 48000.0);
+    worker.stop();
+    worker.stop();
+    EXPECT_FALSE(worker.isRunning());
+    worker.reset();
+    processEventsUntil([] { return false; }, 300);
+    EXPECT_TRUE(estimates.empty());  // nothing posted before stop arrives after it
+}
+
+TEST_F(AnalysisWorkerTest, detects_432_hz_music_from_the_running_chain)
+{
+    engine->start(1.0, EngineKind::lowLatency, 2048);
+    worker.start(engine, engine->runInfo()->sampleRate);
+    std::uint64_t phase = 0;
+    TuningAnalyzer::Estimate last{};
+    worker.setOnEstimate([&](const TuningAnalyzer::Estimate &e, double) { last = e; });
+    // Ticks by hand, one per 100 ms of audio (the timer's own ticks only drain earlier).
+    for (int tick = 0; tick < 60; ++tick) {
+        play(432.0, phase);
+        worker.tick();
+    }
+    ASSERT_TRUE(processEventsUntil([&] { return last.confidence > 0.0; }));
+    processEventsUntil([] { return false; }, 200);
+    EXPECT_NEAR(last.a4Hz, 432.0, 0.5);
+    EXPECT_TRUE(last.isConfident());
+}
+
+TEST_F(AnalysisWorkerTest, worker_never_reads_a_freed_fifo)
+{
+    // Audio keeps flowing, the worker keeps draining (its timer plus a second thread ticking
+    // as fast as it can), and the chain is stopped, restarted and shut down underneath it.
+    // A read of a released FIFO would be a use-after-free (ASan).
+    engine->start(1.0, EngineKind::lowLatency, 2048);
+    worker.start(engine, 48000.0);
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        std::uint64_t phase = 0;
+        while (!done.load())
+            play(440.0, phase);
+    });
+    std::thread ticker([&] {
+        while (!done.load())
+            worker.tick();
+    });
+    for (int i = 0; i < 12; ++i) {
+        if (i % 4 == 3)
+            TapEngine::shutdownAll();
+        engine->stop();
+        engine->start(1.0, EngineKind::lowLatency, 2048);
+        if (i % 3 == 0)
+            worker.start(engine, 48000.0);  // the restart path restarts the worker while it polls
+    }
+    done = true;
+    audio.join();
+    ticker.join();
+    worker.stop();
+    engine->stop();
+    EXPECT_FALSE(engine->hasAnalysisFifo());
+}
+
+} // namespace
