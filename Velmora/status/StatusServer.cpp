@@ -1,0 +1,373 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "status/StatusServer.h"
+
+#include "app/AppIdentity.h"
+#include "status/StatusHttp.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QLoggingCategory>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+#include <cerrno>
+#include <csignal>
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+Q_LOGGING_CATEGORY(lcStatusServer, VELMORA_APP_ID ".StatusServer")
+
+namespace {
+
+// The serial queue of the service. SIGPIPE stays blocked here as a second guard behind
+// MSG_NOSIGNAL: a peer that resets the connection must never end the process, and a
+// blocked mask (unlike SIG_IGN) is not handed to programs started elsewhere.
+class ServerThread : public QThread {
+protected:
+    void run() override
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        exec();
+    }
+};
+
+qint64 kernelBytesPending(qintptr fd)
+{
+    int n = 0;
+    return ::ioctl(int(fd), FIONREAD, &n) == 0 ? n : 0;
+}
+
+} // namespace
+
+// Lives on the server thread; owns the listening socket and every connection.
+class StatusListener : public QTcpServer {
+public:
+    explicit StatusListener(StatusServer::Shared &shared) : m_shared(shared)
+    {
+        // Qt stops accepting while a connection waits to be taken, which is how a full
+        // house leaves newcomers in the backlog instead of turning them away.
+        setMaxPendingConnections(1);
+        connect(this, &QTcpServer::newConnection, this, [this] { admitPending(); });
+        connect(this, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
+            onAcceptError();
+        });
+    }
+
+    ~StatusListener() override
+    {
+        for (Connection *c : m_connections)
+            delete c;   // sockets are children and go with us
+        m_shared.openConnections.store(0);
+    }
+
+    void startListening()
+    {
+        if (isListening())
+            return;
+        if (!listen(QHostAddress(QHostAddress::LocalHost), m_shared.requestedPort)) {
+            const bool notCreated = serverError() == QAbstractSocket::SocketResourceError
+                || serverError() == QAbstractSocket::UnsupportedSocketOperationError;
+            qCCritical(lcStatusServer).noquote()
+                << (notCreated ? QStringLiteral("Statusdienst nicht anlegbar: %1")
+                               : QStringLiteral("Statusdienst nicht gestartet: %1"))
+                       .arg(errorString());
+            close();
+            return;
+        }
+        m_shared.boundPort.store(serverPort());
+        m_shared.listening.store(true);
+        qCInfo(lcStatusServer).noquote()
+            << QStringLiteral("Statusdienst auf 127.0.0.1:%1").arg(serverPort());
+    }
+
+    void stopListening()
+    {
+        if (!isListening())
+            return;
+        close();
+        m_shared.listening.store(false);
+    }
+
+private:
+    // Takes accepted connections while there is room. At the limit the oldest connection
+    // that has sent nothing is closed for the newcomer; when every slot is busy answering,
+    // the newcomer waits (Qt holds one, the kernel's backlog the rest) until a slot frees.
+    void admitPending()
+    {
+        while (hasPendingConnections()) {
+            if (int(m_connections.size()) >= m_shared.limits.maxConnections && !displaceOldestIdle())
+                return;
+            QTcpSocket *socket = nextPendingConnection();
+            if (!socket)
+                return;
+            track(socket);
+        }
+    }
+
+    void track(QTcpSocket *socket)
+    {
+        // The request is one read of at most this many bytes; the rest waits in the kernel.
+        socket->setReadBufferSize(StatusHttp::maxRequestBytes);
+
+        auto *c = new Connection{socket, new QTimer(socket)};
+        m_connections.push_back(c);
+        m_shared.openConnections.store(int(m_connections.size()));
+
+        c->timer->setSingleShot(true);
+        connect(c->timer, &QTimer::timeout, this, [this, c] { onTimeout(c); });
+        connect(socket, &QTcpSocket::readyRead, this, [this, c] { onReadyRead(c); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, c] {
+            if (c->phase == Phase::answering && c->socket->bytesToWrite() == 0)
+                afterResponseWritten(c);
+        });
+        connect(socket, &QTcpSocket::disconnected, this, [this, c] { finish(c, false); });
+        connect(socket, &QTcpSocket::errorOccurred, this, [this, c] { finish(c, true); });
+        c->timer->start(m_shared.limits.firstBytesTimeoutMs);
+        if (socket->bytesAvailable() > 0)
+            onReadyRead(c);
+    }
+
+    enum class Phase { waiting, answering, draining };
+    struct Connection {
+        QTcpSocket *socket;
+        QTimer *timer;
+        Phase phase = Phase::waiting;
+        qint64 drained = 0;
+    };
+
+    void onReadyRead(Connection *c)
+    {
+        switch (c->phase) {
+        case Phase::waiting: {
+            const QByteArray request = c->socket->read(StatusHttp::maxRequestBytes);
+            if (request.isEmpty())
+                return;
+            c->phase = Phase::answering;
+            respond(c, request);
+            return;
+        }
+        case Phase::answering:
+            return;   // judged already; the rest is drained after the response
+        case Phase::draining:
+            drain(c);
+            return;
+        }
+    }
+
+    void respond(Connection *c, const QByteArray &bytes)
+    {
+        using StatusHttp::Status;
+        const auto request = StatusHttp::parseRequest(bytes);
+        if (!request) {
+            ++m_shared.closedWithoutResponse;
+            finish(c, true);
+            return;
+        }
+        const OriginConsent::Outcome outcome = m_shared.consent->evaluate(request->origin);
+        QByteArray answer;
+        switch (outcome.kind) {
+        case OriginConsent::Outcome::Kind::allow:
+            if (request->method == "GET" && request->path == "/status") {
+                StatusPayload copy;
+                {
+                    std::lock_guard guard(m_shared.lock);
+                    copy = m_shared.current;
+                }
+                QByteArray body = copy.jsonData();
+                if (body.isEmpty())
+                    body = QByteArrayLiteral("{}");
+                answer = StatusHttp::response(Status::ok, request->origin, body);
+                ++m_shared.ok;
+            } else {
+                answer = StatusHttp::response(Status::notFound, request->origin, {});
+                ++m_shared.notFound;
+            }
+            break;
+        case OriginConsent::Outcome::Kind::refuseAndAsk: {
+            std::function<void(const QString &)> callback;
+            {
+                std::lock_guard guard(m_shared.callbackLock);
+                callback = m_shared.onConsentNeeded;
+            }
+            if (callback)
+                callback(outcome.origin);
+            [[fallthrough]];
+        }
+        case OriginConsent::Outcome::Kind::refuse:
+            answer = StatusHttp::response(Status::forbidden, std::nullopt, {});
+            ++m_shared.forbidden;
+            break;
+        }
+        send(c, answer);
+    }
+
+    void send(Connection *c, const QByteArray &answer)
+    {
+        c->timer->start(m_shared.limits.finishTimeoutMs);
+        // Straight to the kernel with MSG_NOSIGNAL; a response this small nearly always
+        // fits at once, and Qt's buffer takes whatever does not.
+        const ssize_t n = ::send(int(c->socket->socketDescriptor()), answer.constData(),
+                                 size_t(answer.size()), MSG_NOSIGNAL);
+        if (n == answer.size()) {
+            afterResponseWritten(c);
+            return;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            finish(c, true);   // the peer is gone; nothing to report
+            return;
+        }
+        c->socket->write(answer.mid(std::max<qsizetype>(n, 0)));
+    }
+
+    void afterResponseWritten(Connection *c)
+    {
+        // Half-close, then read until the peer closes: closing with unread bytes would
+        // send a reset that can destroy the response before the client has read it.
+        ::shutdown(int(c->socket->socketDescriptor()), SHUT_WR);
+        c->phase = Phase::draining;
+        drain(c);
+    }
+
+    void drain(Connection *c)
+    {
+        while (c->socket->bytesAvailable() > 0) {
+            c->drained += c->socket->skip(c->socket->bytesAvailable());
+            if (c->drained > m_shared.limits.maxDrainBytes) {
+                finish(c, true);
+                return;
+            }
+        }
+    }
+
+    void onTimeout(Connection *c)
+    {
+        if (c->phase == Phase::waiting)
+            ++m_shared.timedOut;
+        finish(c, c->phase != Phase::waiting);
+    }
+
+    // Closes the oldest connection that has sent nothing yet; false when there is none.
+    bool displaceOldestIdle()
+    {
+        for (Connection *c : m_connections) {
+            if (c->phase == Phase::waiting && c->socket->bytesAvailable() == 0
+                && kernelBytesPending(c->socket->socketDescriptor()) == 0) {
+                ++m_shared.displaced;
+                finish(c, false);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void onAcceptError()
+    {
+        // Typically EMFILE/ENFILE. Qt stops accepting; free a slot if one is idle and try
+        // again shortly instead of spinning or giving up.
+        ++m_shared.acceptErrors;
+        pauseAccepting();
+        if (!m_acceptLogClock.isValid() || m_acceptLogClock.hasExpired(10000)) {
+            m_acceptLogClock.start();
+            qCWarning(lcStatusServer).noquote()
+                << QStringLiteral("Statusdienst kann keine Verbindung annehmen: %1; neuer Versuch")
+                       .arg(errorString());
+        }
+        displaceOldestIdle();
+        QTimer::singleShot(m_shared.limits.acceptRetryMs, this, [this] {
+            if (isListening())
+                resumeAccepting();
+        });
+    }
+
+    void finish(Connection *c, bool abortive)
+    {
+        const auto it = std::find(m_connections.begin(), m_connections.end(), c);
+        if (it == m_connections.end())
+            return;
+        m_connections.erase(it);
+        m_shared.openConnections.store(int(m_connections.size()));
+        c->timer->stop();
+        c->socket->disconnect(this);
+        if (abortive)
+            c->socket->abort();
+        else
+            c->socket->close();
+        c->socket->deleteLater();
+        delete c;
+        if (hasPendingConnections())
+            QMetaObject::invokeMethod(this, [this] { admitPending(); }, Qt::QueuedConnection);
+    }
+
+    StatusServer::Shared &m_shared;
+    std::vector<Connection *> m_connections;   // in order of arrival
+    QElapsedTimer m_acceptLogClock;   // at most one warning per ten seconds
+};
+
+StatusServer::StatusServer(std::shared_ptr<OriginConsent> consent, quint16 port, Limits limits)
+    : m_shared(std::make_unique<Shared>())
+{
+    m_shared->consent = std::move(consent);
+    m_shared->requestedPort = port;
+    m_shared->limits = limits;
+    m_thread = new ServerThread;
+    m_thread->setObjectName(AppIdentity::qualified("status"));
+    m_listener = new StatusListener(*m_shared);
+    m_listener->moveToThread(m_thread);
+    m_thread->start();
+}
+
+StatusServer::~StatusServer()
+{
+    runOnServerThread([this] { delete m_listener; });
+    m_thread->quit();
+    m_thread->wait();
+    delete m_thread;
+}
+
+void StatusServer::runOnServerThread(const std::function<void()> &work)
+{
+    if (QThread::currentThread() == m_thread)
+        work();
+    else
+        QMetaObject::invokeMethod(m_listener, work, Qt::BlockingQueuedConnection);
+}
+
+void StatusServer::start()
+{
+    runOnServerThread([this] { m_listener->startListening(); });
+}
+
+void StatusServer::stop()
+{
+    runOnServerThread([this] { m_listener->stopListening(); });
+}
+
+void StatusServer::update(const StatusPayload &payload)
+{
+    std::lock_guard guard(m_shared->lock);
+    m_shared->current = payload;
+}
+
+void StatusServer::setOnConsentNeeded(std::function<void(const QString &)> callback)
+{
+    std::lock_guard guard(m_shared->callbackLock);
+    m_shared->onConsentNeeded = std::move(callback);
+}
+
+StatusServer::Stats StatusServer::stats() const
+{
+    const Shared &s = *m_shared;
+    return Stats{s.ok.load(), s.forbidden.load(), s.notFound.load(),
+                 s.closedWithoutResponse.load(), s.timedOut.load(), s.displaced.load(),
+                 s.acceptErrors.load()};
+}

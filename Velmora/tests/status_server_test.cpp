@@ -1,0 +1,424 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "status/StatusHttp.h"
+#include "status/StatusServer.h"
+#include "status_test_client.h"
+
+#include <gtest/gtest.h>
+
+#include <QMutex>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <sys/resource.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+using namespace statustest;
+using StatusHttp::parseRequest;
+
+namespace {
+
+const QByteArray A = "http://localhost:8000";
+
+// The exact document the tests serve.
+StatusPayload knownPayload()
+{
+    return StatusPayload(QStringLiteral("0"), true, 432.0, 440.0, 0.873,
+                         StatusPayload::Method::pitchPreserving);
+}
+const QByteArray knownJson =
+    R"({"aktiv":true,"app":"velmora","preset":null,"presetHz":null,"quellstimmung":440,)"
+    R"("verfahren":"pitch-preserving","version":"0","vertrauen":0.873,"zielstimmung":432})";
+
+class ServerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ensureCoreApplication(); }
+
+    void SetUp() override
+    {
+        consent = std::make_shared<OriginConsent>(dir.filePath(QStringLiteral("c.json")), 60.0);
+        server = std::make_unique<StatusServer>(consent, 0, limits());
+        server->setOnConsentNeeded([this](const QString &origin) {
+            QMutexLocker l(&askedLock);
+            asked << origin;
+        });
+        server->update(knownPayload());
+        server->start();
+        ASSERT_TRUE(server->isListening());
+        port = server->port();
+    }
+    virtual StatusServer::Limits limits() const { return {}; }
+    QStringList askedOrigins()
+    {
+        QMutexLocker l(&askedLock);
+        return asked;
+    }
+
+    QTemporaryDir dir;
+    std::shared_ptr<OriginConsent> consent;
+    std::unique_ptr<StatusServer> server;
+    quint16 port = 0;
+    QMutex askedLock;
+    QStringList asked;
+};
+
+// Polls `done` for up to timeoutMs.
+template <typename F> bool eventually(F done, int timeoutMs = 5000)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 10) {
+        if (done())
+            return true;
+        QThread::msleep(10);
+    }
+    return done();
+}
+
+} // namespace
+
+// ---- parsing and response bytes ------------------------------------------------------
+
+TEST(StatusHttpParse, request_line_and_origin_header_in_any_case_with_surrounding_blanks)
+{
+    const auto r = parseRequest("GET /status HTTP/1.1\r\nHost: x\r\nORIGIN:   \tHttp://Example.test:81  \r\n\r\n");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->method, "GET");
+    EXPECT_EQ(r->path, "/status");
+    EXPECT_EQ(r->origin, QStringLiteral("Http://Example.test:81"));
+}
+
+TEST(StatusHttpParse, pieces_of_the_request_line_are_split_at_single_spaces)
+{
+    EXPECT_EQ(parseRequest("GET  /status HTTP/1.1\r\n\r\n")->path, "");
+    EXPECT_EQ(parseRequest("GET")->path, "");
+    EXPECT_EQ(parseRequest("GET")->method, "GET");
+    EXPECT_EQ(parseRequest(" /status")->method, "");
+    EXPECT_EQ(parseRequest(" /status")->path, "/status");
+    EXPECT_EQ(parseRequest("GET /status?x=1 HTTP/1.1\r\n")->path, "/status?x=1");
+}
+
+TEST(StatusHttpParse, only_crlf_ends_a_line)
+{
+    EXPECT_EQ(parseRequest("GET /status HTTP/1.1\nOrigin: http://a.test\n\n")->origin, std::nullopt);
+    // The request line itself is searched too.
+    EXPECT_EQ(parseRequest("origin: http://a.test\r\n")->origin, QStringLiteral("http://a.test"));
+}
+
+TEST(StatusHttpParse, the_first_origin_line_decides_even_when_unusable)
+{
+    EXPECT_EQ(parseRequest("GET / HTTP/1.1\r\nOrigin: http://a.test\r\nOrigin: http://b.test\r\n")->origin,
+              QStringLiteral("http://a.test"));
+    EXPECT_EQ(parseRequest("GET / HTTP/1.1\r\nOrigin: http://a.test\n\r\nOrigin: http://b.test\r\n")->origin,
+              std::nullopt);
+}
+
+TEST(StatusHttpParse, origins_with_control_characters_or_over_1024_bytes_count_as_absent)
+{
+    auto originOf = [](const QByteArray &value) {
+        return parseRequest("GET /status HTTP/1.1\r\nOrigin: " + value + "\r\n\r\n")->origin;
+    };
+    EXPECT_EQ(originOf("http://a.test\rX-Evil: 1"), std::nullopt);
+    EXPECT_EQ(originOf("http://a.test\nX-Evil: 1"), std::nullopt);
+    EXPECT_EQ(originOf(QByteArray("http://a\0.test", 14)), std::nullopt);
+    EXPECT_EQ(originOf("http://a.test\x7f"), std::nullopt);
+    EXPECT_EQ(originOf("http://a\x1b.test"), std::nullopt);
+    EXPECT_EQ(originOf("\t http://a.test \t"), QStringLiteral("http://a.test"));
+    EXPECT_EQ(originOf("\xc2\xa0http://a.test\xc2\xa0"), QStringLiteral("http://a.test"));   // NBSP
+    EXPECT_EQ(originOf(""), QString());   // present but empty: the store refuses it
+    const QByteArray longest = "http://" + QByteArray(1024 - 7, 'a');
+    EXPECT_EQ(originOf(longest), QString::fromLatin1(longest));
+    EXPECT_EQ(originOf(longest + "a"), std::nullopt);
+}
+
+TEST(StatusHttpParse, empty_or_invalid_utf8_is_no_request)
+{
+    EXPECT_FALSE(parseRequest(""));
+    EXPECT_FALSE(parseRequest("GET /status\xff HTTP/1.1\r\n"));
+    EXPECT_FALSE(parseRequest("GET /\xc0\xaf HTTP/1.1\r\n"));   // overlong "/"
+    EXPECT_FALSE(parseRequest("GET /\xed\xa0\x80 HTTP/1.1\r\n"));   // surrogate
+    EXPECT_FALSE(parseRequest("GET /\xf4\x90\x80\x80 HTTP/1.1\r\n")); // above U+10FFFF
+    EXPECT_FALSE(parseRequest("GET /\xe2\x82"));                       // cut short
+    EXPECT_TRUE(parseRequest("GET /\xc3\xa4\xf0\x9f\x8e\xb5 HTTP/1.1\r\n"));
+}
+
+TEST(StatusHttpResponse, heads_are_byte_exact)
+{
+    using StatusHttp::Status;
+    EXPECT_EQ(StatusHttp::response(Status::forbidden, std::nullopt, {}),
+              "HTTP/1.1 403 Forbidden\r\nContent-Type: application/json; charset=utf-8\r\n"
+              "Cache-Control: no-store\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(StatusHttp::response(Status::notFound, QStringLiteral("http://a.test"), {}),
+              "HTTP/1.1 404 Not Found\r\nAccess-Control-Allow-Origin: http://a.test\r\n"
+              "Content-Type: application/json; charset=utf-8\r\n"
+              "Cache-Control: no-store\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(StatusHttp::response(Status::ok, QStringLiteral("http://a.test"), "{}"),
+              "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: http://a.test\r\n"
+              "Content-Type: application/json; charset=utf-8\r\n"
+              "Cache-Control: no-store\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}");
+}
+
+// ---- decisions over real TCP ------------------------------------------------------------
+
+TEST_F(ServerTest, request_without_origin_gets_403_without_cors_header)
+{
+    const Reply r = exchange(port, "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_TRUE(r.closed);
+    EXPECT_EQ(r.raw, StatusHttp::response(StatusHttp::Status::forbidden, std::nullopt, {}));
+    EXPECT_EQ(exchange(port, getStatus("")).status, 403);
+    EXPECT_TRUE(askedOrigins().isEmpty());
+}
+
+TEST_F(ServerTest, unknown_origin_asks_once_and_after_allowing_gets_the_document)
+{
+    EXPECT_EQ(exchange(port, getStatus(A)).raw,
+              StatusHttp::response(StatusHttp::Status::forbidden, std::nullopt, {}));
+    EXPECT_EQ(exchange(port, getStatus(A)).status, 403);
+    EXPECT_EQ(exchange(port, "GET /other HTTP/1.1\r\nOrigin: http://b.test\r\n\r\n").status, 403);
+    EXPECT_EQ(askedOrigins(), QStringList{QString::fromLatin1(A)});
+    EXPECT_EQ(consent->pendingOrigin(), QString::fromLatin1(A));
+
+    consent->resolve(QString::fromLatin1(A), OriginConsent::Decision::allowed);
+    const Reply r = exchange(port, getStatus(A));
+    EXPECT_EQ(r.raw, "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: http://localhost:8000\r\n"
+                     "Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\n"
+                     "Content-Length: " + QByteArray::number(knownJson.size())
+                         + "\r\nConnection: close\r\n\r\n" + knownJson);
+    EXPECT_FALSE(r.reset);
+
+    StatusPayload off(QStringLiteral("0.1.0"), false);
+    server->update(off);
+    EXPECT_EQ(exchange(port, getStatus(A)).body, off.jsonData());
+}
+
+TEST_F(ServerTest, denied_origin_gets_403)
+{
+    consent->resolve(QString::fromLatin1(A), OriginConsent::Decision::denied);
+    EXPECT_EQ(exchange(port, getStatus(A)).status, 403);
+    EXPECT_TRUE(askedOrigins().isEmpty());
+}
+
+TEST_F(ServerTest, allowed_origin_gets_404_for_every_other_method_or_path)
+{
+    consent->resolve(QString::fromLatin1(A), OriginConsent::Decision::allowed);
+    const char *requests[] = {
+        "GET /status?x=1 HTTP/1.1", "GET /Status HTTP/1.1", "get /status HTTP/1.1",
+        "HEAD /status HTTP/1.1", "OPTIONS /status HTTP/1.1", "GET  /status HTTP/1.1",
+        "POST /status HTTP/1.1",
+    };
+    for (const char *line : requests) {
+        const Reply r = exchange(port, QByteArray(line) + "\r\nOrigin: " + A + "\r\n\r\n");
+        EXPECT_EQ(r.status, 404) << line;
+        EXPECT_EQ(r.headers.value("access-control-allow-origin"), A) << line;
+        EXPECT_EQ(r.headers.value("content-length"), "0") << line;
+    }
+    const Reply caps = exchange(port, "GET /status HTTP/1.1\r\nORIGIN:    " + A + "   \r\n\r\n");
+    EXPECT_EQ(caps.status, 200);
+    EXPECT_EQ(caps.headers.value("access-control-allow-origin"), A);
+}
+
+TEST_F(ServerTest, unusable_origin_is_refused_never_asked_stored_or_echoed)
+{
+    const QByteArray evil = "http://a.test\rAccess-Control-Allow-Origin: *";
+    const Reply r = exchange(port, "GET /status HTTP/1.1\r\nOrigin: " + evil + "\r\n\r\n");
+    EXPECT_EQ(r.status, 403);
+    EXPECT_FALSE(r.raw.contains("Access-Control"));
+    EXPECT_EQ(exchange(port, getStatus("http://" + QByteArray(2000, 'a'))).status, 403);
+    EXPECT_TRUE(askedOrigins().isEmpty());
+    EXPECT_EQ(consent->pendingOrigin(), std::nullopt);
+    EXPECT_TRUE(consent->allEntries().isEmpty());
+}
+
+TEST_F(ServerTest, invalid_utf8_is_closed_without_a_response)
+{
+    const Reply r = exchange(port, "GET /status\xff HTTP/1.1\r\nOrigin: " + A + "\r\n\r\n");
+    EXPECT_TRUE(r.closed);
+    EXPECT_TRUE(r.raw.isEmpty());
+    EXPECT_EQ(server->stats().closedWithoutResponse, 1u);
+}
+
+TEST_F(ServerTest, only_the_first_read_counts_and_unread_bytes_do_not_reset_the_response)
+{
+    consent->resolve(QString::fromLatin1(A), OriginConsent::Decision::allowed);
+    // Origin within the first 8192 bytes, then 60 kB the server never looks at.
+    const QByteArray big = getStatus(A).chopped(2) + "X-Pad: " + QByteArray(60000, 'p') + "\r\n\r\n";
+    for (int i = 0; i < 5; ++i) {
+        const Reply r = exchange(port, big);
+        EXPECT_EQ(r.status, 200);
+        EXPECT_EQ(r.body, knownJson);
+        EXPECT_FALSE(r.reset);
+    }
+    // Origin only after the first 8192 bytes: judged without it.
+    const QByteArray late = "GET /status HTTP/1.1\r\nX-Pad: " + QByteArray(9000, 'p') + "\r\nOrigin: " + A + "\r\n\r\n";
+    EXPECT_EQ(exchange(port, late).status, 403);
+
+    // Origin in a second segment that arrives after the first read.
+    const int fd = connectTo(port);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(sendAll(fd, "GET /status HTTP/1.1\r\n"));
+    QThread::msleep(200);
+    sendAll(fd, "Origin: " + A + "\r\n\r\n");
+    EXPECT_EQ(readReply(fd).status, 403);
+    ::close(fd);
+}
+
+TEST_F(ServerTest, client_resets_never_take_the_process_down)
+{
+    consent->resolve(QString::fromLatin1(A), OriginConsent::Decision::allowed);
+    for (int i = 0; i < 200; ++i) {
+        const int fd = connectTo(port);
+        ASSERT_GE(fd, 0);
+        sendAll(fd, getStatus(A));
+        linger hard{1, 0};   // close with a reset, possibly before the response is written
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        ::close(fd);
+    }
+    EXPECT_EQ(exchange(port, getStatus(A)).status, 200);
+}
+
+TEST_F(ServerTest, start_twice_keeps_one_listener_and_stop_frees_the_port)
+{
+    server->start();
+    EXPECT_TRUE(server->isListening());
+    EXPECT_EQ(server->port(), port);
+    EXPECT_EQ(exchange(port, getStatus(A)).status, 403);
+    server->stop();
+    EXPECT_FALSE(server->isListening());
+    EXPECT_LT(connectTo(port, 500), 0);
+}
+
+class ShortLimitsTest : public ServerTest {
+    StatusServer::Limits limits() const override
+    {
+        StatusServer::Limits l;
+        l.firstBytesTimeoutMs = 300;
+        return l;
+    }
+};
+
+TEST_F(ShortLimitsTest, silent_connection_is_closed_after_the_first_bytes_timeout)
+{
+    const int fd = connectTo(port);
+    ASSERT_GE(fd, 0);
+    const Reply r = readReply(fd, 3000);
+    EXPECT_TRUE(r.closed);
+    EXPECT_TRUE(r.raw.isEmpty());
+    ::close(fd);
+    EXPECT_EQ(server->stats().timedOut, 1u);
+    EXPECT_TRUE(eventually([&] { return server->openConnections() == 0; }));
+}
+
+TEST(StatusServerLimits, defaults_match_the_service_contract)
+{
+    const StatusServer::Limits l;
+    EXPECT_EQ(l.firstBytesTimeoutMs, 5000);
+    EXPECT_EQ(l.maxConnections, 32);
+    EXPECT_EQ(StatusHttp::maxRequestBytes, 8192);
+}
+
+TEST_F(ServerTest, idle_connections_cannot_lock_out_a_real_client)
+{
+    consent->resolve(QString::fromLatin1(A), OriginConsent::Decision::allowed);
+    std::vector<int> idle;
+    for (int i = 0; i < 100; ++i) {
+        const int fd = connectTo(port);
+        ASSERT_GE(fd, 0);
+        idle.push_back(fd);
+    }
+    ASSERT_TRUE(eventually([&] { return server->stats().displaced >= 68; }));
+    EXPECT_LE(server->openConnections(), 32);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(exchange(port, getStatus(A)).status, 200);
+    for (int fd : idle)
+        ::close(fd);
+}
+
+TEST_F(ServerTest, running_out_of_file_descriptors_pauses_accepting_without_ending_the_service)
+{
+    consent->resolve(QString::fromLatin1(A), OriginConsent::Decision::allowed);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 256;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+
+    // A client socket first, then every remaining descriptor taken, then the connect:
+    // the kernel completes the handshake, but the server's accept finds no descriptor.
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(client, 0);
+    std::vector<int> hogs;
+    for (int fd; (fd = ::dup(client)) >= 0;)
+        hogs.push_back(fd);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected = ::connect(client, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+    const bool sawError = eventually([&] { return server->stats().acceptErrors > 1; }, 3000);
+    for (int fd : hogs)
+        ::close(fd);
+    setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_TRUE(connected);
+    EXPECT_TRUE(sawError);
+    EXPECT_TRUE(server->isListening());
+    // The waiting client is accepted once descriptors are free again, and served.
+    sendAll(client, getStatus(A));
+    EXPECT_EQ(readReply(client).status, 200);
+    ::close(client);
+    EXPECT_EQ(exchange(port, getStatus(A)).status, 200);
+}
+
+// ---- the real port -------------------------------------------------------------------
+
+TEST(StatusServerPort, listens_on_47432_and_reports_a_taken_port)
+{
+    ensureCoreApplication();
+    QTemporaryDir dir;
+    auto consent = std::make_shared<OriginConsent>(dir.filePath(QStringLiteral("c.json")));
+
+    static QStringList messages;
+    static QMutex messagesLock;
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &text) {
+            QMutexLocker l(&messagesLock);
+            messages << text;
+        });
+    auto taken = [] {
+        QMutexLocker l(&messagesLock);
+        return messages.filter(QStringLiteral("Statusdienst nicht gestartet:")).size();
+    };
+
+    // Hold the port ourselves. SO_REUSEADDR only lets us past connections of earlier runs
+    // still in TIME_WAIT; a listening socket keeps the server out all the same.
+    const int blocker = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(StatusServer::defaultPort);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool weHoldIt = ::bind(blocker, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0
+        && ::listen(blocker, 1) == 0;
+    {
+        StatusServer server(consent);
+        server.start();
+        EXPECT_FALSE(server.isListening());
+        EXPECT_EQ(taken(), 1);
+        ::close(blocker);
+        if (weHoldIt) {
+            server.start();   // a later start tries again
+            EXPECT_TRUE(server.isListening());
+            EXPECT_EQ(server.port(), StatusServer::defaultPort);
+            EXPECT_EQ(exchange(StatusServer::defaultPort, getStatus(A)).status, 403);
+            server.stop();
+            server.start();
+            EXPECT_TRUE(server.isListening());
+            EXPECT_EQ(exchange(StatusServer::defaultPort, getStatus(A)).status, 403);
+        }
+    }
+    qInstallMessageHandler(previous);
+    if (!weHoldIt)
+        GTEST_SKIP() << "port 47432 is used by another program; only the 'taken' path was checked";
+}
