@@ -129,8 +129,22 @@ int pitch(const Audio &a, int argc, char **argv)
     const double level = magnitude(x, w, wsum, a.rate, hz);
     const double ref = option(argc, argv, "--ref", 440.0);
     const double refLevel = magnitude(x, w, wsum, a.rate, ref);
-    std::printf("frequency=%.4f level=%.4f ref_db=%.1f\n", hz, level,
-                20.0 * std::log10(std::max(refLevel, 1e-12) / std::max(level, 1e-12)));
+    // Average frequency from the upward zero crossings (interpolated), as a second opinion that
+    // spectral side bands cannot pull.
+    double firstCross = -1, lastCross = -1;
+    int crossings = 0;
+    for (std::size_t n = 1; n < len; ++n) {
+        if (x[n - 1] < 0 && x[n] >= 0) {
+            const double t = double(n - 1) + double(-x[n - 1]) / double(x[n] - x[n - 1]);
+            if (firstCross < 0)
+                firstCross = t;
+            lastCross = t;
+            ++crossings;
+        }
+    }
+    const double zc = crossings > 1 ? double(crossings - 1) * a.rate / (lastCross - firstCross) : 0.0;
+    std::printf("frequency=%.4f level=%.4f ref_db=%.1f zc_frequency=%.4f\n", hz, level,
+                20.0 * std::log10(std::max(refLevel, 1e-12) / std::max(level, 1e-12)), zc);
     return 0;
 }
 
