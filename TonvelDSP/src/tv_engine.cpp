@@ -28,7 +28,7 @@
 #include <new>
 #include <numbers>
 
-#if defined(__SSE2__) && defined(__x86_64__)
+#if defined(__SSE2__) && defined(__x86_64__) && !defined(TV_ENGINE_PORTABLE)
 #define TV_ENGINE_SSE2 1
 #include <emmintrin.h>
 #endif

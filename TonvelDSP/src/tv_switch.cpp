@@ -110,3 +110,8 @@ extern "C" void tv_switch_apply_fade(tv_switch *sw, float *samples, uint32_t str
     if (commit)
         sw->gain = g;
 }
+
+extern "C" uint64_t tv_switch_frames(const tv_switch *sw)
+{
+    return sw ? sw->frames.load(std::memory_order_relaxed) : 0;
+}
