@@ -1,10 +1,612 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// velmora-cli retune: retunes audio files through the same render chain the tray program
+// runs live, with the engine's latency removed so the result lines up with the original.
 #include "Commands.h"
 
-#include <cstdio>
+#include "TonvelCore/TuningMath.h"
+#include "TonvelCore/TuningPreset.h"
+#include "render/OfflineRender.h"
 
-int cli::runRetune(const QStringList &)
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint32_t kBlockFrames = 512;
+constexpr int kMaxChannels = 8;
+constexpr int kExitInterrupted = 130;
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void onSignal(int)
 {
-    std::fprintf(stderr, "velmora-cli retune: not available yet\n");
-    return 1;
+    interrupted = 1;
+}
+
+// Catches Ctrl-C and friends for its lifetime: the work loop stops at the next block and
+// removes its temporary file.
+class SignalGuard
+{
+public:
+    SignalGuard()
+    {
+        struct sigaction sa = {};
+        sa.sa_handler = onSignal;
+        sigemptyset(&sa.sa_mask);
+        for (size_t i = 0; i < std::size(kSignals); ++i)
+            sigaction(kSignals[i], &sa, &m_old[i]);
+    }
+    ~SignalGuard()
+    {
+        for (size_t i = 0; i < std::size(kSignals); ++i)
+            sigaction(kSignals[i], &m_old[i], nullptr);
+    }
+
+private:
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction m_old[std::size(kSignals)] = {};
+};
+
+struct Engine {
+    const char *name;
+    RenderSlot slot;
+};
+constexpr Engine kEngines[] = {
+    {"lowLatency", kRenderSlotDelayLine},
+    {"balanced", kRenderSlotBalanced},
+    {"highQuality", kRenderSlotHighQuality},
+};
+
+struct Container {
+    const char *name;
+    int major;
+    const char *extension;
+};
+constexpr Container kContainers[] = {
+    {"wav", SF_FORMAT_WAV, "wav"},   {"flac", SF_FORMAT_FLAC, "flac"}, {"ogg", SF_FORMAT_OGG, "ogg"},
+    {"opus", SF_FORMAT_OGG, "opus"}, {"mp3", SF_FORMAT_MPEG, "mp3"},   {"aiff", SF_FORMAT_AIFF, "aiff"},
+    {"caf", SF_FORMAT_CAF, "caf"},   {"w64", SF_FORMAT_W64, "w64"},    {"rf64", SF_FORMAT_RF64, "rf64"},
+    {"au", SF_FORMAT_AU, "au"},
+};
+
+struct SampleFormat {
+    const char *name;
+    int subtype;
+};
+constexpr SampleFormat kSampleFormats[] = {
+    {"16", SF_FORMAT_PCM_16}, {"24", SF_FORMAT_PCM_24},    {"32", SF_FORMAT_PCM_32},
+    {"float", SF_FORMAT_FLOAT}, {"double", SF_FORMAT_DOUBLE}, {"8", SF_FORMAT_PCM_S8},
+};
+
+struct Options {
+    QStringList inputs;
+    QString output;
+    QString outputDir;
+    double factor = 1.0;
+    QString tag; // goes into default output names: "song.432Hz.flac"
+    RenderSlot slot = kRenderSlotBalanced;
+    const char *engineName = "balanced";
+    std::optional<Container> container;
+    std::optional<int> subtype;
+    bool force = false;
+    bool quiet = false;
+};
+
+void printHelp(FILE *out)
+{
+    std::fprintf(out,
+                 "Usage: velmora-cli retune IN... [-o OUT | --output-dir DIR] [--preset ID | --a4 HZ]\n"
+                 "                           [--engine ENGINE] [--format FORMAT] [--force] [--quiet]\n"
+                 "\n"
+                 "Retunes audio files with the engines Velmora runs live. The result has the same\n"
+                 "length, sample rate, channels, container and sample format as the input, and lines\n"
+                 "up with it sample for sample (the engine's delay is removed).\n"
+                 "\n"
+                 "Without -o the result is written next to each input with the tuning in its name,\n"
+                 "e.g. song.flac -> song.432Hz.flac. Inputs are never overwritten; existing files\n"
+                 "only with --force. A file is only ever complete: it is written under a temporary\n"
+                 "name and renamed at the end, so an error or Ctrl-C leaves nothing half-written.\n"
+                 "\n"
+                 "Options:\n"
+                 "  -o, --output OUT      output file (one input only; a directory works as --output-dir)\n"
+                 "  --output-dir DIR      write all results into DIR (created if missing)\n"
+                 "  --preset ID           tuning preset (default 432; see 'velmora-cli presets')\n"
+                 "  --a4 HZ               free reference pitch: retune A4 = 440 Hz to HZ (400 ... 470)\n"
+                 "  --engine ENGINE       lowLatency, balanced (default) or highQuality\n"
+                 "  --format FORMAT       output container, optionally with sample format:\n"
+                 "                        wav, flac, ogg, opus, mp3, aiff, caf, w64, rf64, au;\n"
+                 "                        e.g. flac:24, wav:float (16, 24, 32, float, double, 8)\n"
+                 "  --force               replace existing output files\n"
+                 "  -q, --quiet           no progress display\n"
+                 "  -h, --help            show this help\n"
+                 "\n"
+                 "Exit status: 0 all files retuned, 1 some file failed (the others are still done),\n"
+                 "2 usage error, 130 interrupted.\n");
+}
+
+int usageError(const QString &message)
+{
+    std::fprintf(stderr, "velmora-cli retune: %s\nTry 'velmora-cli retune --help'.\n", qPrintable(message));
+    return 2;
+}
+
+// "432" -> "432Hz", 435.5 -> "A4-435.5Hz".
+QString presetTag(const QString &id)
+{
+    if (id == QLatin1String("off"))
+        return QStringLiteral("440Hz");
+    bool numeric = false;
+    id.toDouble(&numeric);
+    return numeric ? id + QStringLiteral("Hz") : id;
+}
+
+std::optional<int> parseArgs(const QStringList &args, Options &o)
+{
+    std::optional<QString> presetId;
+    std::optional<double> a4;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        auto value = [&](QString &out) -> bool {
+            if (i + 1 >= args.size())
+                return false;
+            out = args[++i];
+            return true;
+        };
+        QString v;
+        if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
+            printHelp(stdout);
+            return 0;
+        } else if (a == QLatin1String("-o") || a == QLatin1String("--output")) {
+            if (!value(o.output))
+                return usageError(QStringLiteral("%1 needs a file name").arg(a));
+        } else if (a == QLatin1String("--output-dir")) {
+            if (!value(o.outputDir))
+                return usageError(QStringLiteral("--output-dir needs a directory"));
+        } else if (a == QLatin1String("--preset")) {
+            if (!value(v))
+                return usageError(QStringLiteral("--preset needs an id"));
+            presetId = v;
+        } else if (a == QLatin1String("--a4")) {
+            if (!value(v))
+                return usageError(QStringLiteral("--a4 needs a frequency in Hz"));
+            bool ok = false;
+            const double hz = v.toDouble(&ok);
+            if (!ok || !std::isfinite(hz) || !TuningMath::freeA4Range.contains(hz))
+                return usageError(QStringLiteral("--a4 must be a frequency from %1 to %2 Hz, not '%3'")
+                                      .arg(TuningMath::freeA4Range.lowerBound)
+                                      .arg(TuningMath::freeA4Range.upperBound)
+                                      .arg(v));
+            a4 = hz;
+        } else if (a == QLatin1String("--engine")) {
+            if (!value(v))
+                return usageError(QStringLiteral("--engine needs a name"));
+            const auto it = std::find_if(std::begin(kEngines), std::end(kEngines),
+                                         [&](const Engine &e) { return v == QLatin1String(e.name); });
+            if (it == std::end(kEngines))
+                return usageError(QStringLiteral("unknown engine '%1' (lowLatency, balanced, highQuality)").arg(v));
+            o.slot = it->slot;
+            o.engineName = it->name;
+        } else if (a == QLatin1String("--format")) {
+            if (!value(v))
+                return usageError(QStringLiteral("--format needs a format, e.g. flac or wav:24"));
+            const QString name = v.section(u':', 0, 0).toLower();
+            const QString sample = v.section(u':', 1);
+            const auto c = std::find_if(std::begin(kContainers), std::end(kContainers),
+                                        [&](const Container &c) { return name == QLatin1String(c.name); });
+            if (c == std::end(kContainers))
+                return usageError(QStringLiteral("unknown format '%1'").arg(v));
+            o.container = *c;
+            if (!sample.isEmpty()) {
+                const auto s = std::find_if(std::begin(kSampleFormats), std::end(kSampleFormats),
+                                            [&](const SampleFormat &s) { return sample == QLatin1String(s.name); });
+                if (s == std::end(kSampleFormats))
+                    return usageError(QStringLiteral("unknown sample format '%1' (16, 24, 32, float, double, 8)").arg(sample));
+                o.subtype = s->subtype;
+            }
+        } else if (a == QLatin1String("--force")) {
+            o.force = true;
+        } else if (a == QLatin1String("-q") || a == QLatin1String("--quiet")) {
+            o.quiet = true;
+        } else if (a == QLatin1String("--")) {
+            o.inputs += args.mid(i + 1);
+            break;
+        } else if (a.startsWith(u'-') && a.size() > 1) {
+            return usageError(QStringLiteral("unknown option '%1'").arg(a));
+        } else {
+            o.inputs += a;
+        }
+    }
+    if (o.inputs.isEmpty())
+        return usageError(QStringLiteral("no input files"));
+    if (!o.output.isEmpty() && !o.outputDir.isEmpty())
+        return usageError(QStringLiteral("-o and --output-dir exclude each other"));
+    if (!o.output.isEmpty() && QFileInfo(o.output).isDir()) {
+        o.outputDir = o.output;
+        o.output.clear();
+    }
+    if (!o.output.isEmpty() && o.inputs.size() > 1)
+        return usageError(QStringLiteral("-o takes one input; use --output-dir for several"));
+    if (presetId && a4)
+        return usageError(QStringLiteral("--preset and --a4 exclude each other"));
+    if (a4) {
+        o.factor = TuningMath::factor(*a4);
+        o.tag = QStringLiteral("A4-%1Hz").arg(QString::number(*a4, 'g', 6));
+    } else {
+        const QString id = presetId.value_or(QStringLiteral("432"));
+        const std::optional<TuningPreset> preset = TuningPreset::preset(id);
+        if (!preset) {
+            QStringList ids;
+            for (const TuningPreset &p : TuningPreset::all())
+                ids += p.id();
+            return usageError(QStringLiteral("unknown preset '%1' (%2)").arg(id, ids.join(QStringLiteral(", "))));
+        }
+        o.factor = preset->factor();
+        o.tag = presetTag(preset->id());
+    }
+    return std::nullopt;
+}
+
+// ---- files ---------------------------------------------------------------------------
+
+struct SndFile {
+    SNDFILE *file = nullptr;
+    ~SndFile()
+    {
+        if (file)
+            sf_close(file);
+    }
+    int close()
+    {
+        const int rc = file ? sf_close(file) : 0;
+        file = nullptr;
+        return rc;
+    }
+};
+
+// Temporary output next to the target; removed unless committed.
+struct TempFile {
+    std::string path;
+    int fd = -1;
+    bool committed = false;
+    ~TempFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        if (!path.empty() && !committed)
+            ::unlink(path.c_str());
+    }
+};
+
+bool sameFile(const QString &a, const QString &b)
+{
+    struct stat sa, sb;
+    if (::stat(QFile::encodeName(a).constData(), &sa) != 0 || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool isLossy(int format)
+{
+    const int sub = format & SF_FORMAT_SUBMASK;
+    return sub == SF_FORMAT_VORBIS || sub == SF_FORMAT_OPUS || sub == SF_FORMAT_MPEG_LAYER_I
+        || sub == SF_FORMAT_MPEG_LAYER_II || sub == SF_FORMAT_MPEG_LAYER_III;
+}
+
+// Output format: the input's, or the requested container with the input's sample format
+// where it fits, else a sensible one for that container.
+std::optional<int> outputFormat(const SF_INFO &in, const Options &o)
+{
+    SF_INFO probe = in;
+    if (!o.container) {
+        probe.format = in.format;
+        if (o.subtype)
+            probe.format = (in.format & SF_FORMAT_TYPEMASK) | *o.subtype;
+        if (sf_format_check(&probe))
+            return probe.format;
+        return std::nullopt;
+    }
+    const int major = o.container->major;
+    std::vector<int> candidates;
+    if (o.subtype)
+        candidates.push_back(*o.subtype);
+    if (major == SF_FORMAT_OGG)
+        candidates.push_back(QLatin1String(o.container->name) == QLatin1String("opus") ? SF_FORMAT_OPUS : SF_FORMAT_VORBIS);
+    if (major == SF_FORMAT_MPEG)
+        candidates.push_back(SF_FORMAT_MPEG_LAYER_III);
+    if (!o.subtype) {
+        candidates.push_back(in.format & SF_FORMAT_SUBMASK);
+        // Lossy or odd input into a lossless container: 24-bit keeps the detail.
+        candidates.push_back(SF_FORMAT_PCM_24);
+        candidates.push_back(SF_FORMAT_PCM_16);
+        candidates.push_back(SF_FORMAT_FLOAT);
+    }
+    for (int sub : candidates) {
+        probe.format = major | sub;
+        if (sf_format_check(&probe))
+            return probe.format;
+    }
+    return std::nullopt;
+}
+
+QString defaultOutputPath(const QString &input, const Options &o, const char *extension)
+{
+    const QFileInfo fi(input);
+    const QString dir = o.outputDir.isEmpty() ? fi.path() : o.outputDir;
+    QString name = fi.completeBaseName();
+    if (name.isEmpty())
+        name = fi.fileName();
+    const QString ext = extension ? QString::fromLatin1(extension) : fi.suffix();
+    const QString file = name + u'.' + o.tag + (ext.isEmpty() ? QString() : u'.' + ext);
+    return dir == QLatin1String(".") ? file : QDir(dir).filePath(file);
+}
+
+class Progress
+{
+public:
+    Progress(bool enabled, QString name, sf_count_t total)
+        : m_enabled(enabled), m_name(std::move(name)), m_total(total)
+    {
+    }
+    void update(sf_count_t done)
+    {
+        if (!m_enabled)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_last < std::chrono::milliseconds(100) && done < m_total)
+            return;
+        m_last = now;
+        constexpr int width = 30;
+        if (m_total > 0) {
+            const double f = std::clamp(static_cast<double>(done) / static_cast<double>(m_total), 0.0, 1.0);
+            const int filled = static_cast<int>(f * width);
+            std::string bar(filled, '#');
+            bar.resize(width, '.');
+            std::fprintf(stderr, "\r[%s] %3d %%  %s", bar.c_str(), static_cast<int>(f * 100.0), qPrintable(m_name));
+        } else {
+            std::fprintf(stderr, "\r%lld frames  %s", static_cast<long long>(done), qPrintable(m_name));
+        }
+        std::fflush(stderr);
+        m_shown = true;
+    }
+    void clear()
+    {
+        if (m_shown)
+            std::fprintf(stderr, "\r\033[K");
+        m_shown = false;
+    }
+
+private:
+    bool m_enabled;
+    QString m_name;
+    sf_count_t m_total;
+    bool m_shown = false;
+    std::chrono::steady_clock::time_point m_last{};
+};
+
+enum class Outcome { done, failed, interrupted };
+
+void fail(const QString &input, const QString &message)
+{
+    std::fprintf(stderr, "velmora-cli retune: %s: %s\n", qPrintable(input), qPrintable(message));
+}
+
+Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &allInputs, bool tty)
+{
+    SF_INFO inInfo = {};
+    SndFile in;
+    in.file = sf_open(QFile::encodeName(input).constData(), SFM_READ, &inInfo);
+    if (!in.file) {
+        fail(input, QString::fromLocal8Bit(sf_strerror(nullptr)));
+        return Outcome::failed;
+    }
+    if (inInfo.channels < 1 || inInfo.channels > kMaxChannels) {
+        fail(input, QStringLiteral("%1 channels; up to %2 are supported").arg(inInfo.channels).arg(kMaxChannels));
+        return Outcome::failed;
+    }
+    if (inInfo.samplerate <= 0) {
+        fail(input, QStringLiteral("invalid sample rate"));
+        return Outcome::failed;
+    }
+    const std::optional<int> format = outputFormat(inInfo, o);
+    if (!format) {
+        fail(input, o.container || o.subtype
+                        ? QStringLiteral("the requested format cannot hold this audio")
+                        : QStringLiteral("this format can be read but not written; choose one with --format (e.g. flac)"));
+        return Outcome::failed;
+    }
+
+    const QString target = o.output.isEmpty()
+        ? defaultOutputPath(input, o, o.container ? o.container->extension : nullptr)
+        : o.output;
+    const QFileInfo targetInfo(target);
+    const QString targetCanonical = targetInfo.exists() ? targetInfo.canonicalFilePath() : QString();
+    if (sameFile(input, target) || (!targetCanonical.isEmpty() && allInputs.contains(targetCanonical))) {
+        fail(input, QStringLiteral("output %1 is an input file; refusing to overwrite it").arg(target));
+        return Outcome::failed;
+    }
+    if (targetInfo.exists() && !o.force) {
+        fail(input, QStringLiteral("%1 exists (use --force to replace it)").arg(target));
+        return Outcome::failed;
+    }
+    if (targetInfo.isDir()) {
+        fail(input, QStringLiteral("%1 is a directory").arg(target));
+        return Outcome::failed;
+    }
+    const QString dir = targetInfo.absolutePath();
+    if (!QDir().mkpath(dir)) {
+        fail(input, QStringLiteral("cannot create directory %1").arg(dir));
+        return Outcome::failed;
+    }
+
+    TempFile temp;
+    {
+        std::string pattern = QFile::encodeName(QDir(dir).filePath(u'.' + targetInfo.fileName())).toStdString() + ".part-XXXXXX";
+        temp.fd = ::mkstemp(pattern.data());
+        if (temp.fd < 0) {
+            fail(input, QStringLiteral("cannot write in %1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno))));
+            return Outcome::failed;
+        }
+        temp.path = pattern;
+        // Same permissions as any new file the user creates.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(temp.fd, 0666 & ~mask);
+    }
+
+    SF_INFO outInfo = {};
+    outInfo.samplerate = inInfo.samplerate;
+    outInfo.channels = inInfo.channels;
+    outInfo.format = *format;
+    SndFile out;
+    out.file = sf_open_fd(temp.fd, SFM_WRITE, &outInfo, SF_FALSE);
+    if (!out.file) {
+        fail(input, QStringLiteral("cannot write %1: %2").arg(target, QString::fromLocal8Bit(sf_strerror(nullptr))));
+        return Outcome::failed;
+    }
+    // Integer outputs clip instead of wrapping around on the rare over.
+    sf_command(out.file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    if (isLossy(*format)) {
+        double level = 0.0; // best quality: re-encoding loses enough already
+        sf_command(out.file, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
+    }
+    for (int s = SF_STR_FIRST; s <= SF_STR_LAST; ++s) {
+        if (const char *text = sf_get_string(in.file, s))
+            sf_set_string(out.file, s, text);
+    }
+
+    const auto channels = static_cast<uint32_t>(inInfo.channels);
+    std::unique_ptr<OfflineRender> render =
+        OfflineRender::create(channels, inInfo.samplerate, o.factor, o.slot, kBlockFrames);
+    if (!render) {
+        fail(input, QStringLiteral("cannot create the %1 engine").arg(QLatin1String(o.engineName)));
+        return Outcome::failed;
+    }
+
+    std::vector<float> inBlock(static_cast<size_t>(kBlockFrames) * channels);
+    std::vector<float> outBlock(inBlock.size());
+    const bool integerOutput = (*format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT
+        && (*format & SF_FORMAT_SUBMASK) != SF_FORMAT_DOUBLE;
+    uint64_t clipped = 0;
+    auto write = [&](uint32_t frames) -> bool {
+        if (frames == 0)
+            return true;
+        if (integerOutput) {
+            for (size_t k = 0; k < static_cast<size_t>(frames) * channels; ++k)
+                clipped += std::fabs(outBlock[k]) > 1.0f;
+        }
+        return sf_writef_float(out.file, outBlock.data(), frames) == frames;
+    };
+
+    Progress progress(tty && !o.quiet, QFileInfo(input).fileName(), inInfo.frames);
+    sf_count_t done = 0;
+    for (;;) {
+        if (interrupted) {
+            progress.clear();
+            return Outcome::interrupted;
+        }
+        const sf_count_t got = sf_readf_float(in.file, inBlock.data(), kBlockFrames);
+        if (got <= 0) {
+            if (sf_error(in.file) != SF_ERR_NO_ERROR) {
+                progress.clear();
+                fail(input, QStringLiteral("read error: %1").arg(QString::fromLocal8Bit(sf_strerror(in.file))));
+                return Outcome::failed;
+            }
+            break;
+        }
+        if (!write(render->process(inBlock.data(), static_cast<uint32_t>(got), outBlock.data()))) {
+            progress.clear();
+            fail(input, QStringLiteral("write error: %1").arg(QString::fromLocal8Bit(sf_strerror(out.file))));
+            return Outcome::failed;
+        }
+        done += got;
+        progress.update(done);
+    }
+    while (const uint32_t n = render->flush(outBlock.data(), kBlockFrames)) {
+        if (!write(n)) {
+            progress.clear();
+            fail(input, QStringLiteral("write error: %1").arg(QString::fromLocal8Bit(sf_strerror(out.file))));
+            return Outcome::failed;
+        }
+    }
+    progress.update(inInfo.frames > 0 ? inInfo.frames : done);
+    if (out.close() != 0 || ::fsync(temp.fd) != 0 || ::close(temp.fd) != 0) {
+        temp.fd = -1;
+        progress.clear();
+        fail(input, QStringLiteral("cannot finish %1: %2").arg(target, QString::fromLocal8Bit(std::strerror(errno))));
+        return Outcome::failed;
+    }
+    temp.fd = -1;
+    if (interrupted) {
+        progress.clear();
+        return Outcome::interrupted;
+    }
+    if (::rename(temp.path.c_str(), QFile::encodeName(target).constData()) != 0) {
+        progress.clear();
+        fail(input, QStringLiteral("cannot rename to %1: %2").arg(target, QString::fromLocal8Bit(std::strerror(errno))));
+        return Outcome::failed;
+    }
+    temp.committed = true;
+    progress.clear();
+    if (!o.quiet)
+        std::printf("%s -> %s\n", qPrintable(input), qPrintable(target));
+    if (clipped > 0)
+        std::fprintf(stderr, "velmora-cli retune: %s: %llu samples clipped at full scale\n", qPrintable(target),
+                     static_cast<unsigned long long>(clipped));
+    return Outcome::done;
+}
+
+} // namespace
+
+int cli::runRetune(const QStringList &args)
+{
+    Options o;
+    if (const std::optional<int> exit = parseArgs(args, o))
+        return *exit;
+    if (!o.outputDir.isEmpty() && !QDir().mkpath(o.outputDir)) {
+        std::fprintf(stderr, "velmora-cli retune: cannot create directory %s\n", qPrintable(o.outputDir));
+        return 1;
+    }
+    QSet<QString> allInputs;
+    for (const QString &in : o.inputs) {
+        const QString c = QFileInfo(in).canonicalFilePath();
+        if (!c.isEmpty())
+            allInputs.insert(c);
+    }
+
+    const bool tty = ::isatty(STDERR_FILENO) == 1;
+    SignalGuard signalGuard;
+    interrupted = 0;
+    int failures = 0;
+    for (const QString &input : o.inputs) {
+        const Outcome r = retuneFile(input, o, allInputs, tty);
+        if (r == Outcome::interrupted) {
+            std::fprintf(stderr, "velmora-cli retune: interrupted; no output written for %s\n", qPrintable(input));
+            return kExitInterrupted;
+        }
+        if (r == Outcome::failed)
+            ++failures;
+    }
+    if (failures > 0 && o.inputs.size() > 1)
+        std::fprintf(stderr, "velmora-cli retune: %d of %lld files failed\n", failures,
+                     static_cast<long long>(o.inputs.size()));
+    return failures > 0 ? 1 : 0;
 }

@@ -1,0 +1,126 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "render/OfflineRender.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t kMaxChannels = 8;
+constexpr uint32_t kDelayFrames = 2048;      // what the application asks the delay line for
+constexpr uint32_t kStretchMaxFrames = 4096;
+constexpr double kSettleSeconds = 0.2;       // fade-out, change and fade-in take about 50 ms
+
+} // namespace
+
+std::unique_ptr<OfflineRender> OfflineRender::create(uint32_t channels, double sampleRate, double factor,
+                                                     RenderSlot slot, uint32_t blockFrames, bool allEngines)
+{
+    if (channels == 0 || channels > kMaxChannels || !(sampleRate > 0.0) || blockFrames == 0
+        || slot > kRenderSlotBalanced)
+        return nullptr;
+    std::unique_ptr<OfflineRender> r(new OfflineRender);
+    r->m_channels = channels;
+    r->m_block = blockFrames;
+    RenderContext &c = r->m_context;
+    c.channelCount = channels;
+    c.analysisFifo = tv_fifo_create(65536);
+    c.switcher = tv_switch_create(sampleRate);
+    c.delayLine = tv_engine_create(kDelayFrames, sampleRate);
+    const uint32_t maxFrames = std::max(kStretchMaxFrames, 2 * blockFrames);
+    if (allEngines || slot == kRenderSlotBalanced)
+        c.stretchBalanced = tv_stretch_create_custom(channels, maxFrames, sampleRate, 120.0, 30.0);
+    if (allEngines || slot == kRenderSlotHighQuality)
+        c.stretchHighQuality = tv_stretch_create_custom(channels, maxFrames, sampleRate, 240.0, 30.0);
+    tv_stretch *stretch = slot == kRenderSlotBalanced ? c.stretchBalanced : c.stretchHighQuality;
+    if (!c.analysisFifo || !c.switcher || !c.delayLine || (slot != kRenderSlotDelayLine && !stretch)
+        || (allEngines && (!c.stretchBalanced || !c.stretchHighQuality)))
+        return nullptr; // the destructor frees what exists
+
+    tv_engine_set_factor(c.delayLine, factor);
+    tv_stretch_set_factor(c.stretchBalanced, factor);
+    tv_stretch_set_factor(c.stretchHighQuality, factor);
+    tv_engine_reset(c.delayLine);
+    tv_stretch_reset(c.stretchBalanced);
+    tv_stretch_reset(c.stretchHighQuality);
+
+    r->m_silence.assign(static_cast<size_t>(blockFrames) * channels, 0.0f);
+    r->m_scratch.assign(static_cast<size_t>(blockFrames) * channels, 0.0f);
+
+    // A chain opens on the delay line; let the switcher move to the wanted engine in
+    // silence, then start that engine afresh so the stream begins on a clean state.
+    if (slot != kRenderSlotDelayLine) {
+        tv_switch_select(c.switcher, static_cast<int32_t>(slot));
+        const auto settle = static_cast<uint64_t>(std::ceil(kSettleSeconds * sampleRate));
+        for (uint64_t done = 0; done < settle; done += blockFrames)
+            r->renderInto(r->m_silence.data(), blockFrames, r->m_scratch.data());
+        tv_stretch_reset(stretch);
+        r->m_latency = tv_stretch_latency_frames(stretch);
+    } else {
+        // At factor 1 the delay line's output is its input N/2 + 1 frames late.
+        r->m_latency = static_cast<uint32_t>(std::lround(tv_engine_latency_seconds(c.delayLine) * sampleRate)) + 1;
+    }
+    r->m_dropRemaining = r->m_latency;
+    return r;
+}
+
+OfflineRender::~OfflineRender()
+{
+    tv_fifo_destroy(m_context.analysisFifo);
+    tv_switch_destroy(m_context.switcher);
+    tv_engine_destroy(m_context.delayLine);
+    tv_stretch_destroy(m_context.stretchBalanced);
+    tv_stretch_destroy(m_context.stretchHighQuality);
+}
+
+void OfflineRender::select(RenderSlot slot)
+{
+    tv_switch_select(m_context.switcher, static_cast<int32_t>(slot));
+}
+
+uint32_t OfflineRender::renderInto(const float *input, uint32_t frames, float *output)
+{
+    frames = std::min(frames, m_block);
+    AudioBufferList in;
+    in.mNumberBuffers = 1;
+    in.mBuffers[0].mNumberChannels = m_channels;
+    in.mBuffers[0].mDataByteSize = frames * m_channels * static_cast<uint32_t>(sizeof(float));
+    in.mBuffers[0].mData = const_cast<float *>(input); // read only: the chain never writes input
+    AudioBufferList out = in;
+    out.mBuffers[0].mData = output;
+    renderBlock(m_context, &in, &out);
+    return frames;
+}
+
+uint32_t OfflineRender::process(const float *input, uint32_t frames, float *output)
+{
+    frames = renderInto(input, frames, m_scratch.data());
+    m_framesIn += frames;
+    const auto drop = static_cast<uint32_t>(std::min<uint64_t>(m_dropRemaining, frames));
+    m_dropRemaining -= drop;
+    const uint32_t keep = frames - drop;
+    std::memcpy(output, m_scratch.data() + static_cast<size_t>(drop) * m_channels,
+                static_cast<size_t>(keep) * m_channels * sizeof(float));
+    m_framesOut += keep;
+    return keep;
+}
+
+uint32_t OfflineRender::flush(float *output, uint32_t maxFrames)
+{
+    uint32_t written = 0;
+    while (written < maxFrames && m_framesOut < m_framesIn) {
+        const auto owed = static_cast<uint32_t>(std::min<uint64_t>(m_framesIn - m_framesOut, maxFrames - written));
+        const uint32_t frames = renderInto(m_silence.data(), std::min(owed + static_cast<uint32_t>(std::min<uint64_t>(m_dropRemaining, m_block)), m_block),
+                                           m_scratch.data());
+        const auto drop = static_cast<uint32_t>(std::min<uint64_t>(m_dropRemaining, frames));
+        m_dropRemaining -= drop;
+        const uint32_t keep = std::min(frames - drop, owed);
+        std::memcpy(output + static_cast<size_t>(written) * m_channels,
+                    m_scratch.data() + static_cast<size_t>(drop) * m_channels,
+                    static_cast<size_t>(keep) * m_channels * sizeof(float));
+        written += keep;
+        m_framesOut += keep;
+    }
+    return written;
+}

@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+//
+// OfflineRender.h: the render chain driven from memory instead of a sound server.
+//
+// Summary
+//   OfflineRender owns one chain's DSP objects (FIFO, switcher, delay line and the stretch
+//   engine that is used) and pushes interleaved audio through renderBlock() in blocks, as
+//   a device would. It removes the engine's latency: the first output frame it returns
+//   belongs to the first input frame, and flush() plays the tail out, so the output has
+//   exactly the input's length. velmora-cli retune and the measured runs use it.
+//
+// Real-time safety
+//   Not meant for a real-time thread: create() allocates. process() and flush() allocate
+//   nothing (the chain itself is real-time safe).
+//
+// Thread safety
+//   One object is used by one thread at a time.
+
+#include "render/RenderChain.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class OfflineRender
+{
+public:
+    // Null if channels is 0 or above 8, the rate is not positive, block is 0, or a DSP
+    // object cannot be created. slot: kRenderSlotDelayLine, kRenderSlotHighQuality or
+    // kRenderSlotBalanced. The chain starts on that engine (switched and settled in silence).
+    // Only that engine is built unless allEngines is set (needed for select()).
+    static std::unique_ptr<OfflineRender> create(uint32_t channels, double sampleRate, double factor,
+                                                 RenderSlot slot, uint32_t blockFrames = 512,
+                                                 bool allEngines = false);
+    ~OfflineRender();
+    OfflineRender(const OfflineRender &) = delete;
+    OfflineRender &operator=(const OfflineRender &) = delete;
+
+    uint32_t channels() const { return m_channels; }
+    uint32_t blockFrames() const { return m_block; }
+    // Frames by which the engine's output trails its input (removed from what is returned).
+    uint32_t latencyFrames() const { return m_latency; }
+    // The DSP objects, for measurements (switching engines, factors, counters).
+    const RenderContext &context() const { return m_context; }
+
+    // Renders `frames` (at most blockFrames()) interleaved input frames and writes the aligned
+    // output frames that became available to `output` (room for `frames` frames).
+    // Returns how many were written: fewer than `frames` while the latency is being removed.
+    uint32_t process(const float *input, uint32_t frames, float *output);
+
+    // Plays the tail out: writes up to maxFrames aligned frames to output, never more than
+    // the input still owed. Returns 0 once the output is as long as the input.
+    uint32_t flush(float *output, uint32_t maxFrames);
+
+    // Switches the chain to another engine slot, as a user would while audio runs (with the
+    // switcher's fade). For measurements.
+    void select(RenderSlot slot);
+
+private:
+    OfflineRender() = default;
+    uint32_t renderInto(const float *input, uint32_t frames, float *output);
+
+    uint32_t m_channels = 0;
+    uint32_t m_block = 0;
+    uint32_t m_latency = 0;
+    uint64_t m_dropRemaining = 0;
+    uint64_t m_framesIn = 0;
+    uint64_t m_framesOut = 0;
+    RenderContext m_context;
+    std::vector<float> m_silence;
+    std::vector<float> m_scratch;
+};

@@ -1,0 +1,175 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "render/RenderChain.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr uint32_t kSampleBytes = sizeof(float);
+constexpr uint32_t kMaxChannels = 8;
+
+uint32_t bufferCount(const AudioBufferList &list) noexcept
+{
+    return std::min(list.mNumberBuffers, AudioBufferList::kMaxBuffers);
+}
+
+// Frames a buffer holds: its bytes divided by the size of one interleaved frame.
+uint32_t bufferFrames(const AudioBuffer &buffer) noexcept
+{
+    if (buffer.mNumberChannels == 0)
+        return 0;
+    return buffer.mDataByteSize / kSampleBytes / buffer.mNumberChannels;
+}
+
+// A channel that can carry a whole block.
+bool locateForBlock(const AudioBufferList &list, uint32_t n, uint32_t frames,
+                    ChannelLocation &out) noexcept
+{
+    return locateChannel(list, n, out) && out.frames >= frames;
+}
+
+void writeSilence(const ChannelLocation &channel, uint32_t frames) noexcept
+{
+    const uint32_t count = std::min(frames, channel.frames);
+    for (uint32_t k = 0; k < count; ++k)
+        channel.data[static_cast<size_t>(k) * channel.stride] = 0.0f;
+}
+
+// Silences the processed output channels that exist, after an engine could not run on them.
+void silenceProcessedOutputs(AudioBufferList &output, uint32_t channels, uint32_t frames) noexcept
+{
+    ChannelLocation out;
+    for (uint32_t n = 0; n < channels; ++n) {
+        if (locateForBlock(output, n, frames, out))
+            writeSilence(out, frames);
+    }
+}
+
+void runDelayLine(const RenderContext &context, const AudioBufferList &input,
+                  AudioBufferList &output, uint32_t channels, uint32_t frames) noexcept
+{
+    ChannelLocation in;
+    ChannelLocation out;
+    for (uint32_t n = 0; n < channels; ++n) {
+        const bool haveOut = locateForBlock(output, n, frames, out);
+        if (!haveOut || !locateForBlock(input, n, frames, in)) {
+            tv_engine_note_underrun(context.delayLine);
+            if (haveOut)
+                writeSilence(out, frames);
+            continue;
+        }
+        tv_engine_process_channel(context.delayLine, n, in.data, in.stride, out.data, out.stride,
+                                  frames);
+    }
+}
+
+void runStretch(const RenderContext &context, tv_stretch *stretch, const AudioBufferList &input,
+                AudioBufferList &output, uint32_t channels, uint32_t frames) noexcept
+{
+    ChannelLocation in;
+    ChannelLocation out;
+    for (uint32_t n = 0; n < channels; ++n) {
+        if (!locateForBlock(input, n, frames, in) || !locateForBlock(output, n, frames, out)) {
+            tv_engine_note_underrun(context.delayLine);
+            silenceProcessedOutputs(output, channels, frames);
+            return;
+        }
+        tv_stretch_set_channel(stretch, n, in.data, in.stride, out.data, out.stride);
+    }
+    tv_stretch_process(stretch, frames);
+}
+
+} // namespace
+
+bool locateChannel(const AudioBufferList &list, uint32_t n, ChannelLocation &out) noexcept
+{
+    const uint32_t count = bufferCount(list);
+    uint64_t first = 0; // flat number of the current buffer's channel 0
+    for (uint32_t b = 0; b < count; ++b) {
+        const AudioBuffer &buffer = list.mBuffers[b];
+        if (n < first + buffer.mNumberChannels) {
+            if (buffer.mData == nullptr)
+                return false;
+            out.data = buffer.mData + (n - first);
+            out.stride = buffer.mNumberChannels;
+            out.frames = bufferFrames(buffer);
+            // A buffer too small for one frame holds no sample of this channel.
+            return out.frames > 0;
+        }
+        first += buffer.mNumberChannels;
+    }
+    return false;
+}
+
+void renderBlock(const RenderContext &context, const AudioBufferList *inputList,
+                 AudioBufferList *outputList) noexcept
+{
+    // 1. Block length, from the first output buffer.
+    if (inputList == nullptr || outputList == nullptr)
+        return;
+    const AudioBufferList &input = *inputList;
+    AudioBufferList &output = *outputList;
+    if (bufferCount(input) == 0 || bufferCount(output) == 0)
+        return;
+    const uint32_t c = output.mBuffers[0].mNumberChannels;
+    if (c == 0)
+        return;
+    const uint32_t frames = bufferFrames(output.mBuffers[0]);
+    if (frames == 0)
+        return;
+    const uint32_t channels = std::clamp(context.channelCount, 1u, kMaxChannels);
+
+    // 2. Analysis feed: first channel of the first input buffer that has channels.
+    for (uint32_t b = 0; b < bufferCount(input); ++b) {
+        const AudioBuffer &buffer = input.mBuffers[b];
+        if (buffer.mNumberChannels == 0)
+            continue;
+        if (buffer.mData != nullptr) {
+            tv_fifo_write(context.analysisFifo, buffer.mData, buffer.mNumberChannels,
+                          std::min(frames, bufferFrames(buffer)));
+        }
+        break;
+    }
+
+    // 3. Engine selection (also the liveness frame count).
+    uint32_t switched = 0;
+    const uint32_t slot = tv_switch_begin_block(context.switcher, frames, &switched);
+    tv_stretch *stretch = slot == kRenderSlotHighQuality ? context.stretchHighQuality
+                        : slot == kRenderSlotBalanced    ? context.stretchBalanced
+                                                         : nullptr;
+
+    // 4. A freshly activated engine starts from cleared state.
+    const bool stretchSlot = slot == kRenderSlotHighQuality || slot == kRenderSlotBalanced;
+    if (switched) {
+        if (stretchSlot)
+            tv_stretch_reset(stretch);
+        else
+            tv_engine_reset(context.delayLine);
+    }
+
+    // 5./6. Processing.
+    if (stretchSlot)
+        runStretch(context, stretch, input, output, channels, frames);
+    else
+        runDelayLine(context, input, output, channels, frames);
+
+    // 7. Fade: the same ramp on every processed channel; the last channel actually faded
+    // stores the ramp's end, so a slot change completes whatever the output's width.
+    ChannelLocation out;
+    uint32_t lastFaded = channels;
+    for (uint32_t n = 0; n < channels; ++n) {
+        if (locateForBlock(output, n, frames, out))
+            lastFaded = n;
+    }
+    for (uint32_t n = 0; n <= lastFaded && lastFaded < channels; ++n) {
+        if (locateForBlock(output, n, frames, out))
+            tv_switch_apply_fade(context.switcher, out.data, out.stride, frames, n == lastFaded);
+    }
+
+    // 8. Silence the output channels beyond the processed ones, up to the first missing one.
+    for (uint32_t n = channels;; ++n) {
+        if (!locateChannel(output, n, out))
+            break;
+        writeSilence(out, frames);
+    }
+}

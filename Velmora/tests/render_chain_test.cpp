@@ -1,0 +1,325 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "render/RenderChain.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr double kRate = 48000.0;
+constexpr uint32_t kBlock = 512;
+// Delay frames 64: at factor 1 after a reset the delay line outputs its input 33 frames late.
+constexpr uint32_t kDelayFrames = 64;
+constexpr uint32_t kDelay = kDelayFrames / 2 + 1;
+
+// The DSP objects of one chain, as the tap engine builds them.
+struct Chain {
+    Chain(uint32_t channels, bool withStretch = false)
+    {
+        fifo = tv_fifo_create(65536);
+        switcher = tv_switch_create(kRate);
+        engine = tv_engine_create(kDelayFrames, kRate);
+        if (withStretch) {
+            balanced = tv_stretch_create_custom(channels, 4096, kRate, 120, 30);
+            highQuality = tv_stretch_create_custom(channels, 4096, kRate, 240, 30);
+        }
+        tv_engine_reset(engine);
+        context = {fifo, switcher, engine, balanced, highQuality, channels};
+    }
+    ~Chain()
+    {
+        tv_fifo_destroy(fifo);
+        tv_switch_destroy(switcher);
+        tv_engine_destroy(engine);
+        tv_stretch_destroy(balanced);
+        tv_stretch_destroy(highQuality);
+    }
+    Chain(const Chain &) = delete;
+    Chain &operator=(const Chain &) = delete;
+
+    std::vector<float> drainFifo()
+    {
+        std::vector<float> all, part(4096);
+        while (uint32_t n = tv_fifo_read(fifo, part.data(), 4096))
+            all.insert(all.end(), part.begin(), part.begin() + n);
+        return all;
+    }
+
+    tv_fifo *fifo = nullptr;
+    tv_switch *switcher = nullptr;
+    tv_engine *engine = nullptr;
+    tv_stretch *balanced = nullptr;
+    tv_stretch *highQuality = nullptr;
+    RenderContext context;
+};
+
+// Heap memory of exactly the described size, so a sanitizer sees every overrun.
+struct Buffers {
+    // One buffer per entry of `channelsPerBuffer`, each `frames` frames long.
+    Buffers(std::vector<uint32_t> channelsPerBuffer, uint32_t frames, float fill = 0.0f)
+    {
+        for (uint32_t ch : channelsPerBuffer)
+            add(ch, frames, fill);
+    }
+    void add(uint32_t channels, uint32_t frames, float fill = 0.0f)
+    {
+        memory.push_back(std::make_unique<float[]>(static_cast<size_t>(channels) * frames));
+        std::fill_n(memory.back().get(), static_cast<size_t>(channels) * frames, fill);
+        AudioBuffer &b = list.mBuffers[list.mNumberBuffers++];
+        b.mNumberChannels = channels;
+        b.mDataByteSize = channels * frames * sizeof(float);
+        b.mData = channels > 0 ? memory.back().get() : nullptr;
+    }
+    float *data(uint32_t buffer) { return list.mBuffers[buffer].mData; }
+    float &at(uint32_t buffer, uint32_t frame, uint32_t channel = 0)
+    {
+        return list.mBuffers[buffer].mData[frame * list.mBuffers[buffer].mNumberChannels + channel];
+    }
+
+    AudioBufferList list;
+    std::vector<std::unique_ptr<float[]>> memory;
+};
+
+// A ramp that differs per channel: channel c, frame f -> c * 1000 + f + 1 (never 0).
+float ramp(uint32_t channel, uint32_t frame)
+{
+    return static_cast<float>(channel * 1000 + (frame % 997) + 1) * 1e-4f;
+}
+
+void fillRamp(Buffers &b, uint32_t buffer, uint32_t firstChannel, uint32_t frames)
+{
+    const uint32_t n = b.list.mBuffers[buffer].mNumberChannels;
+    for (uint32_t f = 0; f < frames; ++f)
+        for (uint32_t c = 0; c < n; ++c)
+            b.at(buffer, f, c) = ramp(firstChannel + c, f);
+}
+
+TEST(RenderChainSkip, output_smaller_than_one_frame_skips_the_block)
+{
+    Chain chain(1);
+    Buffers in({1}, kBlock, 0.5f);
+    Buffers out({1}, kBlock, 0.25f);
+    out.list.mBuffers[0].mDataByteSize = 3;
+    renderBlock(chain.context, &in.list, &out.list);
+    EXPECT_TRUE(chain.drainFifo().empty());
+    EXPECT_EQ(tv_switch_frames(chain.switcher), 0u);
+    EXPECT_EQ(out.at(0, 0), 0.25f);
+
+    // Empty and absent lists, and a first output buffer without channels, skip too.
+    Buffers none({}, kBlock);
+    Buffers noChannels({0, 1}, kBlock);
+    renderBlock(chain.context, &none.list, &out.list);
+    renderBlock(chain.context, &in.list, &none.list);
+    renderBlock(chain.context, &in.list, &noChannels.list);
+    renderBlock(chain.context, nullptr, &out.list);
+    renderBlock(chain.context, &in.list, nullptr);
+    EXPECT_EQ(tv_switch_frames(chain.switcher), 0u);
+}
+
+TEST(RenderChainLayout, planar_input_to_interleaved_output_keeps_channels_apart)
+{
+    Chain chain(2);
+    Buffers in({1, 1}, kBlock);
+    fillRamp(in, 0, 0, kBlock);
+    fillRamp(in, 1, 1, kBlock);
+    Buffers out({2}, kBlock, 9.0f);
+    renderBlock(chain.context, &in.list, &out.list);
+    for (uint32_t f = 0; f < kBlock; ++f) {
+        const float left = f >= kDelay ? ramp(0, f - kDelay) : 0.0f;
+        const float right = f >= kDelay ? ramp(1, f - kDelay) : 0.0f;
+        ASSERT_EQ(out.at(0, f, 0), left) << f;
+        ASSERT_EQ(out.at(0, f, 1), right) << f;
+    }
+    EXPECT_EQ(tv_switch_frames(chain.switcher), kBlock);
+    EXPECT_EQ(tv_engine_underruns(chain.engine), 0u);
+}
+
+TEST(RenderChainLayout, interleaved_input_to_planar_output_keeps_channels_apart)
+{
+    Chain chain(2);
+    Buffers in({2}, kBlock);
+    fillRamp(in, 0, 0, kBlock);
+    Buffers out({1, 1}, kBlock, 9.0f);
+    renderBlock(chain.context, &in.list, &out.list);
+    for (uint32_t f = kDelay; f < kBlock; ++f) {
+        ASSERT_EQ(out.at(0, f), ramp(0, f - kDelay)) << f;
+        ASSERT_EQ(out.at(1, f), ramp(1, f - kDelay)) << f;
+    }
+}
+
+TEST(RenderChainAnalysis, fifo_gets_left_channel_of_first_input_buffer_with_channels)
+{
+    Chain chain(2);
+    Buffers in({0, 2}, kBlock);
+    fillRamp(in, 1, 0, kBlock);
+    Buffers out({2}, kBlock);
+    renderBlock(chain.context, &in.list, &out.list);
+    const std::vector<float> fed = chain.drainFifo();
+    ASSERT_EQ(fed.size(), kBlock);
+    for (uint32_t f = 0; f < kBlock; ++f)
+        ASSERT_EQ(fed[f], ramp(0, f)) << f;
+}
+
+TEST(RenderChainAnalysis, fifo_gets_only_what_a_short_first_input_buffer_holds)
+{
+    Chain chain(1);
+    Buffers in({1}, 100);
+    Buffers out({1}, kBlock);
+    renderBlock(chain.context, &in.list, &out.list);
+    EXPECT_EQ(chain.drainFifo().size(), 100u);
+    EXPECT_EQ(tv_engine_underruns(chain.engine), 1u); // the short input channel is missing
+}
+
+TEST(RenderChainMissing, delay_line_with_mono_output_counts_one_underrun_per_block)
+{
+    Chain chain(2);
+    Buffers in({2}, kBlock);
+    fillRamp(in, 0, 0, kBlock);
+    Buffers out({1}, kBlock);
+    for (int block = 1; block <= 3; ++block) {
+        renderBlock(chain.context, &in.list, &out.list);
+        EXPECT_EQ(tv_engine_underruns(chain.engine), static_cast<uint64_t>(block));
+    }
+    EXPECT_EQ(out.at(0, kDelay), ramp(0, 0)); // channel 0 still processed
+}
+
+TEST(RenderChainMissing, delay_line_missing_input_channel_silences_its_output)
+{
+    Chain chain(2);
+    Buffers in({1}, kBlock, 0.5f);
+    Buffers out({1, 1}, kBlock, 0.75f);
+    renderBlock(chain.context, &in.list, &out.list);
+    EXPECT_EQ(tv_engine_underruns(chain.engine), 1u);
+    EXPECT_EQ(out.at(0, kBlock - 1), 0.5f);
+    EXPECT_TRUE(std::all_of(out.data(1), out.data(1) + kBlock, [](float v) { return v == 0.0f; }));
+}
+
+// Switches to slot 2 and renders until the balanced stretch is active. Returns the blocks used.
+int switchToBalanced(Chain &chain, Buffers &in, Buffers &out)
+{
+    tv_switch_select(chain.switcher, 2);
+    for (int block = 1; block <= 20; ++block) {
+        renderBlock(chain.context, &in.list, &out.list);
+        // The stretch engine outputs exact silence for its latency after its reset.
+        const AudioBuffer &b = out.list.mBuffers[0];
+        if (std::all_of(b.mData, b.mData + b.mDataByteSize / sizeof(float), [](float v) { return v == 0.0f; }))
+            return block;
+    }
+    return -1;
+}
+
+TEST(RenderChainMissing, stretch_with_input_missing_channel_1_counts_one_underrun_per_block)
+{
+    Chain chain(2, true);
+    Buffers stereoIn({2}, kBlock, 0.5f);
+    Buffers out({1, 1}, kBlock);
+    ASSERT_GT(switchToBalanced(chain, stereoIn, out), 0);
+    const uint64_t before = tv_engine_underruns(chain.engine);
+    const double appliedBefore = tv_stretch_applied_factor(chain.balanced);
+
+    tv_stretch_set_factor(chain.balanced, 0.9);
+    Buffers monoIn({1}, kBlock, 0.5f);
+    Buffers garbageOut({1, 1}, kBlock, 0.75f);
+    for (int block = 1; block <= 3; ++block) {
+        renderBlock(chain.context, &monoIn.list, &garbageOut.list);
+        EXPECT_EQ(tv_engine_underruns(chain.engine), before + block);
+    }
+    // The stretch did not run (its glide did not move), and the device's stale samples were
+    // not played: both output channels are silent.
+    EXPECT_EQ(tv_stretch_applied_factor(chain.balanced), appliedBefore);
+    for (uint32_t b = 0; b < 2; ++b)
+        EXPECT_TRUE(std::all_of(garbageOut.data(b), garbageOut.data(b) + kBlock, [](float v) { return v == 0.0f; }));
+}
+
+TEST(RenderChainSwitch, activation_resets_the_new_engine_to_its_target_factor)
+{
+    Chain chain(2, true);
+    tv_stretch_set_factor(chain.balanced, 0.98);
+    Buffers in({2}, kBlock, 0.5f);
+    Buffers out({2}, kBlock);
+    ASSERT_GT(switchToBalanced(chain, in, out), 0);
+    EXPECT_EQ(tv_stretch_applied_factor(chain.balanced), 0.98); // jumped, no glide
+    EXPECT_EQ(tv_stretch_applied_factor(chain.highQuality), 1.0); // inactive: untouched
+}
+
+// With a mono output and two processed channels, the fade must still be committed (by the
+// only channel faded), or the gain saws between 1.0 and 0.57 and the slot never changes.
+TEST(RenderChainSwitch, slot_change_completes_with_mono_output_and_two_channels)
+{
+    Chain chain(2, true);
+    Buffers in({2}, kBlock, 0.5f);
+    Buffers out({1}, kBlock);
+    const int blocks = switchToBalanced(chain, in, out);
+    EXPECT_GT(blocks, 1);
+    EXPECT_LE(blocks, 4); // 25 ms fade-out in 512-frame blocks, then the change
+}
+
+TEST(RenderChainSilence, eight_channel_output_beyond_two_processed_is_exactly_zero)
+{
+    Chain chain(2);
+    Buffers in({2}, kBlock, 0.5f);
+    Buffers out({8}, kBlock, 0.3f);
+    Buffers planarOut({1, 1, 1, 1, 1, 1, 1, 1}, kBlock, 0.3f);
+    for (int block = 0; block < 3; ++block) {
+        std::fill_n(out.data(0), 8 * kBlock, 0.3f);
+        renderBlock(chain.context, &in.list, &out.list);
+        for (uint32_t f = 0; f < kBlock; ++f)
+            for (uint32_t c = 2; c < 8; ++c)
+                ASSERT_EQ(out.at(0, f, c), 0.0f) << f << " " << c;
+        renderBlock(chain.context, &in.list, &planarOut.list);
+        for (uint32_t b = 2; b < 8; ++b)
+            ASSERT_TRUE(std::all_of(planarOut.data(b), planarOut.data(b) + kBlock, [](float v) { return v == 0.0f; }));
+    }
+    EXPECT_EQ(tv_engine_underruns(chain.engine), 0u);
+}
+
+// Buffers that hold fewer frames than the block, absurd buffer counts and null data are
+// never read or written past their ends (checked by the sanitizer build).
+TEST(RenderChainBounds, short_buffers_count_as_missing_and_are_never_overrun)
+{
+    Chain chain(2, true);
+    Buffers in({1}, kBlock, 0.5f);
+    in.add(1, kBlock / 2, 0.5f); // right input too short
+    Buffers out({1}, kBlock, 0.1f);
+    out.add(1, 10, 0.2f);         // right output too short
+    out.add(1, kBlock / 4, 0.3f); // an extra channel, short: silenced as far as it goes
+    renderBlock(chain.context, &in.list, &out.list);
+    EXPECT_EQ(tv_engine_underruns(chain.engine), 1u); // channel 1: one count on the delay line
+    EXPECT_TRUE(std::all_of(out.data(1), out.data(1) + 10, [](float v) { return v == 0.2f; }));
+    EXPECT_TRUE(std::all_of(out.data(2), out.data(2) + kBlock / 4, [](float v) { return v == 0.0f; }));
+
+    // The same on a stretch slot.
+    switchToBalanced(chain, in, out);
+    renderBlock(chain.context, &in.list, &out.list);
+
+    // More buffers claimed than a list can hold, and null data in the middle.
+    Buffers many({1, 1}, kBlock, 0.5f);
+    many.list.mNumberBuffers = 1000;
+    Buffers nullOut({1, 1, 1, 1}, kBlock, 0.4f);
+    nullOut.list.mBuffers[2].mData = nullptr;
+    renderBlock(chain.context, &many.list, &nullOut.list);
+    EXPECT_EQ(nullOut.at(3, 0), 0.4f); // silencing stops at the first missing channel
+}
+
+TEST(RenderChainBounds, locate_channel_numbers_flat_across_buffers)
+{
+    Buffers b({2, 0, 1, 3}, 16);
+    ChannelLocation loc;
+    ASSERT_TRUE(locateChannel(b.list, 1, loc));
+    EXPECT_EQ(loc.data, b.data(0) + 1);
+    EXPECT_EQ(loc.stride, 2u);
+    ASSERT_TRUE(locateChannel(b.list, 2, loc));
+    EXPECT_EQ(loc.data, b.data(2));
+    EXPECT_EQ(loc.stride, 1u);
+    ASSERT_TRUE(locateChannel(b.list, 5, loc));
+    EXPECT_EQ(loc.data, b.data(3) + 2);
+    EXPECT_EQ(loc.frames, 16u);
+    EXPECT_FALSE(locateChannel(b.list, 6, loc));
+    EXPECT_FALSE(locateChannel(b.list, 0xFFFFFFFFu, loc));
+}
+
+} // namespace
