@@ -1,0 +1,271 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// velmora-cli retune against real files.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <csignal>
+#include <random>
+#include <vector>
+
+namespace {
+
+struct Audio {
+    int rate = 0;
+    int channels = 0;
+    int format = 0;
+    std::vector<float> samples; // interleaved
+    sf_count_t frames() const { return channels ? static_cast<sf_count_t>(samples.size()) / channels : 0; }
+};
+
+bool writeAudio(const QString &path, const Audio &a)
+{
+    SF_INFO info = {};
+    info.samplerate = a.rate;
+    info.channels = a.channels;
+    info.format = a.format;
+    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!f)
+        return false;
+    const bool ok = sf_writef_float(f, a.samples.data(), a.frames()) == a.frames();
+    return sf_close(f) == 0 && ok;
+}
+
+Audio readAudio(const QString &path)
+{
+    Audio a;
+    SF_INFO info = {};
+    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!f)
+        return a;
+    a.rate = info.samplerate;
+    a.channels = info.channels;
+    a.format = info.format;
+    a.samples.resize(static_cast<size_t>(info.frames) * info.channels);
+    a.samples.resize(static_cast<size_t>(sf_readf_float(f, a.samples.data(), info.frames)) * info.channels);
+    sf_close(f);
+    return a;
+}
+
+Audio sine(double hz, double seconds, int channels, int rate, int format)
+{
+    Audio a{rate, channels, format, {}};
+    const auto frames = static_cast<size_t>(seconds * rate);
+    a.samples.resize(frames * channels);
+    for (size_t i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            a.samples[i * channels + c] = static_cast<float>(0.4 * std::sin(2 * M_PI * hz * i / rate + c));
+    return a;
+}
+
+// Channel 0 frequency from interpolated upward zero crossings in [from, to).
+double measuredHz(const Audio &a, size_t from, size_t to)
+{
+    double first = -1, last = -1;
+    int n = 0;
+    for (size_t i = from + 1; i < to; ++i) {
+        const float p = a.samples[(i - 1) * a.channels], q = a.samples[i * a.channels];
+        if (p < 0 && q >= 0) {
+            const double t = (i - 1) + p / (p - q);
+            if (first < 0)
+                first = t;
+            last = t;
+            ++n;
+        }
+    }
+    return n < 2 ? 0.0 : (n - 1) * a.rate / (last - first);
+}
+
+struct CliResult {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+CliResult cli(const QStringList &args, const QString &workDir)
+{
+    QProcess p;
+    p.setWorkingDirectory(workDir);
+    p.start(QStringLiteral(VELMORA_CLI), QStringList{QStringLiteral("retune")} + args);
+    p.waitForFinished(300000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardOutput()), QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+class Retune : public ::testing::Test {
+protected:
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QStringList files() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+    QTemporaryDir dir;
+};
+
+TEST_F(Retune, sine_440_flac16_stereo_to_432_keeps_format_length_and_pitch)
+{
+    ASSERT_TRUE(writeAudio(path("song.flac"), sine(440, 3.0, 2, 48000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16)));
+    const CliResult r = cli({"song.flac"}, dir.path());
+    ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    EXPECT_EQ(files(), (QStringList{"song.432Hz.flac", "song.flac"}));
+    const Audio out = readAudio(path("song.432Hz.flac"));
+    EXPECT_EQ(out.rate, 48000);
+    EXPECT_EQ(out.channels, 2);
+    EXPECT_EQ(out.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    EXPECT_EQ(out.frames(), 3 * 48000);
+    EXPECT_NEAR(1200 * std::log2(measuredHz(out, 24000, 120000) / 432.0), 0.0, 1.0);
+}
+
+// With the delay line at factor 1 the chain is a pure delay; once that is removed the file
+// must come out bit for bit: proof that latency removal and tail flush are exact.
+TEST_F(Retune, off_preset_low_latency_float_wav_is_identical_to_input)
+{
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    Audio in{44100, 3, SF_FORMAT_WAV | SF_FORMAT_FLOAT, {}};
+    in.samples.resize(3 * 44100 + 3 * 777);
+    for (float &s : in.samples)
+        s = noise(rng);
+    ASSERT_TRUE(writeAudio(path("noise.wav"), in));
+    const CliResult r = cli({"noise.wav", "--preset", "off", "--engine", "lowLatency", "-o", "same.wav"}, dir.path());
+    ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    const Audio out = readAudio(path("same.wav"));
+    EXPECT_EQ(out.format, in.format);
+    EXPECT_EQ(out.samples, in.samples);
+}
+
+// The stretch engines line up with the input too (within a few frames of the library).
+TEST_F(Retune, balanced_output_lines_up_with_input)
+{
+    std::mt19937 rng(9);
+    std::normal_distribution<float> noise(0.0f, 0.2f);
+    Audio in{48000, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, {}};
+    in.samples.assign(2 * 48000, 0.0f);
+    for (size_t i = 0; i < in.samples.size(); ++i)
+        if ((i / 4800) % 3 == 1)
+            in.samples[i] = noise(rng);
+    ASSERT_TRUE(writeAudio(path("bursts.wav"), in));
+    const CliResult r = cli({"bursts.wav", "--preset", "off", "--engine", "balanced"}, dir.path());
+    ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    const Audio out = readAudio(path("bursts.440Hz.wav"));
+    ASSERT_EQ(out.samples.size(), in.samples.size());
+    int best = 0;
+    double bestValue = -1;
+    for (int lag = -200; lag <= 200; ++lag) {
+        double acc = 0;
+        for (size_t i = 200; i + 200 < in.samples.size(); ++i)
+            acc += in.samples[i] * out.samples[i + lag];
+        if (acc > bestValue) {
+            bestValue = acc;
+            best = lag;
+        }
+    }
+    EXPECT_LE(std::abs(best), 16);
+}
+
+TEST_F(Retune, existing_output_is_refused_without_force_and_replaced_with_it)
+{
+    ASSERT_TRUE(writeAudio(path("a.wav"), sine(440, 0.5, 1, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16)));
+    QFile existing(path("a.A4-435Hz.wav"));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.write("keep me");
+    existing.close();
+    CliResult r = cli({"a.wav", "--a4", "435"}, dir.path());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("--force")) << qPrintable(r.err);
+    ASSERT_TRUE(existing.open(QIODevice::ReadOnly));
+    EXPECT_EQ(existing.readAll(), QByteArray("keep me"));
+    existing.close();
+
+    r = cli({"a.wav", "--a4", "435", "--force"}, dir.path());
+    EXPECT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    EXPECT_EQ(readAudio(path("a.A4-435Hz.wav")).frames(), 24000);
+}
+
+TEST_F(Retune, input_is_never_overwritten_even_with_force)
+{
+    const Audio in = sine(440, 0.5, 1, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    ASSERT_TRUE(writeAudio(path("a.wav"), in));
+    ASSERT_TRUE(writeAudio(path("a.432Hz.wav"), in));
+    EXPECT_EQ(cli({"a.wav", "-o", "./a.wav", "--force"}, dir.path()).exitCode, 1);
+    // In a batch, one input's default output may be another input.
+    EXPECT_EQ(cli({"a.wav", "a.432Hz.wav", "--force"}, dir.path()).exitCode, 1);
+    EXPECT_EQ(readAudio(path("a.wav")).samples, readAudio(path("a.432Hz.wav")).samples);
+}
+
+TEST_F(Retune, batch_goes_on_past_bad_files_and_fails_at_the_end)
+{
+    ASSERT_TRUE(writeAudio(path("one.wav"), sine(440, 0.5, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_24)));
+    ASSERT_TRUE(writeAudio(path("two.aiff"), sine(440, 0.5, 1, 22050, SF_FORMAT_AIFF | SF_FORMAT_PCM_16)));
+    QFile bogus(path("notes.txt"));
+    ASSERT_TRUE(bogus.open(QIODevice::WriteOnly));
+    bogus.write("not audio at all");
+    bogus.close();
+    ASSERT_TRUE(writeAudio(path("nine.wav"), sine(440, 0.2, 9, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16)));
+
+    const CliResult r = cli({"one.wav", "notes.txt", "missing.flac", "nine.wav", "two.aiff", "--output-dir", "out"},
+                      dir.path());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("notes.txt")) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains("missing.flac")) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains("9 channels")) << qPrintable(r.err);
+    EXPECT_EQ(QDir(path("out")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{"one.432Hz.wav", "two.432Hz.aiff"}));
+    const Audio two = readAudio(path("out/two.432Hz.aiff"));
+    EXPECT_EQ(two.rate, 22050);
+    EXPECT_EQ(two.format, SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
+    EXPECT_EQ(two.frames(), 11025);
+}
+
+TEST_F(Retune, format_option_changes_container_and_sample_format)
+{
+    ASSERT_TRUE(writeAudio(path("x.flac"), sine(440, 0.5, 2, 48000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16)));
+    const CliResult r = cli({"x.flac", "--format", "wav:float", "--engine", "highQuality"}, dir.path());
+    ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    const Audio out = readAudio(path("x.432Hz.wav"));
+    EXPECT_EQ(out.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(out.frames(), 24000);
+}
+
+TEST_F(Retune, usage_errors_exit_2)
+{
+    ASSERT_TRUE(writeAudio(path("a.wav"), sine(440, 0.1, 1, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16)));
+    for (const QStringList &args : {QStringList{}, QStringList{"a.wav", "--a4", "500"},
+                                    QStringList{"a.wav", "--preset", "nope"},
+                                    QStringList{"a.wav", "--engine", "fast"},
+                                    QStringList{"a.wav", "--format", "xyz"},
+                                    QStringList{"a.wav", "a.wav", "-o", "b.wav"},
+                                    QStringList{"a.wav", "--preset", "432", "--a4", "432"}}) {
+        EXPECT_EQ(cli(args, dir.path()).exitCode, 2) << qPrintable(args.join(' '));
+    }
+    EXPECT_EQ(files(), QStringList{"a.wav"});
+}
+
+// Ctrl-C while a long file is being written: nothing half-written stays behind.
+TEST_F(Retune, interrupt_leaves_no_partial_file)
+{
+    ASSERT_TRUE(writeAudio(path("long.wav"), sine(440, 120.0, 2, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16)));
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start(QStringLiteral(VELMORA_CLI), {"retune", "long.wav", "--engine", "highQuality"});
+    ASSERT_TRUE(p.waitForStarted());
+    // Wait until the temporary output exists and has data in it.
+    bool writing = false;
+    for (int i = 0; i < 600 && !writing; ++i) {
+        for (const QString &f : files())
+            writing |= f.startsWith(".long.432Hz.wav.part-") && QFileInfo(path(f)).size() > 100000;
+        if (!writing)
+            p.waitForFinished(50);
+    }
+    ASSERT_TRUE(writing) << qPrintable(files().join(' '));
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 130);
+    EXPECT_EQ(files(), QStringList{"long.wav"});
+}
+
+} // namespace
