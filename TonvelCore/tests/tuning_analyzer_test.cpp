@@ -15,6 +15,7 @@
 namespace {
 std::atomic<long> allocations{0};
 }
+// Every form is replaced, so that allocation and release always pair malloc with free.
 void *operator new(std::size_t size)
 {
     ++allocations;
@@ -22,8 +23,19 @@ void *operator new(std::size_t size)
         return p;
     throw std::bad_alloc();
 }
+void *operator new[](std::size_t size) { return operator new(size); }
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept
+{
+    ++allocations;
+    return std::malloc(size ? size : 1);
+}
+void *operator new[](std::size_t size, const std::nothrow_t &t) noexcept { return operator new(size, t); }
 void operator delete(void *p) noexcept { std::free(p); }
+void operator delete[](void *p) noexcept { std::free(p); }
 void operator delete(void *p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
+void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
+void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
 
 namespace {
 
