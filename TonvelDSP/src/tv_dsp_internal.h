@@ -17,6 +17,10 @@ void tv_fifo_test_set_index(tv_fifo *fifo, uint32_t index);
  * to index, leaving the rings, delays and factors alone. */
 void tv_engine_test_set_write_index(tv_engine *engine, uint32_t index);
 
+/* Control thread. Chooses the engine's four-lane (AVX2) loop, if the processor has it,
+ * or the portable one; returns whether the four-lane loop is now in use. */
+int tv_engine_test_use_avx2(tv_engine *engine, int enable);
+
 #ifdef __cplusplus
 }
 #endif

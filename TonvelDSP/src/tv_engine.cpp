@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -30,7 +31,7 @@
 
 #if defined(__SSE2__) && defined(__x86_64__) && !defined(TV_ENGINE_PORTABLE)
 #define TV_ENGINE_SSE2 1
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 // The loop helpers below must fold into the per-sample loop.
@@ -46,8 +47,8 @@ constexpr uint32_t kChannels = 8;
 constexpr uint32_t kTableSize = 4096;
 constexpr uint32_t kMinDelay = 64;
 constexpr uint32_t kMaxDelay = 65536;
-// Longest stretch processed with one ring offset (keeps offset positions below 2^31).
-constexpr uint32_t kMaxSegment = 1u << 24;
+// Samples whose head delays are computed in one go (and may be reused by the next channel).
+constexpr uint32_t kPiece = 4096;
 
 // One ring slot: the sample and its difference to the next slot's sample, stored when the
 // next sample is written, both widened to double. The difference is the float
@@ -71,6 +72,22 @@ struct Channel {
     double smoothed = 1.0;
 };
 
+// The delays of a piece depend only on the starting delay, smoothed factor, target and
+// length. Channels of one block share all four, so the next channel reuses them.
+struct DelayCache {
+    bool valid = false;
+    double delay = 0.0, smoothed = 0.0, target = 0.0;
+    uint32_t count = 0;
+    double delayAfter = 0.0, smoothedAfter = 0.0;
+
+    bool matches(double d, double s, double t, uint32_t n) const
+    {
+        return valid && count == n && std::bit_cast<uint64_t>(delay) == std::bit_cast<uint64_t>(d) &&
+               std::bit_cast<uint64_t>(smoothed) == std::bit_cast<uint64_t>(s) &&
+               std::bit_cast<uint64_t>(target) == std::bit_cast<uint64_t>(t);
+    }
+};
+
 } // namespace
 
 struct tv_engine {
@@ -81,6 +98,9 @@ struct tv_engine {
     uint32_t mask = 0;
     double sampleRate = 48000.0;
     double smoothing = 0.0;
+    double *delays = nullptr; // kPiece entries, scratch of the audio thread
+    DelayCache cache;
+    bool avx2 = false;        // the processor runs the four-lane loop
     std::atomic<double> target{1.0};
     std::atomic<uint64_t> underruns{0};
 };
@@ -90,12 +110,24 @@ static_assert(std::atomic<uint64_t>::is_always_lock_free);
 
 namespace {
 
-void freeRings(tv_engine *e)
+bool cpuHasAvx2()
+{
+#if defined(TV_ENGINE_SSE2) && defined(__GNUC__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+void freeBuffers(tv_engine *e)
 {
     for (Channel &c : e->channels) {
         delete[] c.ring;
         c.ring = nullptr;
     }
+    delete[] e->delays;
+    e->delays = nullptr;
 }
 
 void buildWindow(WindowEntry *table, double fade)
@@ -126,21 +158,12 @@ void buildWindow(WindowEntry *table, double fade)
 struct LoopConstants {
     const WindowEntry *window;
     uint32_t mask;
+    uint32_t capacity;
     double length;     // N
     double half;       // N / 2
     double scale;      // 4096 / N when N is a power of two
     double target;
     double smoothing;
-};
-
-// What a process call carries from one stretch of samples to the next.
-struct LoopState {
-    const float *input;
-    float *output;
-    uint32_t w;
-    double d;
-    double s;
-    float previous; // the sample written last
 };
 
 // Crossfade weight of head A at delay d. At p = 4096 the slope is 0, which yields the last
@@ -153,30 +176,46 @@ TV_INLINE double windowWeight(const LoopConstants &k, double d)
     return k.window[i].base + k.window[i].slope * (p - i);
 }
 
-// One sample's bookkeeping after its reads: smooth the factor, move the heads.
-template <bool Steady>
-TV_INLINE void advance(const LoopConstants &k, double step, double &d, double &s)
-{
-    if constexpr (!Steady)
-        s = s + (k.target - s) * k.smoothing;
-    d = d + (Steady ? step : 1.0 - s);
-    if (d >= k.length) [[unlikely]]
-        d = d - k.length;
-    else if (d < 0.0) [[unlikely]]
-        d = d + k.length;
-}
-
 TV_INLINE double secondHead(const LoopConstants &k, double d)
 {
     const double dB = d + k.half;
     return dB >= k.length ? dB - k.length : dB;
 }
 
-TV_INLINE void writeSample(Slot *ring, uint32_t mask, uint32_t w, float x, float &previous)
+// The only serial part: smooth the factor, move the heads; delays[i] is head A's delay
+// at sample i. Steady: the smoothed factor is at its fixed point for this target, so the
+// smoothing step would reproduce it exactly and is left out.
+template <bool Steady>
+void computeDelays(const LoopConstants &k, double *delays, uint32_t count, double &delay, double &smoothed)
 {
-    ring[w & mask].x = x;
-    ring[(w - 1) & mask].dx = x - previous;
-    previous = x;
+    double d = delay, s = smoothed; // locals: the stores to delays[] must not alias them
+    const double step = 1.0 - s;    // used only when Steady
+    const double length = k.length, target = k.target, smoothing = k.smoothing;
+    for (uint32_t i = 0; i < count; ++i) {
+        delays[i] = d;
+        if constexpr (!Steady)
+            s = s + (target - s) * smoothing;
+        d = d + (Steady ? step : 1.0 - s);
+        if (d >= length) [[unlikely]]
+            d = d - length;
+        else if (d < 0.0) [[unlikely]]
+            d = d + length;
+    }
+    delay = d;
+    smoothed = s;
+}
+
+// Stores count input samples from position w on, with their differences.
+TV_INLINE void writeChunk(Slot *ring, uint32_t mask, uint32_t w, const float *&in, uint32_t stride, uint32_t count,
+                          float &previous)
+{
+    for (uint32_t i = 0; i < count; ++i) {
+        const float x = *in;
+        in += stride;
+        ring[(w + i) & mask].x = x;
+        ring[(w + i - 1) & mask].dx = x - previous;
+        previous = x;
+    }
 }
 
 #if defined(TV_ENGINE_SSE2)
@@ -216,10 +255,10 @@ TV_INLINE __m128d interpolate(const Slot *ring, uint64_t twoIndices, __m128d fra
 }
 
 // Heads A and B of one sample, one per lane; returns the crossfaded output.
-template <bool Offset>
-TV_INLINE double oneSample(const LoopConstants &k, const Slot *ring, __m128i mask, __m128d base, double wd, double d,
-                           double weight)
+template <bool PowerOfTwo, bool Offset>
+TV_INLINE double oneSample(const LoopConstants &k, const Slot *ring, __m128i mask, __m128d base, double wd, double d)
 {
+    const double weight = windowWeight<PowerOfTwo>(k, d);
     const __m128d r = _mm_sub_pd(_mm_sub_pd(_mm_set1_pd(wd), _mm_setr_pd(d, secondHead(k, d))), _mm_set1_pd(1.0));
     __m128i index;
     const __m128d frac = splitPositions<Offset>(r, base, index);
@@ -229,16 +268,13 @@ TV_INLINE double oneSample(const LoopConstants &k, const Slot *ring, __m128i mas
     return _mm_cvtsd_f64(_mm_add_sd(weighted, _mm_unpackhi_pd(weighted, weighted)));
 }
 
-// Two consecutive samples, one per lane (delays d0, d1; write positions wd, wd + 1).
-// Both input samples must already be in the ring: the reads of the first sample never
-// reach the slot written by the second.
+// Two consecutive samples, one per lane (delays d, write positions wd and wd + 1).
 template <bool PowerOfTwo, bool Offset>
-TV_INLINE __m128 twoSamples(const LoopConstants &k, const Slot *ring, __m128i mask, __m128d base, double wd,
-                            double d0, double d1)
+TV_INLINE __m128 twoSamples(const LoopConstants &k, const Slot *ring, __m128i mask, __m128d base, __m128d wv,
+                            __m128d d)
 {
     const __m128d one = _mm_set1_pd(1.0);
     const __m128d length = _mm_set1_pd(k.length);
-    const __m128d d = _mm_setr_pd(d0, d1);
     __m128d dB = _mm_add_pd(d, _mm_set1_pd(k.half));
     dB = _mm_sub_pd(dB, _mm_and_pd(_mm_cmpge_pd(dB, length), length));
 
@@ -252,7 +288,6 @@ TV_INLINE __m128 twoSamples(const LoopConstants &k, const Slot *ring, __m128i ma
     const __m128d w1 = _mm_loadu_pd(&k.window[iBoth >> 32].base);
     const __m128d weight = _mm_add_pd(_mm_unpacklo_pd(w0, w1), _mm_mul_pd(_mm_unpackhi_pd(w0, w1), pFrac));
 
-    const __m128d wv = _mm_setr_pd(wd, wd + 1.0);
     __m128i indexA, indexB;
     const __m128d fracA = splitPositions<Offset>(_mm_sub_pd(_mm_sub_pd(wv, d), one), base, indexA);
     const __m128d fracB = splitPositions<Offset>(_mm_sub_pd(_mm_sub_pd(wv, dB), one), base, indexB);
@@ -262,50 +297,120 @@ TV_INLINE __m128 twoSamples(const LoopConstants &k, const Slot *ring, __m128i ma
     return _mm_cvtpd_ps(_mm_add_pd(_mm_mul_pd(a, weight), _mm_mul_pd(_mm_sub_pd(one, weight), b)));
 }
 
-// `count` samples during which w neither wraps nor, with Offset, comes closer than a
-// capacity to 0; base is then (w - capacity) rounded down to a multiple of the capacity.
-template <bool PowerOfTwo, bool Steady, bool Offset>
-void segment(const LoopConstants &k, Slot *ring, uint32_t capacity, LoopState &st, uint32_t inStride,
-             uint32_t outStride, uint32_t count)
+// Outputs of count samples from write position w on, whose inputs are in the ring.
+// Offset requires w >= capacity (positions never below w - capacity).
+template <bool PowerOfTwo, bool Offset>
+void readChunk(const LoopConstants &k, const Slot *ring, uint32_t w, const double *delays, uint32_t count,
+               float *&out, uint32_t stride)
 {
-    const uint32_t mask = k.mask;
-    const __m128i maskV = _mm_set1_epi32(int(mask));
-    const __m128d base = _mm_set1_pd(Offset ? double((st.w - capacity) & ~mask) : 0.0);
-    const double step = 1.0 - st.s; // used only when Steady
-    const float *in = st.input;
-    float *out = st.output;
-    uint32_t w = st.w;
-    double wd = double(w);
-    double d = st.d;
-    double s = st.s;
-    float previous = st.previous;
-
-    uint32_t n = 0;
-    for (; n + 1 < count; n += 2) {
-        writeSample(ring, mask, w, in[0], previous);
-        writeSample(ring, mask, w + 1, in[inStride], previous);
-        in += 2 * size_t(inStride);
-        const double d0 = d;
-        advance<Steady>(k, step, d, s);
-        const double d1 = d;
-        advance<Steady>(k, step, d, s);
-        const __m128 y = twoSamples<PowerOfTwo, Offset>(k, ring, maskV, base, wd, d0, d1);
+    const __m128i mask = _mm_set1_epi32(int(k.mask));
+    const __m128d base = _mm_set1_pd(Offset ? double((w - k.capacity) & ~k.mask) : 0.0);
+    __m128d wv = _mm_setr_pd(double(w), double(w) + 1.0);
+    const __m128d two = _mm_set1_pd(2.0);
+    uint32_t i = 0;
+    for (; i + 1 < count; i += 2) {
+        const __m128 y = twoSamples<PowerOfTwo, Offset>(k, ring, mask, base, wv, _mm_loadu_pd(delays + i));
         out[0] = _mm_cvtss_f32(y);
-        out[outStride] = _mm_cvtss_f32(_mm_shuffle_ps(y, y, 1));
-        out += 2 * size_t(outStride);
-        w += 2;
-        wd += 2.0;
+        out[stride] = _mm_cvtss_f32(_mm_shuffle_ps(y, y, 1));
+        out += 2 * size_t(stride);
+        wv = _mm_add_pd(wv, two);
     }
-    if (n < count) {
-        writeSample(ring, mask, w, in[0], previous);
-        in += inStride;
-        const double weight = windowWeight<PowerOfTwo>(k, d);
-        out[0] = float(oneSample<Offset>(k, ring, maskV, base, wd, d, weight));
-        out += outStride;
-        advance<Steady>(k, step, d, s);
-        ++w;
+    if (i < count) {
+        out[0] = float(oneSample<PowerOfTwo, Offset>(k, ring, mask, base, _mm_cvtsd_f64(wv), delays[i]));
+        out += stride;
     }
-    st = {in, out, w, d, s, previous};
+}
+
+// The same per-lane operations four samples at a time, for processors with AVX2 (chosen
+// at run time). No fused multiply-add is enabled, so every lane rounds exactly as above.
+#define TV_AVX2_INLINE inline __attribute__((always_inline, target("avx2")))
+
+template <bool Offset>
+TV_AVX2_INLINE __m256d splitPositions4(__m256d r, __m256d base, __m128i &index)
+{
+    if constexpr (Offset) {
+        const __m256d local = _mm256_sub_pd(r, base);
+        index = _mm256_cvttpd_epi32(local);
+        return _mm256_sub_pd(local, _mm256_cvtepi32_pd(index));
+    } else {
+        const __m256d magic = _mm256_set1_pd(0x1.8p52);
+        const __m256d rounded = _mm256_add_pd(r, magic);
+        const __m256d nearest = _mm256_sub_pd(rounded, magic);
+        const __m256d up = _mm256_cmp_pd(r, nearest, _CMP_LT_OQ);
+        const __m256i lowHalves = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
+        index = _mm_add_epi32(
+            _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(_mm256_castpd_si256(rounded), lowHalves)),
+            _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(_mm256_castpd_si256(up), lowHalves)));
+        return _mm256_sub_pd(r, _mm256_sub_pd(nearest, _mm256_and_pd(up, _mm256_set1_pd(1.0))));
+    }
+}
+
+// Loads the pairs of doubles at four indices; first/second get the pairs' halves.
+TV_AVX2_INLINE void load4(const double *pairs, __m128i index, __m256d &first, __m256d &second)
+{
+    const uint64_t i01 = uint64_t(_mm_cvtsi128_si64(index));
+    const uint64_t i23 = uint64_t(_mm_extract_epi64(index, 1));
+    const __m256d p02 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(pairs + 2 * uint32_t(i01))),
+                                             _mm_loadu_pd(pairs + 2 * uint32_t(i23)), 1);
+    const __m256d p13 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(pairs + 2 * (i01 >> 32))),
+                                             _mm_loadu_pd(pairs + 2 * (i23 >> 32)), 1);
+    first = _mm256_unpacklo_pd(p02, p13);
+    second = _mm256_unpackhi_pd(p02, p13);
+}
+
+template <bool PowerOfTwo, bool Offset>
+__attribute__((target("avx2"))) void readChunkAvx2(const LoopConstants &k, const Slot *ring, uint32_t w,
+                                                   const double *delays, uint32_t count, float *&out,
+                                                   uint32_t stride)
+{
+    const __m128i mask = _mm_set1_epi32(int(k.mask));
+    const __m256d base = _mm256_set1_pd(Offset ? double((w - k.capacity) & ~k.mask) : 0.0);
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d length = _mm256_set1_pd(k.length);
+    const __m256d half = _mm256_set1_pd(k.half);
+    const __m256d scale = _mm256_set1_pd(k.scale);
+    const __m256d tableSize = _mm256_set1_pd(double(kTableSize));
+    const double *slots = &ring[0].x;
+    const double *table = &k.window[0].base;
+    const double wd = double(w);
+    __m256d wv = _mm256_setr_pd(wd, wd + 1.0, wd + 2.0, wd + 3.0);
+    uint32_t i = 0;
+    for (; i + 3 < count; i += 4) {
+        const __m256d d = _mm256_loadu_pd(delays + i);
+        __m256d dB = _mm256_add_pd(d, half);
+        dB = _mm256_sub_pd(dB, _mm256_and_pd(_mm256_cmp_pd(dB, length, _CMP_GE_OQ), length));
+
+        __m256d p = PowerOfTwo ? _mm256_mul_pd(d, scale) : _mm256_mul_pd(_mm256_div_pd(d, length), tableSize);
+        p = _mm256_min_pd(p, tableSize);
+        const __m128i ti = _mm256_cvttpd_epi32(p);
+        const __m256d pFrac = _mm256_sub_pd(p, _mm256_cvtepi32_pd(ti));
+        __m256d wBase, wSlope;
+        load4(table, ti, wBase, wSlope);
+        const __m256d weight = _mm256_add_pd(wBase, _mm256_mul_pd(wSlope, pFrac));
+
+        __m128i ia, ib;
+        const __m256d fa = splitPositions4<Offset>(_mm256_sub_pd(_mm256_sub_pd(wv, d), one), base, ia);
+        const __m256d fb = splitPositions4<Offset>(_mm256_sub_pd(_mm256_sub_pd(wv, dB), one), base, ib);
+        __m256d xa, dxa, xb, dxb;
+        load4(slots, _mm_and_si128(ia, mask), xa, dxa);
+        load4(slots, _mm_and_si128(ib, mask), xb, dxb);
+        const __m256d a = _mm256_add_pd(xa, _mm256_mul_pd(dxa, fa));
+        const __m256d b = _mm256_add_pd(xb, _mm256_mul_pd(dxb, fb));
+        const __m128 y = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(a, weight), _mm256_mul_pd(_mm256_sub_pd(one, weight), b)));
+        if (stride == 1) {
+            _mm_storeu_ps(out, y);
+        } else {
+            alignas(16) float lanes[4];
+            _mm_store_ps(lanes, y);
+            out[0] = lanes[0];
+            out[stride] = lanes[1];
+            out[2 * size_t(stride)] = lanes[2];
+            out[3 * size_t(stride)] = lanes[3];
+        }
+        out += 4 * size_t(stride);
+        wv = _mm256_add_pd(wv, _mm256_set1_pd(4.0));
+    }
+    readChunk<PowerOfTwo, Offset>(k, ring, w + i, delays + i, count - i, out, stride);
 }
 
 #else
@@ -322,53 +427,82 @@ TV_INLINE double tap(const Slot *ring, uint32_t mask, double r)
     return slot.x + slot.dx * (r - jd);
 }
 
-template <bool PowerOfTwo, bool Steady, bool Offset>
-void segment(const LoopConstants &k, Slot *ring, uint32_t, LoopState &st, uint32_t inStride, uint32_t outStride,
-             uint32_t count)
+template <bool PowerOfTwo, bool Offset>
+void readChunk(const LoopConstants &k, const Slot *ring, uint32_t w, const double *delays, uint32_t count,
+               float *&out, uint32_t stride)
 {
-    const double step = 1.0 - st.s;
-    double wd = double(st.w);
-    for (uint32_t n = 0; n < count; ++n) {
-        writeSample(ring, k.mask, st.w, *st.input, st.previous);
-        st.input += inStride;
-        const double weight = windowWeight<PowerOfTwo>(k, st.d);
-        const double a = tap(ring, k.mask, wd - st.d - 1.0);
-        const double b = tap(ring, k.mask, wd - secondHead(k, st.d) - 1.0);
-        *st.output = float(a * weight + (1.0 - weight) * b);
-        st.output += outStride;
-        advance<Steady>(k, step, st.d, st.s);
-        ++st.w;
+    double wd = double(w);
+    for (uint32_t i = 0; i < count; ++i) {
+        const double d = delays[i];
+        const double weight = windowWeight<PowerOfTwo>(k, d);
+        const double a = tap(ring, k.mask, wd - d - 1.0);
+        const double b = tap(ring, k.mask, wd - secondHead(k, d) - 1.0);
+        *out = float(a * weight + (1.0 - weight) * b);
+        out += stride;
         wd += 1.0;
     }
 }
 
 #endif
 
-// Steady: the smoothed factor is at its fixed point for this target, so the smoothing
-// step would reproduce it exactly and is left out.
 template <bool PowerOfTwo, bool Steady>
-void run(const LoopConstants &k, Channel &ch, uint32_t capacity, const float *input, uint32_t inStride,
-         float *output, uint32_t outStride, uint32_t frames)
+void run(tv_engine *e, const LoopConstants &k, Channel &ch, const float *input, uint32_t inStride, float *output,
+         uint32_t outStride, uint32_t frames)
 {
-    LoopState st{input, output, ch.writeIndex, ch.delay, ch.smoothed, float(ch.ring[(ch.writeIndex - 1) & k.mask].x)};
+    Slot *const ring = ch.ring;
+    const uint32_t mask = k.mask;
+    // Writing more than N - 2 samples ahead of the reads would overwrite slots they need.
+    const uint32_t chunkLimit = e->length - 2;
+    uint32_t w = ch.writeIndex;
+    double d = ch.delay;
+    double s = ch.smoothed;
+    float previous = float(ring[(w - 1) & mask].x);
     while (frames > 0) {
-        // Split where w wraps (its double value is counted up within a segment) and
-        // where w reaches the capacity (from there on positions never go below 0).
-        uint32_t count = std::min(frames, kMaxSegment);
-        const uint32_t untilWrap = 0u - st.w;
+        // A piece never crosses the wrap of w at 2^32 (its double value is counted up)
+        // nor w = capacity (from there on positions are never below 0).
+        uint32_t piece = std::min(frames, kPiece);
+        const uint32_t untilWrap = 0u - w;
         if (untilWrap != 0)
-            count = std::min(count, untilWrap);
-        if (st.w >= capacity) {
-            segment<PowerOfTwo, Steady, true>(k, ch.ring, capacity, st, inStride, outStride, count);
+            piece = std::min(piece, untilWrap);
+        const bool offset = w >= k.capacity;
+        if (!offset)
+            piece = std::min(piece, k.capacity - w);
+
+        DelayCache &cache = e->cache;
+        if (cache.matches(d, s, k.target, piece)) {
+            d = cache.delayAfter;
+            s = cache.smoothedAfter;
         } else {
-            count = std::min(count, capacity - st.w);
-            segment<PowerOfTwo, Steady, false>(k, ch.ring, capacity, st, inStride, outStride, count);
+            cache = {true, d, s, k.target, piece, 0.0, 0.0};
+            computeDelays<Steady>(k, e->delays, piece, d, s);
+            cache.delayAfter = d;
+            cache.smoothedAfter = s;
         }
-        frames -= count;
+
+        for (uint32_t done = 0; done < piece;) {
+            const uint32_t count = std::min(piece - done, chunkLimit);
+            writeChunk(ring, mask, w, input, inStride, count, previous);
+            const double *delays = e->delays + done;
+#if defined(TV_ENGINE_SSE2)
+            if (e->avx2) {
+                if (offset)
+                    readChunkAvx2<PowerOfTwo, true>(k, ring, w, delays, count, output, outStride);
+                else
+                    readChunkAvx2<PowerOfTwo, false>(k, ring, w, delays, count, output, outStride);
+            } else
+#endif
+            if (offset)
+                readChunk<PowerOfTwo, true>(k, ring, w, delays, count, output, outStride);
+            else
+                readChunk<PowerOfTwo, false>(k, ring, w, delays, count, output, outStride);
+            w += count;
+            done += count;
+        }
+        frames -= piece;
     }
-    ch.writeIndex = st.w;
-    ch.delay = st.d;
-    ch.smoothed = st.s;
+    ch.writeIndex = w;
+    ch.delay = d;
+    ch.smoothed = s;
 }
 
 } // namespace
@@ -387,10 +521,16 @@ extern "C" tv_engine *tv_engine_create_custom(uint32_t delay_frames, double samp
         e->sampleRate = sample_rate > 0.0 ? sample_rate : 48000.0;
         e->smoothing = 1.0 - std::exp(-1.0 / (e->sampleRate * 0.04));
         buildWindow(e->window, fade_fraction);
+        e->avx2 = cpuHasAvx2();
+        e->delays = new (std::nothrow) double[kPiece];
+        if (!e->delays) {
+            delete e;
+            return nullptr;
+        }
         for (Channel &c : e->channels) {
             c.ring = new (std::nothrow) Slot[e->capacity]();
             if (!c.ring) {
-                freeRings(e);
+                freeBuffers(e);
                 delete e;
                 return nullptr;
             }
@@ -410,7 +550,7 @@ extern "C" void tv_engine_destroy(tv_engine *engine)
 {
     if (!engine)
         return;
-    freeRings(engine);
+    freeBuffers(engine);
     delete engine;
 }
 
@@ -445,21 +585,21 @@ extern "C" void tv_engine_process_channel(tv_engine *engine, uint32_t channel,
         return;
     Channel &ch = engine->channels[channel];
     const uint32_t n = engine->length;
-    LoopConstants k{engine->window, engine->mask, double(n), n * 0.5,
+    LoopConstants k{engine->window, engine->mask, engine->capacity, double(n), n * 0.5,
                     double(kTableSize) / n, engine->target.load(std::memory_order_relaxed),
                     engine->smoothing};
     const bool steady = ch.smoothed + (k.target - ch.smoothed) * k.smoothing == ch.smoothed;
     const bool powerOfTwo = (n & (n - 1)) == 0;
     if (powerOfTwo) {
         if (steady)
-            run<true, true>(k, ch, engine->capacity, input, input_stride, output, output_stride, frames);
+            run<true, true>(engine, k, ch, input, input_stride, output, output_stride, frames);
         else
-            run<true, false>(k, ch, engine->capacity, input, input_stride, output, output_stride, frames);
+            run<true, false>(engine, k, ch, input, input_stride, output, output_stride, frames);
     } else {
         if (steady)
-            run<false, true>(k, ch, engine->capacity, input, input_stride, output, output_stride, frames);
+            run<false, true>(engine, k, ch, input, input_stride, output, output_stride, frames);
         else
-            run<false, false>(k, ch, engine->capacity, input, input_stride, output, output_stride, frames);
+            run<false, false>(engine, k, ch, input, input_stride, output, output_stride, frames);
     }
 }
 
@@ -493,4 +633,12 @@ extern "C" void tv_engine_test_set_write_index(tv_engine *engine, uint32_t index
         for (uint32_t j = 0; j <= mask; ++j)
             c.ring[j].dx = float(c.ring[(j + 1) & mask].x) - float(c.ring[j].x);
     }
+}
+
+extern "C" int tv_engine_test_use_avx2(tv_engine *engine, int enable)
+{
+    if (!engine)
+        return 0;
+    engine->avx2 = enable && cpuHasAvx2();
+    return engine->avx2;
 }
