@@ -43,7 +43,9 @@ struct CountAllocations {
 } // namespace
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// From the sanitizer runtime (its header is not always installed).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void *, size_t),
+                                                         void (*free_hook)(const volatile void *));
 
 namespace {
 void mallocHook(const volatile void *, size_t) { noteAllocation(); }
