@@ -57,6 +57,8 @@ public:
         // Qt stops accepting while a connection waits to be taken, which is how a full
         // house leaves newcomers in the backlog instead of turning them away.
         setMaxPendingConnections(1);
+        // Room for a burst while this thread waits for a core on a busy machine.
+        setListenBacklogSize(128);
         connect(this, &QTcpServer::newConnection, this, [this] { admitPending(); });
         connect(this, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
             onAcceptError();
