@@ -291,9 +291,9 @@ private:
         const double latency = options_.engine == EngineKind::lowLatency ? info->lowLatencySeconds
                              : options_.engine == EngineKind::balanced  ? info->balancedSeconds
                                                                          : info->highQualitySeconds;
-        std::printf("%s: Ausgabe=%s Rate=%.0f Kanäle=%d Latenz=%.1f ms Faktor=%.6f\n", what,
+        std::printf("%s: Ausgabe=%s Rate=%.0f Kanäle=%d Latenz=%.1f ms (%.0f Samples) Faktor=%.6f\n", what,
                     info->outputDeviceName.c_str(), info->sampleRate, info->channels, latency * 1000.0,
-                    currentFactor());
+                    std::round(latency * info->sampleRate), currentFactor());
         std::fflush(stdout);
     }
 

@@ -9,6 +9,9 @@
 //       DFT magnitude), its level, and the level at --ref relative to it in dB
 //   wavcheck onset FILE [--threshold X]
 //       first frame whose magnitude exceeds X (default 0.05), and the file's rate
+//   wavcheck tone FILE --hz F [--window-ms 100] [--above X] [--from S] [--to S]
+//       level of one frequency per window (Hann): how many windows carry it above X, the
+//       highest level, and the time of the first such window ("first_s", -1 if none)
 //   wavcheck gaps FILE [--threshold X] [--min-ms 5]
 //       silent stretches inside the signal region (between first and last sample above X)
 #include <sndfile.h>
@@ -160,6 +163,36 @@ int onset(const Audio &a, int argc, char **argv)
     return 0;
 }
 
+int tone(const Audio &a, int argc, char **argv)
+{
+    const double hz = option(argc, argv, "--hz", 440.0);
+    const std::size_t win = std::size_t(a.rate * option(argc, argv, "--window-ms", 100) / 1000.0);
+    const double above = option(argc, argv, "--above", 0.05);
+    const std::size_t from = std::size_t(option(argc, argv, "--from", 0.0) * a.rate);
+    const std::size_t to = std::min(a.samples.size(), std::size_t(option(argc, argv, "--to", 1e9) * a.rate));
+    std::vector<double> w(win);
+    double wsum = 0;
+    for (std::size_t n = 0; n < win; ++n) {
+        w[n] = 0.5 - 0.5 * std::cos(2.0 * M_PI * double(n) / double(win - 1));
+        wsum += w[n];
+    }
+    int over = 0;
+    double highest = 0, first = -1;
+    // Half-overlapping windows, so a short burst is never split across two.
+    for (std::size_t s = from; s + win <= to; s += win / 2) {
+        std::vector<float> x(a.samples.begin() + long(s), a.samples.begin() + long(s + win));
+        const double m = magnitude(x, w, wsum, a.rate, hz);
+        highest = std::max(highest, m);
+        if (m > above) {
+            ++over;
+            if (first < 0)
+                first = double(s) / a.rate;
+        }
+    }
+    std::printf("windows_above=%d highest_level=%.4f first_s=%.3f\n", over, highest, first);
+    return 0;
+}
+
 int gaps(const Audio &a, int argc, char **argv)
 {
     const double th = option(argc, argv, "--threshold", 0.01);
@@ -207,6 +240,7 @@ int main(int argc, char **argv)
     if (cmd == "pitch") return pitch(a, argc, argv);
     if (cmd == "onset") return onset(a, argc, argv);
     if (cmd == "gaps") return gaps(a, argc, argv);
+    if (cmd == "tone") return tone(a, argc, argv);
     std::fprintf(stderr, "wavcheck: unknown command %s\n", cmd.c_str());
     return 2;
 }

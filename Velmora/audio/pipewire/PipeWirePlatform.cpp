@@ -62,6 +62,13 @@ public:
         if (name == p_.lastDefaultName_)
             return;
         p_.lastDefaultName_ = name;
+        // A running chain follows at once (the output stream is moved, nothing is rebuilt), so
+        // the new device gets retuned audio without waiting for the owner's rebuild.
+        if (p_.chain_ && p_.aggregateHeld_ && p_.chain_->started()) {
+            const pwl::Node *n = p_.session_->nodeByName(name);
+            if (n && p_.isDevice(n->id) && p_.chain_->retarget(*n) == 0)
+                qCInfo(lcPipeWire, "Ausgabe folgt dem Standardgeraet %s", name.c_str());
+        }
         p_.fire(kAudioHardwarePropertyDefaultOutputDevice);
     }
 
@@ -185,6 +192,10 @@ std::uint32_t PipeWirePlatform::graphRate(std::uint32_t device) const
     }
     if (const std::int64_t forced = session_->setting("clock.force-rate"); forced > 0)
         return std::uint32_t(forced);
+    // A running device runs at the graph rate.
+    const pwl::Node *dev = isAggregate(device) && chain_ ? session_->nodeByName(chain_->deviceName()) : session_->node(device);
+    if (dev && dev->currentRate)
+        return dev->currentRate;
     if (const std::int64_t rate = session_->setting("clock.rate"); rate > 0)
         return std::uint32_t(rate);
     if (const pwl::Node *n = session_->node(device); n && n->defaultRate)
@@ -241,10 +252,14 @@ OSStatus PipeWirePlatform::getPropertyData(AudioObjectID object, const AudioObje
         // Our own nodes are told apart by id and link group; any non-zero object will do.
         return copyValue(std::uint32_t(pid == getpid() ? std::uint32_t(pid) : 0u), ioDataSize, data);
     }
-    case kAudioDevicePropertyNominalSampleRate:
+    case kAudioDevicePropertyNominalSampleRate: {
         if (!isDevice(object) && !isAggregate(object) && !isTap(object))
             return -ENOENT;
-        return copyValue(double(graphRate(object)), ioDataSize, data);
+        const std::uint32_t rate = graphRate(object);
+        if (isAggregate(object))
+            reportedRate_ = rate;  // what the chain's DSP objects are built for
+        return copyValue(double(rate), ioDataSize, data);
+    }
     case kAudioDevicePropertyBufferFrameSize: {
         if (!isDevice(object) && !isAggregate(object))
             return -ENOENT;
@@ -451,7 +466,11 @@ OSStatus PipeWirePlatform::createProcessTap(const CATapDescription &description,
     cfg.timeoutMs = options_.timeoutMs;
     chain_ = std::make_unique<pwl::Chain>(*session_, cfg);
     chain_->onRateChanged = [this](std::uint32_t rate) {
-        qCInfo(lcPipeWire, "Graph-Rate jetzt %u Hz", rate);
+        // Only a rate other than the one the chain was built for asks for a rebuild.
+        if (reportedRate_ == 0 || rate == reportedRate_)
+            return;
+        qCInfo(lcPipeWire, "Graph-Rate jetzt %u Hz (Kette gebaut fuer %u Hz)", rate, reportedRate_);
+        reportedRate_ = rate;
         fire(kAudioDevicePropertyNominalSampleRate);
     };
     const int res = chain_->createTap();

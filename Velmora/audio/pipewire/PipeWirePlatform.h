@@ -137,6 +137,7 @@ private:
     std::chrono::steady_clock::time_point stoppedAt_{};
     bool stoppedForRebuild_ = false;
     double lastGapMs_ = -1;
+    std::uint32_t reportedRate_ = 0;  // 'nsrt' last read for the aggregate device
 
     mutable std::mutex listenersMutex_;
     std::map<AudioListenerID, std::shared_ptr<Listener>> listeners_;

@@ -164,7 +164,7 @@ int Chain::createOutput(const Node &device)
                 return;
             Chain *c = h->chain;
             const std::uint32_t old = c->rate_.exchange(info.rate, std::memory_order_relaxed);
-            if (old != 0 && old != info.rate && c->onRateChanged)
+            if (old != info.rate && c->onRateChanged)
                 c->onRateChanged(info.rate);
             c->session_.signal();
         };
@@ -204,9 +204,8 @@ int Chain::createOutput(const Node &device)
     deviceName_ = device.name;
     deviceId_ = device.id;
     deviceSerial_ = device.serial;
-    // The rate is known once the session manager has linked us; a missing format is not
-    // fatal (the rate then comes from the settings).
-    session_.waitFor([&] { return rate_.load(std::memory_order_relaxed) != 0; }, std::min(config_.timeoutMs, 1000));
+    // An inactive stream negotiates no format: until start() the rate comes from the graph
+    // settings or the device.
     rtOutput_.store(output_, std::memory_order_release);
     return 0;
 }

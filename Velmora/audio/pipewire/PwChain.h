@@ -94,7 +94,7 @@ public:
     std::size_t movedStreams() const { return moved_.size(); }
     bool isOwnNode(std::uint32_t id) const { return id != 0 && (id == tapId_ || id == outputId_); }
 
-    // Called on the loop thread when the output's negotiated rate changed.
+    // Called on the loop thread when the output's negotiated rate changed (also the first time).
     std::function<void(std::uint32_t newRate)> onRateChanged;
 
     // SessionObserver

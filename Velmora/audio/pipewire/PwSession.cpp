@@ -423,8 +423,13 @@ void Session::nodeInfo(std::uint32_t id, const pw_node_info *info)
     }
     if ((info->change_mask & PW_NODE_CHANGE_MASK_PARAMS) && n.mediaClass == kMediaClassSink) {
         auto b = boundNodes_.find(id);
-        if (b != boundNodes_.end() && b->second->proxy)
-            pw_node_enum_params(reinterpret_cast<pw_node *>(b->second->proxy), 0, SPA_PARAM_EnumFormat, 0, 8, nullptr);
+        if (b != boundNodes_.end() && b->second->proxy) {
+            auto *proxy = reinterpret_cast<pw_node *>(b->second->proxy);
+            pw_node_enum_params(proxy, 0, SPA_PARAM_EnumFormat, 0, 8, nullptr);
+            // Fails with a benign error on a suspended sink.
+            n.currentRate = 0;
+            pw_node_enum_params(proxy, 0, SPA_PARAM_Format, 0, 1, nullptr);
+        }
     }
     const bool first = !n.infoSeen;
     n.infoSeen = true;
@@ -438,9 +443,18 @@ void Session::nodeInfo(std::uint32_t id, const pw_node_info *info)
 void Session::nodeParam(std::uint32_t id, std::uint32_t paramId, const spa_pod *param)
 {
     auto it = nodes_.find(id);
-    if (it == nodes_.end() || !param || paramId != SPA_PARAM_EnumFormat || !spa_pod_is_object(param))
+    if (it == nodes_.end() || !param || !spa_pod_is_object(param))
         return;
     Node &n = it->second;
+    if (paramId == SPA_PARAM_Format) {
+        spa_audio_info_raw info{};
+        if (spa_format_audio_raw_parse(param, &info) >= 0)
+            n.currentRate = info.rate;
+        signal();
+        return;
+    }
+    if (paramId != SPA_PARAM_EnumFormat)
+        return;
     const spa_pod_prop *prop;
     const auto *obj = reinterpret_cast<const spa_pod_object *>(param);
     SPA_POD_OBJECT_FOREACH(obj, prop)

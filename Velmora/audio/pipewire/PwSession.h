@@ -45,6 +45,7 @@ struct Node {
     bool infoSeen = false;     // full properties known (bound proxy answered)
     std::uint32_t channels = 0;     // of its format (sinks)
     std::uint32_t defaultRate = 0;  // of its EnumFormat (sinks)
+    std::uint32_t currentRate = 0;  // of its current Format while it runs (sinks)
 };
 
 struct Link {

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Latency the route adds, in graph samples: 0 for the transport (pass-through block), and the
+# engine's own latency for each engine (preset "off", so onsets stay sharp). The quantum is
+# pinned so that runs are comparable.
+source "$(dirname "$0")/e2e_lib.sh"
+e2e_start
+pw-metadata -n settings 0 clock.force-quantum 1024 >/dev/null
+
+base=$("$PW_LATENCY" | kv latency_samples)
+figure "baseline pw-play -> speakers monitor: $base samples"
+expect "baseline measured" test "${base:--1}" -gt 0
+
+"$PW_PASSTHROUGH" --gain 1 --seconds 120 >"$W/pt.log" 2>&1 &
+PT=$!
+stack_wait log_has "$W/pt.log" ready
+through=$("$PW_LATENCY" | kv latency_samples)
+kill -TERM $PT; wait $PT
+figure "transport: $((through - base)) samples added"
+expect "transport adds nothing ($((through - base)) samples)" test "$((through - base))" -eq 0
+
+for engine in lowLatency balanced highQuality; do
+  start_live "$W/live-$engine.log" --preset off --engine "$engine" --no-status-server || { bad "$engine: start"; continue; }
+  own=$(sed -n 's/.*(\([0-9]*\) Samples).*/\1/p' "$W/live-$engine.log" | head -n1)
+  measured=$("$PW_LATENCY" | kv latency_samples)
+  stop_live
+  added=$((measured - base))
+  figure "$engine: route adds $added samples, engine reports $own"
+  # A few samples of slack: the onset is found by a level threshold after the engine.
+  expect "$engine: added latency equals the engine's ($added vs $own)" test "$(abs $((added - own)))" -le 8
+done
+e2e_finish

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# A 440 Hz sine played with pw-play reaches the speakers at 432 Hz (preset "432") with every
+# engine; 440 Hz is more than 40 dB down. Also measures the CPU use of velmora-cli live while
+# retuning 30 s of playback per engine, and while idle.
+source "$(dirname "$0")/e2e_lib.sh"
+e2e_start
+PLAY_SECONDS=${PLAY_SECONDS:-30}
+sine "$W/sine.wav" "$PLAY_SECONDS" 440
+hz=$(getconf CLK_TCK)
+
+for engine in lowLatency balanced highQuality; do
+  limit=1
+  [[ $engine == lowLatency ]] && limit=2
+  start_live "$W/live-$engine.log" --preset 432 --engine "$engine" --no-status-server || { bad "$engine: start"; continue; }
+  record "$W/$engine.wav" fake_speakers
+  t0=$(cpu_ticks "$LIVE_PID"); s0=$(date +%s.%N)
+  pw-play "$W/sine.wav"
+  t1=$(cpu_ticks "$LIVE_PID"); s1=$(date +%s.%N)
+  stop_recordings
+  stop_live; rc=$?
+  expect "$engine: exits 0 on SIGTERM" test "$rc" -eq 0
+  out=$("$WAVCHECK" pitch "$W/$engine.wav" --from 3 --length 5 --ref 440)
+  f=$(kv frequency <<<"$out"); ref=$(kv ref_db <<<"$out")
+  err=$(cents "$f" 432)
+  cpu=$(awk -v a="$t0" -v b="$t1" -v s0="$s0" -v s1="$s1" -v hz="$hz" 'BEGIN { printf "%.1f", 100 * (b - a) / hz / (s1 - s0) }')
+  figure "$engine pitch=${f} Hz error=${err} cents 440Hz=${ref} dB cpu=${cpu}% over $(awk -v a="$s0" -v b="$s1" 'BEGIN{printf "%.1f", b-a}') s"
+  expect "$engine: 432 Hz within $limit cent(s) (measured $err)" fcmp "$(abs "$err") <= $limit"
+  expect "$engine: 440 Hz more than 40 dB down ($ref dB)" fcmp "$ref < -40"
+done
+
+# Idle: nothing plays, the streams pause after a few seconds; measure over 10 s after that.
+start_live "$W/live-idle.log" --preset 432 --no-status-server
+sleep 4.5  # the idle pause needs 3 s without a link
+t0=$(cpu_ticks "$LIVE_PID"); s0=$(date +%s.%N)
+sleep 10
+t1=$(cpu_ticks "$LIVE_PID"); s1=$(date +%s.%N)
+stop_live
+idle=$(awk -v a="$t0" -v b="$t1" -v s0="$s0" -v s1="$s1" -v hz="$hz" 'BEGIN { printf "%.2f", 100 * (b - a) / hz / (s1 - s0) }')
+figure "idle cpu=${idle}% over 10 s"
+expect "idle uses (almost) no CPU" fcmp "$idle < 2"
+e2e_finish
