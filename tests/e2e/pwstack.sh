@@ -82,7 +82,8 @@ stack_start() {
   ((with_pw)) || return 0
 
   pipewire >"$STACK_DIR/pipewire.log" 2>&1 &
-  STACK_PIDS+=("$!")
+  STACK_PW_PID=$!
+  STACK_PIDS+=("$STACK_PW_PID")
   stack_wait test -S "$XDG_RUNTIME_DIR/pipewire-0" || return 1
   ((with_wp)) || return 0
 

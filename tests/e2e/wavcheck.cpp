@@ -11,7 +11,8 @@
 //       first frame whose magnitude exceeds X (default 0.05), and the file's rate
 //   wavcheck tone FILE --hz F [--window-ms 100] [--above X] [--from S] [--to S]
 //       level of one frequency per window (Hann): how many windows carry it above X, the
-//       highest level, and the time of the first such window ("first_s", -1 if none)
+//       highest level, and where the first such window starts and the last ends ("first_s",
+//       "last_s", -1 if none)
 //   wavcheck gaps FILE [--threshold X] [--min-ms 5]
 //       silent stretches inside the signal region (between first and last sample above X)
 #include <sndfile.h>
@@ -177,7 +178,7 @@ int tone(const Audio &a, int argc, char **argv)
         wsum += w[n];
     }
     int over = 0;
-    double highest = 0, first = -1;
+    double highest = 0, first = -1, last = -1;
     // Half-overlapping windows, so a short burst is never split across two.
     for (std::size_t s = from; s + win <= to; s += win / 2) {
         std::vector<float> x(a.samples.begin() + long(s), a.samples.begin() + long(s + win));
@@ -187,9 +188,10 @@ int tone(const Audio &a, int argc, char **argv)
             ++over;
             if (first < 0)
                 first = double(s) / a.rate;
+            last = double(s + win) / a.rate;
         }
     }
-    std::printf("windows_above=%d highest_level=%.4f first_s=%.3f\n", over, highest, first);
+    std::printf("windows_above=%d highest_level=%.4f first_s=%.3f last_s=%.3f\n", over, highest, first, last);
     return 0;
 }
 
