@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# velmora-cli consent against a private data folder: decisions land in the same file the
+# tray program reads, bad input is refused, a failed write is not reported as success.
+set -u
+cli=$1
+export XDG_DATA_HOME
+XDG_DATA_HOME=$(mktemp -d)
+trap 'rm -rf "$XDG_DATA_HOME"' EXIT
+file=$XDG_DATA_HOME/Velmora/einwilligungen.json
+fails=0
+expect() {  # expect <wanted rc> <description> <command...>
+  local want=$1 what=$2; shift 2
+  "$@" >"$XDG_DATA_HOME/out" 2>&1; local rc=$?
+  if [ "$rc" = "$want" ]; then echo "ok   $what"; else
+    echo "FAIL $what (exit $rc, wanted $want)"; cat "$XDG_DATA_HOME/out"; fails=$((fails + 1)); fi
+}
+
+expect 0 "list on a fresh system" "$cli" consent list
+expect 0 "allow an origin" "$cli" consent allow http://localhost:8000
+expect 0 "deny an origin" "$cli" consent deny https://example.test
+grep -q '"origin" : "http:\\/\\/localhost:8000"' "$file" && echo "ok   file holds the decision" \
+  || { echo "FAIL file content"; cat "$file"; fails=$((fails + 1)); }
+expect 0 "list shows decisions" "$cli" consent list
+grep -q '^allowed .*http://localhost:8000$' "$XDG_DATA_HOME/out" && echo "ok   list line" \
+  || { echo "FAIL list line"; cat "$XDG_DATA_HOME/out"; fails=$((fails + 1)); }
+expect 2 "an origin with a path is refused" "$cli" consent allow http://localhost:8000/
+expect 2 "a bare word is refused" "$cli" consent allow localhost
+expect 2 "missing origin is a usage error" "$cli" consent allow
+expect 1 "revoking an unknown origin fails" "$cli" consent revoke http://nowhere.test
+expect 0 "revoke" "$cli" consent revoke http://localhost:8000
+grep -q localhost "$file" && { echo "FAIL revoked origin still in file"; fails=$((fails + 1)); } \
+  || echo "ok   revoked origin gone from file"
+
+echo '{ broken' >"$file"
+expect 0 "an unreadable file is moved aside" "$cli" consent list
+ls "$XDG_DATA_HOME"/Velmora/einwilligungen.json.unreadable-* >/dev/null 2>&1 \
+  && echo "ok   unreadable file kept" || { echo "FAIL unreadable file lost"; fails=$((fails + 1)); }
+
+rm -rf "$XDG_DATA_HOME/Velmora" && touch "$XDG_DATA_HOME/Velmora"   # folder cannot be made
+expect 1 "a failed write is reported" "$cli" consent allow http://localhost:8000
+
+[ "$fails" = 0 ] && echo PASS || echo FAILED
+[ "$fails" = 0 ]
