@@ -79,13 +79,6 @@ TEST(AutoTuningTracker, glides_at_2_cents_per_second_towards_12_cents_and_back)
     EXPECT_NEAR(t.appliedCents(), 10.0, 1e-12);   // unsure: back towards 0 at the same speed
 }
 
-TEST(AutoTuningTracker, negative_offsets_glide_downwards)
-{
-    AutoTuningTracker t;
-    EXPECT_DOUBLE_EQ(t.update({432.0, -31.77, 0.9}, 1.0), -2.0);
-    EXPECT_DOUBLE_EQ(t.factor(1.0), std::exp2(2.0 / 1200.0));
-}
-
 TEST(AutoTuningTracker, non_finite_offset_counts_as_unsure)
 {
     AutoTuningTracker t;

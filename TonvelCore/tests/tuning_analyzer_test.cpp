@@ -214,13 +214,6 @@ TEST(TuningAnalyzerEstimate, offset_of_exactly_plus_50_is_reported_as_minus_50)
     EXPECT_LT(tone.centsOffset, 50.0);
 }
 
-TEST(TuningAnalyzerEstimate, confidence_is_resultant_times_coverage)
-{
-    const Estimate e = TuningAnalyzer::estimateFrom(0.0, 3.0, 5.0, 0.5);
-    EXPECT_DOUBLE_EQ(e.centsOffset, 25.0);
-    EXPECT_DOUBLE_EQ(e.confidence, 0.6 * 0.5);
-}
-
 TEST(TuningAnalyzerEstimate, silence_after_music_keeps_the_offset_and_fades_the_confidence_by_d)
 {
     auto a = analyzer48k();

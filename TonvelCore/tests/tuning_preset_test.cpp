@@ -81,29 +81,25 @@ TEST(TuningPresetDescription, ignores_the_locale)
 
 TEST(TuningPresetEquality, compares_and_hashes_all_six_fields)
 {
-    const TuningPreset a(QStringLiteral("a"), QStringLiteral("A"), 1.0, QStringLiteral("A4"), 440.0, 1.5);
-    const TuningPreset same(QStringLiteral("a"), QStringLiteral("A"), 1.0, QStringLiteral("A4"), 440.0, 1.5);
+    using P = TuningPreset;
+    const auto s = [](const char *text) { return QString::fromLatin1(text); };
+    const P a(s("a"), s("A"), 1.0, s("A4"), 440.0, 1.5);
+    const P same(s("a"), s("A"), 1.0, s("A4"), 440.0, 1.5);
     EXPECT_EQ(a, same);
     EXPECT_EQ(qHash(a), qHash(same));
-    EXPECT_EQ(std::hash<TuningPreset>()(a), std::hash<TuningPreset>()(same));
-
-    EXPECT_NE(a, TuningPreset(QStringLiteral("b"), QStringLiteral("A"), 1.0, QStringLiteral("A4"), 440.0, 1.5));
-    EXPECT_NE(a, TuningPreset(QStringLiteral("a"), QStringLiteral("a"), 1.0, QStringLiteral("A4"), 440.0, 1.5));
-    EXPECT_NE(a, TuningPreset(QStringLiteral("a"), QStringLiteral("A"), 2.0, QStringLiteral("A4"), 440.0, 1.5));
-    EXPECT_NE(a, TuningPreset(QStringLiteral("a"), QStringLiteral("A"), 1.0, QStringLiteral("A5"), 440.0, 1.5));
-    EXPECT_NE(a, TuningPreset(QStringLiteral("a"), QStringLiteral("A"), 1.0, QStringLiteral("A4"), 441.0, 1.5));
-    EXPECT_NE(a, TuningPreset(QStringLiteral("a"), QStringLiteral("A"), 1.0, QStringLiteral("A4"), 440.0, 1.6));
+    EXPECT_EQ(std::hash<P>()(a), std::hash<P>()(same));
+    for (const P &other : {P(s("b"), s("A"), 1.0, s("A4"), 440.0, 1.5), P(s("a"), s("a"), 1.0, s("A4"), 440.0, 1.5),
+                           P(s("a"), s("A"), 2.0, s("A4"), 440.0, 1.5), P(s("a"), s("A"), 1.0, s("A5"), 440.0, 1.5),
+                           P(s("a"), s("A"), 1.0, s("A4"), 441.0, 1.5), P(s("a"), s("A"), 1.0, s("A4"), 440.0, 1.6)})
+        EXPECT_NE(a, other);
 
     // Absent equals absent and differs from any value, zero included.
-    const TuningPreset absent(QStringLiteral("z"), QStringLiteral("Z"), std::nullopt, std::nullopt, std::nullopt, 1.0);
-    const TuningPreset zeros(QStringLiteral("z"), QStringLiteral("Z"), 0.0, QString(), 0.0, 1.0);
-    EXPECT_EQ(absent, TuningPreset(QStringLiteral("z"), QStringLiteral("Z"), std::nullopt, std::nullopt, std::nullopt, 1.0));
-    EXPECT_NE(absent, zeros);
+    const P absent(s("z"), s("Z"), std::nullopt, std::nullopt, std::nullopt, 1.0);
+    EXPECT_EQ(absent, P(s("z"), s("Z"), std::nullopt, std::nullopt, std::nullopt, 1.0));
+    EXPECT_NE(absent, P(s("z"), s("Z"), 0.0, QString(), 0.0, 1.0));
 
-    const QSet<TuningPreset> set(TuningPreset::all().cbegin(), TuningPreset::all().cend());
-    EXPECT_EQ(set.size(), 11);
-    const std::unordered_set<TuningPreset> stdSet(TuningPreset::all().cbegin(), TuningPreset::all().cend());
-    EXPECT_EQ(stdSet.size(), 11u);
+    EXPECT_EQ(QSet<P>(P::all().cbegin(), P::all().cend()).size(), 11);
+    EXPECT_EQ(std::unordered_set<P>(P::all().cbegin(), P::all().cend()).size(), 11u);
 }
 
 TEST(TuningPresetTexts, german_and_english_are_embedded_and_complete)
