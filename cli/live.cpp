@@ -21,6 +21,10 @@
 #include <tonvel_stretch.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -185,17 +189,26 @@ public:
         printRunning("Läuft");
 
         if (options_.statusServer) {
-            consent_ = std::make_shared<OriginConsent>(OriginConsent::defaultStorePath());
-            server_ = std::make_unique<StatusServer>(consent_);
-            server_->setOnConsentNeeded([this](const QString &origin) {
-                QMetaObject::invokeMethod(QCoreApplication::instance(), [origin] {
-                    std::printf("Anfrage von %s: zum Erlauben 'velmora-cli consent allow %s' ausführen.\n",
-                                qPrintable(origin), qPrintable(origin));
-                    std::fflush(stdout);
-                }, Qt::QueuedConnection);
-            });
-            server_->update(payload());
-            server_->start();
+            startStatusServer();
+            // `velmora-cli consent allow ORIGIN` answers from another process: take its
+            // decisions over by reloading the store when the file changes. This process
+            // never writes the file, so nothing of its own is lost.
+            const QString path = OriginConsent::defaultStorePath();
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            consentWatcher_.addPath(QFileInfo(path).absolutePath());
+            if (QFile::exists(path))
+                consentWatcher_.addPath(path);
+            auto reload = [this, path] {
+                if (QFile::exists(path) && !consentWatcher_.files().contains(path))
+                    consentWatcher_.addPath(path);
+                QFile f(path);
+                const QByteArray bytes = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+                if (bytes == consentBytes_)
+                    return;
+                startStatusServer();
+            };
+            QObject::connect(&consentWatcher_, &QFileSystemWatcher::directoryChanged, reload);
+            QObject::connect(&consentWatcher_, &QFileSystemWatcher::fileChanged, reload);
         }
 
         debounce_.setSingleShot(true);
@@ -225,6 +238,27 @@ public:
 
 private:
     double currentFactor() const { return options_.autoCorrect ? tracker_.factor(staticFactor_) : staticFactor_; }
+
+    void startStatusServer()
+    {
+        if (server_)
+            server_->stop();
+        server_.reset();
+        const QString path = OriginConsent::defaultStorePath();
+        QFile f(path);
+        consentBytes_ = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        consent_ = std::make_shared<OriginConsent>(path);
+        server_ = std::make_unique<StatusServer>(consent_);
+        server_->setOnConsentNeeded([](const QString &origin) {
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [origin] {
+                std::printf("Anfrage von %s: zum Erlauben 'velmora-cli consent allow %s' ausführen.\n",
+                            qPrintable(origin), qPrintable(origin));
+                std::fflush(stdout);
+            }, Qt::QueuedConnection);
+        });
+        server_->update(payload());
+        server_->start();
+    }
 
     void reportStartError(const AudioError &e)
     {
@@ -356,6 +390,8 @@ private:
     std::optional<TuningAnalyzer::Estimate> estimate_;
     std::shared_ptr<OriginConsent> consent_;
     std::unique_ptr<StatusServer> server_;
+    QFileSystemWatcher consentWatcher_;
+    QByteArray consentBytes_;
     QTimer debounce_;
     QTimer poll_;
     QString pendingReason_;
