@@ -77,7 +77,10 @@ QJsonObject StatusPayload::jsonObject() const
 QByteArray StatusPayload::jsonData() const
 {
     // QJsonObject keeps its keys sorted, and the compact writer puts no space between tokens.
-    return QJsonDocument(jsonObject()).toJson(QJsonDocument::Compact);
+    QByteArray bytes = QJsonDocument(jsonObject()).toJson(QJsonDocument::Compact);
+    // Forward slashes are written escaped ("\/"), like the consent file. A '/' can only
+    // occur inside a string here, so this touches nothing else.
+    return bytes.replace("/", "\\/");
 }
 
 bool operator==(const StatusPayload &a, const StatusPayload &b)

@@ -100,6 +100,7 @@ TEST(StatusPayload, strings_are_escaped_as_json)
     const QJsonDocument parsed = QJsonDocument::fromJson(json(p));
     EXPECT_EQ(parsed.object().value(QStringLiteral("version")).toString(), QStringLiteral("1\"\\\n"));
     EXPECT_EQ(parsed.object().value(QStringLiteral("preset")).toString(), QStringLiteral("ä/β"));
+    EXPECT_TRUE(json(p).contains(R"("preset":"ä\/β")"));
 }
 
 TEST(StatusPayload, method_raw_values_round_trip_and_others_are_rejected)

@@ -12,8 +12,8 @@
 // service. A plain value; the controller fills it, the status server serialises it.
 //
 // JSON form: compact, keys in byte order, all nine keys always present, `null` for absent
-// and non-finite numbers; numbers rounded to three decimals (halves away from zero) and
-// written in shortest notation (432, not 432.0).
+// and non-finite numbers, forward slashes in strings escaped ("\/"); numbers rounded to
+// three decimals (halves away from zero) and written in shortest notation (432, not 432.0).
 //
 // Thread safety: a value type; copies may be used from any thread.
 struct StatusPayload {
