@@ -14,10 +14,17 @@
 //   note_underrun and the getters may run on any thread while processing runs. The
 //   target is read once per process call. Reset and process run on the audio thread.
 //
-// The inner loop produces exactly the samples of the plain per-sample formulation (the
-// unit tests compare bit for bit): same operations in the same order, with floor()
-// replaced by truncation plus correction, the division by a power-of-two N folded into
-// one exact scale, and the factor smoothing skipped once it has reached its fixed point.
+// Speed without changing a sample: the output is bit for bit that of the plain
+// per-sample formulation (the unit tests compare against one), so every operation keeps
+// its order and precision. What differs is where the work happens:
+// - the only serial part, smoothing the factor and moving the heads, runs as its own
+//   pass per piece of a block, and the next channel, which starts from the same state,
+//   reuses its result;
+// - everything else is independent per sample and runs two (SSE2) or four (AVX2,
+//   chosen at creation) samples per step;
+// - floor() becomes an exact integer conversion, the division by a power-of-two N one
+//   exact scale, and the smoothing step is skipped once it has reached its fixed point;
+// - the ring keeps each sample's difference to its successor, computed once on write.
 
 #include "tv_dsp_internal.h"
 
