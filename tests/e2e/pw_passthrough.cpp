@@ -5,10 +5,13 @@
 //
 //   pw_passthrough [--seconds S] [--gain G] [--idle-ms MS]
 //
-// Prints "ready tap=<id> output=<id>" once routing runs, then "idle=<0|1>" on every change.
+// Prints "ready tap=<id> output=<id>" once routing runs, then "idle=<0|1>" on every change, and
+// at exit "rt_allocations=<n>": heap allocations made on the real-time thread after its first
+// block (malloc is interposed; the thread is marked when it first runs the block).
 #include "audio/pipewire/PwChain.h"
 #include "audio/pipewire/PwSession.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -17,6 +20,42 @@
 #include <string>
 #include <thread>
 #include <unistd.h>
+
+extern "C" void *__libc_malloc(size_t);
+extern "C" void *__libc_calloc(size_t, size_t);
+extern "C" void *__libc_realloc(void *, size_t);
+extern "C" void *__libc_memalign(size_t, size_t);
+
+namespace {
+thread_local bool t_realtime = false;
+std::atomic<long> g_rtAllocations{0};
+inline void countAllocation()
+{
+    if (t_realtime)
+        g_rtAllocations.fetch_add(1, std::memory_order_relaxed);
+}
+}
+
+extern "C" void *malloc(size_t n)
+{
+    countAllocation();
+    return __libc_malloc(n);
+}
+extern "C" void *calloc(size_t n, size_t m)
+{
+    countAllocation();
+    return __libc_calloc(n, m);
+}
+extern "C" void *realloc(void *p, size_t n)
+{
+    countAllocation();
+    return __libc_realloc(p, n);
+}
+extern "C" void *memalign(size_t a, size_t n)
+{
+    countAllocation();
+    return __libc_memalign(a, n);
+}
 
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
@@ -44,6 +83,7 @@ int main(int argc, char **argv)
     const float g = float(gain);
     AudioDeviceIOBlock block = [g](const AudioTimeStamp *, const AudioBufferList *in, const AudioTimeStamp *,
                                    AudioBufferList *out, const AudioTimeStamp *) {
+        t_realtime = true;
         for (std::uint32_t c = 0; c < out->mNumberBuffers; ++c) {
             AudioBuffer &o = out->mBuffers[c];
             const std::uint32_t frames = o.mDataByteSize / 4;
@@ -98,6 +138,6 @@ int main(int argc, char **argv)
         session->sync(2000);
     }
     session.reset();
-    std::printf("done\n");
+    std::printf("rt_allocations=%ld\ndone\n", g_rtAllocations.load());
     return 0;
 }
