@@ -10,7 +10,9 @@
 #include <cstring>
 #include <memory>
 #include <numbers>
+#include <numeric>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -21,55 +23,41 @@ EnginePtr make(uint32_t delay, double rate, double fade = 0.5)
     return EnginePtr(tv_engine_create_custom(delay, rate, fade), &tv_engine_destroy);
 }
 
-// The engine written down plainly, one step per line of its description, with the
-// library floor. The optimised engine must reproduce its output bit for bit.
+// The engine written down plainly, one step per line, with the library floor. The
+// optimised engine must reproduce its output bit for bit.
 struct Reference {
+    uint32_t n, mask;
+    double coefficient, target = 1.0;
+    float table[4097];
     struct Channel {
         std::vector<float> ring;
         uint32_t w = 0;
         double d = 0.0, s = 1.0;
-    };
-    uint32_t n, mask;
-    double coefficient, target = 1.0;
-    float table[4097];
-    Channel ch[8];
+    } ch[8];
 
-    Reference(uint32_t delay, double rate, double fade = 0.5)
+    Reference(uint32_t delay, double rate, double fade) : n(std::clamp(delay, 64u, 65536u))
     {
-        n = std::clamp(delay, 64u, 65536u);
-        uint32_t capacity = 1;
-        while (capacity < 2 * n)
-            capacity <<= 1;
-        mask = capacity - 1;
+        mask = std::bit_ceil(2 * n) - 1;
         coefficient = 1.0 - std::exp(-1.0 / ((rate > 0 ? rate : 48000.0) * 0.04));
         const double f = std::min(std::max(fade, 0.05), 0.5), a = 0.25 - f / 2, b = 0.75 - f / 2;
         for (int i = 0; i <= 4096; ++i) {
             const double x = i / 4096.0;
-            double v = 0.0;
-            if (x >= a && x < a + f)
-                v = (1 - std::cos(std::numbers::pi * (x - a) / f)) / 2;
-            else if (x >= a + f && x < b)
-                v = 1;
-            else if (x >= b && x < b + f)
-                v = (1 + std::cos(std::numbers::pi * (x - b) / f)) / 2;
-            table[i] = float(v);
+            table[i] = float(x < a ? 0 : x < a + f ? (1 - std::cos(std::numbers::pi * (x - a) / f)) / 2
+                             : x < b ? 1 : x < b + f ? (1 + std::cos(std::numbers::pi * (x - b) / f)) / 2 : 0);
         }
         for (auto &c : ch)
-            c.ring.assign(capacity, 0.f);
+            c.ring.assign(mask + 1, 0.f);
     }
-
     double tap(const Channel &c, double r) const
     {
         const double j = std::floor(r);
-        const int64_t i = int64_t(j);
-        const float x0 = c.ring[uint64_t(i) & mask], x1 = c.ring[uint64_t(i + 1) & mask];
+        const float x0 = c.ring[uint64_t(int64_t(j)) & mask], x1 = c.ring[uint64_t(int64_t(j) + 1) & mask];
         return x0 + (x1 - x0) * (r - j);
     }
-
     void process(uint32_t channel, const float *in, uint32_t inStride, float *out, uint32_t outStride, uint32_t frames)
     {
         Channel &c = ch[channel];
-        for (uint32_t k = 0; k < frames; ++k) {
+        for (uint32_t k = 0; k < frames; ++k, ++c.w) {
             c.ring[c.w & mask] = in[size_t(k) * inStride];
             double dB = c.d + n / 2.0;
             if (dB >= n)
@@ -78,25 +66,13 @@ struct Reference {
             const uint32_t i = uint32_t(p);
             const double weight = i < 4096 ? table[i] + (table[i + 1] - table[i]) * (p - i) : table[4096];
             c.s = c.s + (target - c.s) * coefficient;
-            const double a = tap(c, double(c.w) - c.d - 1);
-            const double b = tap(c, double(c.w) - dB - 1);
+            const double a = tap(c, double(c.w) - c.d - 1), b = tap(c, double(c.w) - dB - 1);
             out[size_t(k) * outStride] = float(a * weight + (1 - weight) * b);
             c.d = c.d + (1 - c.s);
             if (c.d >= n)
                 c.d = c.d - n;
             else if (c.d < 0)
                 c.d = c.d + n;
-            ++c.w;
-        }
-    }
-
-    void reset()
-    {
-        for (auto &c : ch) {
-            std::fill(c.ring.begin(), c.ring.end(), 0.f);
-            c.w = 0;
-            c.d = 0.0;
-            c.s = target;
         }
     }
 };
@@ -104,113 +80,79 @@ struct Reference {
 std::vector<float> noise(size_t count, uint32_t seed)
 {
     std::vector<float> v(count);
-    for (auto &x : v) {
-        seed = seed * 1664525u + 1013904223u;
-        x = float(int32_t(seed)) / 2147483648.f;
-    }
-    return v;
-}
-
-std::vector<float> sine(size_t count, double hz, double rate)
-{
-    std::vector<float> v(count);
-    for (size_t i = 0; i < count; ++i)
-        v[i] = float(0.5 * std::sin(2 * std::numbers::pi * hz * double(i) / rate));
+    for (auto &x : v)
+        x = float(int32_t(seed = seed * 1664525u + 1013904223u)) / 2147483648.f;
     return v;
 }
 
 size_t firstDifference(const std::vector<float> &a, const std::vector<float> &b)
 {
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::bit_cast<uint32_t>(a[i]) != std::bit_cast<uint32_t>(b[i]))
-            return i;
-    return a.size();
+    return size_t(std::mismatch(a.begin(), a.end(), b.begin(), [](float x, float y) {
+                      return std::bit_cast<uint32_t>(x) == std::bit_cast<uint32_t>(y);
+                  }).first - a.begin());
 }
 
-// Runs engine and reference side by side over interleaved input with `channels`
-// channels, changing block sizes and (when given) the factor between blocks.
+// Engine and reference side by side over interleaved noise; block sizes and factors
+// cycle through the given lists, one factor per block.
 struct Scenario {
     uint32_t delay = 2048;
-    double rate = 48000.0;
-    double fade = 0.5;
+    double rate = 48000.0, fade = 0.5;
     std::vector<double> factors{432.0 / 440.0};
     std::vector<uint32_t> blocks{512};
-    uint32_t channels = 2;
-    uint32_t startIndex = 0;
+    uint32_t channels = 2, startIndex = 0;
     size_t frames = 48000;
 };
 
-void expectBitExact(const Scenario &sc, bool fourLanes)
-{
-    auto engine = make(sc.delay, sc.rate, sc.fade);
-    if (tv_engine_test_use_avx2(engine.get(), fourLanes) != fourLanes)
-        return; // the processor lacks it
-    Reference ref(sc.delay, sc.rate, sc.fade);
-    tv_engine_set_factor(engine.get(), sc.factors[0]);
-    ref.target = sc.factors[0];
-    tv_engine_reset(engine.get());
-    ref.reset();
-    tv_engine_test_set_write_index(engine.get(), sc.startIndex);
-    for (auto &c : ref.ch)
-        c.w = sc.startIndex;
-
-    const auto in = noise(sc.frames * sc.channels, sc.delay);
-    std::vector<float> out(in.size()), expect(in.size());
-    size_t pos = 0;
-    for (size_t block = 0; pos < sc.frames; ++block) {
-        const uint32_t frames = uint32_t(std::min<size_t>(sc.blocks[block % sc.blocks.size()], sc.frames - pos));
-        const double factor = sc.factors[block % sc.factors.size()];
-        tv_engine_set_factor(engine.get(), factor);
-        ref.target = factor;
-        for (uint32_t c = 0; c < sc.channels; ++c) {
-            const size_t at = pos * sc.channels + c;
-            tv_engine_process_channel(engine.get(), c, &in[at], sc.channels, &out[at], sc.channels, frames);
-            ref.process(c, &in[at], sc.channels, &expect[at], sc.channels, frames);
-        }
-        pos += frames;
-    }
-    const size_t diff = firstDifference(out, expect);
-    EXPECT_EQ(diff, out.size()) << (fourLanes ? "four lanes: " : "two lanes: ") << "first differing sample " << diff
-                                << ": " << out[std::min(diff, out.size() - 1)] << " vs "
-                                << expect[std::min(diff, out.size() - 1)];
-}
-
-// Both loop variants (two lanes, and four lanes where the processor has them).
 void expectBitExact(const Scenario &sc)
 {
-    expectBitExact(sc, false);
-    expectBitExact(sc, true);
+    for (int fourLanes : {0, 1}) { // both loops, where the processor has the wide one
+        auto engine = make(sc.delay, sc.rate, sc.fade);
+        if (tv_engine_test_use_avx2(engine.get(), fourLanes) != fourLanes)
+            continue;
+        Reference ref(sc.delay, sc.rate, sc.fade);
+        tv_engine_set_factor(engine.get(), ref.target = sc.factors[0]);
+        tv_engine_reset(engine.get());
+        tv_engine_test_set_write_index(engine.get(), sc.startIndex);
+        for (auto &c : ref.ch)
+            c = {c.ring, sc.startIndex, 0.0, ref.target};
+        const auto in = noise(sc.frames * sc.channels, sc.delay);
+        std::vector<float> out(in.size()), expect(in.size());
+        for (size_t pos = 0, block = 0; pos < sc.frames; ++block) {
+            const auto frames = uint32_t(std::min<size_t>(sc.blocks[block % sc.blocks.size()], sc.frames - pos));
+            tv_engine_set_factor(engine.get(), ref.target = sc.factors[block % sc.factors.size()]);
+            for (size_t c = 0, at = pos * sc.channels; c < sc.channels; ++c, ++at) {
+                tv_engine_process_channel(engine.get(), uint32_t(c), &in[at], sc.channels, &out[at], sc.channels, frames);
+                ref.process(uint32_t(c), &in[at], sc.channels, &expect[at], sc.channels, frames);
+            }
+            pos += frames;
+        }
+        EXPECT_EQ(firstDifference(out, expect), out.size()) << (fourLanes ? "four lanes" : "two lanes");
+    }
 }
 
 } // namespace
 
-TEST(TvEngine, matches_plain_formulation_bit_for_bit_steady_factor)
+TEST(TvEngine, matches_plain_formulation_bit_for_bit)
 {
     expectBitExact({});
     expectBitExact({.factors = {1.0}, .frames = 8000});
     expectBitExact({.factors = {0.25}, .blocks = {333}, .frames = 20000});
     expectBitExact({.factors = {4.0}, .blocks = {1, 2, 3, 4095}, .frames = 20000});
-}
-
-TEST(TvEngine, matches_plain_formulation_bit_for_bit_while_gliding)
-{
+    // Gliding: a new factor every block, so the smoothing never settles.
     expectBitExact({.factors = {0.98, 1.02, 1.5, 0.7}, .blocks = {512, 17, 1024}});
     expectBitExact({.factors = {1.0, 1.0, 1.0, 0.5}, .blocks = {128}, .channels = 3});
-}
-
-TEST(TvEngine, matches_plain_formulation_for_other_windows_rates_and_lengths)
-{
-    expectBitExact({.delay = 3000, .factors = {1.06, 0.9}, .blocks = {441}}); // N not a power of two
+    // Window length not a power of two, short and long windows, other fades and rates.
+    expectBitExact({.delay = 3000, .factors = {1.06, 0.9}, .blocks = {441}});
     expectBitExact({.delay = 10, .rate = 44100, .fade = 0.01, .factors = {0.8}, .blocks = {64, 7}, .channels = 8,
                     .frames = 5000});
     expectBitExact({.delay = 100000, .rate = -1, .fade = 0.9, .factors = {3.0}, .frames = 150000});
-    expectBitExact({.delay = 2048, .fade = 0.2, .factors = {0.95, 1.0}, .blocks = {4096}, .channels = 1});
+    expectBitExact({.fade = 0.2, .factors = {0.95, 1.0}, .blocks = {4096}, .channels = 1});
 }
 
-// Positions computed in 32 bits would jump by 2^32 here and read the wrong slots.
+// Read positions computed in 32 bits would jump by 2^32 here and read the wrong slots.
 TEST(TvEngine, matches_plain_formulation_across_write_index_wrap)
 {
-    expectBitExact({.factors = {432.0 / 440.0}, .blocks = {500}, .startIndex = UINT32_MAX - 9000, .frames = 20000});
+    expectBitExact({.blocks = {500}, .startIndex = UINT32_MAX - 9000, .frames = 20000});
     expectBitExact({.delay = 3001, .factors = {1.3, 0.6}, .blocks = {511}, .startIndex = UINT32_MAX - 777,
                     .frames = 12000});
 }
@@ -227,149 +169,121 @@ TEST(TvEngine, factor_one_after_reset_delays_by_half_window_plus_one)
             std::vector<float> out(in.size());
             for (size_t pos = 0; pos < in.size(); pos += 500)
                 tv_engine_process_channel(engine.get(), 0, &in[pos], 1, &out[pos], 1, 500);
-            const size_t lag = delay / 2 + 1;
-            for (size_t i = 0; i < out.size(); ++i)
-                ASSERT_EQ(out[i], i < lag ? 0.f : in[i - lag]) << "delay " << delay << " start " << start << " at " << i;
+            for (size_t i = 0, lag = delay / 2 + 1; i < out.size(); ++i)
+                ASSERT_EQ(out[i], i < lag ? 0.f : in[i - lag]) << delay << " from " << start << " at " << i;
         }
     }
 }
 
-// Steady part of a 440 Hz sine shifted by 432/440: the highest peak of its spectrum
-// (evaluated at any frequency, i.e. an arbitrarily zero-padded transform) is 432 Hz.
+// The steady part of a 440 Hz sine shifted by 432/440 has its highest spectral peak
+// (evaluated at any frequency: an arbitrarily zero-padded transform) at 432 Hz.
 TEST(TvEngine, sine_440_to_432_low_latency_48k)
 {
     const double rate = 48000;
     auto engine = make(2048, rate);
     tv_engine_set_factor(engine.get(), 432.0 / 440.0);
     tv_engine_reset(engine.get());
-    const auto in = sine(size_t(rate * 3.5), 440.0, rate);
-    std::vector<float> out(in.size());
-    for (size_t pos = 0; pos < in.size(); pos += 512)
-        tv_engine_process_channel(engine.get(), 0, &in[pos], 1, &out[pos], 1, uint32_t(std::min<size_t>(512, in.size() - pos)));
+    std::vector<float> in(size_t(rate * 3.5)), out(in.size());
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = float(0.5 * std::sin(2 * std::numbers::pi * 440.0 * double(i) / rate));
+    for (size_t pos = 0; pos < in.size(); pos += 500)
+        tv_engine_process_channel(engine.get(), 0, &in[pos], 1, &out[pos], 1, 500);
 
-    // Skip the first 0.25 s; Hann window over the rest (several crossfade periods).
-    const size_t skip = size_t(rate / 4), len = out.size() - skip;
+    const size_t skip = size_t(rate / 4), len = out.size() - skip; // Hann window over the rest
     std::vector<double> x(len);
     for (size_t i = 0; i < len; ++i)
         x[i] = out[skip + i] * (0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / double(len - 1)));
     auto power = [&](double hz) { // Goertzel
         const double coeff = 2 * std::cos(2 * std::numbers::pi * hz / rate);
         double s1 = 0, s2 = 0;
-        for (double v : x) {
-            const double s0 = v + coeff * s1 - s2;
-            s2 = s1;
-            s1 = s0;
-        }
+        for (double v : x)
+            s2 = std::exchange(s1, v + coeff * s1 - s2);
         return s1 * s1 + s2 * s2 - coeff * s1 * s2;
     };
-    double best = 0, bestPower = -1;
+    double best = 380, bestPower = 0;
     for (double hz = 380; hz <= 480; hz += 0.25)
-        if (double p = power(hz); p > bestPower)
+        if (const double p = power(hz); p > bestPower)
             best = hz, bestPower = p;
-    double lo = best - 0.25, hi = best + 0.25; // golden-section refinement
-    const double g = (std::sqrt(5.0) - 1) / 2;
-    while (hi - lo > 0.002) {
-        const double m1 = hi - g * (hi - lo), m2 = lo + g * (hi - lo);
+    double lo = best - 0.25, hi = best + 0.25;
+    while (hi - lo > 0.002) { // golden-section search
+        const double m1 = hi - 0.618 * (hi - lo), m2 = lo + 0.618 * (hi - lo);
         if (power(m1) > power(m2))
             hi = m2;
         else
             lo = m1;
     }
-    const double peak = (lo + hi) / 2;
-    EXPECT_NEAR(1200 * std::log2(peak / 432.0), 0.0, 2.0) << "peak at " << peak << " Hz";
+    EXPECT_NEAR(1200 * std::log2((lo + hi) / 2 / 432.0), 0.0, 2.0) << "peak at " << (lo + hi) / 2 << " Hz";
 }
 
-// With a ramp as input and only head B audible (narrow fade, delay near 0), the output
-// reveals the delay; its growth per sample is 1 - smoothed factor.
+// A ramp as input with only head B audible (narrow fade, delay near 0) makes the output
+// reveal the delay, which grows by 1 - smoothed factor per sample.
 TEST(TvEngine, factor_change_glides_with_40ms_time_constant)
 {
-    const uint32_t n = 256;
-    auto engine = make(n, 48000, 0.05);
+    auto engine = make(256, 48000, 0.05);
     tv_engine_set_factor(engine.get(), 1.0);
     tv_engine_reset(engine.get());
     tv_engine_set_factor(engine.get(), 0.98);
     std::vector<float> in(2400), out(2400);
-    for (size_t i = 0; i < in.size(); ++i)
-        in[i] = float(i);
+    std::iota(in.begin(), in.end(), 0.f);
     for (size_t pos = 0; pos < in.size(); pos += 480)
         tv_engine_process_channel(engine.get(), 0, &in[pos], 1, &out[pos], 1, 480);
-    auto delayAt = [&](size_t i) { return double(i) - n / 2.0 - 1.0 - out[i]; };
-    auto progress = [&](size_t i) { return (delayAt(i + 20) - delayAt(i - 20)) / 40 / 0.02; };
+    auto delay = [&](size_t i) { return double(i) - 129.0 - out[i]; };
+    auto progress = [&](size_t i) { return (delay(i + 20) - delay(i - 20)) / 40 / 0.02; };
     EXPECT_NEAR(progress(1920), 1 - std::exp(-1.0), 0.01);
     EXPECT_LT(progress(200), 0.15);
 }
 
-TEST(TvEngine, set_factor_clamps_and_replaces_invalid_values)
+TEST(TvEngine, invalid_factors_and_rates_fall_back_and_clamp)
 {
-    const std::pair<double, double> cases[] = {{NAN, 1.0}, {INFINITY, 1.0}, {0.0, 1.0}, {-1.0, 1.0},
-                                               {10.0, 4.0}, {0.1, 0.25}, {1.5, 1.5}};
+    const std::pair<double, double> cases[] = {{NAN, 1.0}, {INFINITY, 1.0}, {0.0, 1.0}, {-1.0, 1.0}, {10.0, 4.0},
+                                               {0.1, 0.25}};
     const auto in = noise(3000, 3);
     for (auto [given, stored] : cases) {
         auto engine = make(256, 48000);
-        Reference ref(256, 48000);
+        Reference ref(256, 48000, 0.5);
         tv_engine_set_factor(engine.get(), given);
         tv_engine_reset(engine.get());
-        ref.target = stored;
-        ref.reset();
+        ref.target = ref.ch[0].s = stored;
         std::vector<float> out(in.size()), expect(in.size());
-        tv_engine_process_channel(engine.get(), 0, in.data(), 1, out.data(), 1, uint32_t(in.size()));
-        ref.process(0, in.data(), 1, expect.data(), 1, uint32_t(in.size()));
+        tv_engine_process_channel(engine.get(), 0, in.data(), 1, out.data(), 1, 3000);
+        ref.process(0, in.data(), 1, expect.data(), 1, 3000);
         EXPECT_EQ(firstDifference(out, expect), out.size()) << "factor " << given;
     }
-}
-
-TEST(TvEngine, latency_is_half_window_and_rate_falls_back_to_48k)
-{
     EXPECT_DOUBLE_EQ(tv_engine_latency_seconds(make(2048, 48000).get()), 1024.0 / 48000);
     EXPECT_DOUBLE_EQ(tv_engine_latency_seconds(make(10, 44100).get()), 32.0 / 44100);
     EXPECT_DOUBLE_EQ(tv_engine_latency_seconds(make(100000, 0).get()), 32768.0 / 48000);
     EXPECT_DOUBLE_EQ(tv_engine_latency_seconds(make(3000, -5).get()), 1500.0 / 48000);
-    EXPECT_EQ(tv_engine_latency_seconds(nullptr), 0.0);
 }
 
-TEST(TvEngine, invalid_channel_or_pointers_leave_output_and_state_alone)
+TEST(TvEngine, invalid_channel_or_pointers_change_nothing_and_reset_forgets_audio)
 {
     auto engine = make(256, 48000);
-    Reference ref(256, 48000);
     const auto in = noise(1000, 5);
-    std::vector<float> out(1000, 42.f);
+    std::vector<float> out(1000, 42.f), first(1000), again(1000);
     tv_engine_process_channel(engine.get(), 8, in.data(), 1, out.data(), 1, 1000);
     tv_engine_process_channel(engine.get(), 0, nullptr, 1, out.data(), 1, 1000);
     tv_engine_process_channel(engine.get(), 0, in.data(), 1, nullptr, 1, 1000);
     tv_engine_process_channel(nullptr, 0, in.data(), 1, out.data(), 1, 1000);
-    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return v == 42.f; }));
-
-    std::vector<float> expect(1000);
-    tv_engine_process_channel(engine.get(), 0, in.data(), 1, out.data(), 1, 1000);
-    ref.process(0, in.data(), 1, expect.data(), 1, 1000);
-    EXPECT_EQ(firstDifference(out, expect), out.size());
-
+    EXPECT_EQ(std::count(out.begin(), out.end(), 42.f), 1000);
     tv_engine_set_factor(nullptr, 2.0);
     tv_engine_reset(nullptr);
     tv_engine_note_underrun(nullptr);
-    EXPECT_EQ(tv_engine_underruns(nullptr), 0u);
+    EXPECT_EQ(tv_engine_underruns(nullptr) + tv_engine_latency_seconds(nullptr), 0.0);
     tv_engine_destroy(nullptr);
-}
 
-TEST(TvEngine, reset_forgets_audio_but_keeps_factor_and_underruns)
-{
-    auto engine = make(512, 48000);
     tv_engine_set_factor(engine.get(), 1.25);
     tv_engine_note_underrun(engine.get());
-    tv_engine_note_underrun(engine.get());
-    const auto in = noise(4000, 11);
-    std::vector<float> first(in.size()), second(in.size());
     tv_engine_reset(engine.get());
-    tv_engine_process_channel(engine.get(), 3, in.data(), 1, first.data(), 1, 4000);
-    tv_engine_process_channel(engine.get(), 3, in.data(), 1, second.data(), 1, 4000); // ring now full of audio
+    tv_engine_process_channel(engine.get(), 3, in.data(), 1, first.data(), 1, 1000); // untouched before
+    tv_engine_process_channel(engine.get(), 3, in.data(), 1, again.data(), 1, 1000);
     tv_engine_reset(engine.get());
-    tv_engine_process_channel(engine.get(), 3, in.data(), 1, second.data(), 1, 4000);
-    EXPECT_EQ(firstDifference(first, second), first.size());
-    EXPECT_EQ(tv_engine_underruns(engine.get()), 2u);
+    tv_engine_process_channel(engine.get(), 3, in.data(), 1, again.data(), 1, 1000);
+    EXPECT_EQ(firstDifference(first, again), first.size());
+    EXPECT_EQ(tv_engine_underruns(engine.get()), 1u);
 }
 
-// The control thread sets factors and counts underruns while the audio thread runs;
-// the thread-sanitizer build checks that nothing here is a data race.
+// The control thread sets factors and counts underruns while the audio thread runs
+// (a data race here would show in the thread-sanitizer build).
 TEST(TvEngine, factor_and_underruns_may_change_while_processing)
 {
     auto engine = make(2048, 48000);
@@ -390,5 +304,5 @@ TEST(TvEngine, factor_and_underruns_may_change_while_processing)
             tv_engine_process_channel(engine.get(), c, &in[c], 2, &out[c], 2, 512);
     stop = true;
     control.join();
-    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return std::isfinite(v) && std::fabs(v) <= 1.f; }));
+    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return std::fabs(v) <= 1.f; }));
 }
