@@ -90,6 +90,27 @@ TEST(TvFft, sine_gives_negative_imaginary_part_at_its_bin)
     EXPECT_NEAR(s.re[100], 0.f, 0.5);
 }
 
+TEST(TvFft, arbitrary_input_matches_direct_transform_in_sign_scale_and_layout)
+{
+    const uint32_t n = 64;
+    std::vector<float> in(n);
+    uint32_t seed = 1;
+    for (auto &x : in)
+        x = float(int32_t(seed = seed * 1664525u + 1013904223u)) / 2147483648.f;
+    const auto s = forward(n, in);
+    for (uint32_t k = 0; k <= n / 2; ++k) {
+        double re = 0, im = 0; // X[k] = sum in[t] e^(-2 pi i k t / n)
+        for (uint32_t t = 0; t < n; ++t) {
+            re += in[t] * std::cos(2 * std::numbers::pi * k * t / n);
+            im -= in[t] * std::sin(2 * std::numbers::pi * k * t / n);
+        }
+        EXPECT_NEAR(k == n / 2 ? s.im[0] : s.re[k], re, 1e-4) << k;
+        if (k > 0 && k < n / 2) {
+            EXPECT_NEAR(s.im[k], im, 1e-4) << k;
+        }
+    }
+}
+
 TEST(TvFft, handles_created_concurrently_are_independent)
 {
     std::vector<std::thread> threads;
