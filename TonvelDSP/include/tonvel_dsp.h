@@ -16,7 +16,8 @@
  *   tv_fifo:   exactly one writer thread (tv_fifo_write) and one reader thread (tv_fifo_read).
  *   tv_engine: tv_engine_set_factor, tv_engine_note_underrun, tv_engine_underruns and
  *              tv_engine_latency_seconds may run on any thread while tv_engine_process_channel
- *              runs; process and reset run on the audio thread only.
+ *              runs (a new factor is picked up at the next process call); process and reset
+ *              run on the audio thread only.
  *   tv_switch: tv_switch_select and tv_switch_frames from any thread; begin_block and
  *              apply_fade on the audio thread only.
  */
@@ -43,7 +44,8 @@ void tv_fifo_destroy(tv_fifo *fifo);
 uint32_t tv_fifo_capacity(const tv_fifo *fifo);
 /* RT safe, writer thread. Appends frames samples read at source[k * stride]; stride 0 = 1. */
 void tv_fifo_write(tv_fifo *fifo, const float *source, uint32_t stride, uint32_t frames);
-/* RT safe, reader thread. Copies up to max_frames of the oldest trustworthy samples. */
+/* RT safe, reader thread. Copies up to max_frames of the oldest trustworthy samples; returns 0
+ * (and skips ahead) when the writer may have overwritten any of them during the copy. */
 uint32_t tv_fifo_read(tv_fifo *fifo, float *destination, uint32_t max_frames);
 
 /* ---- Delay-line retune engine ------------------------------------------- */
