@@ -67,8 +67,11 @@ public:
 
     ~StatusListener() override
     {
-        for (Connection *c : m_connections)
-            delete c;   // sockets are children and go with us
+        for (Connection *c : m_connections) {
+            c->socket->disconnect(this);
+            c->socket->abort();
+            delete c;   // the socket itself is our child and goes with us
+        }
         m_shared.openConnections.store(0);
     }
 

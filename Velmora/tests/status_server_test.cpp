@@ -422,3 +422,17 @@ TEST(StatusServerPort, listens_on_47432_and_reports_a_taken_port)
     if (!weHoldIt)
         GTEST_SKIP() << "port 47432 is used by another program; only the 'taken' path was checked";
 }
+
+TEST_F(ServerTest, destroying_the_server_with_open_connections_is_clean)
+{
+    std::vector<int> clients;
+    for (int i = 0; i < 5; ++i)
+        clients.push_back(connectTo(port));
+    sendAll(clients[0], "GET /status HTTP/1.1\r\n");   // answered, then left draining
+    ASSERT_TRUE(eventually([&] { return server->openConnections() == 5; }));
+    server.reset();
+    for (int fd : clients) {
+        EXPECT_TRUE(readReply(fd, 2000).closed);
+        ::close(fd);
+    }
+}
