@@ -17,7 +17,12 @@
 
 #include <unistd.h>
 
-Q_LOGGING_CATEGORY(lcTapEngine, "org.velmora.Velmora.TapEngine")
+// Never destroyed: shutdownAll() may log from an exit hook after static destructors ran.
+static const QLoggingCategory &lcTapEngine()
+{
+    static const QLoggingCategory *category = new QLoggingCategory("org.velmora.Velmora.TapEngine");
+    return *category;
+}
 
 namespace {
 
@@ -209,6 +214,12 @@ bool TapEngine::hasAnalysisFifo() const
 {
     std::lock_guard lock(fifoMutex_);
     return analysisFifo_ != nullptr;
+}
+
+void TapEngine::withAnalysisFifo(const std::function<void(tv_fifo *)> &body)
+{
+    std::lock_guard lock(fifoMutex_);
+    body(analysisFifo_);
 }
 
 std::optional<std::uint32_t> TapEngine::readAnalysisSamples(float *destination, std::uint32_t maxFrames)

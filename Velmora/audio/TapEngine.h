@@ -113,6 +113,9 @@ public:
     // Analysis worker: reads up to maxFrames samples from the analysis FIFO. nullopt when the
     // chain has no FIFO. Serialised with the FIFO's release in teardown.
     std::optional<std::uint32_t> readAnalysisSamples(float *destination, std::uint32_t maxFrames);
+    // Runs `body` with the current analysis FIFO (null when none); teardown does not release
+    // the FIFO while `body` runs. Only the analysis consumer may read from it.
+    void withAnalysisFifo(const std::function<void(tv_fifo *fifo)> &body);
 
     SerialExecutor &listenerQueue() { return listenerQueue_; }
     AudioObjectID tapID() const { return tapID_; }

@@ -165,7 +165,7 @@ TEST_F(AnalysisWorkerTest, worker_never_reads_a_freed_fifo)
         while (!done.load())
             worker.tick();
     });
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < 8; ++i) {
         if (i % 4 == 3)
             TapEngine::shutdownAll();
         engine->stop();

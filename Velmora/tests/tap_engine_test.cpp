@@ -392,6 +392,28 @@ TEST_F(TapEngineTest, render_callback_is_never_running_when_dsp_objects_are_free
     EXPECT_GT(cycles.load(), 0);
 }
 
+TEST_F(TapEngineTest, teardown_waits_for_a_running_analysis_read)
+{
+    engine->start(1.0, EngineKind::lowLatency, 2048);
+    std::atomic<bool> stopped{false};
+    std::thread stopper;
+    engine->withAnalysisFifo([&](tv_fifo *fifo) {
+        ASSERT_NE(fifo, nullptr);
+        stopper = std::thread([&] {
+            engine->stop();
+            stopped = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_FALSE(stopped.load());
+        float scratch[16];
+        tv_fifo_read(fifo, scratch, 16);  // still ours: a freed FIFO would be caught by ASan
+    });
+    stopper.join();
+    EXPECT_TRUE(stopped.load());
+    EXPECT_FALSE(engine->hasAnalysisFifo());
+    engine->withAnalysisFifo([](tv_fifo *fifo) { EXPECT_EQ(fifo, nullptr); });
+}
+
 TEST_F(TapEngineTest, every_rebuild_uses_a_new_tap_and_aggregate_device)
 {
     engine->start(1.0, EngineKind::lowLatency, 2048);
