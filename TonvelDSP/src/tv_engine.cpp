@@ -139,7 +139,8 @@ void freeBuffers(tv_engine *e)
 
 void buildWindow(WindowEntry *table, double fade)
 {
-    const double f = std::min(std::max(fade, 0.05), 0.5);
+    // A fraction that is not a number cannot be limited; it gets the default.
+    const double f = std::isnan(fade) ? 0.5 : std::min(std::max(fade, 0.05), 0.5);
     const double a = 0.25 - f / 2;
     const double b = 0.75 - f / 2;
     float weights[kTableSize + 1];
@@ -525,7 +526,8 @@ extern "C" tv_engine *tv_engine_create_custom(uint32_t delay_frames, double samp
         while (e->capacity < 2 * e->length)
             e->capacity <<= 1;
         e->mask = e->capacity - 1;
-        e->sampleRate = sample_rate > 0.0 ? sample_rate : 48000.0;
+        // An infinite rate would freeze the factor smoothing; it counts as invalid too.
+        e->sampleRate = sample_rate > 0.0 && std::isfinite(sample_rate) ? sample_rate : 48000.0;
         e->smoothing = 1.0 - std::exp(-1.0 / (e->sampleRate * 0.04));
         buildWindow(e->window, fade_fraction);
         e->avx2 = cpuHasAvx2();

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <new>
 
 struct tv_switch {
@@ -39,7 +40,7 @@ extern "C" tv_switch *tv_switch_create(double sample_rate)
         auto *sw = new (std::nothrow) tv_switch;
         if (!sw)
             return nullptr;
-        if (sample_rate > 0.0)
+        if (sample_rate > 0.0 && std::isfinite(sample_rate)) // an infinite rate would never fade
             sw->step = 1.0 / (sample_rate * 0.025);
         return sw;
     } catch (...) {

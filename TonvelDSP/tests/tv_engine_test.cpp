@@ -39,7 +39,8 @@ struct Reference {
     {
         mask = std::bit_ceil(2 * n) - 1;
         coefficient = 1.0 - std::exp(-1.0 / ((rate > 0 ? rate : 48000.0) * 0.04));
-        const double f = std::min(std::max(fade, 0.05), 0.5), a = 0.25 - f / 2, b = 0.75 - f / 2;
+        const double f = std::isnan(fade) ? 0.5 : std::min(std::max(fade, 0.05), 0.5);
+        const double a = 0.25 - f / 2, b = 0.75 - f / 2;
         for (int i = 0; i <= 4096; ++i) {
             const double x = i / 4096.0;
             table[i] = float(x < a ? 0 : x < a + f ? (1 - std::cos(std::numbers::pi * (x - a) / f)) / 2
@@ -146,6 +147,7 @@ TEST(TvEngine, matches_plain_formulation_bit_for_bit)
     expectBitExact({.delay = 10, .rate = 44100, .fade = 0.01, .factors = {0.8}, .blocks = {64, 7}, .channels = 8,
                     .frames = 5000});
     expectBitExact({.delay = 100000, .rate = -1, .fade = 0.9, .factors = {3.0}, .frames = 150000});
+    expectBitExact({.delay = 500, .rate = NAN, .fade = NAN, .factors = {0.9}, .frames = 5000}); // as 48 kHz, 0.5
     expectBitExact({.fade = 0.2, .factors = {0.95, 1.0}, .blocks = {4096}, .channels = 1});
 }
 
@@ -253,6 +255,7 @@ TEST(TvEngine, invalid_factors_and_rates_fall_back_and_clamp)
     EXPECT_DOUBLE_EQ(tv_engine_latency_seconds(make(10, 44100).get()), 32.0 / 44100);
     EXPECT_DOUBLE_EQ(tv_engine_latency_seconds(make(100000, 0).get()), 32768.0 / 48000);
     EXPECT_DOUBLE_EQ(tv_engine_latency_seconds(make(3000, -5).get()), 1500.0 / 48000);
+    EXPECT_DOUBLE_EQ(tv_engine_latency_seconds(make(3000, INFINITY).get()), 1500.0 / 48000);
 }
 
 TEST(TvEngine, invalid_channel_or_pointers_change_nothing_and_reset_forgets_audio)

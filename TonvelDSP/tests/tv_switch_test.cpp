@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -113,9 +114,11 @@ TEST(TvSwitch, steady_state_is_bit_identical_and_slots_and_rates_are_clamped)
         b = runBlock(sw.get());
     while (!b.switched);
     EXPECT_EQ(b.active, 0u);
-    auto slow = make(44100);
-    tv_switch_select(slow.get(), 1);
-    EXPECT_FLOAT_EQ(runBlock(slow.get()).left[0], float(1 - 1 / 1102.5));
+    for (auto [rate, step] : {std::pair{44100.0, 1 / 1102.5}, std::pair{double(INFINITY), 1 / 1200.0}}) {
+        auto other = make(rate);
+        tv_switch_select(other.get(), 1);
+        EXPECT_FLOAT_EQ(runBlock(other.get()).left[0], float(1 - step)) << rate;
+    }
 }
 
 TEST(TvSwitch, frames_sum_all_begun_blocks_and_zero_frames_still_transition)
