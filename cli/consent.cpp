@@ -23,7 +23,7 @@ void printUsage(FILE *out)
                  "Decides which web pages may read Velmora's status on 127.0.0.1:47432.\n"
                  "ORIGIN is what the browser sends: scheme://host[:port] without a path,\n"
                  "e.g. http://localhost:8000 (or the literal null).\n"
-                 "A running Velmora reads the file at start: restart it after a change here.\n");
+                 "Velmora reads the file when it starts; velmora-cli live also when it changes.\n");
 }
 
 // Browsers send scheme://host[:port]; anything else (a path, a trailing slash, spaces)
