@@ -333,15 +333,15 @@ private:
 
     StatusPayload payload() const
     {
-        const auto info = engine_ ? engine_->runInfo() : std::nullopt;
+        const bool active = engine_ && engine_->isRunning();
         std::optional<double> source, confidence;
-        if (estimate_) {
-            source = estimate_->a4Hz;
-            confidence = estimate_->confidence;
+        if (active) {
+            const TuningAnalyzer::Estimate e = estimate_.value_or(TuningAnalyzer::Estimate::assumedStandard);
+            source = e.a4Hz;
+            confidence = e.confidence;
         }
-        const double target = TuningMath::standardA4 * staticFactor_;
-        return StatusPayload(QString::fromLatin1(AppIdentity::version), engine_ && engine_->isRunning(), target,
-                             source, confidence,
+        const double target = options_.a4 ? *options_.a4 : TuningMath::standardA4 * staticFactor_;
+        return StatusPayload(QString::fromLatin1(AppIdentity::version), active, target, source, confidence,
                              options_.engine == EngineKind::lowLatency ? StatusPayload::Method::resampling
                                                                         : StatusPayload::Method::pitchPreserving,
                              options_.preset ? std::optional<QString>(options_.preset->id()) : std::nullopt,
