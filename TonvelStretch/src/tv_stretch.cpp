@@ -33,6 +33,7 @@ constexpr double kMaxFactor = 4.0;
 constexpr double kReservedLowFactor = 0.85;
 constexpr double kReservedHighFactor = 1.15;
 constexpr double kGlideSeconds = 0.05;
+constexpr double kOnsetSeconds = 0.025;
 constexpr double kTransposeThreshold = 1e-7;
 constexpr double kShortWindowMaxBlockMs = 120.0;
 // Added to the measured lag: chunk boundaries fall anywhere in a real stream.
@@ -99,6 +100,10 @@ struct tv_stretch {
     uint64_t fifoWrite = 0;
 
     uint32_t latencyFrames = 0;
+    // After a reset the input fades in over onsetFrames (raised cosine), so the output
+    // starts smoothly when it emerges after the latency instead of jumping from silence.
+    std::vector<float> onsetRamp;
+    uint32_t onsetPosition = 0;
     uint64_t dropRemaining = 0; // library output still to discard (start delay)
     uint64_t silenceDebt = 0;   // frames padded with silence, to skip when they arrive
     std::atomic<uint64_t> underflowFrames{0};
@@ -202,6 +207,7 @@ struct tv_stretch {
         const double target = targetFactor.load(std::memory_order_relaxed);
         appliedFactor.store(target, std::memory_order_relaxed);
         transpose(target);
+        onsetPosition = 0;
         std::fill(inputStaging.begin(), inputStaging.end(), 0.0f);
         std::fill(outputStaging.begin(), outputStaging.end(), 0.0f);
 
@@ -227,9 +233,8 @@ struct tv_stretch {
     }
 
     // One chunk (<= maxFrames): glide, transpose if needed, library, FIFO out.
-    void processChunk(uint32_t offset, uint32_t chunk, bool bound)
+    void processChunk(uint32_t offset, uint32_t chunk, bool bound, double target)
     {
-        const double target = targetFactor.load(std::memory_order_relaxed);
         double applied = appliedFactor.load(std::memory_order_relaxed);
         const double a = std::exp(-static_cast<double>(chunk) / (kGlideSeconds * sampleRate));
         applied += (target - applied) * (1.0 - a);
@@ -238,13 +243,18 @@ struct tv_stretch {
             transpose(applied);
 
         if (bound) {
+            const auto rampEnd = static_cast<uint32_t>(onsetRamp.size());
+            const uint32_t ramped = onsetPosition < rampEnd ? std::min(chunk, rampEnd - onsetPosition) : 0;
             for (uint32_t c = 0; c < channels; ++c) {
                 const Binding &b = bindings[c];
                 float *dst = inputPointers[c];
                 const float *src = b.input + static_cast<size_t>(offset) * b.inputStride;
                 for (uint32_t k = 0; k < chunk; ++k)
                     dst[k] = src[static_cast<size_t>(k) * b.inputStride];
+                for (uint32_t k = 0; k < ramped; ++k)
+                    dst[k] *= onsetRamp[onsetPosition + k];
             }
+            onsetPosition += ramped;
         }
         feedLibrary(chunk);
 
@@ -272,7 +282,7 @@ struct tv_stretch {
     void runSilence(uint32_t frames, uint32_t chunk)
     {
         for (uint32_t done = 0; done < frames; done += chunk)
-            processChunk(0, std::min(chunk, frames - done), false);
+            processChunk(0, std::min(chunk, frames - done), false, targetFactor.load());
     }
 };
 
@@ -297,7 +307,7 @@ Calibration measureCalibration(tv_stretch &s, uint32_t libraryRate)
     s.probing = true;
     s.probePeak = 0.0f;
     s.inputPointers[0][0] = 1.0f;
-    s.processChunk(0, chunk, false);
+    s.processChunk(0, chunk, false, 1.0);
     s.inputPointers[0][0] = 0.0f;
     s.runSilence(libraryRate / 2, chunk);
     s.probing = false;
@@ -421,6 +431,12 @@ tv_stretch *tv_stretch_create_custom(uint32_t channels, uint32_t max_frames, dou
         s->extraDrop = cal.extraDrop;
         s->latencyFrames = cal.latencyFrames;
 
+        const auto onset = static_cast<uint32_t>(std::lround(kOnsetSeconds * sample_rate));
+        s->onsetRamp.resize(std::max<uint32_t>(onset, 1));
+        for (size_t k = 0; k < s->onsetRamp.size(); ++k)
+            s->onsetRamp[k] = static_cast<float>(0.5 - 0.5 * std::cos(M_PI * (k + 1.0) / (s->onsetRamp.size() + 1.0)));
+        s->onsetPosition = static_cast<uint32_t>(s->onsetRamp.size());
+
         s->fifoCapacity = nextPowerOfTwo(static_cast<uint64_t>(s->latencyFrames) + max_frames + 16384);
         s->fifoMask = s->fifoCapacity - 1;
         s->fifo.assign(static_cast<size_t>(channels) * s->fifoCapacity, 0.0f);
@@ -473,10 +489,12 @@ void tv_stretch_process(tv_stretch *stretch, uint32_t frames)
         if (stretch->bindings[c].input == nullptr || stretch->bindings[c].output == nullptr)
             return;
     }
+    // The target is read once per call: all chunks of one call glide towards the same value.
+    const double target = stretch->targetFactor.load(std::memory_order_relaxed);
     uint32_t offset = 0;
     while (offset < frames) {
         const uint32_t chunk = std::min(frames - offset, stretch->maxFrames);
-        stretch->processChunk(offset, chunk, true);
+        stretch->processChunk(offset, chunk, true, target);
         offset += chunk;
     }
 }

@@ -69,12 +69,12 @@ double cents(double ratio)
     return 1200.0 * std::log2(ratio);
 }
 
-// Lag (0 ... maxLag) at which out best matches in.
-int crossCorrelationLag(const std::vector<float> &in, const std::vector<float> &out, int maxLag)
+// Lag (minLag ... maxLag) at which out best matches in.
+int crossCorrelationLag(const std::vector<float> &in, const std::vector<float> &out, int maxLag, int minLag = 0)
 {
     int best = 0;
     double bestValue = -1e300;
-    for (int lag = 0; lag <= maxLag; ++lag) {
+    for (int lag = minLag; lag <= maxLag; ++lag) {
         double acc = 0.0;
         for (size_t i = 0; i + lag < in.size(); ++i)
             acc += static_cast<double>(in[i]) * out[i + lag];
@@ -277,11 +277,15 @@ TEST_P(StretchLatencyMeasured, cross_correlation_agrees_with_reported_latency_wi
     ASSERT_TRUE(s);
     tv_stretch_set_factor(s.get(), c.factor);
     tv_stretch_reset(s.get());
-    const std::vector<float> in = noiseBursts(3 * 48000);
+    // Clicks 4801 frames apart: a click stays a click at any pitch (shifted noise hardly
+    // correlates with the original). The search spans less than one click spacing.
+    std::vector<float> in(3 * 48000, 0.0f);
+    for (size_t i = 1000; i < in.size(); i += 4801)
+        in[i] = 1.0f;
     const std::vector<float> out = run(s.get(), in, 512);
     const int reported = static_cast<int>(tv_stretch_latency_frames(s.get()));
     EXPECT_NEAR(tv_stretch_latency_seconds(s.get()) * kRate, reported, 1e-6);
-    EXPECT_NEAR(crossCorrelationLag(in, out, 8000), reported, 16);
+    EXPECT_NEAR(crossCorrelationLag(in, out, reported + 2000, reported - 2000), reported, 16);
     EXPECT_EQ(tv_stretch_underflow_frames(s.get()), 0u);
 }
 
@@ -318,6 +322,25 @@ TEST(StretchReset, reset_clears_audio_and_restores_the_latency)
     tv_stretch_reset(s.get());
     const std::vector<float> out = run(s.get(), std::vector<float>(24000, 0.0f), 512);
     EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return v == 0.0f; }));
+}
+
+// After a reset the engine is silent for its latency; the signal must then rise smoothly,
+// not jump in at full level (which clicks on every engine switch).
+TEST(StretchReset, signal_after_reset_fades_in_without_a_jump)
+{
+    for (double blockMs : {kBalancedMs, kHighQualityMs}) {
+        Stretch s = make(blockMs);
+        ASSERT_TRUE(s);
+        tv_stretch_set_factor(s.get(), 432.0 / 440.0);
+        run(s.get(), noiseBursts(24000), 512);
+        tv_stretch_reset(s.get());
+        const std::vector<float> out = run(s.get(), sine(440.0, 24000), 512);
+        float largest = 0.0f;
+        for (size_t i = 1; i < out.size(); ++i)
+            largest = std::max(largest, std::fabs(out[i] - out[i - 1]));
+        const float steadyStep = static_cast<float>(0.5 * 2.0 * M_PI * 432.0 / kRate); // 0.028
+        EXPECT_LT(largest, 1.3f * steadyStep) << blockMs;
+    }
 }
 
 // Factors far outside 0.85 ... 1.15 may outrun the latency reserve: the engine pads with

@@ -2,11 +2,15 @@
 #include "render/RenderChain.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
 constexpr uint32_t kSampleBytes = sizeof(float);
 constexpr uint32_t kMaxChannels = 8;
+// Input fade-in of a freshly activated delay line: 25 ms at 48 kHz.
+constexpr uint32_t kOnsetFrames = 1200;
+constexpr uint32_t kOnsetChunk = 256;
 
 uint32_t bufferCount(const AudioBufferList &list) noexcept
 {
@@ -58,9 +62,32 @@ void runDelayLine(const RenderContext &context, const AudioBufferList &input,
                 writeSilence(out, frames);
             continue;
         }
-        tv_engine_process_channel(context.delayLine, n, in.data, in.stride, out.data, out.stride,
-                                  frames);
+        uint32_t done = 0;
+        if (context.onsetPosition < kOnsetFrames) {
+            // The engine was just reset: its input fades in (via a small copy), so that its
+            // output does not jump from silence to full level after its latency.
+            float ramped[kOnsetChunk];
+            const uint32_t rampFrames = std::min(frames, kOnsetFrames - context.onsetPosition);
+            while (done < rampFrames) {
+                const uint32_t len = std::min(kOnsetChunk, rampFrames - done);
+                for (uint32_t k = 0; k < len; ++k) {
+                    const float g = 0.5f - 0.5f * std::cos(3.14159265f * (context.onsetPosition + done + k + 1.0f)
+                                                           / (kOnsetFrames + 1.0f));
+                    ramped[k] = in.data[static_cast<size_t>(done + k) * in.stride] * g;
+                }
+                tv_engine_process_channel(context.delayLine, n, ramped, 1,
+                                          out.data + static_cast<size_t>(done) * out.stride, out.stride, len);
+                done += len;
+            }
+        }
+        if (done < frames) {
+            tv_engine_process_channel(context.delayLine, n, in.data + static_cast<size_t>(done) * in.stride,
+                                      in.stride, out.data + static_cast<size_t>(done) * out.stride, out.stride,
+                                      frames - done);
+        }
     }
+    if (context.onsetPosition < kOnsetFrames)
+        context.onsetPosition += std::min(frames, kOnsetFrames - context.onsetPosition);
 }
 
 void runStretch(const RenderContext &context, tv_stretch *stretch, const AudioBufferList &input,
@@ -141,10 +168,12 @@ void renderBlock(const RenderContext &context, const AudioBufferList *inputList,
     // 4. A freshly activated engine starts from cleared state.
     const bool stretchSlot = slot == kRenderSlotHighQuality || slot == kRenderSlotBalanced;
     if (switched) {
-        if (stretchSlot)
+        if (stretchSlot) {
             tv_stretch_reset(stretch);
-        else
+        } else {
             tv_engine_reset(context.delayLine);
+            context.onsetPosition = 0;
+        }
     }
 
     // 5./6. Processing.

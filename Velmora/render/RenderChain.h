@@ -19,6 +19,10 @@
 //   memory behind mData). A channel whose buffer holds fewer frames than the block counts
 //   as missing; nothing is ever read or written past a buffer's mDataByteSize.
 //
+//   After a switch to the delay line, its input is faded in over its first 1200 frames (its
+//   first sound follows the switcher's fade-in by the engine's latency and would otherwise
+//   start at full level), so a switch never clicks.
+//
 //   Missing channels are counted as underruns on the delay-line engine
 //   (tv_engine_note_underrun): one per missing channel on the delay-line slot, one per
 //   block on a stretch slot (which then processes nothing). Output channels that should
@@ -70,6 +74,12 @@ struct RenderContext {
     tv_stretch *stretchBalanced = nullptr;    // block 120 ms, interval 30 ms
     tv_stretch *stretchHighQuality = nullptr; // block 240 ms, interval 30 ms
     uint32_t channelCount = 1;                // processed channels, 1 ... 8 (limited to that)
+
+    // Bookkeeping of renderBlock() on the audio thread, not configuration: a freshly reset
+    // delay line would be silent for its latency and then start at full level, after the
+    // switcher's fade-in is (nearly) over; instead its input is faded in over its first
+    // 1200 frames. (The stretch engines fade their own input in after a reset.)
+    mutable uint32_t onsetPosition = UINT32_MAX; // frames of that fade done (max: none due)
 };
 
 // Where one flat channel lives: element k of the channel is data[k * stride], for
