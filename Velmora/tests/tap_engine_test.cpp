@@ -335,6 +335,7 @@ TEST_F(TapEngineTest, io_cycle_runs_the_render_chain_and_feeds_the_analysis_fifo
         blocks.sine(440.0, 48000.0, phase);
         ASSERT_TRUE(fake->runIOCycle(engine->aggregateID(), &blocks.inList, &blocks.outList));
     }
+    EXPECT_EQ(tv_switch_frames(engine->switcher()), 20u * 480u);  // the controller's liveness signal
     float peak = 0.0f;
     for (float s : blocks.out[1])
         peak = std::max(peak, std::abs(s));
