@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// Counts every heap allocation of the test program that includes this header (exactly one
+// translation unit per program): the malloc family and operator new are replaced; under
+// ASan, whose allocator cannot be replaced, its allocation hook counts instead.
+// CountAllocations counts between its construction and count().
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+std::atomic<bool> counting{false};
+std::atomic<long> allocations{0};
+
+// Separate so a debugger can break on exactly the counted allocations.
+__attribute__((noinline)) void countedAllocation()
+{
+    allocations.fetch_add(1, std::memory_order_relaxed);
+}
+
+void noteAllocation()
+{
+    if (counting.load(std::memory_order_relaxed))
+        countedAllocation();
+}
+
+struct CountAllocations {
+    CountAllocations()
+    {
+        allocations = 0;
+        counting = true;
+    }
+    ~CountAllocations() { counting = false; }
+    long count() const { return allocations.load(); }
+};
+
+} // namespace
+
+#if defined(__SANITIZE_ADDRESS__)
+// From the sanitizer runtime (its header is not always installed).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void *, size_t),
+                                                         void (*free_hook)(const volatile void *));
+
+namespace {
+void mallocHook(const volatile void *, size_t) { noteAllocation(); }
+void freeHook(const volatile void *) {}
+const int hooksInstalled = __sanitizer_install_malloc_and_free_hooks(mallocHook, freeHook);
+} // namespace
+
+#else
+extern "C" {
+void *__libc_malloc(size_t);
+void *__libc_calloc(size_t, size_t);
+void *__libc_realloc(void *, size_t);
+void *__libc_memalign(size_t, size_t);
+void __libc_free(void *);
+
+void *malloc(size_t size)
+{
+    noteAllocation();
+    return __libc_malloc(size);
+}
+void *calloc(size_t n, size_t size)
+{
+    noteAllocation();
+    return __libc_calloc(n, size);
+}
+void *realloc(void *p, size_t size)
+{
+    noteAllocation();
+    return __libc_realloc(p, size);
+}
+void free(void *p)
+{
+    __libc_free(p);
+}
+void *memalign(size_t alignment, size_t size)
+{
+    noteAllocation();
+    return __libc_memalign(alignment, size);
+}
+void *aligned_alloc(size_t alignment, size_t size)
+{
+    noteAllocation();
+    return __libc_memalign(alignment, size);
+}
+int posix_memalign(void **out, size_t alignment, size_t size)
+{
+    noteAllocation();
+    void *p = __libc_memalign(alignment, size);
+    if (p == nullptr)
+        return ENOMEM;
+    *out = p;
+    return 0;
+}
+} // extern "C"
+
+void *operator new(size_t size)
+{
+    noteAllocation();
+    if (void *p = __libc_malloc(size == 0 ? 1 : size))
+        return p;
+    throw std::bad_alloc();
+}
+void *operator new[](size_t size)
+{
+    return operator new(size);
+}
+void *operator new(size_t size, std::align_val_t al)
+{
+    noteAllocation();
+    if (void *p = __libc_memalign(static_cast<size_t>(al), size == 0 ? 1 : size))
+        return p;
+    throw std::bad_alloc();
+}
+void *operator new[](size_t size, std::align_val_t al)
+{
+    return operator new(size, al);
+}
+void operator delete(void *p) noexcept { __libc_free(p); }
+void operator delete[](void *p) noexcept { __libc_free(p); }
+void operator delete(void *p, size_t) noexcept { __libc_free(p); }
+void operator delete[](void *p, size_t) noexcept { __libc_free(p); }
+void operator delete(void *p, std::align_val_t) noexcept { __libc_free(p); }
+void operator delete[](void *p, std::align_val_t) noexcept { __libc_free(p); }
+void operator delete(void *p, size_t, std::align_val_t) noexcept { __libc_free(p); }
+void operator delete[](void *p, size_t, std::align_val_t) noexcept { __libc_free(p); }
+#endif
+
