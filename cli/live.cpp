@@ -191,8 +191,8 @@ public:
         if (options_.statusServer) {
             startStatusServer();
             // `velmora-cli consent allow ORIGIN` answers from another process: take its
-            // decisions over by reloading the store when the file changes. This process
-            // never writes the file, so nothing of its own is lost.
+            // decisions over when the file changes. This process never writes the file,
+            // so nothing of its own is lost, and the server keeps running meanwhile.
             const QString path = OriginConsent::defaultStorePath();
             QDir().mkpath(QFileInfo(path).absolutePath());
             consentWatcher_.addPath(QFileInfo(path).absolutePath());
@@ -201,11 +201,7 @@ public:
             auto reload = [this, path] {
                 if (QFile::exists(path) && !consentWatcher_.files().contains(path))
                     consentWatcher_.addPath(path);
-                QFile f(path);
-                const QByteArray bytes = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-                if (bytes == consentBytes_)
-                    return;
-                startStatusServer();
+                consent_->reload();
             };
             QObject::connect(&consentWatcher_, &QFileSystemWatcher::directoryChanged, reload);
             QObject::connect(&consentWatcher_, &QFileSystemWatcher::fileChanged, reload);
@@ -244,10 +240,7 @@ private:
         if (server_)
             server_->stop();
         server_.reset();
-        const QString path = OriginConsent::defaultStorePath();
-        QFile f(path);
-        consentBytes_ = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        consent_ = std::make_shared<OriginConsent>(path);
+        consent_ = std::make_shared<OriginConsent>(OriginConsent::defaultStorePath());
         server_ = std::make_unique<StatusServer>(consent_);
         server_->setOnConsentNeeded([](const QString &origin) {
             QMetaObject::invokeMethod(QCoreApplication::instance(), [origin] {
@@ -391,7 +384,6 @@ private:
     std::shared_ptr<OriginConsent> consent_;
     std::unique_ptr<StatusServer> server_;
     QFileSystemWatcher consentWatcher_;
-    QByteArray consentBytes_;
     QTimer debounce_;
     QTimer poll_;
     QString pendingReason_;

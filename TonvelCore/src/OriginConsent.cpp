@@ -279,6 +279,26 @@ void OriginConsent::load()
     }
 }
 
+bool OriginConsent::reload()
+{
+    QFile file(m_storePath);
+    std::optional<QList<Entry>> entries;
+    if (!file.exists())
+        entries = QList<Entry>();   // all decisions revoked, or the file removed by hand
+    else if (QFileInfo(m_storePath).size() <= maxFileBytes && file.open(QIODevice::ReadOnly))
+        entries = decode(file.read(maxFileBytes + 1));
+    if (!entries)
+        return false;
+
+    std::lock_guard guard(m_lock);
+    m_entries.clear();
+    for (const Entry &e : *entries)
+        m_entries.insert(e.origin, e);   // a later duplicate wins
+    if (m_pending && m_entries.contains(m_pending->origin))
+        m_pending.reset();
+    return true;
+}
+
 void OriginConsent::save(const QList<Entry> &entries)
 {
     // Caller holds m_saveLock.

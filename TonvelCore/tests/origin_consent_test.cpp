@@ -114,6 +114,23 @@ TEST_F(OriginConsentTest, revoke_makes_an_origin_unknown_again)
     EXPECT_EQ(readFile(), "[]");
 }
 
+TEST_F(OriginConsentTest, reload_takes_over_another_writer_and_keeps_state_on_a_bad_file)
+{
+    auto running = make();
+    EXPECT_EQ(running->evaluate(A), Outcome::refuseAndAsk(A));
+
+    make()->resolve(A, Decision::allowed);   // a terminal tool answers from another store
+    EXPECT_EQ(running->evaluate(A), Outcome::refuse());
+    EXPECT_TRUE(running->reload());
+    EXPECT_EQ(running->evaluate(A), Outcome::allow());
+    EXPECT_EQ(running->pendingOrigin(), std::nullopt);   // the answered question is closed
+
+    writeFile("{ broken");
+    EXPECT_FALSE(running->reload());
+    EXPECT_EQ(running->evaluate(A), Outcome::allow());
+    EXPECT_TRUE(asideFiles().isEmpty());   // another process may still be writing: leave it
+}
+
 TEST_F(OriginConsentTest, origins_are_exact_strings)
 {
     auto c = make();

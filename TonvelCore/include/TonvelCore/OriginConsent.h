@@ -76,6 +76,10 @@ public:
     void revoke(const QString &origin);
     // All stored decisions in ascending order of origin.
     QList<Entry> allEntries() const;
+    // Takes over the decisions another process (velmora-cli consent) wrote to the file.
+    // Closes the open question when its origin is now decided. A file that cannot be read
+    // now changes nothing and is left where it is. Returns whether the file was taken over.
+    bool reload();
 
     QString storePath() const { return m_storePath; }
     // Where an unreadable file was moved at construction; empty when none was.
