@@ -2,6 +2,7 @@
 // velmora-cli detect: estimates the A4 each recording is tuned to, with the analyzer the running
 // program uses, and prints one line per file (or JSON), optionally a timeline CSV.
 #include "Commands.h"
+#include "TerminalProgress.h"
 
 #include "TonvelCore/TuningAnalyzer.h"
 #include "TonvelCore/TuningMath.h"
@@ -10,12 +11,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <sndfile.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -102,37 +103,6 @@ std::optional<Options> parse(const QStringList &args, int &exitCode)
     return o;
 }
 
-// "12.3 %" on one rewritten stderr line, only on a terminal, at most ten times a second.
-class Progress
-{
-public:
-    Progress() : m_enabled(isatty(STDERR_FILENO) == 1) {}
-    void show(const QString &file, double fraction)
-    {
-        if (!m_enabled)
-            return;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - m_last < std::chrono::milliseconds(100))
-            return;
-        m_last = now;
-        std::fprintf(stderr, "\r\033[K%s: %.0f %%", qPrintable(file), fraction * 100.0);
-        std::fflush(stderr);
-        m_shown = true;
-    }
-    void clear()
-    {
-        if (m_shown)
-            std::fprintf(stderr, "\r\033[K");
-        m_shown = false;
-        m_last = {};
-    }
-
-private:
-    bool m_enabled;
-    bool m_shown = false;
-    std::chrono::steady_clock::time_point m_last{};
-};
-
 QByteArray csvField(const QString &text)
 {
     QByteArray utf8 = text.toUtf8();
@@ -157,7 +127,7 @@ struct SndFileCloser
 
 // Feeds the first channel through a fresh analyzer in hop-sized blocks, so that every block
 // completes at most one frame and the timeline gets one row per published estimate.
-std::optional<Result> analyseFile(const QString &path, QSaveFile *timeline, Progress &progress, QString &error)
+std::optional<Result> analyseFile(const QString &path, QSaveFile *timeline, QString &error)
 {
     SF_INFO info{};
     std::unique_ptr<SNDFILE, SndFileCloser> file(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info));
@@ -175,6 +145,7 @@ std::optional<Result> analyseFile(const QString &path, QSaveFile *timeline, Prog
         return std::nullopt;
     }
 
+    TerminalProgress progress(isatty(STDERR_FILENO) == 1, QFileInfo(path).fileName(), info.frames);
     Result r;
     r.sampleRate = info.samplerate;
     r.channels = info.channels;
@@ -201,8 +172,7 @@ std::optional<Result> analyseFile(const QString &path, QSaveFile *timeline, Prog
                                           e.centsOffset, e.confidence);
             timeline->write(fileField + QByteArray(row, len));
         }
-        if (info.frames > 0)
-            progress.show(path, double(r.frames) / double(info.frames));
+        progress.update(r.frames);
     }
     progress.clear();
     if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
@@ -236,12 +206,11 @@ int cli::runDetect(const QStringList &args)
         timeline->write("file,time,a4,cents,confidence\n");
     }
 
-    Progress progress;
     QJsonArray json;
     bool failed = false;
     for (const QString &path : options->files) {
         QString error;
-        const std::optional<Result> r = analyseFile(path, timeline.get(), progress, error);
+        const std::optional<Result> r = analyseFile(path, timeline.get(), error);
         if (!r) {
             failed = true;
             std::fprintf(stderr, "velmora-cli detect: cannot read '%s': %s\n", qPrintable(path), qPrintable(error));

@@ -2,6 +2,7 @@
 // velmora-cli retune: retunes audio files through the same render chain the tray program
 // runs live, with the engine's latency removed so the result lines up with the original.
 #include "Commands.h"
+#include "TerminalProgress.h"
 
 #include "TonvelCore/TuningMath.h"
 #include "TonvelCore/TuningPreset.h"
@@ -359,49 +360,6 @@ QString defaultOutputPath(const QString &input, const Options &o, const char *ex
     return dir == QLatin1String(".") ? file : QDir(dir).filePath(file);
 }
 
-class Progress
-{
-public:
-    Progress(bool enabled, QString name, sf_count_t total)
-        : m_enabled(enabled), m_name(std::move(name)), m_total(total)
-    {
-    }
-    void update(sf_count_t done)
-    {
-        if (!m_enabled)
-            return;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - m_last < std::chrono::milliseconds(100) && done < m_total)
-            return;
-        m_last = now;
-        constexpr int width = 30;
-        if (m_total > 0) {
-            const double f = std::clamp(static_cast<double>(done) / static_cast<double>(m_total), 0.0, 1.0);
-            const int filled = static_cast<int>(f * width);
-            std::string bar(filled, '#');
-            bar.resize(width, '.');
-            std::fprintf(stderr, "\r[%s] %3d %%  %s", bar.c_str(), static_cast<int>(f * 100.0), qPrintable(m_name));
-        } else {
-            std::fprintf(stderr, "\r%lld frames  %s", static_cast<long long>(done), qPrintable(m_name));
-        }
-        std::fflush(stderr);
-        m_shown = true;
-    }
-    void clear()
-    {
-        if (m_shown)
-            std::fprintf(stderr, "\r\033[K");
-        m_shown = false;
-    }
-
-private:
-    bool m_enabled;
-    QString m_name;
-    sf_count_t m_total;
-    bool m_shown = false;
-    std::chrono::steady_clock::time_point m_last{};
-};
-
 enum class Outcome { done, failed, interrupted };
 
 void fail(const QString &input, const QString &message)
@@ -516,7 +474,7 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
         return sf_writef_float(out.file, outBlock.data(), frames) == frames;
     };
 
-    Progress progress(tty && !o.quiet, QFileInfo(input).fileName(), inInfo.frames);
+    TerminalProgress progress(tty && !o.quiet, QFileInfo(input).fileName(), inInfo.frames);
     sf_count_t done = 0;
     for (;;) {
         if (interrupted) {
