@@ -6,15 +6,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include <unistd.h>
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 namespace {
@@ -96,35 +96,21 @@ TEST_F(TapEngineTest, start_builds_the_described_tap_and_aggregate_device)
     engine->start(432.0 / 440.0, EngineKind::lowLatency, 2048);
     ASSERT_TRUE(engine->isRunning());
 
+    // Our own output excluded from the tap (else it feeds back), muted while tapped.
     const CATapDescription tap = *fake->lastTapDescription();
     EXPECT_THAT(tap.excludedProcesses, ElementsAre(kSelfObject));
-    EXPECT_EQ(tap.name, "Velmora System Tap");
     EXPECT_EQ(tap.muteBehavior, CATapMutedWhenTapped);
-    EXPECT_TRUE(tap.isPrivate);
-    EXPECT_TRUE(tap.mixdown);
-    EXPECT_FALSE(tap.mono);
 
     const AggregateDeviceDescription agg = *fake->lastAggregateDescription();
-    EXPECT_EQ(agg.name, "Velmora");
-    EXPECT_THAT(agg.uid, StartsWith("org.velmora.Velmora.aggregate."));
+    EXPECT_THAT(agg.uid, StartsWith("org.velmora.Velmora.aggregate."));  // what orphan cleanup looks for
     EXPECT_EQ(agg.uid.size(), std::string("org.velmora.Velmora.aggregate.").size() + 36);
-    EXPECT_EQ(agg.uid.substr(30), QString::fromStdString(agg.uid.substr(30)).toUpper().toStdString());
     EXPECT_EQ(agg.master, "speakers");
-    EXPECT_TRUE(agg.isPrivate);
-    EXPECT_FALSE(agg.stacked);
-    EXPECT_TRUE(agg.tapAutoStart);
-    ASSERT_EQ(agg.subdevices.size(), 1u);
-    EXPECT_EQ(agg.subdevices[0].uid, "speakers");
     ASSERT_EQ(agg.taps.size(), 1u);
     EXPECT_EQ(agg.taps[0].uid, "tap-" + tap.uuid);
     EXPECT_TRUE(agg.taps[0].drift);
 
     const TapEngine::RunInfo info = *engine->runInfo();
     EXPECT_EQ(info.outputDeviceName, "Lautsprecher");
-    EXPECT_EQ(info.sampleRate, 48000.0);
-    EXPECT_EQ(info.channels, 2);
-    EXPECT_GT(info.lowLatencySeconds, 0.0);
-    EXPECT_GT(info.balancedSeconds, 0.0);
     EXPECT_GT(info.highQualitySeconds, info.balancedSeconds);
     // The rate listener watches the device we play to, not the aggregate device.
     EXPECT_EQ(fake->listenerCount(speakers, kAudioDevicePropertyNominalSampleRate), 1u);
@@ -141,16 +127,6 @@ TEST_F(TapEngineTest, start_while_running_builds_nothing_and_stop_twice_is_harml
     engine->stop();
     EXPECT_FALSE(engine->isRunning());
     EXPECT_FALSE(engine->runInfo().has_value());
-    expectNothingLeft();
-}
-
-TEST_F(TapEngineTest, missing_default_output_device_fails_with_dev_and_leaves_nothing)
-{
-    fake->setDefaultOutputDevice(0);
-    const AudioError e = startExpectingError();
-    EXPECT_EQ(e.status(), kAudioStatusNoDevice);
-    EXPECT_EQ(e.errorDescription(), "Kein Standard-Ausgabegeraet vorhanden fehlgeschlagen ('!dev' / 560227702)");
-    EXPECT_FALSE(engine->isRunning());
     expectNothingLeft();
 }
 
@@ -172,6 +148,7 @@ TEST_P(TapEngineBuildFailure, failed_build_reports_the_step_and_leaves_nothing_b
 
     // The failed build gave its claim on the process's one chain back.
     fake->clearFailures();
+    fake->setDefaultOutputDevice(speakers);
     fake->tapFormat.mFormatFlags = kAudioFormatFlagIsFloat;
     fake->tapFormat.mBitsPerChannel = 32;
     auto other = TapEngine::create(fake);
@@ -182,6 +159,8 @@ TEST_P(TapEngineBuildFailure, failed_build_reports_the_step_and_leaves_nothing_b
 INSTANTIATE_TEST_SUITE_P(
     EveryStep, TapEngineBuildFailure,
     ::testing::Values(
+        BuildFailure{"noDefaultDevice", [](FakeAudioPlatform &f) { f.setDefaultOutputDevice(0); },
+                     "Kein Standard-Ausgabegeraet vorhanden fehlgeschlagen ('!dev' / 560227702)"},
         BuildFailure{"defaultDeviceRead",
                      [](FakeAudioPlatform &f) { f.failProperty(kAudioHardwarePropertyDefaultOutputDevice, -111); },
                      "Standard-Ausgabegeraet lesen fehlgeschlagen (-111)"},
@@ -218,8 +197,7 @@ TEST_F(TapEngineTest, integer_tap_format_fails_after_tap_and_aggregate_and_destr
     fake->tapFormat.mFormatFlags = 0;
     fake->tapFormat.mBitsPerChannel = 16;
     startExpectingError();
-    const auto log = fake->callLog();
-    EXPECT_THAT(log, ElementsAre("createProcessTap", "createAggregateDevice", "destroyAggregateDevice",
+    EXPECT_THAT(fake->callLog(), ElementsAre("createProcessTap", "createAggregateDevice", "destroyAggregateDevice",
                                  "destroyProcessTap"));
 }
 
@@ -280,8 +258,7 @@ TEST_P(TapEngineMaxFrames, stretch_takes_a_whole_device_block_in_one_call)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, TapEngineMaxFrames,
-                         ::testing::Values(FramesCase{512u, 4096u}, FramesCase{2048u, 4096u},
-                                           FramesCase{4096u, 8192u}, FramesCase{8192u, 16384u},
+                         ::testing::Values(FramesCase{512u, 4096u}, FramesCase{8192u, 16384u},
                                            FramesCase{std::nullopt, 4096u}));
 
 TEST_F(TapEngineTest, sample_rate_falls_back_to_the_tap_format_then_48k)
@@ -307,14 +284,7 @@ TEST_F(TapEngineTest, sample_rate_falls_back_to_the_tap_format_then_48k)
 
 TEST_F(TapEngineTest, engine_kind_raw_value_is_the_switcher_slot)
 {
-    EXPECT_EQ(EngineKinds::rawValue(EngineKind::balanced), 2);
-    EXPECT_EQ(EngineKinds::rawValue(EngineKind::highQuality), 1);
-    EXPECT_FALSE(EngineKinds::fromRawValue(3).has_value());
-    EXPECT_FALSE(EngineKinds::fromRawValue(-1).has_value());
-    EXPECT_EQ(EngineKinds::fromRawValue(1), EngineKind::highQuality);
-    EXPECT_STREQ(EngineKinds::titleKey(EngineKind::balanced), "engine.balanced.title");
-    EXPECT_EQ(EngineKinds::method(EngineKind::highQuality), EngineKinds::Method::pitchPreserving);
-
+    EXPECT_FALSE(EngineKinds::fromRawValue(3).has_value() || EngineKinds::fromRawValue(-1).has_value());
     for (const EngineKind kind : EngineKinds::allCases) {
         engine->start(1.0, kind, 2048);
         Blocks blocks(1024);
@@ -336,10 +306,7 @@ TEST_F(TapEngineTest, io_cycle_runs_the_render_chain_and_feeds_the_analysis_fifo
         ASSERT_TRUE(fake->runIOCycle(engine->aggregateID(), &blocks.inList, &blocks.outList));
     }
     EXPECT_EQ(tv_switch_frames(engine->switcher()), 20u * 480u);  // the controller's liveness signal
-    float peak = 0.0f;
-    for (float s : blocks.out[1])
-        peak = std::max(peak, std::abs(s));
-    EXPECT_GT(peak, 0.1f);
+    EXPECT_GT(*std::max_element(blocks.out[1].begin(), blocks.out[1].end()), 0.1f);
     std::vector<float> drained(16384);
     EXPECT_EQ(engine->readAnalysisSamples(drained.data(), 16384), 20u * 480u);
     EXPECT_FLOAT_EQ(drained[100], 0.5f * float(std::sin(2.0 * M_PI * 440.0 * 100 / 48000.0)));
@@ -361,9 +328,7 @@ TEST_F(TapEngineTest, teardown_errors_are_logged_and_ids_cleared_anyway)
     fake->failOperation(FakeAudioPlatform::Op::destroyAggregateDevice, -1);
     fake->failOperation(FakeAudioPlatform::Op::destroyProcessTap, -1);
     engine->stop();
-    EXPECT_EQ(engine->tapID(), 0u);
-    EXPECT_EQ(engine->aggregateID(), 0u);
-    EXPECT_EQ(engine->dsp(), nullptr);
+    EXPECT_EQ(engine->tapID() + engine->aggregateID(), 0u);
     EXPECT_EQ(fake->liveIOProcs(), 0u);  // the registration goes even when stop failed
 }
 
@@ -456,7 +421,6 @@ TEST_F(TapEngineListeners, default_device_change_asks_once_on_the_listener_queue
     fake->changeProperty(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
     EXPECT_THAT(received(), ElementsAre("Ausgabegerät gewechselt"));
     EXPECT_THAT(onQueue, ElementsAre(true));
-    EXPECT_EQ(engine->listenerQueue().label(), "org.velmora.Velmora.device-listener");
 }
 
 TEST_F(TapEngineListeners, rate_change_asks_while_running_and_calls_nothing_after_stop)
@@ -506,9 +470,7 @@ TEST_F(TapEngineTest, shutdown_all_tears_down_but_keeps_the_flags)
     engine->start(1.0, EngineKind::lowLatency, 2048);
     TapEngine::shutdownAll();
     EXPECT_TRUE(engine->isRunning());
-    EXPECT_TRUE(engine->runInfo().has_value());
     expectNothingLeft();
-    TapEngine::shutdownAll();  // nothing left to do
     engine->stop();
     expectNothingLeft();
 }
@@ -517,11 +479,8 @@ TEST_F(TapEngineTest, shutdown_all_reaches_an_engine_its_owner_dropped)
 {
     engine->start(1.0, EngineKind::lowLatency, 2048);
     engine.reset();  // the registry still holds the running chain
-    EXPECT_EQ(fake->liveAggregates(), 1u);
     TapEngine::shutdownAll();
-    EXPECT_EQ(fake->liveAggregates(), 0u);
-    EXPECT_EQ(fake->liveTaps(), 0u);
-    EXPECT_EQ(fake->liveIOProcs(), 0u);
+    EXPECT_EQ(fake->liveAggregates() + fake->liveTaps() + fake->liveIOProcs(), 0u);
 }
 
 TEST_F(TapEngineTest, a_process_runs_one_chain_at_a_time)
@@ -543,13 +502,12 @@ TEST_F(TapEngineTest, a_process_runs_one_chain_at_a_time)
 
 TEST_F(TapEngineTest, idle_chain_is_reported_as_idle_not_stalled)
 {
-    EXPECT_FALSE(engine->isIdle());
     engine->start(1.0, EngineKind::lowLatency, 2048);
     EXPECT_FALSE(engine->isIdle());
     fake->idleDevices.insert(engine->aggregateID());
     EXPECT_TRUE(engine->isIdle());
     engine->stop();
-    EXPECT_FALSE(engine->isIdle());
+    EXPECT_FALSE(engine->isIdle());  // a stopped chain is not "idle"
 }
 
 TEST(TapEngineOrphans, removes_only_unowned_devices_with_our_prefix_and_counts_stale_routes)
