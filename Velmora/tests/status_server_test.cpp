@@ -80,38 +80,33 @@ template <typename F> bool eventually(F done, int timeoutMs = 5000)
 
 // ---- parsing and response bytes ------------------------------------------------------
 
-TEST(StatusHttpParse, request_line_and_origin_header_in_any_case_with_surrounding_blanks)
+// Request line split at single spaces; origin header in any case, blanks trimmed, only
+// CRLF ends a line (the request line is searched too) and the first origin line decides.
+TEST(StatusHttpParse, request_line_pieces_and_first_origin_line)
 {
-    const auto r = parseRequest("GET /status HTTP/1.1\r\nHost: x\r\nORIGIN:   \tHttp://Example.test:81  \r\n\r\n");
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->method, "GET");
-    EXPECT_EQ(r->path, "/status");
-    EXPECT_EQ(r->origin, QStringLiteral("Http://Example.test:81"));
-}
-
-TEST(StatusHttpParse, pieces_of_the_request_line_are_split_at_single_spaces)
-{
-    EXPECT_EQ(parseRequest("GET  /status HTTP/1.1\r\n\r\n")->path, "");
-    EXPECT_EQ(parseRequest("GET")->path, "");
-    EXPECT_EQ(parseRequest("GET")->method, "GET");
-    EXPECT_EQ(parseRequest(" /status")->method, "");
-    EXPECT_EQ(parseRequest(" /status")->path, "/status");
-    EXPECT_EQ(parseRequest("GET /status?x=1 HTTP/1.1\r\n")->path, "/status?x=1");
-}
-
-TEST(StatusHttpParse, only_crlf_ends_a_line)
-{
-    EXPECT_EQ(parseRequest("GET /status HTTP/1.1\nOrigin: http://a.test\n\n")->origin, std::nullopt);
-    // The request line itself is searched too.
-    EXPECT_EQ(parseRequest("origin: http://a.test\r\n")->origin, QStringLiteral("http://a.test"));
-}
-
-TEST(StatusHttpParse, the_first_origin_line_decides_even_when_unusable)
-{
-    EXPECT_EQ(parseRequest("GET / HTTP/1.1\r\nOrigin: http://a.test\r\nOrigin: http://b.test\r\n")->origin,
-              QStringLiteral("http://a.test"));
-    EXPECT_EQ(parseRequest("GET / HTTP/1.1\r\nOrigin: http://a.test\n\r\nOrigin: http://b.test\r\n")->origin,
-              std::nullopt);
+    const struct {
+        QByteArray request, method, path;
+        std::optional<QString> origin;
+    } cases[] = {
+        {"GET /status HTTP/1.1\r\nHost: x\r\nORIGIN:   \tHttp://Example.test:81  \r\n\r\n", "GET", "/status",
+         QStringLiteral("Http://Example.test:81")},
+        {"GET  /status HTTP/1.1\r\n\r\n", "GET", "", std::nullopt},
+        {"GET", "GET", "", std::nullopt},
+        {" /status", "", "/status", std::nullopt},
+        {"GET /status?x=1 HTTP/1.1\r\n", "GET", "/status?x=1", std::nullopt},
+        {"GET /status HTTP/1.1\nOrigin: http://a.test\n\n", "GET", "/status", std::nullopt},
+        {"origin: http://a.test\r\n", "origin:", "http://a.test", QStringLiteral("http://a.test")},
+        {"GET / HTTP/1.1\r\nOrigin: http://a.test\r\nOrigin: http://b.test\r\n", "GET", "/",
+         QStringLiteral("http://a.test")},
+        {"GET / HTTP/1.1\r\nOrigin: http://a.test\n\r\nOrigin: http://b.test\r\n", "GET", "/", std::nullopt},
+    };
+    for (const auto &c : cases) {
+        const auto r = parseRequest(c.request);
+        ASSERT_TRUE(r) << c.request.constData();
+        EXPECT_EQ(r->method, c.method) << c.request.constData();
+        EXPECT_EQ(r->path, c.path) << c.request.constData();
+        EXPECT_EQ(r->origin, c.origin) << c.request.constData();
+    }
 }
 
 TEST(StatusHttpParse, origins_with_control_characters_or_over_1024_bytes_count_as_absent)
@@ -119,11 +114,10 @@ TEST(StatusHttpParse, origins_with_control_characters_or_over_1024_bytes_count_a
     auto originOf = [](const QByteArray &value) {
         return parseRequest("GET /status HTTP/1.1\r\nOrigin: " + value + "\r\n\r\n")->origin;
     };
-    EXPECT_EQ(originOf("http://a.test\rX-Evil: 1"), std::nullopt);
-    EXPECT_EQ(originOf("http://a.test\nX-Evil: 1"), std::nullopt);
-    EXPECT_EQ(originOf(QByteArray("http://a\0.test", 14)), std::nullopt);
-    EXPECT_EQ(originOf("http://a.test\x7f"), std::nullopt);
-    EXPECT_EQ(originOf("http://a\x1b.test"), std::nullopt);
+    for (const QByteArray &bad : {QByteArray("http://a.test\rX-Evil: 1"), QByteArray("http://a.test\nX-Evil: 1"),
+                                  QByteArray("http://a\0.test", 14), QByteArray("http://a.test\x7f"),
+                                  QByteArray("http://a\x1b.test")})
+        EXPECT_EQ(originOf(bad), std::nullopt) << bad.toHex().constData();
     EXPECT_EQ(originOf("\t http://a.test \t"), QStringLiteral("http://a.test"));
     EXPECT_EQ(originOf("\xc2\xa0http://a.test\xc2\xa0"), QStringLiteral("http://a.test"));   // NBSP
     EXPECT_EQ(originOf(""), QString());   // present but empty: the store refuses it
@@ -134,12 +128,9 @@ TEST(StatusHttpParse, origins_with_control_characters_or_over_1024_bytes_count_a
 
 TEST(StatusHttpParse, empty_or_invalid_utf8_is_no_request)
 {
-    EXPECT_FALSE(parseRequest(""));
-    EXPECT_FALSE(parseRequest("GET /status\xff HTTP/1.1\r\n"));
-    EXPECT_FALSE(parseRequest("GET /\xc0\xaf HTTP/1.1\r\n"));   // overlong "/"
-    EXPECT_FALSE(parseRequest("GET /\xed\xa0\x80 HTTP/1.1\r\n"));   // surrogate
-    EXPECT_FALSE(parseRequest("GET /\xf4\x90\x80\x80 HTTP/1.1\r\n")); // above U+10FFFF
-    EXPECT_FALSE(parseRequest("GET /\xe2\x82"));                       // cut short
+    // Empty, stray byte, overlong "/", surrogate, above U+10FFFF, cut short.
+    for (const char *bad : {"", "GET /status\xff", "GET /\xc0\xaf", "GET /\xed\xa0\x80", "GET /\xf4\x90\x80\x80", "GET /\xe2\x82"})
+        EXPECT_FALSE(parseRequest(bad)) << bad;
     EXPECT_TRUE(parseRequest("GET /\xc3\xa4\xf0\x9f\x8e\xb5 HTTP/1.1\r\n"));
 }
 
@@ -153,20 +144,18 @@ TEST(StatusHttpResponse, heads_are_byte_exact)
               "HTTP/1.1 404 Not Found\r\nAccess-Control-Allow-Origin: http://a.test\r\n"
               "Content-Type: application/json; charset=utf-8\r\n"
               "Cache-Control: no-store\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-    EXPECT_EQ(StatusHttp::response(Status::ok, QStringLiteral("http://a.test"), "{}"),
-              "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: http://a.test\r\n"
-              "Content-Type: application/json; charset=utf-8\r\n"
-              "Cache-Control: no-store\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}");
 }
 
 // ---- decisions over real TCP ------------------------------------------------------------
 
-TEST_F(ServerTest, request_without_origin_gets_403_without_cors_header)
+TEST_F(ServerTest, request_without_origin_or_from_denied_origin_gets_403_without_cors_header)
 {
     const Reply r = exchange(port, "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     EXPECT_TRUE(r.closed);
     EXPECT_EQ(r.raw, StatusHttp::response(StatusHttp::Status::forbidden, std::nullopt, {}));
     EXPECT_EQ(exchange(port, getStatus("")).status, 403);
+    consent->resolve(QString::fromLatin1(A), OriginConsent::Decision::denied);
+    EXPECT_EQ(exchange(port, getStatus(A)).status, 403);
     EXPECT_TRUE(askedOrigins().isEmpty());
 }
 
@@ -192,13 +181,6 @@ TEST_F(ServerTest, unknown_origin_asks_once_and_after_allowing_gets_the_document
     EXPECT_EQ(exchange(port, getStatus(A)).body, off.jsonData());
 }
 
-TEST_F(ServerTest, denied_origin_gets_403)
-{
-    consent->resolve(QString::fromLatin1(A), OriginConsent::Decision::denied);
-    EXPECT_EQ(exchange(port, getStatus(A)).status, 403);
-    EXPECT_TRUE(askedOrigins().isEmpty());
-}
-
 TEST_F(ServerTest, allowed_origin_gets_404_for_every_other_method_or_path)
 {
     consent->resolve(QString::fromLatin1(A), OriginConsent::Decision::allowed);
@@ -207,12 +189,10 @@ TEST_F(ServerTest, allowed_origin_gets_404_for_every_other_method_or_path)
         "HEAD /status HTTP/1.1", "OPTIONS /status HTTP/1.1", "GET  /status HTTP/1.1",
         "POST /status HTTP/1.1",
     };
-    for (const char *line : requests) {
-        const Reply r = exchange(port, QByteArray(line) + "\r\nOrigin: " + A + "\r\n\r\n");
-        EXPECT_EQ(r.status, 404) << line;
-        EXPECT_EQ(r.headers.value("access-control-allow-origin"), A) << line;
-        EXPECT_EQ(r.headers.value("content-length"), "0") << line;
-    }
+    for (const char *line : requests)
+        EXPECT_EQ(exchange(port, QByteArray(line) + "\r\nOrigin: " + A + "\r\n\r\n").raw,
+                  StatusHttp::response(StatusHttp::Status::notFound, QString::fromLatin1(A), {}))
+            << line;
     const Reply caps = exchange(port, "GET /status HTTP/1.1\r\nORIGIN:    " + A + "   \r\n\r\n");
     EXPECT_EQ(caps.status, 200);
     EXPECT_EQ(caps.headers.value("access-control-allow-origin"), A);
@@ -245,7 +225,6 @@ TEST_F(ServerTest, only_the_first_read_counts_and_unread_bytes_do_not_reset_the_
     const QByteArray big = getStatus(A).chopped(2) + "X-Pad: " + QByteArray(60000, 'p') + "\r\n\r\n";
     for (int i = 0; i < 5; ++i) {
         const Reply r = exchange(port, big);
-        EXPECT_EQ(r.status, 200);
         EXPECT_EQ(r.body, knownJson);
         EXPECT_FALSE(r.reset);
     }
@@ -307,14 +286,6 @@ TEST_F(ShortLimitsTest, silent_connection_is_closed_after_the_first_bytes_timeou
     ::close(fd);
     EXPECT_EQ(server->stats().timedOut, 1u);
     EXPECT_TRUE(eventually([&] { return server->openConnections() == 0; }));
-}
-
-TEST(StatusServerLimits, defaults_match_the_service_contract)
-{
-    const StatusServer::Limits l;
-    EXPECT_EQ(l.firstBytesTimeoutMs, 5000);
-    EXPECT_EQ(l.maxConnections, 32);
-    EXPECT_EQ(StatusHttp::maxRequestBytes, 8192);
 }
 
 TEST_F(ServerTest, idle_connections_cannot_lock_out_a_real_client)
@@ -411,10 +382,8 @@ TEST(StatusServerPort, listens_on_47432_and_reports_a_taken_port)
             server.start();   // a later start tries again
             EXPECT_TRUE(server.isListening());
             EXPECT_EQ(server.port(), StatusServer::defaultPort);
-            EXPECT_EQ(exchange(StatusServer::defaultPort, getStatus(A)).status, 403);
             server.stop();
             server.start();
-            EXPECT_TRUE(server.isListening());
             EXPECT_EQ(exchange(StatusServer::defaultPort, getStatus(A)).status, 403);
         }
     }
