@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -19,14 +20,9 @@ constexpr uint32_t kDelay = kDelayFrames / 2 + 1;
 // The DSP objects of one chain, as the tap engine builds them.
 struct Chain {
     Chain(uint32_t channels, bool withStretch = false)
+        : balanced(withStretch ? tv_stretch_create_custom(channels, 4096, kRate, 120, 30) : nullptr)
+        , highQuality(withStretch ? tv_stretch_create_custom(channels, 4096, kRate, 240, 30) : nullptr)
     {
-        fifo = tv_fifo_create(65536);
-        switcher = tv_switch_create(kRate);
-        engine = tv_engine_create(kDelayFrames, kRate);
-        if (withStretch) {
-            balanced = tv_stretch_create_custom(channels, 4096, kRate, 120, 30);
-            highQuality = tv_stretch_create_custom(channels, 4096, kRate, 240, 30);
-        }
         tv_engine_reset(engine);
         context = {fifo, switcher, engine, balanced, highQuality, channels};
     }
@@ -49,11 +45,10 @@ struct Chain {
         return all;
     }
 
-    tv_fifo *fifo = nullptr;
-    tv_switch *switcher = nullptr;
-    tv_engine *engine = nullptr;
-    tv_stretch *balanced = nullptr;
-    tv_stretch *highQuality = nullptr;
+    tv_fifo *fifo = tv_fifo_create(65536);
+    tv_switch *switcher = tv_switch_create(kRate);
+    tv_engine *engine = tv_engine_create(kDelayFrames, kRate);
+    tv_stretch *balanced, *highQuality;
     RenderContext context;
 };
 
@@ -120,34 +115,22 @@ TEST(RenderChainSkip, output_smaller_than_one_frame_skips_the_block)
     EXPECT_EQ(tv_switch_frames(chain.switcher), 0u);
 }
 
-TEST(RenderChainLayout, planar_input_to_interleaved_output_keeps_channels_apart)
+TEST(RenderChainLayout, planar_and_interleaved_buffers_keep_channels_apart_both_ways)
 {
-    Chain chain(2);
-    Buffers in({1, 1}, kBlock);
-    fillRamp(in, 0, 0, kBlock);
-    fillRamp(in, 1, 1, kBlock);
-    Buffers out({2}, kBlock, 9.0f);
-    renderBlock(chain.context, &in.list, &out.list);
-    for (uint32_t f = 0; f < kBlock; ++f) {
-        const float left = f >= kDelay ? ramp(0, f - kDelay) : 0.0f;
-        const float right = f >= kDelay ? ramp(1, f - kDelay) : 0.0f;
-        ASSERT_EQ(out.at(0, f, 0), left) << f;
-        ASSERT_EQ(out.at(0, f, 1), right) << f;
-    }
-    EXPECT_EQ(tv_switch_frames(chain.switcher), kBlock);
-    EXPECT_EQ(tv_engine_underruns(chain.engine), 0u);
-}
-
-TEST(RenderChainLayout, interleaved_input_to_planar_output_keeps_channels_apart)
-{
-    Chain chain(2);
-    Buffers in({2}, kBlock);
-    fillRamp(in, 0, 0, kBlock);
-    Buffers out({1, 1}, kBlock, 9.0f);
-    renderBlock(chain.context, &in.list, &out.list);
-    for (uint32_t f = kDelay; f < kBlock; ++f) {
-        ASSERT_EQ(out.at(0, f), ramp(0, f - kDelay)) << f;
-        ASSERT_EQ(out.at(1, f), ramp(1, f - kDelay)) << f;
+    for (const bool planarIn : {true, false}) {
+        Chain chain(2);
+        Buffers in(planarIn ? std::vector<uint32_t>{1, 1} : std::vector<uint32_t>{2}, kBlock);
+        fillRamp(in, 0, 0, kBlock);
+        if (planarIn)
+            fillRamp(in, 1, 1, kBlock);
+        Buffers out(planarIn ? std::vector<uint32_t>{2} : std::vector<uint32_t>{1, 1}, kBlock, 9.0f);
+        renderBlock(chain.context, &in.list, &out.list);
+        for (uint32_t f = 0; f < kBlock; ++f)
+            for (uint32_t c = 0; c < 2; ++c)
+                ASSERT_EQ(planarIn ? out.at(0, f, c) : out.at(c, f), f >= kDelay ? ramp(c, f - kDelay) : 0.0f)
+                    << planarIn << " " << f << " " << c;
+        EXPECT_EQ(tv_switch_frames(chain.switcher), kBlock);
+        EXPECT_EQ(tv_engine_underruns(chain.engine), 0u);
     }
 }
 
@@ -180,7 +163,7 @@ TEST(RenderChainMissing, delay_line_with_mono_output_counts_one_underrun_per_blo
     Buffers in({2}, kBlock);
     fillRamp(in, 0, 0, kBlock);
     Buffers out({1}, kBlock);
-    for (int block = 1; block <= 3; ++block) {
+    for (int block = 1; block <= 2; ++block) {
         renderBlock(chain.context, &in.list, &out.list);
         EXPECT_EQ(tv_engine_underruns(chain.engine), static_cast<uint64_t>(block));
     }
@@ -338,15 +321,14 @@ TEST(RenderChainBounds, locate_channel_numbers_flat_across_buffers)
 {
     Buffers b({2, 0, 1, 3}, 16);
     ChannelLocation loc;
-    ASSERT_TRUE(locateChannel(b.list, 1, loc));
-    EXPECT_EQ(loc.data, b.data(0) + 1);
-    EXPECT_EQ(loc.stride, 2u);
-    ASSERT_TRUE(locateChannel(b.list, 2, loc));
-    EXPECT_EQ(loc.data, b.data(2));
-    EXPECT_EQ(loc.stride, 1u);
-    ASSERT_TRUE(locateChannel(b.list, 5, loc));
-    EXPECT_EQ(loc.data, b.data(3) + 2);
-    EXPECT_EQ(loc.frames, 16u);
+    const std::tuple<uint32_t, float *, uint32_t> expected[] = {{1, b.data(0) + 1, 2}, {2, b.data(2), 1},
+                                                                {5, b.data(3) + 2, 3}};
+    for (auto [channel, data, stride] : expected) {
+        ASSERT_TRUE(locateChannel(b.list, channel, loc)) << channel;
+        EXPECT_EQ(loc.data, data) << channel;
+        EXPECT_EQ(loc.stride, stride) << channel;
+        EXPECT_EQ(loc.frames, 16u) << channel;
+    }
     EXPECT_FALSE(locateChannel(b.list, 6, loc));
     EXPECT_FALSE(locateChannel(b.list, 0xFFFFFFFFu, loc));
 }
