@@ -26,16 +26,6 @@ constexpr double kRate = 48000.0;
 constexpr uint32_t kChannels = 2;
 constexpr double kFactor = 432.0 / 440.0;
 
-struct EngineInfo {
-    const char *name;
-    RenderSlot slot;
-};
-constexpr EngineInfo kEngines[] = {
-    {"lowLatency", kRenderSlotDelayLine},
-    {"balanced", kRenderSlotBalanced},
-    {"highQuality", kRenderSlotHighQuality},
-};
-
 double threadSeconds()
 {
     timespec t;
@@ -204,7 +194,7 @@ void qualityReport()
     std::printf("Engines through the render chain, stereo, 48 kHz, factor 432/440 unless noted\n\n");
     std::printf("%-12s %5s %7s %8s %8s %14s %9s %9s %9s\n", "engine", "block", "cpu %", "p99 us",
                 "budget", "latency r/m", "cents", "SNR sine", "SNR tone");
-    for (const EngineInfo &e : kEngines) {
+    for (const RenderEngine &e : kRenderEngines) {
         for (uint32_t block : {512u, 1024u}) {
             // Cost: 20 s of the three-harmonic tone.
             auto r = OfflineRender::create(kChannels, kRate, kFactor, e.slot, block);
@@ -247,8 +237,8 @@ void qualityReport()
     std::printf("\nEngine switch (512-frame blocks, 440 Hz sine at 0.5, factor 432/440)\n");
     std::printf("%-26s %14s %14s\n", "switch", "largest step", "steady step");
     const std::vector<float> longSine = tone(sineHz, sineAmp, 4 * 48000);
-    for (const EngineInfo &a : kEngines) {
-        for (const EngineInfo &b : kEngines) {
+    for (const RenderEngine &a : kRenderEngines) {
+        for (const RenderEngine &b : kRenderEngines) {
             if (a.slot == b.slot)
                 continue;
             auto r = OfflineRender::create(kChannels, kRate, kFactor, a.slot, 512, true);

@@ -10,6 +10,7 @@
 #include "audio/AudioError.h"
 #include "audio/TapEngine.h"
 #include "audio/pipewire/PipeWirePlatform.h"
+#include "render/RenderChain.h"
 #include "status/StatusServer.h"
 
 #include <TonvelCore/AutoTuningTracker.h>
@@ -127,16 +128,12 @@ int parse(const QStringList &args, Options &o)
         } else if (a == QLatin1String("--engine")) {
             if (!value(v))
                 return 2;
-            if (v == QLatin1String("lowLatency"))
-                o.engine = EngineKind::lowLatency;
-            else if (v == QLatin1String("balanced"))
-                o.engine = EngineKind::balanced;
-            else if (v == QLatin1String("highQuality"))
-                o.engine = EngineKind::highQuality;
-            else {
+            const RenderEngine *engine = renderEngineNamed(v.toStdString());
+            if (!engine) {
                 std::fprintf(stderr, "velmora-cli live: unknown engine '%s'\n", qPrintable(v));
                 return 2;
             }
+            o.engine = static_cast<EngineKind>(engine->slot);   // the slot is the kind's raw value
         } else if (a == QLatin1String("--auto")) {
             o.autoCorrect = true;
         } else if (a == QLatin1String("--no-status-server")) {

@@ -67,16 +67,6 @@ private:
     struct sigaction m_old[std::size(kSignals)] = {};
 };
 
-struct Engine {
-    const char *name;
-    RenderSlot slot;
-};
-constexpr Engine kEngines[] = {
-    {"lowLatency", kRenderSlotDelayLine},
-    {"balanced", kRenderSlotBalanced},
-    {"highQuality", kRenderSlotHighQuality},
-};
-
 struct Container {
     const char *name;
     int major;
@@ -200,9 +190,8 @@ std::optional<int> parseArgs(const QStringList &args, Options &o)
         } else if (a == QLatin1String("--engine")) {
             if (!value(v))
                 return usageError(QStringLiteral("--engine needs a name"));
-            const auto it = std::find_if(std::begin(kEngines), std::end(kEngines),
-                                         [&](const Engine &e) { return v == QLatin1String(e.name); });
-            if (it == std::end(kEngines))
+            const RenderEngine *it = renderEngineNamed(v.toStdString());
+            if (!it)
                 return usageError(QStringLiteral("unknown engine '%1' (lowLatency, balanced, highQuality)").arg(v));
             o.slot = it->slot;
             o.engineName = it->name;

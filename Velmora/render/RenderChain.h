@@ -43,6 +43,7 @@
 #include <tonvel_stretch.h>
 
 #include <cstdint>
+#include <string_view>
 
 // One buffer of 32-bit float samples, mNumberChannels interleaved: frame f of channel c is
 // mData[f * mNumberChannels + c]. mData may be null (the buffer then carries nothing).
@@ -65,6 +66,25 @@ enum RenderSlot : uint32_t {
     kRenderSlotHighQuality = 1,
     kRenderSlotBalanced = 2,
 };
+
+// The engines by the names users type and settings store, in display order.
+struct RenderEngine {
+    const char *name;
+    RenderSlot slot;
+};
+inline constexpr RenderEngine kRenderEngines[] = {
+    {"lowLatency", kRenderSlotDelayLine},
+    {"balanced", kRenderSlotBalanced},
+    {"highQuality", kRenderSlotHighQuality},
+};
+// The engine called `name` exactly; null for any other name.
+inline const RenderEngine *renderEngineNamed(std::string_view name)
+{
+    for (const RenderEngine &e : kRenderEngines)
+        if (name == e.name)
+            return &e;
+    return nullptr;
+}
 
 // Fixed when the callback is created; never changes for the life of the chain.
 struct RenderContext {
