@@ -20,13 +20,13 @@ for engine in lowLatency balanced highQuality; do
   stop_recordings
   stop_live; rc=$?
   expect "$engine: exits 0 on SIGTERM" test "$rc" -eq 0
-  out=$("$WAVCHECK" pitch "$W/$engine.wav" --from 3 --length 5 --ref 440)
-  f=$(kv frequency <<<"$out"); ref=$(kv ref_db <<<"$out")
-  err=$(cents "$f" 432)
+  steady_pitch "$W/$engine.wav" 3 5 4 432 "$limit"
+  f=$PITCH_HZ; ref=$PITCH_REF_DB; err=$PITCH_CENTS
   cpu=$(awk -v a="$t0" -v b="$t1" -v s0="$s0" -v s1="$s1" -v hz="$hz" 'BEGIN { printf "%.1f", 100 * (b - a) / hz / (s1 - s0) }')
   figure "$engine pitch=${f} Hz error=${err} cents 440Hz=${ref} dB cpu=${cpu}% over $(awk -v a="$s0" -v b="$s1" 'BEGIN{printf "%.1f", b-a}') s"
   expect "$engine: 432 Hz within $limit cent(s) (measured $err)" fcmp "$(abs "$err") <= $limit"
   expect "$engine: 440 Hz more than 40 dB down ($ref dB)" fcmp "$ref < -40"
+  expect "$engine: at most one window of 4 s off ($PITCH_OFF of 5)" test "$PITCH_OFF" -le 1
 done
 
 # Idle: nothing plays, the streams pause after a few seconds; measure over 10 s after that.

@@ -62,12 +62,22 @@ double option(int argc, char **argv, const char *name, double fallback)
 // Windowed DFT magnitude at frequency hz (normalised so a full-scale sine gives its amplitude).
 double magnitude(const std::vector<float> &x, const std::vector<double> &w, double wsum, double rate, double hz)
 {
+    // A rotating phasor instead of sin/cos per sample; re-anchored every 4096 samples so
+    // rounding cannot drift.
     const double step = 2.0 * M_PI * hz / rate;
-    double re = 0, im = 0;
+    const double cr = std::cos(step), ci = -std::sin(step);
+    double re = 0, im = 0, pr = 1, pi = 0;
     for (std::size_t n = 0; n < x.size(); ++n) {
+        if ((n & 4095) == 0) {
+            pr = std::cos(step * double(n));
+            pi = -std::sin(step * double(n));
+        }
         const double v = x[n] * w[n];
-        re += v * std::cos(step * double(n));
-        im -= v * std::sin(step * double(n));
+        re += v * pr;
+        im += v * pi;
+        const double t = pr * cr - pi * ci;
+        pi = pr * ci + pi * cr;
+        pr = t;
     }
     return 2.0 * std::sqrt(re * re + im * im) / wsum;
 }
