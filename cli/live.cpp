@@ -312,9 +312,7 @@ private:
         const auto info = engine_->runInfo();
         if (!info)
             return;
-        const double latency = options_.engine == EngineKind::lowLatency ? info->lowLatencySeconds
-                             : options_.engine == EngineKind::balanced  ? info->balancedSeconds
-                                                                         : info->highQualitySeconds;
+        const double latency = info->latencySeconds(options_.engine);
         std::printf("%s: Ausgabe=%s Rate=%.0f Kanäle=%d Latenz=%.1f ms (%.0f Samples) Faktor=%.6f\n", what,
                     info->outputDeviceName.c_str(), info->sampleRate, info->channels, latency * 1000.0,
                     std::round(latency * info->sampleRate), currentFactor());
@@ -358,10 +356,7 @@ private:
         if (!terminal_)
             return;
         const auto info = engine_->runInfo();
-        const double latency = !info ? 0
-                             : options_.engine == EngineKind::lowLatency ? info->lowLatencySeconds
-                             : options_.engine == EngineKind::balanced  ? info->balancedSeconds
-                                                                         : info->highQualitySeconds;
+        const double latency = info ? info->latencySeconds(options_.engine) : 0.0;
         const QString detected = estimate_ && estimate_->isConfident()
                                      ? QStringLiteral("%1 Hz").arg(estimate_->a4Hz, 0, 'f', 1)
                                      : QStringLiteral("–");

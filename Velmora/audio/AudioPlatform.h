@@ -304,4 +304,11 @@ public:
     // tap no longer exists). Never touches anything of a live process. Returns how many
     // entries were cleared; failures count nothing and are not reported.
     virtual int clearStaleRouting() = 0;
+
+    // Tells the audio system how many frames the block delays what passes through `device`,
+    // so that players can keep their pictures in step with the sound (PipeWire: the tap's
+    // ports report this on top of the output device's own latency, the way a filter does).
+    // Called after deviceStart and again whenever another engine with another latency is
+    // selected.
+    virtual OSStatus setProcessingLatency(AudioObjectID device, std::uint32_t frames) = 0;
 };

@@ -490,6 +490,7 @@ OSStatus FakeAudioPlatform::destroyAggregateDevice(AudioObjectID deviceID)
         return -1;  // EPERM
     devices_.erase(it);
     aggregates_.erase(deviceID);
+    reportedLatency_.erase(deviceID);
     return 0;
 }
 
@@ -566,6 +567,22 @@ AudioObjectOwner FakeAudioPlatform::objectOwner(AudioObjectID object) const
         return AudioObjectOwner::thisProcess;
     const auto it = devices_.find(object);
     return it == devices_.end() ? AudioObjectOwner::otherProcess : it->second.owner;
+}
+
+OSStatus FakeAudioPlatform::setProcessingLatency(AudioObjectID device, std::uint32_t frames)
+{
+    std::lock_guard lock(mutex_);
+    if (aggregates_.count(device) == 0)
+        return kBadObject;
+    reportedLatency_[device] = frames;
+    return 0;
+}
+
+std::optional<std::uint32_t> FakeAudioPlatform::reportedLatency(AudioObjectID device) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = reportedLatency_.find(device);
+    return it == reportedLatency_.end() ? std::nullopt : std::optional<std::uint32_t>(it->second);
 }
 
 int FakeAudioPlatform::clearStaleRouting()

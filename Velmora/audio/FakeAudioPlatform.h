@@ -131,6 +131,10 @@ public:
     bool deviceIsIdle(AudioObjectID device) const override;
     AudioObjectOwner objectOwner(AudioObjectID object) const override;
     int clearStaleRouting() override;
+    OSStatus setProcessingLatency(AudioObjectID device, std::uint32_t frames) override;
+
+    // What setProcessingLatency last reported for `device` (nullopt: never).
+    std::optional<std::uint32_t> reportedLatency(AudioObjectID device) const;
 
     // Status of a missing object or an unknown property ('!obj' / 'who?').
     static constexpr OSStatus kBadObject = OSStatus(fourCharCode("!obj"));
@@ -191,4 +195,5 @@ private:
     std::optional<CATapDescription> lastTap_;
     std::optional<AggregateDeviceDescription> lastAggregate_;
     AudioObjectID lastAggregateID_ = 0;
+    std::map<AudioObjectID, std::uint32_t> reportedLatency_;
 };

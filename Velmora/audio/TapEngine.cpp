@@ -190,6 +190,24 @@ void TapEngine::stop()
     runInfo_.reset();
 }
 
+void TapEngine::reportLatency(EngineKind kind)
+{
+    std::lock_guard chain(chainLock_);
+    reportLatencyLocked(kind);
+}
+
+void TapEngine::reportLatencyLocked(EngineKind kind)
+{
+    const AudioObjectID device = aggregateID_.load();
+    const std::optional<RunInfo> info = runInfo();
+    if (device == 0 || !info)
+        return;
+    // Only players' picture timing depends on it: a failure is worth a line, not a stop.
+    const auto frames = static_cast<std::uint32_t>(std::lround(info->latencySeconds(kind) * info->sampleRate));
+    if (const OSStatus s = platform_->setProcessingLatency(device, frames))
+        qCWarning(lcTapEngine, "Latenz nicht gemeldet (%d)", static_cast<int>(s));
+}
+
 void TapEngine::releaseChainSlot()
 {
     Registry &reg = registry();
@@ -385,6 +403,7 @@ void TapEngine::buildChain(double factor, EngineKind engineKind, std::uint32_t d
         std::lock_guard state(stateMutex_);
         runInfo_ = info;
     }
+    reportLatencyLocked(engineKind);
     installSampleRateListener(outputDevice);
     qCInfo(lcTapEngine, "Kette laeuft: %s, %f Hz, %ld Kanaele", deviceName.c_str(), sampleRate,
            static_cast<long>(channels));

@@ -76,6 +76,13 @@ public:
         double lowLatencySeconds = 0.0;
         double balancedSeconds = 0.0;
         double highQualitySeconds = 0.0;
+
+        double latencySeconds(EngineKind kind) const
+        {
+            return kind == EngineKind::lowLatency ? lowLatencySeconds
+                 : kind == EngineKind::balanced   ? balancedSeconds
+                                                  : highQualitySeconds;
+        }
     };
 
     using RebuildCallback = std::function<void(const std::string &reason)>;
@@ -92,6 +99,11 @@ public:
     void start(double factor, EngineKind engine, std::uint32_t delayFrames);
     // Tears the chain down. Harmless when nothing runs.
     void stop();
+
+    // Tells the platform how much the running chain delays the audio with `kind` selected, so
+    // players keep pictures in step. start() does it for the engine it starts with; call it
+    // again after selecting another engine in the switcher. Harmless when nothing runs.
+    void reportLatency(EngineKind kind);
 
     bool isRunning() const { return running_.load(); }
     std::optional<RunInfo> runInfo() const;
@@ -133,6 +145,7 @@ public:
 private:
     void buildChain(double factor, EngineKind engineKind, std::uint32_t delayFrames);
     void teardownLocked();
+    void reportLatencyLocked(EngineKind kind);
     void installSampleRateListener(AudioObjectID device);
     void removeSampleRateListener();
     void notifyRebuild(const char *reason);

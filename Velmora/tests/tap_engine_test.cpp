@@ -296,6 +296,20 @@ TEST_F(TapEngineTest, engine_kind_raw_value_is_the_switcher_slot)
     }
 }
 
+TEST_F(TapEngineTest, the_selected_engines_latency_is_reported_in_frames)
+{
+    engine->start(1.0, EngineKind::balanced, 2048);
+    const AudioObjectID device = engine->aggregateID();
+    const TapEngine::RunInfo info = *engine->runInfo();
+    auto frames = [&](double seconds) { return std::uint32_t(std::lround(seconds * info.sampleRate)); };
+    EXPECT_EQ(fake->reportedLatency(device), frames(info.balancedSeconds));
+    engine->reportLatency(EngineKind::lowLatency);
+    EXPECT_EQ(fake->reportedLatency(device), 1024u);  // half the delay window
+    engine->stop();
+    engine->reportLatency(EngineKind::highQuality);  // nothing runs: harmless, nothing reported
+    EXPECT_FALSE(fake->reportedLatency(device).has_value());
+}
+
 TEST_F(TapEngineTest, io_cycle_runs_the_render_chain_and_feeds_the_analysis_fifo)
 {
     engine->start(432.0 / 440.0, EngineKind::lowLatency, 2048);

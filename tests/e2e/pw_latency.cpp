@@ -6,9 +6,12 @@
 // Run it once without and once with a router in between: the difference is what the router adds.
 //
 //   pw_latency [--sink fake_speakers] [--bursts 3]
-// Prints "latency_samples=<median> rate=<graph rate> quantum=<q>" (and one line per burst).
+// Prints "latency_samples=<median> rate=<graph rate> quantum=<q> reported_samples=<r>" (and one
+// line per burst); r is the playback latency the graph told the playing stream (its port's
+// Latency param), what a player would use to keep pictures in step.
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
+#include <spa/param/latency-utils.h>
 #include <spa/pod/builder.h>
 #include <spa/node/io.h>
 
@@ -38,6 +41,7 @@ struct State {
     std::uint32_t quantum = 0;
     int bursts = 3;
     std::atomic<bool> done{false};
+    std::atomic<std::int64_t> reported{0};  // written by the main loop
 };
 
 constexpr double kBurstSeconds = 0.3, kPeriodSeconds = 1.0, kLeadSeconds = 1.5;
@@ -120,6 +124,14 @@ pw_stream *makeStream(State &s, bool playback, const std::string &sink)
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
         e.process = playProcess;
+        e.param_changed = [](void *data, std::uint32_t id, const spa_pod *param) {
+            auto *s = static_cast<State *>(data);
+            spa_latency_info l{};
+            if (id == SPA_PARAM_Latency && param && spa_latency_parse(param, &l) >= 0
+                && l.direction == SPA_DIRECTION_INPUT)
+                s->reported = std::int64_t(l.min_rate) + std::llround(double(l.min_ns) * s->rate / 1e9)
+                            + std::llround(l.min_quantum * double(s->quantum));
+        };
         e.io_changed = [](void *data, std::uint32_t id, void *area, std::uint32_t) {
             if (id == SPA_IO_Position) static_cast<State *>(data)->playPos = static_cast<spa_io_position *>(area);
         };
@@ -191,6 +203,7 @@ int main(int argc, char **argv)
         std::printf("burst %zu: %lld\n", i, static_cast<long long>(d.back()));
     }
     std::sort(d.begin(), d.end());
-    std::printf("latency_samples=%lld rate=%u quantum=%u\n", static_cast<long long>(d[d.size() / 2]), s.rate, s.quantum);
+    std::printf("latency_samples=%lld rate=%u quantum=%u reported_samples=%lld\n", static_cast<long long>(d[d.size() / 2]),
+                s.rate, s.quantum, static_cast<long long>(s.reported.load()));
     return 0;
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Latency the route adds, in graph samples: 0 for the transport (pass-through block), and the
-# engine's own latency for each engine (preset "off", so onsets stay sharp). The quantum is
-# pinned so that runs are comparable.
+# engine's own latency for each engine (preset "off", so onsets stay sharp). The playing stream
+# is told that latency, so players can keep pictures in step. The quantum is pinned so that
+# runs are comparable.
 source "$(dirname "$0")/e2e_lib.sh"
 e2e_start
 pw-metadata -n settings 0 clock.force-quantum 1024 >/dev/null
@@ -22,11 +23,13 @@ expect "transport adds nothing ($((through - base)) samples)" test "$((through -
 for engine in lowLatency balanced highQuality; do
   start_live "$W/live-$engine.log" --preset off --engine "$engine" --no-status-server || { bad "$engine: start"; continue; }
   own=$(sed -n 's/.*(\([0-9]*\) Samples).*/\1/p' "$W/live-$engine.log" | head -n1)
-  measured=$("$PW_LATENCY" | kv latency_samples)
+  out=$("$PW_LATENCY")
+  measured=$(kv latency_samples <<<"$out"); told=$(kv reported_samples <<<"$out")
   stop_live
   added=$((measured - base))
-  figure "$engine: route adds $added samples, engine reports $own"
+  figure "$engine: route adds $added samples, engine reports $own, the player is told $told"
   # A few samples of slack: the onset is found by a level threshold after the engine.
   expect "$engine: added latency equals the engine's ($added vs $own)" test "$(abs $((added - own)))" -le 8
+  expect "$engine: the player is told the engine's latency ($told vs $own)" test "${told:--1}" -eq "$own"
 done
 e2e_finish

@@ -602,6 +602,14 @@ OSStatus PipeWirePlatform::destroyIOProcID(AudioObjectID device, AudioDeviceIOPr
     return 0;
 }
 
+OSStatus PipeWirePlatform::setProcessingLatency(AudioObjectID device, std::uint32_t frames)
+{
+    pwl::Session::Lock lock(*session_);
+    if (!isAggregate(device) || !aggregateHeld_)
+        return -ENOENT;
+    return chain_->setProcessLatency(frames);
+}
+
 bool PipeWirePlatform::deviceIsIdle(AudioObjectID device) const
 {
     pwl::Session::Lock lock(*session_);

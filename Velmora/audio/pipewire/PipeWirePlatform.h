@@ -102,6 +102,7 @@ public:
     bool deviceIsIdle(AudioObjectID device) const override;
     AudioObjectOwner objectOwner(AudioObjectID object) const override;
     int clearStaleRouting() override;
+    OSStatus setProcessingLatency(AudioObjectID device, std::uint32_t frames) override;
 
 private:
     class Observer;

@@ -2,6 +2,7 @@
 #include "audio/pipewire/PwChain.h"
 
 #include <spa/param/audio/format-utils.h>
+#include <spa/param/latency-utils.h>
 #include <spa/node/io.h>
 #include <spa/pod/builder.h>
 
@@ -159,10 +160,17 @@ int Chain::createOutput(const Node &device)
         };
         e.param_changed = [](void *data, std::uint32_t id, const spa_pod *param) {
             auto *h = static_cast<StreamHooks *>(data);
+            Chain *c = h->chain;
+            spa_latency_info latency{};
+            if (id == SPA_PARAM_Latency && param && spa_latency_parse(param, &latency) >= 0
+                && latency.direction == SPA_DIRECTION_INPUT) {
+                c->deviceLatency_ = latency;
+                c->publishLatency();
+                return;
+            }
             spa_audio_info_raw info{};
             if (id != SPA_PARAM_Format || !param || spa_format_audio_raw_parse(param, &info) < 0)
                 return;
-            Chain *c = h->chain;
             const std::uint32_t old = c->rate_.exchange(info.rate, std::memory_order_relaxed);
             if (old != info.rate && c->onRateChanged)
                 c->onRateChanged(info.rate);
@@ -245,6 +253,7 @@ void Chain::destroyOutput()
     outputId_ = 0;
     rtPosition_.store(nullptr, std::memory_order_release);
     rate_.store(0, std::memory_order_relaxed);
+    deviceLatency_ = spa_latency_info{};
 }
 
 void Chain::setBlock(const AudioDeviceIOBlock *block)
@@ -267,6 +276,26 @@ int Chain::start()
         setActive(true);
     updateIdle();
     return 0;
+}
+
+int Chain::setProcessLatency(std::uint32_t frames)
+{
+    processFrames_ = frames;
+    return publishLatency();
+}
+
+int Chain::publishLatency()
+{
+    if (!tap_)
+        return -EINVAL;
+    spa_latency_info total = deviceLatency_;
+    total.direction = SPA_DIRECTION_INPUT;
+    const spa_process_latency_info own{0.0f, processFrames_, 0};
+    spa_process_latency_info_add(&own, &total);
+    std::uint8_t buffer[256];
+    spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    const spa_pod *params[] = {spa_latency_build(&b, SPA_PARAM_Latency, &total)};
+    return pw_stream_update_params(tap_, params, 1);
 }
 
 void Chain::setActive(bool active)

@@ -18,6 +18,10 @@
 //   on them (planar float: one mono buffer per channel, stride 1). Nothing is buffered in
 //   between, so the route adds no latency.
 //
+//   Latency: the tap's ports report the output device's playback latency (forwarded from the
+//   output stream, as a loopback does) plus the processing latency set by the owner, so
+//   players see the whole delay and keep pictures in step.
+//
 //   Idle: when nothing is linked into the tap for idleMs, both streams are paused (the device
 //   can suspend, no CPU is used); the first link resumes them.
 //
@@ -35,6 +39,8 @@
 #include "audio/AudioPlatform.h"
 #include "audio/pipewire/PwSession.h"
 #include "render/RenderChain.h"
+
+#include <spa/param/latency.h>
 
 #include <atomic>
 #include <functional>
@@ -79,6 +85,9 @@ public:
     void setBlock(const AudioDeviceIOBlock *block);
     // Starts routing and activates both streams (or resumes idle handling).
     int start();
+    // Frames the I/O block delays the audio; published on the tap's ports with the device's
+    // own latency.
+    int setProcessLatency(std::uint32_t frames);
 
     bool hasTap() const { return tap_ != nullptr; }
     bool hasOutput() const { return output_ != nullptr; }
@@ -110,6 +119,7 @@ private:
     void clearRouting();
     void updateIdle();
     void setActive(bool active);
+    int publishLatency();
     bool namesDevice(const std::string &target) const;
     static void idleTimerFired(void *data, std::uint64_t expirations);
 
@@ -133,6 +143,8 @@ private:
     std::set<std::uint32_t> moved_;
     spa_source *idleTimer_ = nullptr;
     bool idleTimerArmed_ = false;
+    std::uint32_t processFrames_ = 0;
+    spa_latency_info deviceLatency_{};  // playback latency downstream of the output stream
 
     std::atomic<bool> idle_{false};
     std::atomic<std::uint32_t> rate_{0};
