@@ -36,6 +36,14 @@ struct Chain::StreamHooks {
     bool isTap = false;
     spa_hook hook{};
     pw_stream_state state = PW_STREAM_STATE_UNCONNECTED;
+
+    // Both streams: remember the state and wake whoever waits for it.
+    static void stateChanged(void *data, pw_stream_state, pw_stream_state state, const char *)
+    {
+        auto *h = static_cast<StreamHooks *>(data);
+        h->state = state;
+        h->chain->session_.signal();
+    }
 };
 
 Chain::Chain(Session &session, ChainConfig config)
@@ -89,11 +97,7 @@ int Chain::createTap()
     static const pw_stream_events tapEvents = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
-        e.state_changed = [](void *data, pw_stream_state, pw_stream_state state, const char *) {
-            auto *h = static_cast<StreamHooks *>(data);
-            h->state = state;
-            h->chain->session_.signal();
-        };
+        e.state_changed = &StreamHooks::stateChanged;
         e.param_changed = [](void *data, std::uint32_t id, const spa_pod *param) {
             auto *h = static_cast<StreamHooks *>(data);
             spa_audio_info_raw info{};
@@ -153,11 +157,7 @@ int Chain::createOutput(const Node &device)
     static const pw_stream_events outEvents = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
-        e.state_changed = [](void *data, pw_stream_state, pw_stream_state state, const char *) {
-            auto *h = static_cast<StreamHooks *>(data);
-            h->state = state;
-            h->chain->session_.signal();
-        };
+        e.state_changed = &StreamHooks::stateChanged;
         e.param_changed = [](void *data, std::uint32_t id, const spa_pod *param) {
             auto *h = static_cast<StreamHooks *>(data);
             Chain *c = h->chain;
