@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Helpers shared by the end-to-end scripts. Expects VELMORA_CLI, WAVCHECK, PW_LATENCY,
-# PW_PASSTHROUGH, PW_REBUILD_LOOP in the environment (set by CMake).
+# PW_PASSTHROUGH, PW_SLOW_SINK, PW_REBUILD_LOOP in the environment (set by CMake).
 source "$(dirname "${BASH_SOURCE[0]}")/pwstack.sh"
 
 E2E_FAILED=0

@@ -32,4 +32,21 @@ for engine in lowLatency balanced highQuality; do
   expect "$engine: added latency equals the engine's ($added vs $own)" test "$(abs $((added - own)))" -le 8
   expect "$engine: the player is told the engine's latency ($told vs $own)" test "${told:--1}" -eq "$own"
 done
+
+# A device with a latency of its own (960 frames, 20 ms, as headphones report theirs): the
+# player is told the device's and the engine's together.
+"$PW_SLOW_SINK" slow_speakers 960 &
+STACK_PIDS+=("$!")
+stack_wait node_present slow_speakers
+pw-metadata -n default 0 default.configured.audio.sink '{ "name": "slow_speakers" }' Spa:String:JSON >/dev/null
+stack_wait stack_default_is slow_speakers
+if start_live "$W/live-slow.log" --preset off --engine balanced --no-status-server; then
+  own=$(sed -n 's/.*(\([0-9]*\) Samples).*/\1/p' "$W/live-slow.log" | head -n1)
+  told=$("$PW_LATENCY" --sink slow_speakers | kv reported_samples)
+  stop_live
+  figure "balanced on a device with 960 frames of its own: the player is told $told"
+  expect "a device's own latency is passed on ($told = 960 + $own)" test "${told:--1}" -eq $((960 + own))
+else
+  bad "start on slow_speakers"
+fi
 e2e_finish
