@@ -194,7 +194,8 @@ int main(int argc, char **argv)
     pw_thread_loop_destroy(s.loop);
     const std::size_t n = std::min(s.emitted.size(), s.heard.size());
     if (n == 0) {
-        std::printf("latency_samples=-1 emitted=%zu heard=%zu\n", s.emitted.size(), s.heard.size());
+        std::printf("latency_samples=-1 emitted=%zu heard=%zu reported_samples=%lld\n", s.emitted.size(), s.heard.size(),
+                    static_cast<long long>(s.reported.load()));
         return 1;
     }
     std::vector<std::int64_t> d;
