@@ -14,7 +14,7 @@ class TerminalProgress
 {
 public:
     TerminalProgress(bool enabled, QString name, long long total)
-        : m_enabled(enabled), m_name(std::move(name)), m_total(total)
+        : enabled_(enabled), name_(std::move(name)), total_(total)
     {
     }
     ~TerminalProgress() { clear(); }
@@ -23,37 +23,37 @@ public:
 
     void update(long long done)
     {
-        if (!m_enabled)
+        if (!enabled_)
             return;
         const auto now = std::chrono::steady_clock::now();
-        if (now - m_last < std::chrono::milliseconds(100) && done < m_total)
+        if (now - last_ < std::chrono::milliseconds(100) && done < total_)
             return;
-        m_last = now;
+        last_ = now;
         constexpr int width = 30;
-        if (m_total > 0) {
-            const double f = std::clamp(static_cast<double>(done) / static_cast<double>(m_total), 0.0, 1.0);
+        if (total_ > 0) {
+            const double f = std::clamp(static_cast<double>(done) / static_cast<double>(total_), 0.0, 1.0);
             std::string bar(static_cast<size_t>(f * width), '#');
             bar.resize(width, '.');
             std::fprintf(stderr, "\r\033[K[%s] %3d %%  %s", bar.c_str(), static_cast<int>(f * 100.0),
-                         qPrintable(m_name));
+                         qPrintable(name_));
         } else {
-            std::fprintf(stderr, "\r\033[K%lld frames  %s", done, qPrintable(m_name));
+            std::fprintf(stderr, "\r\033[K%lld frames  %s", done, qPrintable(name_));
         }
         std::fflush(stderr);
-        m_shown = true;
+        shown_ = true;
     }
 
     void clear()
     {
-        if (m_shown)
+        if (shown_)
             std::fprintf(stderr, "\r\033[K");
-        m_shown = false;
+        shown_ = false;
     }
 
 private:
-    bool m_enabled;
-    QString m_name;
-    long long m_total;
-    bool m_shown = false;
-    std::chrono::steady_clock::time_point m_last{};
+    bool enabled_;
+    QString name_;
+    long long total_;
+    bool shown_ = false;
+    std::chrono::steady_clock::time_point last_{};
 };

@@ -54,17 +54,17 @@ public:
         sa.sa_handler = onSignal;
         sigemptyset(&sa.sa_mask);
         for (size_t i = 0; i < std::size(kSignals); ++i)
-            sigaction(kSignals[i], &sa, &m_old[i]);
+            sigaction(kSignals[i], &sa, &old_[i]);
     }
     ~SignalGuard()
     {
         for (size_t i = 0; i < std::size(kSignals); ++i)
-            sigaction(kSignals[i], &m_old[i], nullptr);
+            sigaction(kSignals[i], &old_[i], nullptr);
     }
 
 private:
     static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction m_old[std::size(kSignals)] = {};
+    struct sigaction old_[std::size(kSignals)] = {};
 };
 
 struct Container {

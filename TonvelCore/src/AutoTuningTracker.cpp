@@ -8,29 +8,29 @@ double AutoTuningTracker::update(const TuningAnalyzer::Estimate &estimate, doubl
     // A non-finite offset is never trusted: it would push the correction away for good.
     const bool confident = estimate.confidence >= TuningAnalyzer::confidenceThreshold
         && std::isfinite(estimate.centsOffset);
-    m_usingFallback = !confident;
-    m_targetCents = confident ? estimate.centsOffset : 0.0;
+    usingFallback_ = !confident;
+    targetCents_ = confident ? estimate.centsOffset : 0.0;
 
     if (!(elapsed > 0.0))
-        return m_appliedCents;
+        return appliedCents_;
 
     const double step = maxCentsPerSecond * elapsed;
-    const double diff = m_targetCents - m_appliedCents;
+    const double diff = targetCents_ - appliedCents_;
     if (step >= std::abs(diff))
-        m_appliedCents = m_targetCents;   // snap: never overshoot
+        appliedCents_ = targetCents_;   // snap: never overshoot
     else if (diff < 0.0)
-        m_appliedCents -= step;
+        appliedCents_ -= step;
     else
-        m_appliedCents += step;
-    return m_appliedCents;
+        appliedCents_ += step;
+    return appliedCents_;
 }
 
 double AutoTuningTracker::factor(double fromStatic) const
 {
-    return fromStatic / std::exp2(m_appliedCents / 1200.0);
+    return fromStatic / std::exp2(appliedCents_ / 1200.0);
 }
 
 double AutoTuningTracker::appliedA4() const
 {
-    return 440.0 * std::exp2(m_appliedCents / 1200.0);
+    return 440.0 * std::exp2(appliedCents_ / 1200.0);
 }

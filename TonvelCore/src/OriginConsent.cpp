@@ -102,8 +102,8 @@ QString OriginConsent::defaultStorePath()
 }
 
 OriginConsent::OriginConsent(QString storePath, double askTimeoutSeconds, Clock now)
-    : m_storePath(std::move(storePath)), m_askTimeout(askTimeoutSeconds),
-      m_now(now ? std::move(now) : Clock(&OriginConsent::systemNow))
+    : storePath_(std::move(storePath)), askTimeout_(askTimeoutSeconds),
+      now_(now ? std::move(now) : Clock(&OriginConsent::systemNow))
 {
     load();
 }
@@ -112,35 +112,35 @@ OriginConsent::Outcome OriginConsent::evaluate(const std::optional<QString> &ori
 {
     if (!origin || origin->isEmpty())
         return Outcome::refuse();
-    std::lock_guard guard(m_lock);
-    if (const auto it = m_entries.constFind(*origin); it != m_entries.cend())
+    std::lock_guard guard(lock_);
+    if (const auto it = entries_.constFind(*origin); it != entries_.cend())
         return it->decision == Decision::allowed ? Outcome::allow() : Outcome::refuse();
-    const QDateTime now = m_now();
-    if (m_pending && m_pending->since.msecsTo(now) / 1000.0 < m_askTimeout)
+    const QDateTime now = now_();
+    if (pending_ && pending_->since.msecsTo(now) / 1000.0 < askTimeout_)
         return Outcome::refuse();
-    m_pending = Pending{*origin, now};
+    pending_ = Pending{*origin, now};
     return Outcome::refuseAndAsk(*origin);
 }
 
 std::optional<QString> OriginConsent::pendingOrigin() const
 {
-    std::lock_guard guard(m_lock);
-    if (!m_pending)
+    std::lock_guard guard(lock_);
+    if (!pending_)
         return std::nullopt;
-    if (m_askTimeout > m_pending->since.msecsTo(m_now()) / 1000.0)
-        return m_pending->origin;
+    if (askTimeout_ > pending_->since.msecsTo(now_()) / 1000.0)
+        return pending_->origin;
     return std::nullopt;
 }
 
 void OriginConsent::resolve(const QString &origin, Decision decision)
 {
-    std::lock_guard saveGuard(m_saveLock);
+    std::lock_guard saveGuard(saveLock_);
     QList<Entry> copy;
     {
-        std::lock_guard guard(m_lock);
-        m_entries.insert(origin, Entry{origin, decision, wholeSecondsUtc(m_now())});
-        if (m_pending && m_pending->origin == origin)
-            m_pending.reset();
+        std::lock_guard guard(lock_);
+        entries_.insert(origin, Entry{origin, decision, wholeSecondsUtc(now_())});
+        if (pending_ && pending_->origin == origin)
+            pending_.reset();
         copy = sortedEntriesLocked();
     }
     save(copy);
@@ -148,11 +148,11 @@ void OriginConsent::resolve(const QString &origin, Decision decision)
 
 void OriginConsent::revoke(const QString &origin)
 {
-    std::lock_guard saveGuard(m_saveLock);
+    std::lock_guard saveGuard(saveLock_);
     QList<Entry> copy;
     {
-        std::lock_guard guard(m_lock);
-        m_entries.remove(origin);
+        std::lock_guard guard(lock_);
+        entries_.remove(origin);
         copy = sortedEntriesLocked();
     }
     save(copy);
@@ -160,25 +160,25 @@ void OriginConsent::revoke(const QString &origin)
 
 QList<OriginConsent::Entry> OriginConsent::allEntries() const
 {
-    std::lock_guard guard(m_lock);
+    std::lock_guard guard(lock_);
     return sortedEntriesLocked();
 }
 
 QList<OriginConsent::Entry> OriginConsent::sortedEntriesLocked() const
 {
-    return m_entries.values();   // QMap iterates in ascending key order
+    return entries_.values();   // QMap iterates in ascending key order
 }
 
 QString OriginConsent::setAsidePath() const
 {
-    std::lock_guard guard(m_saveLock);
-    return m_setAsidePath;
+    std::lock_guard guard(saveLock_);
+    return setAsidePath_;
 }
 
 QString OriginConsent::saveError() const
 {
-    std::lock_guard guard(m_saveLock);
-    return m_saveError;
+    std::lock_guard guard(saveLock_);
+    return saveError_;
 }
 
 QByteArray OriginConsent::encode(QList<Entry> entries)
@@ -229,8 +229,8 @@ std::optional<QList<OriginConsent::Entry>> OriginConsent::decode(const QByteArra
 
 void OriginConsent::load()
 {
-    QFile file(m_storePath);
-    const QFileInfo info(m_storePath);
+    QFile file(storePath_);
+    const QFileInfo info(storePath_);
     if (!info.exists() && !info.isSymLink())
         return;   // first run: nothing decided yet
 
@@ -249,69 +249,69 @@ void OriginConsent::load()
 
     if (entries) {
         for (const Entry &e : *entries)
-            m_entries.insert(e.origin, e);   // a later duplicate wins
+            entries_.insert(e.origin, e);   // a later duplicate wins
         return;
     }
 
     // Start empty (everything refused), but keep the user's decisions on disk.
-    const QString stamp = m_now().toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-    const QString base = m_storePath + QStringLiteral(".unreadable-") + stamp;
+    const QString stamp = now_().toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    const QString base = storePath_ + QStringLiteral(".unreadable-") + stamp;
     QString target = base;
     bool moved = false;
     for (int n = 2; n < 100; ++n) {
         if (!QFileInfo::exists(target) && !QFileInfo(target).isSymLink()) {
-            moved = QFile::rename(m_storePath, target);
+            moved = QFile::rename(storePath_, target);
             break;
         }
         target = base + QLatin1Char('-') + QString::number(n);   // same second, try the next name
     }
     if (moved) {
-        m_setAsidePath = target;
+        setAsidePath_ = target;
         qCWarning(lcConsent).noquote()
             << QStringLiteral("Einwilligungsdatei %1 unlesbar (%2); beiseitegelegt als %3")
-                   .arg(m_storePath, problem, target);
+                   .arg(storePath_, problem, target);
     } else {
-        m_writeBlocked = true;
-        m_saveError = QStringLiteral("Einwilligungsdatei %1 unlesbar (%2) und nicht beiseitezulegen; "
+        writeBlocked_ = true;
+        saveError_ = QStringLiteral("Einwilligungsdatei %1 unlesbar (%2) und nicht beiseitezulegen; "
                                      "Änderungen werden in diesem Lauf nicht gespeichert")
-                          .arg(m_storePath, problem);
-        qCWarning(lcConsent).noquote() << m_saveError;
+                          .arg(storePath_, problem);
+        qCWarning(lcConsent).noquote() << saveError_;
     }
 }
 
 bool OriginConsent::reload()
 {
-    QFile file(m_storePath);
+    QFile file(storePath_);
     std::optional<QList<Entry>> entries;
     if (!file.exists())
         entries = QList<Entry>();   // all decisions revoked, or the file removed by hand
-    else if (QFileInfo(m_storePath).size() <= maxFileBytes && file.open(QIODevice::ReadOnly))
+    else if (QFileInfo(storePath_).size() <= maxFileBytes && file.open(QIODevice::ReadOnly))
         entries = decode(file.read(maxFileBytes + 1));
     if (!entries)
         return false;
 
-    std::lock_guard guard(m_lock);
-    m_entries.clear();
+    std::lock_guard guard(lock_);
+    entries_.clear();
     for (const Entry &e : *entries)
-        m_entries.insert(e.origin, e);   // a later duplicate wins
-    if (m_pending && m_entries.contains(m_pending->origin))
-        m_pending.reset();
+        entries_.insert(e.origin, e);   // a later duplicate wins
+    if (pending_ && entries_.contains(pending_->origin))
+        pending_.reset();
     return true;
 }
 
 void OriginConsent::save(const QList<Entry> &entries)
 {
-    // Caller holds m_saveLock.
-    if (m_writeBlocked)
-        return;   // m_saveError already says why
+    // Caller holds saveLock_.
+    if (writeBlocked_)
+        return;   // saveError_ already says why
     const QByteArray bytes = encode(entries);
-    QDir().mkpath(QFileInfo(m_storePath).absolutePath());   // failure shows up below
-    QSaveFile file(m_storePath);
+    QDir().mkpath(QFileInfo(storePath_).absolutePath());   // failure shows up below
+    QSaveFile file(storePath_);
     if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
-        m_saveError.clear();
+        saveError_.clear();
         return;
     }
-    m_saveError = QStringLiteral("Einwilligungen nicht gespeichert (%1): %2")
-                      .arg(m_storePath, file.errorString());
-    qCWarning(lcConsent).noquote() << m_saveError;
+    saveError_ = QStringLiteral("Einwilligungen nicht gespeichert (%1): %2")
+                      .arg(storePath_, file.errorString());
+    qCWarning(lcConsent).noquote() << saveError_;
 }

@@ -27,8 +27,8 @@ std::unique_ptr<TuningAnalyzer> TuningAnalyzer::create(double sampleRate, std::i
         return nullptr;
     try {
         std::unique_ptr<TuningAnalyzer> analyzer(new TuningAnalyzer(sampleRate, fftSize));
-        analyzer->m_fft = tv_fft_create(std::uint32_t(fftSize));
-        if (!analyzer->m_fft)
+        analyzer->fft_ = tv_fft_create(std::uint32_t(fftSize));
+        if (!analyzer->fft_)
             return nullptr;
         return analyzer;
     } catch (const std::bad_alloc &) {
@@ -37,38 +37,38 @@ std::unique_ptr<TuningAnalyzer> TuningAnalyzer::create(double sampleRate, std::i
 }
 
 TuningAnalyzer::TuningAnalyzer(double sampleRate, std::int64_t fftSize)
-    : m_sampleRate(sampleRate)
-    , m_fftSize(fftSize)
-    , m_hopSize(fftSize / 2)
-    , m_binCount(fftSize / 2)
-    , m_decay(std::exp(-double(m_hopSize) / (sampleRate * windowSeconds)))
-    , m_expectedFrames(sampleRate * coverageSeconds / double(m_hopSize))
-    , m_inputBuffer(std::size_t(fftSize), 0.0f)
-    , m_window(std::size_t(fftSize))
-    , m_outReal(std::size_t(m_binCount), 0.0f)
-    , m_outImag(std::size_t(m_binCount), 0.0f)
-    , m_magnitudes(std::size_t(m_binCount), 0.0f)
-    , m_windowed(std::size_t(fftSize), 0.0f)
+    : sampleRate_(sampleRate)
+    , fftSize_(fftSize)
+    , hopSize_(fftSize / 2)
+    , binCount_(fftSize / 2)
+    , decay_(std::exp(-double(hopSize_) / (sampleRate * windowSeconds)))
+    , expectedFrames_(sampleRate * coverageSeconds / double(hopSize_))
+    , inputBuffer_(std::size_t(fftSize), 0.0f)
+    , window_(std::size_t(fftSize))
+    , outReal_(std::size_t(binCount_), 0.0f)
+    , outImag_(std::size_t(binCount_), 0.0f)
+    , magnitudes_(std::size_t(binCount_), 0.0f)
+    , windowed_(std::size_t(fftSize), 0.0f)
 {
     // Symmetric Hann window.
     const double denominator = double(fftSize - 1);
     for (std::int64_t i = 0; i < fftSize; ++i)
-        m_window[std::size_t(i)] = float(0.5 * (1.0 - std::cos(twoPi * double(i) / denominator)));
+        window_[std::size_t(i)] = float(0.5 * (1.0 - std::cos(twoPi * double(i) / denominator)));
 
     // The search band depends only on the bin width. Bounds are worked out in double so that
     // an extreme sample rate cannot overflow the integer conversion.
     const double binWidth = sampleRate / double(fftSize);
     const double low = std::max(2.0, std::floor(lowestHz / binWidth));
-    const double high = std::min(double(m_binCount - 3), std::floor(highestHz / binWidth));
+    const double high = std::min(double(binCount_ - 3), std::floor(highestHz / binWidth));
     if (low < high) {
-        m_lowBin = std::int64_t(low);
-        m_highBin = std::int64_t(high);
+        lowBin_ = std::int64_t(low);
+        highBin_ = std::int64_t(high);
     }
 }
 
 TuningAnalyzer::~TuningAnalyzer()
 {
-    tv_fft_destroy(m_fft);
+    tv_fft_destroy(fft_);
 }
 
 void TuningAnalyzer::append(const float *samples, std::int64_t count)
@@ -76,75 +76,75 @@ void TuningAnalyzer::append(const float *samples, std::int64_t count)
     if (!samples || count <= 0)
         return;
     while (count > 0) {
-        const std::int64_t take = std::min(count, m_fftSize - m_inputFill);
-        std::memcpy(m_inputBuffer.data() + m_inputFill, samples, std::size_t(take) * sizeof(float));
-        m_inputFill += take;
+        const std::int64_t take = std::min(count, fftSize_ - inputFill_);
+        std::memcpy(inputBuffer_.data() + inputFill_, samples, std::size_t(take) * sizeof(float));
+        inputFill_ += take;
         samples += take;
         count -= take;
-        if (m_inputFill == m_fftSize) {
+        if (inputFill_ == fftSize_) {
             analyseFrame();
-            const std::int64_t keep = m_fftSize - m_hopSize;
-            std::memmove(m_inputBuffer.data(), m_inputBuffer.data() + m_hopSize, std::size_t(keep) * sizeof(float));
-            m_inputFill = keep;
+            const std::int64_t keep = fftSize_ - hopSize_;
+            std::memmove(inputBuffer_.data(), inputBuffer_.data() + hopSize_, std::size_t(keep) * sizeof(float));
+            inputFill_ = keep;
         }
     }
 }
 
 void TuningAnalyzer::analyseFrame()
 {
-    ++m_analysedFrames;
+    ++analysedFrames_;
 
     double energy = 0.0;
-    for (std::size_t i = 0; i < m_windowed.size(); ++i) {
-        const float v = m_inputBuffer[i] * m_window[i];
-        m_windowed[i] = v;
+    for (std::size_t i = 0; i < windowed_.size(); ++i) {
+        const float v = inputBuffer_[i] * window_[i];
+        windowed_[i] = v;
         energy += double(v) * double(v);
     }
-    const double meanSquare = energy / double(m_fftSize);
+    const double meanSquare = energy / double(fftSize_);
 
     {
         // Old evidence fades with every frame, heard or not.
-        std::lock_guard guard(m_lock);
-        m_accumulatorReal *= m_decay;
-        m_accumulatorImag *= m_decay;
-        m_weightSum *= m_decay;
-        m_voicedFrames *= m_decay;
+        std::lock_guard guard(lock_);
+        accumulatorReal_ *= decay_;
+        accumulatorImag_ *= decay_;
+        weightSum_ *= decay_;
+        voicedFrames_ *= decay_;
     }
 
     if (meanSquare > gateMeanSquare) {
-        tv_fft_forward(m_fft, m_windowed.data(), m_outReal.data(), m_outImag.data());
-        m_outReal[0] = 0.0f;
-        m_outImag[0] = 0.0f;   // also drops the Nyquist value packed there
-        for (std::size_t k = 0; k < m_magnitudes.size(); ++k)
-            m_magnitudes[k] = std::sqrt(m_outReal[k] * m_outReal[k] + m_outImag[k] * m_outImag[k]);
+        tv_fft_forward(fft_, windowed_.data(), outReal_.data(), outImag_.data());
+        outReal_[0] = 0.0f;
+        outImag_[0] = 0.0f;   // also drops the Nyquist value packed there
+        for (std::size_t k = 0; k < magnitudes_.size(); ++k)
+            magnitudes_[k] = std::sqrt(outReal_[k] * outReal_[k] + outImag_[k] * outImag_[k]);
         accumulatePeaks();
     }
 
-    std::lock_guard guard(m_lock);
-    const double coverage = std::min(m_voicedFrames / m_expectedFrames, 1.0);
-    m_current = m_weightSum > 0.0 ? estimateFrom(m_accumulatorReal, m_accumulatorImag, m_weightSum, coverage)
+    std::lock_guard guard(lock_);
+    const double coverage = std::min(voicedFrames_ / expectedFrames_, 1.0);
+    current_ = weightSum_ > 0.0 ? estimateFrom(accumulatorReal_, accumulatorImag_, weightSum_, coverage)
                                    : Estimate::assumedStandard;
 }
 
 void TuningAnalyzer::accumulatePeaks()
 {
-    if (m_lowBin >= m_highBin)
+    if (lowBin_ >= highBin_)
         return;
-    const float *mag = m_magnitudes.data();
+    const float *mag = magnitudes_.data();
 
     float largest = 0.0f;
-    for (std::int64_t k = m_lowBin; k <= m_highBin; ++k)
+    for (std::int64_t k = lowBin_; k <= highBin_; ++k)
         largest = std::max(largest, mag[k]);
     if (!(largest > 0.0f))
         return;
     const float threshold = relativePeakThreshold * largest;
-    const double binWidth = m_sampleRate / double(m_fftSize);
+    const double binWidth = sampleRate_ / double(fftSize_);
 
     double sumReal = 0.0;
     double sumImag = 0.0;
     double sumWeight = 0.0;
-    std::int64_t k = m_lowBin;
-    while (k <= m_highBin) {
+    std::int64_t k = lowBin_;
+    while (k <= highBin_) {
         const float m = mag[k];
         // Strictly above the left neighbour, at least the right one: of two equal bins the left counts.
         if (!(m > threshold && m > mag[k - 1] && m >= mag[k + 1])) {
@@ -172,11 +172,11 @@ void TuningAnalyzer::accumulatePeaks()
 
     // Non-finite input (overflowing samples) must not poison the running sums for good.
     if (sumWeight > 0.0 && std::isfinite(sumWeight) && std::isfinite(sumReal) && std::isfinite(sumImag)) {
-        std::lock_guard guard(m_lock);
-        m_accumulatorReal += sumReal;
-        m_accumulatorImag += sumImag;
-        m_weightSum += sumWeight;
-        m_voicedFrames += 1.0;
+        std::lock_guard guard(lock_);
+        accumulatorReal_ += sumReal;
+        accumulatorImag_ += sumImag;
+        weightSum_ += sumWeight;
+        voicedFrames_ += 1.0;
     }
 }
 
@@ -195,18 +195,18 @@ TuningAnalyzer::Estimate TuningAnalyzer::estimateFrom(double sumReal, double sum
 
 TuningAnalyzer::Estimate TuningAnalyzer::estimate() const
 {
-    std::lock_guard guard(m_lock);
-    return m_current;
+    std::lock_guard guard(lock_);
+    return current_;
 }
 
 void TuningAnalyzer::reset()
 {
-    m_inputFill = 0;
-    m_analysedFrames = 0;
-    std::lock_guard guard(m_lock);
-    m_accumulatorReal = 0.0;
-    m_accumulatorImag = 0.0;
-    m_weightSum = 0.0;
-    m_voicedFrames = 0.0;
-    m_current = Estimate::assumedStandard;
+    inputFill_ = 0;
+    analysedFrames_ = 0;
+    std::lock_guard guard(lock_);
+    accumulatorReal_ = 0.0;
+    accumulatorImag_ = 0.0;
+    weightSum_ = 0.0;
+    voicedFrames_ = 0.0;
+    current_ = Estimate::assumedStandard;
 }

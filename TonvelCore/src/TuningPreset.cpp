@@ -33,12 +33,12 @@ public:
         return store;
     }
 
-    QStringList languages() const { return m_files.keys(); }   // QMap keys: ascending
+    QStringList languages() const { return files_.keys(); }   // QMap keys: ascending
 
     // Empty optional when the language has no translation file.
     std::optional<QString> lookup(const QString &language, const QString &key)
     {
-        std::lock_guard guard(m_mutex);
+        std::lock_guard guard(mutex_);
         QTranslator *translator = translatorFor(language);
         if (!translator)
             return std::nullopt;
@@ -55,28 +55,28 @@ private:
             const QString path = it.next();
             const QString name = it.fileName();
             const QString language = name.mid(filePrefix.size(), name.size() - filePrefix.size() - fileSuffix.size());
-            if (!language.isEmpty() && !m_files.contains(language))
-                m_files.insert(language, path);
+            if (!language.isEmpty() && !files_.contains(language))
+                files_.insert(language, path);
         }
     }
 
     QTranslator *translatorFor(const QString &language)
     {
-        auto it = m_translators.find(language);
-        if (it == m_translators.end()) {
+        auto it = translators_.find(language);
+        if (it == translators_.end()) {
             // Exact language names only: QTranslator::load would fall back from "de_AT" to "de".
             auto translator = std::make_unique<QTranslator>();
-            const auto file = m_files.constFind(language);
-            if (file == m_files.cend() || !translator->load(*file))
+            const auto file = files_.constFind(language);
+            if (file == files_.cend() || !translator->load(*file))
                 translator.reset();
-            it = m_translators.emplace(language, std::move(translator)).first;
+            it = translators_.emplace(language, std::move(translator)).first;
         }
         return it->second.get();
     }
 
-    QMap<QString, QString> m_files;   // language -> resource path; fixed after construction
-    std::mutex m_mutex;
-    std::map<QString, std::unique_ptr<QTranslator>> m_translators;
+    QMap<QString, QString> files_;   // language -> resource path; fixed after construction
+    std::mutex mutex_;
+    std::map<QString, std::unique_ptr<QTranslator>> translators_;
 };
 
 QString currentLanguage()
@@ -105,36 +105,36 @@ QString presetKey(const QString &id, const QString &suffix)
 TuningPreset::TuningPreset(QString id, QString title, std::optional<double> targetHz,
                            std::optional<QString> referenceNote, std::optional<double> referenceHz,
                            double factor)
-    : m_id(std::move(id))
-    , m_title(std::move(title))
-    , m_targetHz(targetHz)
-    , m_referenceNote(std::move(referenceNote))
-    , m_referenceHz(referenceHz)
-    , m_factor(factor)
+    : id_(std::move(id))
+    , title_(std::move(title))
+    , targetHz_(targetHz)
+    , referenceNote_(std::move(referenceNote))
+    , referenceHz_(referenceHz)
+    , factor_(factor)
 {
 }
 
 double TuningPreset::cents() const
 {
-    return TuningMath::cents(m_factor);
+    return TuningMath::cents(factor_);
 }
 
 std::optional<QString> TuningPreset::referenceDescription() const
 {
-    if (!m_referenceNote || !m_referenceHz)
+    if (!referenceNote_ || !referenceHz_)
         return std::nullopt;
     // arg(double) formats without locale: always a decimal point.
-    return QStringLiteral("%1 = %2 Hz").arg(*m_referenceNote).arg(*m_referenceHz, 0, 'f', 3);
+    return QStringLiteral("%1 = %2 Hz").arg(*referenceNote_).arg(*referenceHz_, 0, 'f', 3);
 }
 
 QString TuningPreset::keyword() const
 {
-    return localized(m_id, QStringLiteral("keyword"));
+    return localized(id_, QStringLiteral("keyword"));
 }
 
 QString TuningPreset::background() const
 {
-    return localized(m_id, QStringLiteral("background"));
+    return localized(id_, QStringLiteral("background"));
 }
 
 const QList<TuningPreset> &TuningPreset::all()

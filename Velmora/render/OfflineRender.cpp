@@ -21,9 +21,9 @@ std::unique_ptr<OfflineRender> OfflineRender::create(uint32_t channels, double s
         || slot > kRenderSlotBalanced)
         return nullptr;
     std::unique_ptr<OfflineRender> r(new OfflineRender);
-    r->m_channels = channels;
-    r->m_block = blockFrames;
-    RenderContext &c = r->m_context;
+    r->channels_ = channels;
+    r->block_ = blockFrames;
+    RenderContext &c = r->context_;
     c.channelCount = channels;
     c.analysisFifo = tv_fifo_create(65536);
     c.switcher = tv_switch_create(sampleRate);
@@ -45,8 +45,8 @@ std::unique_ptr<OfflineRender> OfflineRender::create(uint32_t channels, double s
     tv_stretch_reset(c.stretchBalanced);
     tv_stretch_reset(c.stretchHighQuality);
 
-    r->m_silence.assign(static_cast<size_t>(blockFrames) * channels, 0.0f);
-    r->m_scratch.assign(static_cast<size_t>(blockFrames) * channels, 0.0f);
+    r->silence_.assign(static_cast<size_t>(blockFrames) * channels, 0.0f);
+    r->scratch_.assign(static_cast<size_t>(blockFrames) * channels, 0.0f);
 
     // A chain opens on the delay line; let the switcher move to the wanted engine in
     // silence, then start that engine afresh so the stream begins on a clean state.
@@ -54,73 +54,73 @@ std::unique_ptr<OfflineRender> OfflineRender::create(uint32_t channels, double s
         tv_switch_select(c.switcher, static_cast<int32_t>(slot));
         const auto settle = static_cast<uint64_t>(std::ceil(kSettleSeconds * sampleRate));
         for (uint64_t done = 0; done < settle; done += blockFrames)
-            r->renderInto(r->m_silence.data(), blockFrames, r->m_scratch.data());
+            r->renderInto(r->silence_.data(), blockFrames, r->scratch_.data());
         tv_stretch_reset(stretch);
-        r->m_latency = tv_stretch_latency_frames(stretch);
+        r->latency_ = tv_stretch_latency_frames(stretch);
     } else {
         // At factor 1 the delay line's output is its input N/2 + 1 frames late.
-        r->m_latency = static_cast<uint32_t>(std::lround(tv_engine_latency_seconds(c.delayLine) * sampleRate)) + 1;
+        r->latency_ = static_cast<uint32_t>(std::lround(tv_engine_latency_seconds(c.delayLine) * sampleRate)) + 1;
     }
-    r->m_dropRemaining = r->m_latency;
+    r->dropRemaining_ = r->latency_;
     return r;
 }
 
 OfflineRender::~OfflineRender()
 {
-    tv_fifo_destroy(m_context.analysisFifo);
-    tv_switch_destroy(m_context.switcher);
-    tv_engine_destroy(m_context.delayLine);
-    tv_stretch_destroy(m_context.stretchBalanced);
-    tv_stretch_destroy(m_context.stretchHighQuality);
+    tv_fifo_destroy(context_.analysisFifo);
+    tv_switch_destroy(context_.switcher);
+    tv_engine_destroy(context_.delayLine);
+    tv_stretch_destroy(context_.stretchBalanced);
+    tv_stretch_destroy(context_.stretchHighQuality);
 }
 
 void OfflineRender::select(RenderSlot slot)
 {
-    tv_switch_select(m_context.switcher, static_cast<int32_t>(slot));
+    tv_switch_select(context_.switcher, static_cast<int32_t>(slot));
 }
 
 uint32_t OfflineRender::renderInto(const float *input, uint32_t frames, float *output)
 {
-    frames = std::min(frames, m_block);
+    frames = std::min(frames, block_);
     AudioBufferList in;
     in.mNumberBuffers = 1;
-    in.mBuffers[0].mNumberChannels = m_channels;
-    in.mBuffers[0].mDataByteSize = frames * m_channels * static_cast<uint32_t>(sizeof(float));
+    in.mBuffers[0].mNumberChannels = channels_;
+    in.mBuffers[0].mDataByteSize = frames * channels_ * static_cast<uint32_t>(sizeof(float));
     in.mBuffers[0].mData = const_cast<float *>(input); // read only: the chain never writes input
     AudioBufferList out = in;
     out.mBuffers[0].mData = output;
-    renderBlock(m_context, &in, &out);
+    renderBlock(context_, &in, &out);
     return frames;
 }
 
 uint32_t OfflineRender::process(const float *input, uint32_t frames, float *output)
 {
-    frames = renderInto(input, frames, m_scratch.data());
-    m_framesIn += frames;
-    const auto drop = static_cast<uint32_t>(std::min<uint64_t>(m_dropRemaining, frames));
-    m_dropRemaining -= drop;
+    frames = renderInto(input, frames, scratch_.data());
+    framesIn_ += frames;
+    const auto drop = static_cast<uint32_t>(std::min<uint64_t>(dropRemaining_, frames));
+    dropRemaining_ -= drop;
     const uint32_t keep = frames - drop;
-    std::memcpy(output, m_scratch.data() + static_cast<size_t>(drop) * m_channels,
-                static_cast<size_t>(keep) * m_channels * sizeof(float));
-    m_framesOut += keep;
+    std::memcpy(output, scratch_.data() + static_cast<size_t>(drop) * channels_,
+                static_cast<size_t>(keep) * channels_ * sizeof(float));
+    framesOut_ += keep;
     return keep;
 }
 
 uint32_t OfflineRender::flush(float *output, uint32_t maxFrames)
 {
     uint32_t written = 0;
-    while (written < maxFrames && m_framesOut < m_framesIn) {
-        const auto owed = static_cast<uint32_t>(std::min<uint64_t>(m_framesIn - m_framesOut, maxFrames - written));
-        const uint32_t frames = renderInto(m_silence.data(), std::min(owed + static_cast<uint32_t>(std::min<uint64_t>(m_dropRemaining, m_block)), m_block),
-                                           m_scratch.data());
-        const auto drop = static_cast<uint32_t>(std::min<uint64_t>(m_dropRemaining, frames));
-        m_dropRemaining -= drop;
+    while (written < maxFrames && framesOut_ < framesIn_) {
+        const auto owed = static_cast<uint32_t>(std::min<uint64_t>(framesIn_ - framesOut_, maxFrames - written));
+        const uint32_t frames = renderInto(silence_.data(), std::min(owed + static_cast<uint32_t>(std::min<uint64_t>(dropRemaining_, block_)), block_),
+                                           scratch_.data());
+        const auto drop = static_cast<uint32_t>(std::min<uint64_t>(dropRemaining_, frames));
+        dropRemaining_ -= drop;
         const uint32_t keep = std::min(frames - drop, owed);
-        std::memcpy(output + static_cast<size_t>(written) * m_channels,
-                    m_scratch.data() + static_cast<size_t>(drop) * m_channels,
-                    static_cast<size_t>(keep) * m_channels * sizeof(float));
+        std::memcpy(output + static_cast<size_t>(written) * channels_,
+                    scratch_.data() + static_cast<size_t>(drop) * channels_,
+                    static_cast<size_t>(keep) * channels_ * sizeof(float));
         written += keep;
-        m_framesOut += keep;
+        framesOut_ += keep;
     }
     return written;
 }

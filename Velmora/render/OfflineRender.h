@@ -37,12 +37,12 @@ public:
     OfflineRender(const OfflineRender &) = delete;
     OfflineRender &operator=(const OfflineRender &) = delete;
 
-    uint32_t channels() const { return m_channels; }
-    uint32_t blockFrames() const { return m_block; }
+    uint32_t channels() const { return channels_; }
+    uint32_t blockFrames() const { return block_; }
     // Frames by which the engine's output trails its input (removed from what is returned).
-    uint32_t latencyFrames() const { return m_latency; }
+    uint32_t latencyFrames() const { return latency_; }
     // The DSP objects, for measurements (switching engines, factors, counters).
-    const RenderContext &context() const { return m_context; }
+    const RenderContext &context() const { return context_; }
 
     // Renders `frames` (at most blockFrames()) interleaved input frames and writes the aligned
     // output frames that became available to `output` (room for `frames` frames).
@@ -61,13 +61,13 @@ private:
     OfflineRender() = default;
     uint32_t renderInto(const float *input, uint32_t frames, float *output);
 
-    uint32_t m_channels = 0;
-    uint32_t m_block = 0;
-    uint32_t m_latency = 0;
-    uint64_t m_dropRemaining = 0;
-    uint64_t m_framesIn = 0;
-    uint64_t m_framesOut = 0;
-    RenderContext m_context;
-    std::vector<float> m_silence;
-    std::vector<float> m_scratch;
+    uint32_t channels_ = 0;
+    uint32_t block_ = 0;
+    uint32_t latency_ = 0;
+    uint64_t dropRemaining_ = 0;
+    uint64_t framesIn_ = 0;
+    uint64_t framesOut_ = 0;
+    RenderContext context_;
+    std::vector<float> silence_;
+    std::vector<float> scratch_;
 };

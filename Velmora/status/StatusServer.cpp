@@ -52,7 +52,7 @@ qint64 kernelBytesPending(qintptr fd)
 // Lives on the server thread; owns the listening socket and every connection.
 class StatusListener : public QTcpServer {
 public:
-    explicit StatusListener(StatusServer::Shared &shared) : m_shared(shared)
+    explicit StatusListener(StatusServer::Shared &shared) : shared_(shared)
     {
         // Qt stops accepting while a connection waits to be taken, which is how a full
         // house leaves newcomers in the backlog instead of turning them away.
@@ -67,19 +67,19 @@ public:
 
     ~StatusListener() override
     {
-        for (Connection *c : m_connections) {
+        for (Connection *c : connections_) {
             c->socket->disconnect(this);
             c->socket->abort();
             delete c;   // the socket itself is our child and goes with us
         }
-        m_shared.openConnections.store(0);
+        shared_.openConnections.store(0);
     }
 
     void startListening()
     {
         if (isListening())
             return;
-        if (!listen(QHostAddress(QHostAddress::LocalHost), m_shared.requestedPort)) {
+        if (!listen(QHostAddress(QHostAddress::LocalHost), shared_.requestedPort)) {
             const bool notCreated = serverError() == QAbstractSocket::SocketResourceError
                 || serverError() == QAbstractSocket::UnsupportedSocketOperationError;
             qCCritical(lcStatusServer).noquote()
@@ -89,8 +89,8 @@ public:
             close();
             return;
         }
-        m_shared.boundPort.store(serverPort());
-        m_shared.listening.store(true);
+        shared_.boundPort.store(serverPort());
+        shared_.listening.store(true);
         qCInfo(lcStatusServer).noquote()
             << QStringLiteral("Statusdienst auf 127.0.0.1:%1").arg(serverPort());
     }
@@ -100,7 +100,7 @@ public:
         if (!isListening())
             return;
         close();
-        m_shared.listening.store(false);
+        shared_.listening.store(false);
     }
 
 private:
@@ -110,7 +110,7 @@ private:
     void admitPending()
     {
         while (hasPendingConnections()) {
-            if (int(m_connections.size()) >= m_shared.limits.maxConnections && !displaceOldestIdle())
+            if (int(connections_.size()) >= shared_.limits.maxConnections && !displaceOldestIdle())
                 return;
             QTcpSocket *socket = nextPendingConnection();
             if (!socket)
@@ -125,8 +125,8 @@ private:
         socket->setReadBufferSize(StatusHttp::maxRequestBytes);
 
         auto *c = new Connection{socket, new QTimer(socket)};
-        m_connections.push_back(c);
-        m_shared.openConnections.store(int(m_connections.size()));
+        connections_.push_back(c);
+        shared_.openConnections.store(int(connections_.size()));
 
         c->timer->setSingleShot(true);
         connect(c->timer, &QTimer::timeout, this, [this, c] { onTimeout(c); });
@@ -137,7 +137,7 @@ private:
         });
         connect(socket, &QTcpSocket::disconnected, this, [this, c] { finish(c, false); });
         connect(socket, &QTcpSocket::errorOccurred, this, [this, c] { finish(c, true); });
-        c->timer->start(m_shared.limits.firstBytesTimeoutMs);
+        c->timer->start(shared_.limits.firstBytesTimeoutMs);
         if (socket->bytesAvailable() > 0)
             onReadyRead(c);
     }
@@ -174,35 +174,35 @@ private:
         using StatusHttp::Status;
         const auto request = StatusHttp::parseRequest(bytes);
         if (!request) {
-            ++m_shared.closedWithoutResponse;
+            ++shared_.closedWithoutResponse;
             finish(c, true);
             return;
         }
-        const OriginConsent::Outcome outcome = m_shared.consent->evaluate(request->origin);
+        const OriginConsent::Outcome outcome = shared_.consent->evaluate(request->origin);
         QByteArray answer;
         switch (outcome.kind) {
         case OriginConsent::Outcome::Kind::allow:
             if (request->method == "GET" && request->path == "/status") {
                 StatusPayload copy;
                 {
-                    std::lock_guard guard(m_shared.lock);
-                    copy = m_shared.current;
+                    std::lock_guard guard(shared_.lock);
+                    copy = shared_.current;
                 }
                 QByteArray body = copy.jsonData();
                 if (body.isEmpty())
                     body = QByteArrayLiteral("{}");
                 answer = StatusHttp::response(Status::ok, request->origin, body);
-                ++m_shared.ok;
+                ++shared_.ok;
             } else {
                 answer = StatusHttp::response(Status::notFound, request->origin, {});
-                ++m_shared.notFound;
+                ++shared_.notFound;
             }
             break;
         case OriginConsent::Outcome::Kind::refuseAndAsk: {
             std::function<void(const QString &)> callback;
             {
-                std::lock_guard guard(m_shared.callbackLock);
-                callback = m_shared.onConsentNeeded;
+                std::lock_guard guard(shared_.callbackLock);
+                callback = shared_.onConsentNeeded;
             }
             if (callback)
                 callback(outcome.origin);
@@ -210,7 +210,7 @@ private:
         }
         case OriginConsent::Outcome::Kind::refuse:
             answer = StatusHttp::response(Status::forbidden, std::nullopt, {});
-            ++m_shared.forbidden;
+            ++shared_.forbidden;
             break;
         }
         send(c, answer);
@@ -218,7 +218,7 @@ private:
 
     void send(Connection *c, const QByteArray &answer)
     {
-        c->timer->start(m_shared.limits.finishTimeoutMs);
+        c->timer->start(shared_.limits.finishTimeoutMs);
         // Straight to the kernel with MSG_NOSIGNAL; a response this small nearly always
         // fits at once, and Qt's buffer takes whatever does not.
         const ssize_t n = ::send(int(c->socket->socketDescriptor()), answer.constData(),
@@ -247,7 +247,7 @@ private:
     {
         while (c->socket->bytesAvailable() > 0) {
             c->drained += c->socket->skip(c->socket->bytesAvailable());
-            if (c->drained > m_shared.limits.maxDrainBytes) {
+            if (c->drained > shared_.limits.maxDrainBytes) {
                 finish(c, true);
                 return;
             }
@@ -257,17 +257,17 @@ private:
     void onTimeout(Connection *c)
     {
         if (c->phase == Phase::waiting)
-            ++m_shared.timedOut;
+            ++shared_.timedOut;
         finish(c, c->phase != Phase::waiting);
     }
 
     // Closes the oldest connection that has sent nothing yet; false when there is none.
     bool displaceOldestIdle()
     {
-        for (Connection *c : m_connections) {
+        for (Connection *c : connections_) {
             if (c->phase == Phase::waiting && c->socket->bytesAvailable() == 0
                 && kernelBytesPending(c->socket->socketDescriptor()) == 0) {
-                ++m_shared.displaced;
+                ++shared_.displaced;
                 finish(c, false);
                 return true;
             }
@@ -279,16 +279,16 @@ private:
     {
         // Typically EMFILE/ENFILE. Qt stops accepting; free a slot if one is idle and try
         // again shortly instead of spinning or giving up.
-        ++m_shared.acceptErrors;
+        ++shared_.acceptErrors;
         pauseAccepting();
-        if (!m_acceptLogClock.isValid() || m_acceptLogClock.hasExpired(10000)) {
-            m_acceptLogClock.start();
+        if (!acceptLogClock_.isValid() || acceptLogClock_.hasExpired(10000)) {
+            acceptLogClock_.start();
             qCWarning(lcStatusServer).noquote()
                 << QStringLiteral("Statusdienst kann keine Verbindung annehmen: %1; neuer Versuch")
                        .arg(errorString());
         }
         displaceOldestIdle();
-        QTimer::singleShot(m_shared.limits.acceptRetryMs, this, [this] {
+        QTimer::singleShot(shared_.limits.acceptRetryMs, this, [this] {
             if (isListening())
                 resumeAccepting();
         });
@@ -296,11 +296,11 @@ private:
 
     void finish(Connection *c, bool abortive)
     {
-        const auto it = std::find(m_connections.begin(), m_connections.end(), c);
-        if (it == m_connections.end())
+        const auto it = std::find(connections_.begin(), connections_.end(), c);
+        if (it == connections_.end())
             return;
-        m_connections.erase(it);
-        m_shared.openConnections.store(int(m_connections.size()));
+        connections_.erase(it);
+        shared_.openConnections.store(int(connections_.size()));
         c->timer->stop();
         c->socket->disconnect(this);
         if (abortive)
@@ -313,65 +313,65 @@ private:
             QMetaObject::invokeMethod(this, [this] { admitPending(); }, Qt::QueuedConnection);
     }
 
-    StatusServer::Shared &m_shared;
-    std::vector<Connection *> m_connections;   // in order of arrival
-    QElapsedTimer m_acceptLogClock;   // at most one warning per ten seconds
+    StatusServer::Shared &shared_;
+    std::vector<Connection *> connections_;   // in order of arrival
+    QElapsedTimer acceptLogClock_;   // at most one warning per ten seconds
 };
 
 StatusServer::StatusServer(std::shared_ptr<OriginConsent> consent, quint16 port, Limits limits)
-    : m_shared(std::make_unique<Shared>())
+    : shared_(std::make_unique<Shared>())
 {
-    m_shared->consent = std::move(consent);
-    m_shared->requestedPort = port;
-    m_shared->limits = limits;
-    m_thread = new ServerThread;
-    m_thread->setObjectName(AppIdentity::qualified("status"));
-    m_listener = new StatusListener(*m_shared);
-    m_listener->moveToThread(m_thread);
-    m_thread->start();
+    shared_->consent = std::move(consent);
+    shared_->requestedPort = port;
+    shared_->limits = limits;
+    thread_ = new ServerThread;
+    thread_->setObjectName(AppIdentity::qualified("status"));
+    listener_ = new StatusListener(*shared_);
+    listener_->moveToThread(thread_);
+    thread_->start();
 }
 
 StatusServer::~StatusServer()
 {
-    runOnServerThread([this] { delete m_listener; });
-    m_thread->quit();
-    m_thread->wait();
-    delete m_thread;
+    runOnServerThread([this] { delete listener_; });
+    thread_->quit();
+    thread_->wait();
+    delete thread_;
 }
 
 void StatusServer::runOnServerThread(const std::function<void()> &work)
 {
-    if (QThread::currentThread() == m_thread)
+    if (QThread::currentThread() == thread_)
         work();
     else
-        QMetaObject::invokeMethod(m_listener, work, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(listener_, work, Qt::BlockingQueuedConnection);
 }
 
 void StatusServer::start()
 {
-    runOnServerThread([this] { m_listener->startListening(); });
+    runOnServerThread([this] { listener_->startListening(); });
 }
 
 void StatusServer::stop()
 {
-    runOnServerThread([this] { m_listener->stopListening(); });
+    runOnServerThread([this] { listener_->stopListening(); });
 }
 
 void StatusServer::update(const StatusPayload &payload)
 {
-    std::lock_guard guard(m_shared->lock);
-    m_shared->current = payload;
+    std::lock_guard guard(shared_->lock);
+    shared_->current = payload;
 }
 
 void StatusServer::setOnConsentNeeded(std::function<void(const QString &)> callback)
 {
-    std::lock_guard guard(m_shared->callbackLock);
-    m_shared->onConsentNeeded = std::move(callback);
+    std::lock_guard guard(shared_->callbackLock);
+    shared_->onConsentNeeded = std::move(callback);
 }
 
 StatusServer::Stats StatusServer::stats() const
 {
-    const Shared &s = *m_shared;
+    const Shared &s = *shared_;
     return Stats{s.ok.load(), s.forbidden.load(), s.notFound.load(),
                  s.closedWithoutResponse.load(), s.timedOut.load(), s.displaced.load(),
                  s.acceptErrors.load()};

@@ -65,8 +65,8 @@ public:
     void start();
     // Stops listening; a later start() listens again. Open connections finish on their own.
     void stop();
-    bool isListening() const { return m_shared->listening.load(); }
-    quint16 port() const { return m_shared->boundPort.load(); }
+    bool isListening() const { return shared_->listening.load(); }
+    quint16 port() const { return shared_->boundPort.load(); }
 
     // Replaces the served document.
     void update(const StatusPayload &payload);
@@ -74,7 +74,7 @@ public:
     void setOnConsentNeeded(std::function<void(const QString &)> callback);
 
     Stats stats() const;
-    int openConnections() const { return m_shared->openConnections.load(); }
+    int openConnections() const { return shared_->openConnections.load(); }
 
     // Shared with the server thread.
     struct Shared {
@@ -98,7 +98,7 @@ public:
 private:
     void runOnServerThread(const std::function<void()> &work);
 
-    std::unique_ptr<Shared> m_shared;
-    QThread *m_thread = nullptr;
-    StatusListener *m_listener = nullptr;
+    std::unique_ptr<Shared> shared_;
+    QThread *thread_ = nullptr;
+    StatusListener *listener_ = nullptr;
 };

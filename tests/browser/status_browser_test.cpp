@@ -60,31 +60,31 @@ int listenOnFreePort(quint16 *port)
 // Serves one file for every GET, until stopped. Loopback only.
 class PageServer {
 public:
-    PageServer(QByteArray page) : m_page(std::move(page))
+    PageServer(QByteArray page) : page_(std::move(page))
     {
-        m_fd = listenOnFreePort(&m_port);
-        if (m_fd >= 0)
-            m_thread = std::thread([this] { run(); });
+        fd_ = listenOnFreePort(&port_);
+        if (fd_ >= 0)
+            thread_ = std::thread([this] { run(); });
     }
     ~PageServer()
     {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        if (m_fd >= 0)
-            ::close(m_fd);
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        if (fd_ >= 0)
+            ::close(fd_);
     }
-    quint16 port() const { return m_port; }
-    bool ok() const { return m_fd >= 0; }
+    quint16 port() const { return port_; }
+    bool ok() const { return fd_ >= 0; }
 
 private:
     void run()
     {
-        while (!m_stop) {
-            pollfd p{m_fd, POLLIN, 0};
+        while (!stop_) {
+            pollfd p{fd_, POLLIN, 0};
             if (::poll(&p, 1, 100) != 1)
                 continue;
-            const int c = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+            const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (c < 0)
                 continue;
             timeval tv{2, 0};
@@ -95,7 +95,7 @@ private:
             QByteArray reply;
             if (request.startsWith("GET /status-page.html")) {
                 reply = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "
-                    + QByteArray::number(m_page.size()) + "\r\nConnection: close\r\n\r\n" + m_page;
+                    + QByteArray::number(page_.size()) + "\r\nConnection: close\r\n\r\n" + page_;
             } else {
                 reply = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
             }
@@ -107,11 +107,11 @@ private:
         }
     }
 
-    QByteArray m_page;
-    int m_fd = -1;
-    quint16 m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
+    QByteArray page_;
+    int fd_ = -1;
+    quint16 port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 // Minimal WebDriver client: one HTTP/1.1 request per connection.

@@ -11,9 +11,9 @@ class AutoTuningTracker
 public:
     static constexpr double maxCentsPerSecond = 2.0;
 
-    double appliedCents() const { return m_appliedCents; }
-    double targetCents() const { return m_targetCents; }
-    bool usingFallback() const { return m_usingFallback; }
+    double appliedCents() const { return appliedCents_; }
+    double targetCents() const { return targetCents_; }
+    bool usingFallback() const { return usingFallback_; }
 
     void reset() { *this = AutoTuningTracker(); }
     // One step; elapsed is seconds since the previous update. Returns the new appliedCents.
@@ -26,7 +26,7 @@ public:
     friend bool operator==(const AutoTuningTracker &, const AutoTuningTracker &) = default;
 
 private:
-    double m_appliedCents = 0.0;
-    double m_targetCents = 0.0;
-    bool m_usingFallback = true;
+    double appliedCents_ = 0.0;
+    double targetCents_ = 0.0;
+    bool usingFallback_ = true;
 };

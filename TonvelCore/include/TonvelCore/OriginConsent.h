@@ -81,7 +81,7 @@ public:
     // now changes nothing and is left where it is. Returns whether the file was taken over.
     bool reload();
 
-    QString storePath() const { return m_storePath; }
+    QString storePath() const { return storePath_; }
     // Where an unreadable file was moved at construction; empty when none was.
     QString setAsidePath() const;
     // Empty when the last change was written; otherwise why it was not.
@@ -97,20 +97,20 @@ private:
     QList<Entry> sortedEntriesLocked() const;
     void load();
 
-    const QString m_storePath;
-    const double m_askTimeout;
-    const Clock m_now;
+    const QString storePath_;
+    const double askTimeout_;
+    const Clock now_;
 
-    mutable std::mutex m_lock;   // guards m_entries, m_pending
-    QMap<QString, Entry> m_entries;
+    mutable std::mutex lock_;   // guards entries_, pending_
+    QMap<QString, Entry> entries_;
     struct Pending {
         QString origin;
         QDateTime since;
     };
-    std::optional<Pending> m_pending;
+    std::optional<Pending> pending_;
 
-    mutable std::mutex m_saveLock;   // serialises writes; guards the fields below
-    bool m_writeBlocked = false;
-    QString m_setAsidePath;
-    QString m_saveError;
+    mutable std::mutex saveLock_;   // serialises writes; guards the fields below
+    bool writeBlocked_ = false;
+    QString setAsidePath_;
+    QString saveError_;
 };

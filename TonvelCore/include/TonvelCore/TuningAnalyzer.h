@@ -54,18 +54,18 @@ public:
     Estimate estimate() const;
     void reset();
 
-    double sampleRate() const { return m_sampleRate; }
-    std::int64_t fftSize() const { return m_fftSize; }
-    std::int64_t hopSize() const { return m_hopSize; }
-    std::int64_t binCount() const { return m_binCount; }
+    double sampleRate() const { return sampleRate_; }
+    std::int64_t fftSize() const { return fftSize_; }
+    std::int64_t hopSize() const { return hopSize_; }
+    std::int64_t binCount() const { return binCount_; }
     static constexpr double lowestHz = 60.0;
     static constexpr double highestHz = 2000.0;
     static constexpr double windowSeconds = 7.0;
 
     // Feeding thread only: samples waiting for the next frame, and frames analysed since
     // creation or reset (lets callers line published estimates up with time).
-    std::int64_t inputFill() const { return m_inputFill; }
-    std::uint64_t analysedFrames() const { return m_analysedFrames; }
+    std::int64_t inputFill() const { return inputFill_; }
+    std::uint64_t analysedFrames() const { return analysedFrames_; }
 
     // The publish arithmetic: circular mean of the decayed sums, times coverage (0 ... 1).
     static Estimate estimateFrom(double sumReal, double sumImag, double weightSum, double coverage);
@@ -75,29 +75,29 @@ private:
     void analyseFrame();
     void accumulatePeaks();
 
-    double m_sampleRate;
-    std::int64_t m_fftSize;
-    std::int64_t m_hopSize;
-    std::int64_t m_binCount;
-    std::int64_t m_lowBin = 0;    // first bin searched for peaks
-    std::int64_t m_highBin = 0;   // last bin searched; none when m_lowBin >= m_highBin
-    double m_decay;               // forgetting per frame
-    double m_expectedFrames;      // hops in 3 s
+    double sampleRate_;
+    std::int64_t fftSize_;
+    std::int64_t hopSize_;
+    std::int64_t binCount_;
+    std::int64_t lowBin_ = 0;    // first bin searched for peaks
+    std::int64_t highBin_ = 0;   // last bin searched; none when lowBin_ >= highBin_
+    double decay_;               // forgetting per frame
+    double expectedFrames_;      // hops in 3 s
 
-    std::vector<float> m_inputBuffer;
-    std::int64_t m_inputFill = 0;
-    std::vector<float> m_window;
-    tv_fft *m_fft = nullptr;
-    std::vector<float> m_outReal;
-    std::vector<float> m_outImag;
-    std::vector<float> m_magnitudes;
-    std::vector<float> m_windowed;
-    std::uint64_t m_analysedFrames = 0;
+    std::vector<float> inputBuffer_;
+    std::int64_t inputFill_ = 0;
+    std::vector<float> window_;
+    tv_fft *fft_ = nullptr;
+    std::vector<float> outReal_;
+    std::vector<float> outImag_;
+    std::vector<float> magnitudes_;
+    std::vector<float> windowed_;
+    std::uint64_t analysedFrames_ = 0;
 
-    mutable std::mutex m_lock;    // guards the four accumulators and m_current, never the FFT
-    double m_accumulatorReal = 0.0;
-    double m_accumulatorImag = 0.0;
-    double m_weightSum = 0.0;
-    double m_voicedFrames = 0.0;
-    Estimate m_current = Estimate::assumedStandard;
+    mutable std::mutex lock_;    // guards the four accumulators and current_, never the FFT
+    double accumulatorReal_ = 0.0;
+    double accumulatorImag_ = 0.0;
+    double weightSum_ = 0.0;
+    double voicedFrames_ = 0.0;
+    Estimate current_ = Estimate::assumedStandard;
 };

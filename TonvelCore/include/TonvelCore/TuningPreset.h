@@ -26,12 +26,12 @@ public:
                  std::optional<QString> referenceNote, std::optional<double> referenceHz,
                  double factor);
 
-    const QString &id() const { return m_id; }
-    const QString &title() const { return m_title; }
-    const std::optional<double> &targetHz() const { return m_targetHz; }
-    const std::optional<QString> &referenceNote() const { return m_referenceNote; }
-    const std::optional<double> &referenceHz() const { return m_referenceHz; }
-    double factor() const { return m_factor; }
+    const QString &id() const { return id_; }
+    const QString &title() const { return title_; }
+    const std::optional<double> &targetHz() const { return targetHz_; }
+    const std::optional<QString> &referenceNote() const { return referenceNote_; }
+    const std::optional<double> &referenceHz() const { return referenceHz_; }
+    double factor() const { return factor_; }
 
     // 1200 * log2(factor).
     double cents() const;
@@ -58,12 +58,12 @@ public:
     friend bool operator==(const TuningPreset &, const TuningPreset &) = default;
 
 private:
-    QString m_id;
-    QString m_title;
-    std::optional<double> m_targetHz;
-    std::optional<QString> m_referenceNote;
-    std::optional<double> m_referenceHz;
-    double m_factor;
+    QString id_;
+    QString title_;
+    std::optional<double> targetHz_;
+    std::optional<QString> referenceNote_;
+    std::optional<double> referenceHz_;
+    double factor_;
 };
 
 size_t qHash(const TuningPreset &preset, size_t seed = 0) noexcept;
