@@ -27,6 +27,8 @@
 //
 #include "audio/AudioError.h"
 #include "audio/AudioPlatform.h"
+#include "audio/EngineTable.h"
+#include "audio/RetuneEngine.h"
 
 #include <QString>
 
@@ -38,52 +40,12 @@
 #include <optional>
 #include <string>
 
-// The user's choice of engine. The raw value is the persisted setting and the switcher slot.
-enum class EngineKind : std::int32_t {
-    lowLatency = 0,
-    highQuality = 1,
-    balanced = 2,
-};
-
-namespace EngineKinds {
-
-enum class Method { resampling, pitchPreserving };
-
-// Declaration order of the cases (not raw-value order).
-inline constexpr std::array<EngineKind, 3> allCases{EngineKind::lowLatency, EngineKind::balanced,
-                                                    EngineKind::highQuality};
-
-constexpr std::int32_t rawValue(EngineKind kind) { return static_cast<std::int32_t>(kind); }
-// No value outside 0 ... 2.
-std::optional<EngineKind> fromRawValue(std::int32_t raw);
-Method method(EngineKind kind);
-const char *titleKey(EngineKind kind);     // "engine.lowLatency.title", ...
-const char *subtitleKey(EngineKind kind);  // "engine.lowLatency.subtitle", ...
-// Looked up in the translations; an untranslated key shows the key itself.
-QString title(EngineKind kind);
-QString subtitle(EngineKind kind);
-
-} // namespace EngineKinds
 
 class TapEngine : public std::enable_shared_from_this<TapEngine> {
     struct Private {};
 
 public:
-    struct RunInfo {
-        std::string outputDeviceName;  // or "Unbekannt"
-        double sampleRate = 0.0;
-        int channels = 0;              // 1 ... 8
-        double lowLatencySeconds = 0.0;
-        double balancedSeconds = 0.0;
-        double highQualitySeconds = 0.0;
-
-        double latencySeconds(EngineKind kind) const
-        {
-            return kind == EngineKind::lowLatency ? lowLatencySeconds
-                 : kind == EngineKind::balanced   ? balancedSeconds
-                                                  : highQualitySeconds;
-        }
-    };
+    using RunInfo = ::RunInfo;
 
     using RebuildCallback = std::function<void(const std::string &reason)>;
 

@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+//
+// RetuneEngine: what the controller needs of the audio layer.
+//
+// Summary
+//   Builds a retuning chain to the default output device, changes its factor and engine while
+//   it runs, reads its statistics, and reports what happens to it as events: the chain runs
+//   (or a start failed), a rebuild is wanted (the default output or the rate changed), the
+//   sound server went away or came back. TapEngine is the implementation; the controller's
+//   tests use a fake of their own.
+//
+// Threads
+//   Every call belongs to the owner's thread (the controller's main thread), except
+//   readAnalysisSamples(), which belongs to the analysis worker's thread. start() and
+//   rebuild() return at once: the heavy building runs elsewhere and its result arrives as the
+//   `running` or `failed` event. Events are always handed to the Executor given in
+//   setEvents(), never called from inside one of these calls.
+//
+#include "audio/AudioError.h"
+#include "audio/EngineTable.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+// What the running chain plays to and how much each engine delays the audio.
+struct RunInfo {
+    std::string outputDeviceName; // never our own virtual sink; "Unbekannt" when not known
+    double sampleRate = 0.0;
+    int channels = 0;
+    double lowLatencySeconds = 0.0;
+    double balancedSeconds = 0.0;
+    double highQualitySeconds = 0.0;
+
+    double latencySeconds(EngineKind kind) const
+    {
+        return kind == EngineKind::lowLatency ? lowLatencySeconds
+             : kind == EngineKind::balanced   ? balancedSeconds
+                                              : highQualitySeconds;
+    }
+};
+
+enum class ChainHealth {
+    healthy,    // running or idle as it should
+    serverLost, // the sound server went away; the engine rebuilds by itself once it is back
+    failed,     // a stream fell into an error state; only a rebuild helps
+};
+
+struct EngineStats {
+    std::uint64_t frames = 0;    // frames processed; stands still while idle
+    std::uint64_t underruns = 0; // the delay-line engine's underrun count
+    bool idle = false;           // nothing plays, the streams are paused: alive, not stalled
+    ChainHealth health = ChainHealth::healthy;
+};
+
+class RetuneEngine {
+public:
+    struct Events {
+        std::function<void(const RunInfo &info)> running;              // a start or rebuild finished
+        std::function<void(const AudioError &error)> failed;           // nothing of that build remains
+        std::function<void(const std::string &reason)> rebuildNeeded;  // "Ausgabegerät gewechselt", ...
+        std::function<void(bool connected)> serverConnection;          // lost (false) / back (true)
+    };
+    using Executor = std::function<void(std::function<void()> task)>;
+
+    virtual ~RetuneEngine() = default;
+
+    // Events run through `executor` (the controller posts them to its own thread).
+    virtual void setEvents(Events events, Executor executor) = 0;
+
+    // Builds the chain and starts it; returns at once. `running` or `failed` follows. While a
+    // chain runs or is being built, does nothing.
+    virtual void start(double factor, EngineKind engine) = 0;
+    // Rebuilds the running chain (new device, new rate, stall), keeping what can be kept.
+    // `running` or `failed` follows. Nothing when no chain runs.
+    virtual void rebuild() = 0;
+    // Final stop: applications return to their device at once; a build under way is dropped
+    // and reports nothing. Harmless when nothing runs.
+    virtual void stop() = 0;
+
+    // True from start() until stop() or a `failed` event.
+    virtual bool isRunning() const = 0;
+    virtual std::optional<RunInfo> runInfo() const = 0;
+
+    // All three engines at once; also applied to a chain that is still being built.
+    virtual void setFactor(double factor) = 0;
+    // Selects the engine in the switcher and tells players its latency.
+    virtual void selectEngine(EngineKind engine) = 0;
+    virtual EngineStats stats() const = 0;
+
+    // The current default output device's name, never our own sink; nullopt when there is none.
+    virtual std::optional<std::string> defaultOutputName() const = 0;
+    // Its rate before a chain runs (0 when unknown).
+    virtual double defaultOutputRate() const = 0;
+
+    // Analysis worker's thread: reads up to maxFrames samples of the first channel from the
+    // running chain. nullopt when no chain runs.
+    virtual std::optional<std::uint32_t> readAnalysisSamples(float *destination, std::uint32_t maxFrames) = 0;
+};
