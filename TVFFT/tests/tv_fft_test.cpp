@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tv_fft.h"
 
+#include <tv_handles.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,9 +12,8 @@
 
 namespace {
 
-using FftPtr = std::unique_ptr<tv_fft, decltype(&tv_fft_destroy)>;
 
-FftPtr make(uint32_t n) { return FftPtr(tv_fft_create(n), &tv_fft_destroy); }
+tv::FftPtr make(uint32_t n) { return tv::FftPtr(tv_fft_create(n)); }
 
 struct Spectrum {
     std::vector<float> re, im;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "../src/tv_dsp_internal.h"
 
+#include <tv_handles.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,10 +18,9 @@
 
 namespace {
 
-using EnginePtr = std::unique_ptr<tv_engine, decltype(&tv_engine_destroy)>;
-EnginePtr make(uint32_t delay, double rate, double fade = 0.5)
+tv::EnginePtr make(uint32_t delay, double rate, double fade = 0.5)
 {
-    return EnginePtr(tv_engine_create_custom(delay, rate, fade), &tv_engine_destroy);
+    return tv::EnginePtr(tv_engine_create_custom(delay, rate, fade));
 }
 
 // The engine written down plainly, one step per line, with the library floor. The

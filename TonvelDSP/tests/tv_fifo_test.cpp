@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "../src/tv_dsp_internal.h"
 
+#include <tv_handles.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,8 +14,7 @@
 
 namespace {
 
-using FifoPtr = std::unique_ptr<tv_fifo, decltype(&tv_fifo_destroy)>;
-FifoPtr make(uint32_t size) { return FifoPtr(tv_fifo_create(size), &tv_fifo_destroy); }
+tv::FifoPtr make(uint32_t size) { return tv::FifoPtr(tv_fifo_create(size)); }
 
 std::vector<float> ramp(size_t n, float first = 0.f)
 {

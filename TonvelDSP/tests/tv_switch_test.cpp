@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tonvel_dsp.h"
 
+#include <tv_handles.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,8 +15,7 @@
 
 namespace {
 
-using SwitchPtr = std::unique_ptr<tv_switch, decltype(&tv_switch_destroy)>;
-SwitchPtr make(double rate) { return SwitchPtr(tv_switch_create(rate), &tv_switch_destroy); }
+tv::SwitchPtr make(double rate) { return tv::SwitchPtr(tv_switch_create(rate)); }
 
 struct Block {
     uint32_t active = 0, switched = 0;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tonvel_stretch.h"
 
+#include <tv_handles.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,10 +16,7 @@ constexpr double kRate = 48000.0;
 constexpr double kBalancedMs = 120.0;
 constexpr double kHighQualityMs = 240.0;
 
-struct StretchDeleter {
-    void operator()(tv_stretch *s) const { tv_stretch_destroy(s); }
-};
-using Stretch = std::unique_ptr<tv_stretch, StretchDeleter>;
+using Stretch = tv::StretchPtr;
 
 Stretch make(double blockMs, uint32_t channels = 1, uint32_t maxFrames = 4096, double rate = kRate)
 {
