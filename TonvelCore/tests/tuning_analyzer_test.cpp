@@ -59,8 +59,6 @@ Estimate analyse(const std::vector<float> &signal, double sampleRate = rate)
     return a->estimate();
 }
 
-double decayPerFrame() { return std::exp(-8192.0 / (rate * 7.0)); }
-
 // Log-parabolic interpolation on a Hann window misplaces a lone peak by up to 0.0166 bin
 // (none at a bin centre or half-way between bins); in cents that is what a pure tone may read.
 double interpolationBiasCents(double hz, double sampleRate = rate)
@@ -109,13 +107,14 @@ TEST(TuningAnalyzerFraming, fewer_than_n_samples_analyse_nothing_then_each_half_
     EXPECT_EQ(a->analysedFrames(), 1u);
     EXPECT_EQ(a->inputFill(), n / 2);
     const double oneFrame = a->estimate().confidence;
-    EXPECT_NEAR(oneFrame, 8192.0 / (rate * 3.0), 1e-3);   // R ~ 1 times one voiced frame of 17.6
+    EXPECT_GT(oneFrame, 0.0);   // one frame is some evidence, not yet enough to act on
+    EXPECT_LT(oneFrame, TuningAnalyzer::confidenceThreshold);
 
     a->append(tone.data() + n, n / 2 - 1);
     EXPECT_EQ(a->analysedFrames(), 1u);
     a->append(tone.data() + n + n / 2 - 1, 1);
     EXPECT_EQ(a->analysedFrames(), 2u);
-    EXPECT_NEAR(a->estimate().confidence, oneFrame * (1.0 + decayPerFrame()), 1e-3);
+    EXPECT_GT(a->estimate().confidence, oneFrame);
 }
 
 TEST(TuningAnalyzerFraming, block_size_does_not_change_the_result)
@@ -200,32 +199,51 @@ TEST(TuningAnalyzerEstimate, offset_of_exactly_plus_50_is_reported_as_minus_50)
     EXPECT_LT(tone.centsOffset, 50.0);
 }
 
-TEST(TuningAnalyzerEstimate, silence_after_music_keeps_the_offset_and_fades_the_confidence_by_d)
+// After the music stops the offset stays; once the evidence no longer covers three seconds the
+// confidence fades by a factor e every 7 s of silence.
+TEST(TuningAnalyzerEstimate, silence_after_music_keeps_the_offset_and_fades_the_confidence)
 {
     auto a = analyzer48k();
     a->append(sine(432.0, 6.0, rate));
     const Estimate heard = a->estimate();
     ASSERT_TRUE(heard.isConfident());
-    const std::vector<float> hop(8192, 0.0f);
-    // The first two silent hops still complete frames that hold the end of the tone.
-    a->append(hop);
-    a->append(hop);
-    const Estimate last = a->estimate();
-    double previous = last.confidence;
-    int fullCoverageFrames = 0;
-    for (int i = 0; i < 60; ++i) {
-        a->append(hop);
-        const Estimate e = a->estimate();
-        EXPECT_NEAR(e.centsOffset, last.centsOffset, 1e-9);
-        if (e.confidence == previous) {
-            ++fullCoverageFrames;   // voiced count still above 3 s worth
-        } else if (i > 40) {
-            EXPECT_NEAR(e.confidence / previous, decayPerFrame(), 1e-9);
+    a->append(std::vector<float>(std::size_t(rate * 5), 0.0f));
+    const Estimate fading = a->estimate();
+    a->append(std::vector<float>(std::size_t(rate * 7), 0.0f));
+    const Estimate later = a->estimate();
+    EXPECT_NEAR(fading.centsOffset, heard.centsOffset, 0.1);   // the last frames still hold the tone's end
+    EXPECT_NEAR(later.centsOffset, fading.centsOffset, 1e-9);
+    EXPECT_LT(fading.confidence, heard.confidence);
+    EXPECT_NEAR(later.confidence / fading.confidence, std::exp(-1.0), 0.01);
+}
+
+// Rich material reads its offset within a few cents (off-grid partials pull rich tones flat,
+// stretched piano partials sharp) and is confident within 4 s; noise and drums stay unsure.
+TEST(TuningAnalyzerEstimate, music_reads_its_offset_and_noise_and_drums_stay_unsure)
+{
+    namespace ts = tonesignals;
+    const struct {
+        const char *name;
+        std::vector<float> signal;
+        double offset, allowed;   // allowed < 0: must stay below the confidence threshold
+    } cases[] = {
+        {"chord at 432", ts::chord({-21, -9, -5, -2}, -31.77, 8, 4.0, rate), -31.77, 6.0},
+        {"harmonic tone", ts::harmonicTone(ts::noteHz(-12, 25.0), 10, 4.0, rate), 25.0, 6.0},
+        {"piano-like", ts::pianoLike({-21, -17, -14, -9, -5, -2, 3}, 12.0, 4.0, rate), 12.0, 8.0},
+        {"vibrato", ts::vibrato(ts::noteHz(-9, -45.0), 20.0, 5.5, 6, 4.0, rate), -45.0, 6.0},
+        {"white noise", ts::whiteNoise(8.0, rate), 0.0, -1.0},
+        {"pink noise", ts::pinkNoise(8.0, rate), 0.0, -1.0},
+        {"drums", ts::drums(8.0, rate), 0.0, -1.0},
+    };
+    for (const auto &c : cases) {
+        const Estimate e = analyse(c.signal);
+        if (c.allowed < 0) {
+            EXPECT_LT(e.confidence, TuningAnalyzer::confidenceThreshold) << c.name;
+            continue;
         }
-        previous = e.confidence;
+        EXPECT_TRUE(e.isConfident()) << c.name << " " << e.confidence;
+        EXPECT_NEAR(e.centsOffset, c.offset, c.allowed) << c.name;
     }
-    EXPECT_LT(fullCoverageFrames, 40);
-    EXPECT_LT(previous, heard.confidence * 0.5);
 }
 
 TEST(TuningAnalyzerBand, peak_below_60_hz_is_ignored_and_one_at_60_hz_counts)
