@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# velmora-cli consent against a private data folder: decisions land in the same file the
-# tray program reads, bad input is refused, a failed write is not reported as success.
+# velmora-cli consent against a private data folder: decisions are kept between runs, bad input
+# is refused, a failed write is not reported as success. What the file holds, and how an
+# unreadable one is set aside, is the consent store's own test.
 set -u
 cli=$1
 export XDG_DATA_HOME
@@ -19,8 +20,6 @@ expect() {  # expect <wanted rc> <description> <command...>
 expect 0 "list on a fresh system" "$cli" consent list
 expect 0 "allow an origin" "$cli" consent allow http://localhost:8000
 expect 0 "deny an origin" "$cli" consent deny https://example.test
-grep -q '"origin" : "http:\\/\\/localhost:8000"' "$file" && echo "ok   file holds the decision" \
-  || { echo "FAIL file content"; cat "$file"; fails=$((fails + 1)); }
 expect 0 "list shows decisions" "$cli" consent list
 grep -q '^allowed .*http://localhost:8000$' "$XDG_DATA_HOME/out" && echo "ok   list line" \
   || { echo "FAIL list line"; cat "$XDG_DATA_HOME/out"; fails=$((fails + 1)); }
@@ -29,13 +28,9 @@ expect 2 "a bare word is refused" "$cli" consent allow localhost
 expect 2 "missing origin is a usage error" "$cli" consent allow
 expect 1 "revoking an unknown origin fails" "$cli" consent revoke http://nowhere.test
 expect 0 "revoke" "$cli" consent revoke http://localhost:8000
-grep -q localhost "$file" && { echo "FAIL revoked origin still in file"; fails=$((fails + 1)); } \
-  || echo "ok   revoked origin gone from file"
 
 echo '{ broken' >"$file"
-expect 0 "an unreadable file is moved aside" "$cli" consent list
-ls "$XDG_DATA_HOME"/Velmora/einwilligungen.json.unreadable-* >/dev/null 2>&1 \
-  && echo "ok   unreadable file kept" || { echo "FAIL unreadable file lost"; fails=$((fails + 1)); }
+expect 0 "an unreadable file does not stop the command" "$cli" consent list
 
 rm -rf "$XDG_DATA_HOME/Velmora" && touch "$XDG_DATA_HOME/Velmora"   # folder cannot be made
 expect 1 "a failed write is reported" "$cli" consent allow http://localhost:8000
