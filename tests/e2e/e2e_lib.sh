@@ -45,24 +45,35 @@ sine() {  # sine FILE SECONDS HZ
   [[ -f "$1" ]] || sox -n -r 48000 -c 2 -b 16 "$1" synth "$2" sine "$3" vol 0.8
 }
 
-our_nodes() { pw-cli ls Node 2>/dev/null | grep -c 'node.name = "org.velmora.Velmora' || true; }
+# The two queries below fail when the tool cannot reach the server, so that "nothing left" is
+# only ever concluded from an answer.
+ours_are() {  # ours_are N : the server lists exactly N nodes of ours
+  local list
+  list=$(pw-cli ls Node 2>/dev/null) || { echo "pw-cli cannot reach the server" >&2; return 2; }
+  (($(grep -c 'node.name = "org.velmora.Velmora' <<<"$list") == $1))
+}
+routing_is() {  # routing_is yes|no : whether a stream still carries target.object
+  local md
+  md=$(pw-metadata -n default 2>/dev/null) || { echo "pw-metadata cannot reach the server" >&2; return 2; }
+  if grep -q target.object <<<"$md"; then [[ $1 == yes ]]; else [[ $1 == no ]]; fi
+}
 node_present() { pw-cli ls Node 2>/dev/null | grep -q "node.name = \"$1\""; }
 log_has() { grep -q -- "$2" "$1" 2>/dev/null; }
 
-start_live() {  # start_live LOG ARGS... : runs velmora-cli live, waits until it runs
+start_live() {  # start_live LOG ARGS... : runs velmora-cli live, waits until it runs; a failed start fails the test
   local log=$1; shift
   "$VELMORA_CLI" live "$@" >"$log" 2>&1 &
   LIVE_PID=$!
   local deadline=$((SECONDS + 20))
   while ! grep -q "Läuft" "$log"; do
     if ! kill -0 "$LIVE_PID" 2>/dev/null || ((SECONDS >= deadline)); then
-      echo "velmora-cli live did not start:"; cat "$log"; LIVE_PID=; return 1
+      bad "velmora-cli live $* did not start:"; cat "$log"; LIVE_PID=; return 1
     fi
     sleep 0.05
   done
 }
 
-stop_live() {  # stop_live [SIGNAL] : prints the exit status
+stop_live() {  # stop_live [SIGNAL] : returns the exit status; anything but SIGKILL must end in status 0
   local sig=${1:-TERM} rc
   kill -"$sig" "$LIVE_PID"
   if ! timeout 10 tail --pid="$LIVE_PID" -f /dev/null; then
@@ -71,6 +82,7 @@ stop_live() {  # stop_live [SIGNAL] : prints the exit status
   fi
   wait "$LIVE_PID"; rc=$?
   LIVE_PID=
+  [[ $sig == KILL ]] || expect "velmora-cli live exits 0 on SIG$sig (status $rc)" test "$rc" -eq 0
   return $rc
 }
 

@@ -5,6 +5,9 @@
 # is told that latency, so players can keep pictures in step. The quantum is pinned so that
 # runs are comparable.
 source "$(dirname "$0")/e2e_lib.sh"
+# engine_samples LOG : the engine's own latency in samples as live prints it; fails without it,
+# so a changed log line cannot turn into an empty value that some comparison accepts.
+engine_samples() { sed -n 's/.*(\([0-9]\+\) Samples).*/\1/p' "$1" | head -n1 | grep .; }
 e2e_start
 pw-metadata -n settings 0 clock.force-quantum 1024 >/dev/null
 
@@ -14,15 +17,15 @@ expect "baseline measured" test "${base:--1}" -gt 0
 
 "$PW_PASSTHROUGH" --gain 1 --seconds 120 >"$W/pt.log" 2>&1 &
 PT=$!
-stack_wait log_has "$W/pt.log" ready
+stack_wait log_has "$W/pt.log" ready || bad "pass-through chain did not start"
 through=$("$PW_LATENCY" | kv latency_samples)
 kill -TERM $PT; wait $PT
 figure "transport: $((through - base)) samples added"
 expect "transport adds nothing ($((through - base)) samples)" test "$((through - base))" -eq 0
 
 for engine in lowLatency balanced highQuality; do
-  start_live "$W/live-$engine.log" --preset off --engine "$engine" --no-status-server || { bad "$engine: start"; continue; }
-  own=$(sed -n 's/.*(\([0-9]*\) Samples).*/\1/p' "$W/live-$engine.log" | head -n1)
+  start_live "$W/live-$engine.log" --preset off --engine "$engine" --no-status-server || continue
+  own=$(engine_samples "$W/live-$engine.log") || { bad "$engine: no latency line"; stop_live; continue; }
   out=$("$PW_LATENCY")
   measured=$(kv latency_samples <<<"$out"); told=$(kv reported_samples <<<"$out")
   stop_live
@@ -41,12 +44,10 @@ stack_wait node_present slow_speakers
 pw-metadata -n default 0 default.configured.audio.sink '{ "name": "slow_speakers" }' Spa:String:JSON >/dev/null
 stack_wait stack_default_is slow_speakers
 if start_live "$W/live-slow.log" --preset off --engine balanced --no-status-server; then
-  own=$(sed -n 's/.*(\([0-9]*\) Samples).*/\1/p' "$W/live-slow.log" | head -n1)
+  own=$(engine_samples "$W/live-slow.log") || bad "slow_speakers: no latency line"
   told=$("$PW_LATENCY" --sink slow_speakers | kv reported_samples)
   stop_live
   figure "balanced on a device with 960 frames of its own: the player is told $told"
-  expect "a device's own latency is passed on ($told = 960 + $own)" test "${told:--1}" -eq $((960 + own))
-else
-  bad "start on slow_speakers"
+  [[ -n $own ]] && expect "a device's own latency is passed on ($told = 960 + $own)" test "${told:--1}" -eq $((960 + own))
 fi
 e2e_finish

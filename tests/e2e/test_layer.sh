@@ -49,6 +49,6 @@ expect "pass-through exits cleanly" test $? -eq 0
 rt=$(kv rt_allocations <"$W/pt.log")
 figure "heap allocations on the real-time thread (routing, idle pause, resume): ${rt:-?}"
 expect "no allocation on the real-time thread" test "${rt:--1}" -eq 0
-expect "no node of ours left" test "$(our_nodes)" -eq 0
-expect "no routing left in the metadata" bash -c "! pw-metadata -n default | grep -q target.object"
+expect "no node of ours left" ours_are 0
+expect "no routing left in the metadata" routing_is no
 e2e_finish

@@ -26,7 +26,7 @@ expect "no WirePlumber: non-zero exit, no hang (status $rc after $took s)" test 
 expect "no WirePlumber: German error text" \
   log_has "$W/nowp.log" "Kein Standard-Ausgabegeraet vorhanden fehlgeschlagen ('!dev' / 560227702)"
 expect "no WirePlumber: hint about the session manager" log_has "$W/nowp.log" "Sitzungsmanager"
-expect "no WirePlumber: nothing of ours left" test "$(our_nodes)" -eq 0
+expect "no WirePlumber: nothing of ours left" ours_are 0
 stack_stop
 
 # -- a server that accepts the connection but never answers (stopped process)
