@@ -2,9 +2,9 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # 200 stop/start rebuilds of the real chain (all three engines in turn, the analysis worker
 # polling throughout) while an application plays: no failure, the tap is kept and adopted (so
-# no application ever falls back to the device), no unprocessed audio reaches the speakers, and
-# no node of ours is left afterwards. Factor 0.5 puts retuned audio an octave below the
-# unprocessed 440 Hz. Also run under AddressSanitizer.
+# no application ever falls back to the device), no unprocessed audio reaches the speakers, the
+# silence of a rebuild stays bounded, and no node of ours is left afterwards. Factor 0.5 puts
+# retuned audio an octave below the unprocessed 440 Hz. Also run under AddressSanitizer.
 source "$(dirname "$0")/e2e_lib.sh"
 e2e_start
 ITERATIONS=${ITERATIONS:-200}
@@ -27,8 +27,12 @@ expect "loop ran without error (status $rc)" test "$rc" -eq 0
 expect "no sanitizer report" bash -c "! grep -q 'ERROR: \(Address\|Leak\)Sanitizer\|runtime error' '$W/loop.log'"
 expect "no failed start" test "$(kv failures <<<"$summary")" = 0
 expect "the tap was kept and adopted by every rebuild" test "$(kv distinct_taps <<<"$summary")" = 1
-expect "no node of ours left" test "$(our_nodes)" -eq 0
-expect "no routing left" bash -c "! pw-metadata -n default | grep -q target.object"
+# Bounds well above what a rebuild takes (a median of about 0.26 s), also under the sanitizer.
+median=$(kv gap_ms_median <<<"$summary"); longest=$(kv gap_ms_max <<<"$summary")
+expect "median rebuild gap at most 600 ms ($median)" fcmp "${median:--1} >= 0 && ${median:--1} <= 600"
+expect "longest rebuild gap at most 2 s ($longest)" fcmp "${longest:--1} >= 0 && ${longest:--1} <= 2000"
+expect "no node of ours left" ours_are 0
+expect "no routing left" routing_is no
 
 # Judge the stretch from the first to the last retuned window: before the loop's first build
 # and after its final teardown the application plays to the device as it should.
@@ -38,5 +42,10 @@ leak=$("$WAVCHECK" tone "$W/loop.wav" --hz 440 --window-ms 50 --above 0.1 --from
 gaps=$("$WAVCHECK" gaps "$W/loop.wav" --threshold 0.01 --min-ms 5)
 figure "rebuild loop recording: unprocessed 440 Hz [$leak] retuned 220 Hz [$good] silence [$gaps]"
 expect "no unprocessed audio reached the speakers" test "$(kv windows_above <<<"$leak")" -eq 0
-expect "retuned audio between the rebuilds" test "$(kv windows_above <<<"$good")" -gt 10
+# Silence fails: 200 rounds of 30 ms gave 72 retuned 50 ms windows (the stretch engines' latency
+# outlasts most holds), so fewer than ITERATIONS / 4 means rounds went silent; and the longest
+# silence spans a few rebuilds (1.9 s measured), not many.
+expect "retuned audio in most low-latency rounds" test "$(kv windows_above <<<"$good")" -ge $((ITERATIONS / 4))
+silent=$(kv longest_ms <<<"$gaps")
+expect "no silence in the recording longer than 4 s ($silent ms)" fcmp "${silent:-1e9} <= 4000"
 e2e_finish
