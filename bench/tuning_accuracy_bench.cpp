@@ -64,31 +64,41 @@ void row(const char *kind, const std::function<std::vector<float>(double note, d
         lowest = std::min(lowest, e.confidence);
     }
     const double n = double(std::size(offsets));
-    std::printf("| %-24s | %10.3f | %11.3f | %+11.3f | %14.2f |\n", kind, sumAbs / n, worst, sumSigned / n, lowest);
+    std::printf("| %-24s | %10.3f | %11.3f | %+11.3f | %14.2f |\n", kind, sumAbs / n, worst, sumSigned / n,
+                lowest);
 }
 
 } // namespace
 
 int main()
 {
-    std::printf("Tuning analyzer accuracy, 48 kHz, N = 16384, after %.0f s, %zu offsets from %+.2f to %+.2f cents\n\n",
+    std::printf("Tuning analyzer accuracy, 48 kHz, N = 16384, after %.0f s, %zu offsets from %+.2f to %+.2f "
+                "cents\n\n",
                 seconds, std::size(offsets), -48.0, 48.0);
-    std::printf("| %-24s | %10s | %11s | %11s | %14s |\n|%s|\n", "kind", "mean |err|", "worst |err|", "mean signed",
-                "confidence min", "--------------------------|------------|-------------|-------------|----------------");
+    std::printf("| %-24s | %10s | %11s | %11s | %14s |\n|%s|\n", "kind", "mean |err|", "worst |err|",
+                "mean signed", "confidence min",
+                "--------------------------|------------|-------------|-------------|----------------");
     row("pure tone", [](double note, double off) { return ts::sine(ts::noteHz(note, off), seconds, rate); });
     row("pure tone >= 440 Hz",
         [](double note, double off) { return ts::sine(ts::noteHz(std::abs(note) + 1, off), seconds, rate); });
-    row("harmonic, 4 partials",
-        [](double note, double off) { return ts::harmonicTone(ts::noteHz(note, off) / 2, 4, seconds, rate); });
-    row("harmonic, 10 partials",
-        [](double note, double off) { return ts::harmonicTone(ts::noteHz(note, off) / 2, 10, seconds, rate); });
-    row("chord, 4 notes x 8", [](double, double off) { return ts::chord({-21, -9, -5, -2}, off, 8, seconds, rate); });
-    row("piano-like, stretched",
-        [](double, double off) { return ts::pianoLike({-21, -17, -14, -9, -5, -2, 3}, off, seconds, rate); });
-    row("vibrato +-20 ct, 5.5 Hz",
-        [](double note, double off) { return ts::vibrato(ts::noteHz(note, off) / 2, 20.0, 5.5, 6, seconds, rate); });
+    row("harmonic, 4 partials", [](double note, double off) {
+        return ts::harmonicTone(ts::noteHz(note, off) / 2, 4, seconds, rate);
+    });
+    row("harmonic, 10 partials", [](double note, double off) {
+        return ts::harmonicTone(ts::noteHz(note, off) / 2, 10, seconds, rate);
+    });
+    row("chord, 4 notes x 8", [](double, double off) {
+        return ts::chord({-21, -9, -5, -2}, off, 8, seconds, rate);
+    });
+    row("piano-like, stretched", [](double, double off) {
+        return ts::pianoLike({-21, -17, -14, -9, -5, -2, 3}, off, seconds, rate);
+    });
+    row("vibrato +-20 ct, 5.5 Hz", [](double note, double off) {
+        return ts::vibrato(ts::noteHz(note, off) / 2, 20.0, 5.5, 6, seconds, rate);
+    });
 
-    std::printf("\n| %-24s | %10s |\n|--------------------------|------------|\n", "unsure material", "confidence");
+    std::printf("\n| %-24s | %10s |\n|--------------------------|------------|\n", "unsure material",
+                "confidence");
     const std::pair<const char *, std::vector<float>> unsure[] = {
         {"white noise", ts::whiteNoise(seconds, rate)},
         {"pink noise", ts::pinkNoise(seconds, rate)},

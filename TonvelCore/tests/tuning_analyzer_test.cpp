@@ -107,7 +107,7 @@ TEST(TuningAnalyzerFraming, fewer_than_n_samples_analyse_nothing_then_each_half_
     EXPECT_EQ(a->analysedFrames(), 1u);
     EXPECT_EQ(a->inputFill(), n / 2);
     const double oneFrame = a->estimate().confidence;
-    EXPECT_GT(oneFrame, 0.0);   // one frame is some evidence, not yet enough to act on
+    EXPECT_GT(oneFrame, 0.0); // one frame is some evidence, not yet enough to act on
     EXPECT_LT(oneFrame, TuningAnalyzer::confidenceThreshold);
 
     a->append(tone.data() + n, n / 2 - 1);
@@ -211,7 +211,7 @@ TEST(TuningAnalyzerEstimate, silence_after_music_keeps_the_offset_and_fades_the_
     const Estimate fading = a->estimate();
     a->append(std::vector<float>(std::size_t(rate * 7), 0.0f));
     const Estimate later = a->estimate();
-    EXPECT_NEAR(fading.centsOffset, heard.centsOffset, 0.1);   // the last frames still hold the tone's end
+    EXPECT_NEAR(fading.centsOffset, heard.centsOffset, 0.1); // the last frames still hold the tone's end
     EXPECT_NEAR(later.centsOffset, fading.centsOffset, 1e-9);
     EXPECT_LT(fading.confidence, heard.confidence);
     EXPECT_NEAR(later.confidence / fading.confidence, std::exp(-1.0), 0.01);
@@ -225,7 +225,7 @@ TEST(TuningAnalyzerEstimate, music_reads_its_offset_and_noise_and_drums_stay_uns
     const struct {
         const char *name;
         std::vector<float> signal;
-        double offset, allowed;   // allowed < 0: must stay below the confidence threshold
+        double offset, allowed; // allowed < 0: must stay below the confidence threshold
     } cases[] = {
         {"chord at 432", ts::chord({-21, -9, -5, -2}, -31.77, 8, 4.0, rate), -31.77, 6.0},
         {"harmonic tone", ts::harmonicTone(ts::noteHz(-12, 25.0), 10, 4.0, rate), 25.0, 6.0},

@@ -314,7 +314,8 @@ TEST(StretchReset, beyond_the_reserve_pads_with_silence_and_a_reset_recovers)
         for (size_t off = 0, n = 0; off < mono.size(); off += n) {
             n = std::min<size_t>(off % 2 ? 700 : 1500, mono.size() - off);
             for (uint32_t c = 0; c < channels; ++c)
-                tv_stretch_set_channel(s.get(), c, &in[channels * off + c], channels, &out[channels * off + c], channels);
+                tv_stretch_set_channel(s.get(), c, &in[channels * off + c], channels,
+                                       &out[channels * off + c], channels);
             tv_stretch_process(s.get(), static_cast<uint32_t>(n));
         }
     };
@@ -342,7 +343,8 @@ TEST(StretchReset, beyond_the_reserve_pads_with_silence_and_a_reset_recovers)
     std::vector<float> last(burst.size());
     for (size_t i = 0; i < last.size(); ++i)
         last[i] = out[channels * i + channels - 1];
-    EXPECT_NEAR(crossCorrelationLag(burst, last, 8000), static_cast<int>(tv_stretch_latency_frames(s.get())), 16);
+    EXPECT_NEAR(crossCorrelationLag(burst, last, 8000), static_cast<int>(tv_stretch_latency_frames(s.get())),
+                16);
 }
 
 } // namespace
