@@ -5,37 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
-#include <new>
 
 // Counts every allocation of this program, to prove that feeding frames allocates nothing.
-namespace {
-std::atomic<long> allocations{0};
-}
-// Every form is replaced, so that allocation and release always pair malloc with free.
-void *operator new(std::size_t size)
-{
-    ++allocations;
-    if (void *p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void *operator new[](std::size_t size) { return operator new(size); }
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept
-{
-    ++allocations;
-    return std::malloc(size ? size : 1);
-}
-void *operator new[](std::size_t size, const std::nothrow_t &t) noexcept { return operator new(size, t); }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
-void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
-void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
+#include "../../TonvelStretch/tests/AllocationCounter.h"
 
 namespace {
 
@@ -254,32 +228,31 @@ TEST(TuningAnalyzerBand, peak_below_60_hz_is_ignored_and_one_at_60_hz_counts)
     EXPECT_NEAR(at60.centsOffset, 1200.0 * std::log2(60.0 / 440.0) + 3400.0, 0.5);   // -49.4
 }
 
-TEST(TuningAnalyzerLifecycle, reset_returns_to_the_initial_state_without_reallocating)
-{
-    const std::vector<float> tone = sine(452.0, 3.0, rate);
-    auto a = analyzer48k();
-    a->append(tone);
-    a->append(tone.data(), 1000);
-    a->reset();
-    EXPECT_EQ(a->estimate(), Estimate::assumedStandard);
-    EXPECT_EQ(a->inputFill(), 0);
-    EXPECT_EQ(a->analysedFrames(), 0u);
-
-    const long before = allocations.load();
-    a->append(tone);
-    EXPECT_EQ(allocations.load(), before);
-    EXPECT_EQ(a->estimate(), analyse(tone));   // identical to a fresh analyzer
-}
-
-TEST(TuningAnalyzerLifecycle, feeding_frames_allocates_nothing)
+TEST(TuningAnalyzerLifecycle, feeding_and_reset_allocate_nothing_and_reset_starts_afresh)
 {
     const std::vector<float> music = tonesignals::chord({-21, -9, -5, -2, 3}, 5.0, 8, 3.0, rate);
     auto a = analyzer48k();
-    const long before = allocations.load();
-    a->append(music);
-    (void)a->estimate();
-    EXPECT_EQ(allocations.load(), before);
+    Estimate afterReset;
+    std::int64_t fill = -1;
+    std::uint64_t frames = 1;
+    long allocated = 0;
+    {
+        CountAllocations counter;
+        a->append(music);
+        a->append(music.data(), 1000);
+        a->reset();
+        afterReset = a->estimate();
+        fill = a->inputFill();
+        frames = a->analysedFrames();
+        a->append(music);
+        allocated = counter.count();
+    }
+    EXPECT_EQ(allocated, 0);
+    EXPECT_EQ(afterReset, Estimate::assumedStandard);
+    EXPECT_EQ(fill, 0);
+    EXPECT_EQ(frames, 0u);
     EXPECT_GT(a->analysedFrames(), 10u);
+    EXPECT_EQ(a->estimate(), analyse(music)); // identical to a fresh analyzer
 }
 
 TEST(TuningAnalyzerLifecycle, non_finite_samples_do_not_poison_the_estimate)
