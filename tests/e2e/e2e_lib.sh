@@ -62,7 +62,8 @@ log_has() { grep -q -- "$2" "$1" 2>/dev/null; }
 
 start_live() {  # start_live LOG ARGS... : runs velmora-cli live, waits until it runs; a failed start fails the test
   local log=$1; shift
-  "$VELMORA_CLI" live "$@" >"$log" 2>&1 &
+  : >"$log"
+  "$VELMORA_CLI" live "$@" >>"$log" 2>&1 &
   LIVE_PID=$!
   local deadline=$((SECONDS + 20))
   while ! grep -q "Läuft" "$log"; do
