@@ -634,6 +634,8 @@ void startWorker(Worker &worker, const std::shared_ptr<RetuneEngine> &source, do
 {
     if constexpr (requires { worker.start(source, sampleRate); })
         worker.start(source, sampleRate);
+    else
+        qCWarning(lcController, "Velmora: Stimmungserkennung ohne Quelle; die Erkennung bleibt aus.");
 }
 } // namespace
 
