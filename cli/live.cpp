@@ -1,433 +1,143 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// velmora-cli live: retunes everything the computer plays until Ctrl-C or SIGTERM, without a
-// panel. Runs the tap engine on PipeWire, the analysis worker and (unless turned off) the status
-// service with the same consent store as the panel. Also drives the end-to-end tests, so the
-// few lines it prints off a terminal are stable: "Läuft: ...", "Neu aufgebaut: ...", "Beendet.".
+// velmora-cli live: a terminal client of the controller. The saved settings are the defaults; the
+// options count for this run only. The end-to-end tests read the lines it prints.
 #include "Commands.h"
 
-#include "analysis/TuningAnalysisWorker.h"
-#include "app/AppIdentity.h"
-#include "audio/AudioError.h"
 #include "audio/TapEngine.h"
 #include "audio/pipewire/PipeWirePlatform.h"
+#include "controller/ExitSignals.h"
+#include "controller/TonvelController.h"
 #include "render/RenderChain.h"
 #include "status/StatusServer.h"
 
-#include <TonvelCore/AutoTuningTracker.h>
-#include <TonvelCore/OriginConsent.h>
-#include <TonvelCore/StatusPayload.h>
 #include <TonvelCore/TuningMath.h>
 #include <TonvelCore/TuningPreset.h>
-#include <tonvel_dsp.h>
-#include <tonvel_stretch.h>
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QFileSystemWatcher>
-#include <QSocketNotifier>
-#include <QTimer>
 
-#include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
-#include <optional>
-#include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
-
-constexpr std::uint32_t kDelayFrames = 2048;
-constexpr int kRestartDebounceMs = 400;
-constexpr int kStallPolls = 3;
-
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int sig)
+// What is wrong with the options, or an empty text after applying them to `c` (if given).
+static QString applyOptions(const QCommandLineParser &p, TonvelController *c)
 {
-    const int saved = errno;
-    const char c = char(sig);
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
-    errno = saved;
+    const auto has = [&](const char *name) { return p.isSet(QLatin1String(name)); };
+    const QString preset = p.value(QStringLiteral("preset")), engine = p.value(QStringLiteral("engine"));
+    const double a4 = p.value(QStringLiteral("a4")).toDouble();
+    const RenderEngine *kind = renderEngineNamed(engine.toStdString());
+    if (!p.positionalArguments().isEmpty() || (has("preset") && has("a4")))
+        return QStringLiteral("unexpected arguments, or --preset and --a4 together");
+    if (has("preset") && !TuningPreset::preset(preset))
+        return QStringLiteral("unknown preset '%1' (see 'velmora-cli presets')").arg(preset);
+    if (has("a4") && !TuningMath::freeA4Range.contains(a4)) // NaN fails too
+        return QStringLiteral("--a4 needs a frequency between 400 and 470 Hz");
+    if (has("engine") && !kind)
+        return QStringLiteral("unknown engine '%1'").arg(engine);
+    if (!c)
+        return {};
+    if (has("preset"))
+        c->setMode(TonvelController::Mode::preset), c->setSelectedPresetID(preset);
+    if (has("a4"))
+        c->setMode(TonvelController::Mode::freeA4), c->setFreeA4(a4);
+    if (kind)
+        c->setEngine(TonvelController::engineOf(static_cast<EngineKind>(kind->slot))); // slot = raw value
+    c->setAutomatic(c->automatic() || has("auto"));
+    c->setStatusServerEnabled(c->statusServerEnabled() && !has("no-status-server"));
+    return {};
 }
-
-bool installSignalHandlers()
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
-        return false;
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
-        if (::sigaction(sig, &sa, nullptr) != 0)
-            return false;
-    return true;
-}
-
-void printUsage(FILE *out)
-{
-    std::fprintf(out,
-                 "Usage: velmora-cli live [--preset ID | --a4 HZ] [--engine lowLatency|balanced|highQuality]\n"
-                 "                        [--auto] [--no-status-server]\n\n"
-                 "Retunes everything this computer plays (PipeWire) until Ctrl-C or SIGTERM.\n"
-                 "  --preset ID          a tuning preset (see 'velmora-cli presets'); default 432\n"
-                 "  --a4 HZ              free reference A4 between 400 and 470 Hz\n"
-                 "  --engine KIND        lowLatency (default), balanced or highQuality\n"
-                 "  --auto               detect the music's A4 and correct it towards standard pitch\n"
-                 "  --no-status-server   do not serve the status on 127.0.0.1:%u\n",
-                 unsigned(StatusServer::defaultPort));
-}
-
-struct Options {
-    std::optional<TuningPreset> preset;
-    std::optional<double> a4;
-    EngineKind engine = EngineKind::lowLatency;
-    bool autoCorrect = false;
-    bool statusServer = true;
-};
-
-// 0 ok, 2 usage error (message printed), 1 help printed.
-int parse(const QStringList &args, Options &o)
-{
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &a = args[i];
-        auto value = [&](QString &out) {
-            if (i + 1 >= args.size()) {
-                std::fprintf(stderr, "velmora-cli live: %s needs a value\n", qPrintable(a));
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        QString v;
-        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            printUsage(stdout);
-            return 1;
-        } else if (a == QLatin1String("--preset")) {
-            if (!value(v))
-                return 2;
-            o.preset = TuningPreset::preset(v);
-            if (!o.preset) {
-                std::fprintf(stderr, "velmora-cli live: unknown preset '%s' (see 'velmora-cli presets')\n", qPrintable(v));
-                return 2;
-            }
-        } else if (a == QLatin1String("--a4")) {
-            if (!value(v))
-                return 2;
-            bool ok = false;
-            const double hz = v.toDouble(&ok);
-            if (!ok || !std::isfinite(hz) || !TuningMath::freeA4Range.contains(hz)) {
-                std::fprintf(stderr, "velmora-cli live: --a4 needs a frequency between %.0f and %.0f Hz\n",
-                             TuningMath::freeA4Range.lowerBound, TuningMath::freeA4Range.upperBound);
-                return 2;
-            }
-            o.a4 = hz;
-        } else if (a == QLatin1String("--engine")) {
-            if (!value(v))
-                return 2;
-            const RenderEngine *engine = renderEngineNamed(v.toStdString());
-            if (!engine) {
-                std::fprintf(stderr, "velmora-cli live: unknown engine '%s'\n", qPrintable(v));
-                return 2;
-            }
-            o.engine = static_cast<EngineKind>(engine->slot);   // the slot is the kind's raw value
-        } else if (a == QLatin1String("--auto")) {
-            o.autoCorrect = true;
-        } else if (a == QLatin1String("--no-status-server")) {
-            o.statusServer = false;
-        } else {
-            std::fprintf(stderr, "velmora-cli live: unknown option '%s'\n\n", qPrintable(a));
-            printUsage(stderr);
-            return 2;
-        }
-    }
-    if (o.preset && o.a4) {
-        std::fprintf(stderr, "velmora-cli live: --preset and --a4 exclude each other\n");
-        return 2;
-    }
-    if (!o.preset && !o.a4)
-        o.preset = TuningPreset::preset(QStringLiteral("432"));
-    return 0;
-}
-
-// The running program: engine, worker, status, supervision. Lives on the main thread.
-class LiveSession {
-public:
-    LiveSession(const Options &o, std::shared_ptr<PipeWirePlatform> platform)
-        : options_(o), platform_(std::move(platform)), terminal_(::isatty(STDOUT_FILENO) == 1)
-    {
-        staticFactor_ = options_.a4 ? TuningMath::factor(*options_.a4) : options_.preset->factor();
-    }
-
-    // Prints the error and returns false when the first start fails.
-    bool start()
-    {
-        const int cleared = TapEngine::removeOrphanedAggregateDevices(*platform_);
-        if (cleared > 0)
-            std::printf("Velmora: %d verwaiste Aggregate-Devices entfernt.\n", cleared);
-
-        engine_ = TapEngine::create(platform_);
-        engine_->setOnRebuildNeeded([this](const std::string &reason) {
-            const QString r = QString::fromStdString(reason);
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [this, r] { requestRestart(r); },
-                                      Qt::QueuedConnection);
-        });
-        engine_->installDefaultDeviceListener();
-        try {
-            engine_->start(currentFactor(), options_.engine, kDelayFrames);
-        } catch (const AudioError &e) {
-            reportStartError(e);
-            return false;
-        }
-        startWorker();
-        printRunning("Läuft");
-
-        if (options_.statusServer) {
-            startStatusServer();
-            // `velmora-cli consent allow ORIGIN` answers from another process: take its
-            // decisions over when the file changes. This process never writes the file,
-            // so nothing of its own is lost, and the server keeps running meanwhile.
-            const QString path = OriginConsent::defaultStorePath();
-            QDir().mkpath(QFileInfo(path).absolutePath());
-            consentWatcher_.addPath(QFileInfo(path).absolutePath());
-            if (QFile::exists(path))
-                consentWatcher_.addPath(path);
-            auto reload = [this, path] {
-                if (QFile::exists(path) && !consentWatcher_.files().contains(path))
-                    consentWatcher_.addPath(path);
-                consent_->reload();
-            };
-            QObject::connect(&consentWatcher_, &QFileSystemWatcher::directoryChanged, reload);
-            QObject::connect(&consentWatcher_, &QFileSystemWatcher::fileChanged, reload);
-        }
-
-        debounce_.setSingleShot(true);
-        QObject::connect(&debounce_, &QTimer::timeout, [this] { restart(); });
-        poll_.setInterval(1000);
-        QObject::connect(&poll_, &QTimer::timeout, [this] { pollOnce(); });
-        poll_.start();
-        std::fflush(stdout);
-        return true;
-    }
-
-    // Synchronous teardown for exit (signals).
-    void shutdown()
-    {
-        poll_.stop();
-        debounce_.stop();
-        worker_.stop();
-        TapEngine::shutdownAll();
-        platform_->releaseParked();
-        if (server_)
-            server_->stop();
-        if (engine_) {
-            engine_->removeDefaultDeviceListener();
-            engine_->stop();
-        }
-    }
-
-private:
-    double currentFactor() const { return options_.autoCorrect ? tracker_.factor(staticFactor_) : staticFactor_; }
-
-    void startStatusServer()
-    {
-        if (server_)
-            server_->stop();
-        server_.reset();
-        consent_ = std::make_shared<OriginConsent>(OriginConsent::defaultStorePath());
-        server_ = std::make_unique<StatusServer>(consent_);
-        server_->setOnConsentNeeded([](const QString &origin) {
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [origin] {
-                std::printf("Anfrage von %s: zum Erlauben 'velmora-cli consent allow %s' ausführen.\n",
-                            qPrintable(origin), qPrintable(origin));
-                std::fflush(stdout);
-            }, Qt::QueuedConnection);
-        });
-        server_->update(payload());
-        server_->start();
-    }
-
-    void reportStartError(const AudioError &e)
-    {
-        std::fprintf(stderr, "velmora-cli live: %s\n", e.errorDescription().c_str());
-        if (!platform_->hasSessionManager())
-            std::fprintf(stderr, "Hinweis: Es läuft kein Sitzungsmanager (WirePlumber). Ohne ihn gibt es kein "
-                                 "Standard-Ausgabegerät und keine Verbindungen; bitte die PipeWire-Sitzung prüfen.\n");
-        else if (e.status() == -EBUSY)
-            std::fprintf(stderr, "Hinweis: Velmora läuft bereits in einem anderen Prozess.\n");
-    }
-
-    void startWorker()
-    {
-        if (auto info = engine_->runInfo()) {
-            worker_.setOnEstimate([this](const TuningAnalyzer::Estimate &estimate, double elapsed) {
-                estimate_ = estimate;
-                if (!options_.autoCorrect)
-                    return;
-                tracker_.update(estimate, elapsed);
-                applyFactor(currentFactor());
-            });
-            worker_.start(engine_, info->sampleRate);
-        }
-    }
-
-    void applyFactor(double factor)
-    {
-        tv_engine_set_factor(engine_->dsp(), factor);
-        tv_stretch_set_factor(engine_->stretchBalanced(), factor);
-        tv_stretch_set_factor(engine_->stretchHQ(), factor);
-    }
-
-    void requestRestart(const QString &reason)
-    {
-        pendingReason_ = reason;
-        debounce_.start(kRestartDebounceMs);
-    }
-
-    void restart()
-    {
-        ++restarts_;
-        worker_.stop();
-        engine_->stop();
-        try {
-            engine_->start(currentFactor(), options_.engine, kDelayFrames);
-        } catch (const AudioError &e) {
-            std::fprintf(stderr, "velmora-cli live: %s (neuer Versuch in 2 s)\n", e.errorDescription().c_str());
-            std::fflush(stderr);
-            requestRestart(pendingReason_);
-            debounce_.start(2000);
-            return;
-        }
-        startWorker();
-        lastFrames_ = 0;
-        stalledPolls_ = 0;
-        printRunning(QStringLiteral("Neu aufgebaut (%1)").arg(pendingReason_).toUtf8().constData());
-    }
-
-    void printRunning(const char *what)
-    {
-        const auto info = engine_->runInfo();
-        if (!info)
-            return;
-        const double latency = info->latencySeconds(options_.engine);
-        std::printf("%s: Ausgabe=%s Rate=%.0f Kanäle=%d Latenz=%.1f ms (%.0f Samples) Faktor=%.6f\n", what,
-                    info->outputDeviceName.c_str(), info->sampleRate, info->channels, latency * 1000.0,
-                    std::round(latency * info->sampleRate), currentFactor());
-        std::fflush(stdout);
-    }
-
-    StatusPayload payload() const
-    {
-        const bool active = engine_ && engine_->isRunning();
-        std::optional<double> source, confidence;
-        if (active) {
-            const TuningAnalyzer::Estimate e = estimate_.value_or(TuningAnalyzer::Estimate::assumedStandard);
-            source = e.a4Hz;
-            confidence = e.confidence;
-        }
-        const double target = options_.a4 ? *options_.a4 : TuningMath::standardA4 * staticFactor_;
-        return StatusPayload(QString::fromLatin1(AppIdentity::version), active, target, source, confidence,
-                             options_.engine == EngineKind::lowLatency ? StatusPayload::Method::resampling
-                                                                        : StatusPayload::Method::pitchPreserving,
-                             options_.preset ? std::optional<QString>(options_.preset->id()) : std::nullopt,
-                             options_.preset ? options_.preset->targetHz() : std::nullopt);
-    }
-
-    void pollOnce()
-    {
-        if (server_)
-            server_->update(payload());
-        if (!engine_->isRunning())
-            return;
-        // Supervision: frames must advance unless the platform paused an idle chain.
-        const std::uint64_t frames = tv_switch_frames(engine_->switcher());
-        if (frames == lastFrames_ && !engine_->isIdle()) {
-            if (++stalledPolls_ >= kStallPolls) {
-                stalledPolls_ = 0;
-                requestRestart(QStringLiteral("Audio stand still"));
-            }
-        } else {
-            stalledPolls_ = 0;
-        }
-        lastFrames_ = frames;
-        if (!terminal_)
-            return;
-        const auto info = engine_->runInfo();
-        const double latency = info ? info->latencySeconds(options_.engine) : 0.0;
-        const QString detected = estimate_ && estimate_->isConfident()
-                                     ? QStringLiteral("%1 Hz").arg(estimate_->a4Hz, 0, 'f', 1)
-                                     : QStringLiteral("–");
-        std::printf("\r\033[KAusgabe: %s | %.0f Hz | Latenz %.1f ms | Unterläufe %llu | erkanntes A4 %s%s",
-                    info ? info->outputDeviceName.c_str() : "–", info ? info->sampleRate : 0.0, latency * 1000.0,
-                    static_cast<unsigned long long>(tv_engine_underruns(engine_->dsp())), qPrintable(detected),
-                    engine_->isIdle() ? " | Pause (nichts spielt)" : "");
-        std::fflush(stdout);
-    }
-
-    Options options_;
-    std::shared_ptr<PipeWirePlatform> platform_;
-    std::shared_ptr<TapEngine> engine_;
-    TuningAnalysisWorker worker_;
-    AutoTuningTracker tracker_;
-    std::optional<TuningAnalyzer::Estimate> estimate_;
-    std::shared_ptr<OriginConsent> consent_;
-    std::unique_ptr<StatusServer> server_;
-    QFileSystemWatcher consentWatcher_;
-    QTimer debounce_;
-    QTimer poll_;
-    QString pendingReason_;
-    double staticFactor_ = 1.0;
-    std::uint64_t lastFrames_ = 0;
-    int stalledPolls_ = 0;
-    int restarts_ = 0;
-    bool terminal_ = false;
-};
-
-} // namespace
 
 int cli::runLive(const QStringList &args)
 {
-    Options options;
-    if (const int r = parse(args, options); r != 0)
-        return r == 1 ? 0 : 2;
-    if (!installSignalHandlers()) {
-        std::fprintf(stderr, "velmora-cli live: Signale lassen sich nicht abfangen\n");
-        return 1;
-    }
+    QCommandLineParser p;
+    for (const auto &o : {std::array{"preset", "A tuning preset (see 'velmora-cli presets').", "ID"},
+                          std::array{"a4", "Free reference A4 between 400 and 470 Hz.", "HZ"},
+                          std::array{"engine", "lowLatency, balanced or highQuality.", "KIND"},
+                          std::array{"auto", "Detect the music's A4 and correct it towards 440 Hz.", ""},
+                          std::array{"no-status-server", "Do not serve the status on 127.0.0.1:47432.", ""}})
+        p.addOption({QString::fromLatin1(o[0]), QString::fromUtf8(o[1]), QString::fromLatin1(o[2])});
+    p.addHelpOption();
+    const bool parsed = p.parse(QStringList(QStringLiteral("live")) + args);
+    if (const QString wrong = parsed ? applyOptions(p, nullptr) : p.errorText(); !wrong.isEmpty())
+        return std::fprintf(stderr, "velmora-cli live: %s\n", qPrintable(wrong)), 2;
+    if (p.isSet(QStringLiteral("help")))
+        return std::printf("%s", qPrintable(p.helpText())), 0;
 
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // whole lines reach a log file at once
+    TonvelController::installTranslations(QStringLiteral("de"));
     std::shared_ptr<PipeWirePlatform> platform;
     try {
         platform = PipeWirePlatform::connect();
     } catch (const AudioError &e) {
-        std::fprintf(stderr, "velmora-cli live: %s\n", e.errorDescription().c_str());
-        std::fprintf(stderr, "Hinweis: Es läuft kein erreichbarer PipeWire-Server in dieser Sitzung "
-                             "(XDG_RUNTIME_DIR prüfen).\n");
-        return 1;
+        return std::fprintf(stderr, "velmora-cli live: %s\n%s\n", e.what(),
+                            qPrintable(qtTrId("live.hint.noServer"))),
+               1;
     }
+    // A build whose TapEngine does not speak RetuneEngine cannot run live.
+    const std::shared_ptr<RetuneEngine> engine = [](auto e) -> std::shared_ptr<RetuneEngine> {
+        if constexpr (std::is_convertible_v<decltype(e), std::shared_ptr<RetuneEngine>>)
+            return e;
+        return nullptr;
+    }(TapEngine::create(platform));
+    ExitSignals exitSignals;
+    if (!engine || !exitSignals.isValid())
+        return std::fprintf(stderr, "velmora-cli live: Audioschicht oder Signale nicht verfügbar\n"), 1;
+    if (const int n = TapEngine::removeOrphanedAggregateDevices(*platform); n > 0)
+        std::printf("Velmora: %d verwaiste Aggregate-Devices entfernt.\n", n);
+    auto consent = std::make_shared<OriginConsent>(OriginConsent::defaultStorePath());
+    std::unique_ptr<StatusServer> server; // outlives the controller, which serves through it
+    TonvelController c({engine, consent, {}, {}, {}, {}, true, false});
+    applyOptions(p, &c);
 
-    int exitCode = 0;
-    {
-        LiveSession session(options, platform);
-        if (!session.start()) {
-            exitCode = 1;
-        } else {
-            QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
-            QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-                char c = 0;
-                [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
-                notifier.setEnabled(false);
-                session.shutdown();
-                QCoreApplication::exit(0);
-            });
-            exitCode = QCoreApplication::exec();
-            if (::isatty(STDOUT_FILENO) == 1)
-                std::printf("\n");
-            std::printf("Beendet.\n");
-        }
-    }
-    platform.reset();
-    return exitCode;
+    QObject::connect(&c, &TonvelController::chainStarted, [&](bool rebuilt, const QString &reason) {
+        if (const auto info = c.runInfo())
+            std::printf("%s: Ausgabe=%s Rate=%.0f Kanäle=%d Latenz=%.1f ms (%.0f Samples) Faktor=%.6f\n",
+                        rebuilt ? qPrintable(QStringLiteral("Neu aufgebaut (%1)").arg(reason)) : "Läuft",
+                        info->outputDeviceName.c_str(), info->sampleRate, info->channels,
+                        c.latencySeconds() * 1000.0, std::round(c.latencySeconds() * info->sampleRate),
+                        c.effectiveFactor());
+        if (!server && c.statusServerEnabled())
+            c.attachStatusServer((server = std::make_unique<StatusServer>(consent)).get());
+    });
+    QObject::connect(&c, &TonvelController::consentAsked, [](const QString &o) {
+        std::printf("Anfrage von %s: zum Erlauben 'velmora-cli consent allow %s' ausführen.\n", qPrintable(o),
+                    qPrintable(o));
+    });
+    // Queued: the error text follows right after the switch went off.
+    const auto stopped = [&](bool on) {
+        if (on)
+            return;
+        std::fprintf(stderr, "velmora-cli live: %s\n", qPrintable(c.errorMessage()));
+        const bool manager = platform->hasSessionManager(); // (-16) is EBUSY: another process runs
+        if (!manager || c.errorMessage().endsWith(QStringLiteral("(-16)")))
+            std::fprintf(stderr, "%s\n",
+                         qPrintable(qtTrId(manager ? "live.hint.busy" : "live.hint.noSessionManager")));
+        QCoreApplication::exit(1);
+    };
+    QObject::connect(&c, &TonvelController::isEnabledChanged, &c, stopped, Qt::QueuedConnection);
+    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    if (terminal)
+        QObject::connect(&c, &TonvelController::changed, [&] {
+            const QString a4 = c.detectionIsConfident()
+                                   ? QStringLiteral("%1 Hz").arg(c.detectedA4(), 0, 'f', 1)
+                                   : QStringLiteral("–");
+            std::printf(
+                "\r\033[KAusgabe: %s | %.0f Hz | Latenz %.1f ms | Unterläufe %llu | erkanntes A4 %s%s",
+                qPrintable(c.outputDeviceName()), c.sampleRate(), c.latencySeconds() * 1000.0,
+                static_cast<unsigned long long>(c.underruns()), qPrintable(a4),
+                engine->stats().idle ? " | Pause (nichts spielt)" : "");
+            std::fflush(stdout);
+        });
+    QObject::connect(&exitSignals, &ExitSignals::received, [&] {
+        c.shutdown();
+        platform->releaseParked();
+        QCoreApplication::exit(0);
+    });
+
+    c.setEnabled(true);
+    const int code = QCoreApplication::exec();
+    if (code == 0)
+        std::printf("%sBeendet.\n", terminal ? "\n" : "");
+    return code;
 }
