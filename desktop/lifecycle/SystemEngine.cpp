@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "lifecycle/SystemEngine.h"
+
+#include <cerrno>
+
+namespace {
+
+// Stands in until the PipeWire engine speaks RetuneEngine: every start fails with a clear
+// message, so the program runs and shows the error instead of pretending to retune.
+class UnavailableEngine final : public RetuneEngine {
+public:
+    void setEvents(Events events, Executor executor) override
+    {
+        events_ = std::move(events);
+        executor_ = std::move(executor);
+    }
+    void start(double, EngineKind) override
+    {
+        if (executor_ && events_.failed)
+            executor_([failed = events_.failed] { failed(AudioError(-ENOSYS, "Audiokette starten")); });
+    }
+    void rebuild() override {}
+    void stop() override {}
+    bool isRunning() const override { return false; }
+    std::optional<RunInfo> runInfo() const override { return std::nullopt; }
+    void setFactor(double) override {}
+    void selectEngine(EngineKind) override {}
+    EngineStats stats() const override { return {}; }
+    std::optional<std::string> defaultOutputName() const override { return std::nullopt; }
+    double defaultOutputRate() const override { return 0.0; }
+    std::optional<std::uint32_t> readAnalysisSamples(float *, std::uint32_t) override { return std::nullopt; }
+
+private:
+    Events events_;
+    Executor executor_;
+};
+
+} // namespace
+
+std::shared_ptr<RetuneEngine> makeSystemEngine()
+{
+    return std::make_shared<UnavailableEngine>();
+}
