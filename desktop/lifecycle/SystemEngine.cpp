@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "lifecycle/SystemEngine.h"
 
+#include <QLoggingCategory>
+
 #include <cerrno>
+
+Q_DECLARE_LOGGING_CATEGORY(lcUi)
 
 namespace {
 
@@ -39,5 +43,6 @@ private:
 
 std::shared_ptr<RetuneEngine> makeSystemEngine()
 {
+    qCWarning(lcUi, "Audio-Schicht fehlt in diesem Build: Umstimmen ist nicht moeglich.");
     return std::make_shared<UnavailableEngine>();
 }

@@ -43,8 +43,10 @@ Pane {
     readonly property color orange: "#c25e00"
     readonly property color green: "#1f8a34"
 
+    // Fixed width, 16 pixels inset on every side.
     width: 320
-    padding: 16
+    height: column.implicitHeight + 32
+    padding: 0
     focus: true
     Keys.onReturnPressed: answerConsent(true)
     Keys.onEnterPressed: answerConsent(true)
@@ -92,7 +94,11 @@ Pane {
         }
     }
 
-    contentItem: ColumnLayout {
+    ColumnLayout {
+        id: column
+        x: 16
+        y: 16
+        width: 288
         spacing: 14
 
         // Header
@@ -213,7 +219,9 @@ Pane {
                     Layout.fillWidth: true
                 }
                 Caption2 {
-                    text: panel.support.presetReference(panel.controller.selectedPresetID)
+                    readonly property string reference:
+                        panel.support.presetReference(panel.controller.selectedPresetID)
+                    text: reference !== "" ? qsTrId("ui.preset.reference").arg(reference) : qsTrId("ui.preset.none")
                     color: panel.tertiary
                 }
             }
@@ -499,6 +507,7 @@ Pane {
                             Layout.fillWidth: true
                         }
                         Button {
+                            objectName: "revokeButton"
                             text: qsTrId("ui.consent.revoke")
                             font.pixelSize: panel.caption2Size
                             padding: 2

@@ -66,11 +66,7 @@ QString PanelSupport::presetKeyword(const QString &id) const
 
 QString PanelSupport::presetReference(const QString &id) const
 {
-    if (const auto description = presetOrOff(id).referenceDescription())
-        //% "Reference: %1"
-        return qtTrId("ui.preset.reference").arg(*description);
-    //% "No retuning"
-    return qtTrId("ui.preset.none");
+    return presetOrOff(id).referenceDescription().value_or(QString());
 }
 
 QString PanelSupport::presetBackground(const QString &id) const

@@ -31,7 +31,8 @@ public:
     bool soundSettingsAvailable() const { return !soundSettings_.isEmpty(); }
     QString caption() const;
 
-    // Texts of the preset with `id`, or of "off" when no preset has that id.
+    // Texts of the preset with `id`, or of "off" when no preset has that id. The reference
+    // ("A4 = 440.000 Hz") is empty when the preset has none.
     Q_INVOKABLE QString presetKeyword(const QString &id) const;
     Q_INVOKABLE QString presetReference(const QString &id) const;
     Q_INVOKABLE QString presetBackground(const QString &id) const;
