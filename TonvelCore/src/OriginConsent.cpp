@@ -13,6 +13,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 Q_LOGGING_CATEGORY(lcConsent, VELMORA_APP_ID ".OriginConsent")
@@ -103,7 +104,12 @@ QString OriginConsent::defaultStorePath()
 
 OriginConsent::OriginConsent(QString storePath, double askTimeoutSeconds, Clock now)
     : storePath_(std::move(storePath)), askTimeout_(askTimeoutSeconds),
-      now_(now ? std::move(now) : Clock(&OriginConsent::systemNow))
+      now_(now ? now : Clock(&OriginConsent::systemNow)),
+      elapsedMs_(now ? std::function<qint64()>([now] { return now().toMSecsSinceEpoch(); })
+                     : std::function<qint64()>([] {
+                           using namespace std::chrono;
+                           return qint64(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+                       }))
 {
     load();
 }
@@ -115,8 +121,8 @@ OriginConsent::Outcome OriginConsent::evaluate(const std::optional<QString> &ori
     std::lock_guard guard(lock_);
     if (const auto it = entries_.constFind(*origin); it != entries_.cend())
         return it->decision == Decision::allowed ? Outcome::allow() : Outcome::refuse();
-    const QDateTime now = now_();
-    if (pending_ && pending_->since.msecsTo(now) / 1000.0 < askTimeout_)
+    const qint64 now = elapsedMs_();
+    if (pending_ && (now - pending_->sinceMs) / 1000.0 < askTimeout_)
         return Outcome::refuse();
     pending_ = Pending{*origin, now};
     return Outcome::refuseAndAsk(*origin);
@@ -127,7 +133,7 @@ std::optional<QString> OriginConsent::pendingOrigin() const
     std::lock_guard guard(lock_);
     if (!pending_)
         return std::nullopt;
-    if (askTimeout_ > pending_->since.msecsTo(now_()) / 1000.0)
+    if (askTimeout_ > (elapsedMs_() - pending_->sinceMs) / 1000.0)
         return pending_->origin;
     return std::nullopt;
 }
@@ -135,6 +141,7 @@ std::optional<QString> OriginConsent::pendingOrigin() const
 void OriginConsent::resolve(const QString &origin, Decision decision)
 {
     std::lock_guard saveGuard(saveLock_);
+    reloadBeforeSave();
     QList<Entry> copy;
     {
         std::lock_guard guard(lock_);
@@ -149,6 +156,7 @@ void OriginConsent::resolve(const QString &origin, Decision decision)
 void OriginConsent::revoke(const QString &origin)
 {
     std::lock_guard saveGuard(saveLock_);
+    reloadBeforeSave();
     QList<Entry> copy;
     {
         std::lock_guard guard(lock_);
@@ -297,6 +305,14 @@ bool OriginConsent::reload()
     if (pending_ && entries_.contains(pending_->origin))
         pending_.reset();
     return true;
+}
+
+void OriginConsent::reloadBeforeSave()
+{
+    // Caller holds saveLock_. Skipped while our own last change has not reached the disk:
+    // the file would not hold it.
+    if (!writeBlocked_ && saveError_.isEmpty())
+        reload();
 }
 
 void OriginConsent::save(const QList<Entry> &entries)

@@ -51,14 +51,16 @@ class TonvelController : public QObject {
     // What the user chooses.
     Q_PROPERTY(bool isEnabled READ isEnabled WRITE setEnabled NOTIFY isEnabledChanged)
     Q_PROPERTY(Mode mode READ mode WRITE setMode NOTIFY modeChanged)
-    Q_PROPERTY(QString selectedPresetID READ selectedPresetID WRITE setSelectedPresetID NOTIFY selectedPresetIDChanged)
+    Q_PROPERTY(QString selectedPresetID READ selectedPresetID WRITE setSelectedPresetID NOTIFY
+                   selectedPresetIDChanged)
     Q_PROPERTY(double freeA4 READ freeA4 WRITE setFreeA4 NOTIFY freeA4Changed)
     Q_PROPERTY(Engine engine READ engine WRITE setEngine NOTIFY engineChanged)
     Q_PROPERTY(bool automatic READ automatic WRITE setAutomatic NOTIFY automaticChanged)
     Q_PROPERTY(bool launchAtLogin READ launchAtLogin WRITE setLaunchAtLogin NOTIFY launchAtLoginChanged)
     // Desktop autostart needs no approval; kept so the panel can bind the same name everywhere.
     Q_PROPERTY(bool launchAtLoginNeedsApproval READ launchAtLoginNeedsApproval CONSTANT)
-    Q_PROPERTY(bool statusServerEnabled READ statusServerEnabled WRITE setStatusServerEnabled NOTIFY statusServerEnabledChanged)
+    Q_PROPERTY(bool statusServerEnabled READ statusServerEnabled WRITE setStatusServerEnabled NOTIFY
+                   statusServerEnabledChanged)
 
     // Consent: the origin waiting for an answer ("" when none) and the stored decisions, each a
     // map {origin: string, decision: "allowed"|"denied", decidedAt: date}, sorted by origin.
@@ -98,13 +100,13 @@ public:
     Q_ENUM(ChainState)
 
     struct Options {
-        std::shared_ptr<RetuneEngine> engine;  // required
-        std::shared_ptr<OriginConsent> consent;  // required
-        QString settingsPath;    // empty: defaultSettingsPath()
-        QString autostartPath;   // empty: defaultAutostartPath()
-        QString executablePath;  // what the autostart entry runs; empty: defaultExecutablePath()
-        std::shared_ptr<TimerSource> timers;  // null: Qt timers
-        bool analysis = true;  // run the tuning detection while the chain runs
+        std::shared_ptr<RetuneEngine> engine;   // required
+        std::shared_ptr<OriginConsent> consent; // required
+        QString settingsPath;                   // empty: defaultSettingsPath()
+        QString autostartPath;                  // empty: defaultAutostartPath()
+        QString executablePath;              // what the autostart entry runs; empty: defaultExecutablePath()
+        std::shared_ptr<TimerSource> timers; // null: Qt timers
+        bool analysis = true;                // run the tuning detection while the chain runs
     };
 
     // Restores the settings (never starts audio: see takeShouldResume()), watches the consent
@@ -170,8 +172,11 @@ public:
     // moves the correction. Ignored while no chain runs (an estimate posted before a stop).
     void consume(const TuningAnalyzer::Estimate &estimate, double elapsedSeconds);
 
-    static QString defaultSettingsPath();   // $XDG_CONFIG_HOME/Velmora/Velmora.conf
-    static QString defaultAutostartPath();  // $XDG_CONFIG_HOME/autostart/org.velmora.Velmora.desktop
+    // The localised name of a mode ("mode.preset", "mode.freeA4").
+    Q_INVOKABLE static QString modeTitle(Mode mode);
+
+    static QString defaultSettingsPath();  // $XDG_CONFIG_HOME/Velmora/Velmora.conf
+    static QString defaultAutostartPath(); // $XDG_CONFIG_HOME/autostart/org.velmora.Velmora.desktop
     // The installed `velmora` beside or on the PATH, else the running program.
     static QString defaultExecutablePath();
     // Installs the controller's texts for `language` ("de", "en"; others fall back to the ids).
@@ -217,7 +222,7 @@ signals:
     void detectionConfidenceChanged();
     void detectionIsConfidentChanged();
     void appliedCorrectionCentsChanged();
-    void tuningChanged();  // mode, preset or free A4: staticFactor and menuBarLabel
+    void tuningChanged(); // mode, preset or free A4: staticFactor and menuBarLabel
     // A new origin waits for the user's decision (the tray program opens the panel).
     void consentAsked(const QString &origin);
     // A start or rebuild finished (`rebuilt` false for a start by the user).
@@ -226,6 +231,42 @@ signals:
     void changed();
 
 private:
+    void openSettings(const QString &path);
+    void restore();
+    void persist();
+    void syncSettings();
+    void tuningWasChanged();
+    bool chainExists() const;
+    void applyFactor();
+    void applyEngine();
+    void applyAutomatic();
+    void startEngine();
+    void stopEngine();
+    void onRunning(const RunInfo &info);
+    void onFailed(const AudioError &error);
+    void giveUp(const QString &error);
+    void onServerConnection(bool connected);
+    void resumeAfterServerLoss();
+    void startPolling();
+    void pollTick();
+    void checkForStall(const EngineStats &stats);
+    void scheduleRestart(const QString &reason);
+    void runRestart();
+    void startAnalysis(double sampleRate);
+    void stopAnalysis();
+    void resetDetection();
+    void setDetection(double a4, double confidence);
+    void setChainState(ChainState state);
+    void setOutputDeviceName(const QString &name);
+    void setSampleRate(double rate);
+    void setLatency(double seconds);
+    void setUnderruns(quint64 count);
+    void setError(const QString &text, bool hint);
+    void setRebuilds(int count, const QString &reason);
+    void publish();
+    void refreshConsent();
+    void watchConsentFile();
+
     struct Private;
     std::unique_ptr<Private> d_;
 

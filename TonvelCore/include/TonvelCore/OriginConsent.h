@@ -58,9 +58,11 @@ public:
     // the home folder when the system reports no data folder).
     static QString defaultStorePath();
 
-    // Loads the file at `storePath` (see the class comment for unreadable files).
-    explicit OriginConsent(QString storePath, double askTimeoutSeconds = 60.0,
-                           Clock now = &OriginConsent::systemNow);
+    // Loads the file at `storePath` (see the class comment for unreadable files). Without a
+    // clock, answers are stamped with the system time and the open question ages on a
+    // monotonic clock, so setting the wall clock back cannot keep a question open for ever;
+    // a given clock (tests) drives both.
+    explicit OriginConsent(QString storePath, double askTimeoutSeconds = 60.0, Clock now = {});
     OriginConsent(const OriginConsent &) = delete;
     OriginConsent &operator=(const OriginConsent &) = delete;
 
@@ -70,7 +72,8 @@ public:
     // The open question's origin while it is younger than the timeout.
     std::optional<QString> pendingOrigin() const;
     // Stores the answer (replacing an earlier one), closes the question if it was about
-    // this origin, and saves the file.
+    // this origin, and saves the file. Like revoke(), first takes over what another process
+    // wrote meanwhile, so the save does not undo it.
     void resolve(const QString &origin, Decision decision);
     // Forgets the origin's decision and saves the file; the open question stays.
     void revoke(const QString &origin);
@@ -94,18 +97,20 @@ public:
 
 private:
     void save(const QList<Entry> &entries);
+    void reloadBeforeSave();
     QList<Entry> sortedEntriesLocked() const;
     void load();
 
     const QString storePath_;
     const double askTimeout_;
     const Clock now_;
+    const std::function<qint64()> elapsedMs_;   // ages of the open question
 
     mutable std::mutex lock_;   // guards entries_, pending_
     QMap<QString, Entry> entries_;
     struct Pending {
         QString origin;
-        QDateTime since;
+        qint64 sinceMs = 0;
     };
     std::optional<Pending> pending_;
 

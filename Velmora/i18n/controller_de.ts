@@ -1,0 +1,23 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name></name>
+    <message id="controller.device.none">
+        <source>No output device</source>
+        <translation>Kein Ausgabegeraet</translation>
+    </message>
+    <message id="controller.error.serverLost">
+        <source>PipeWire cannot be reached. Velmora carries on as soon as it is back.</source>
+        <translation>PipeWire ist nicht erreichbar. Velmora macht weiter, sobald es wieder da ist.</translation>
+    </message>
+    <message id="mode.preset">
+        <source>Preset</source>
+        <translation>Preset</translation>
+    </message>
+    <message id="mode.freeA4">
+        <source>Free A4</source>
+        <translation>Freies A4</translation>
+    </message>
+</context>
+</TS>

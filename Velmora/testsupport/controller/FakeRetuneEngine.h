@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+//
+// FakeRetuneEngine: an audio layer in memory for the controller's tests. Records every call;
+// the test decides when a build finishes (finishBuild / failBuild) and sends the events a real
+// engine would (requestRebuild, connection), all through the executor the owner gave.
+// ManualTimers: timers that fire only when the test advances the clock.
+//
+// Thread safety: one thread, the test's.
+//
+#include "audio/RetuneEngine.h"
+#include "controller/TimerSource.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+class FakeRetuneEngine : public RetuneEngine {
+public:
+    // What the calls did, in order: "start", "rebuild", "stop".
+    std::vector<std::string> calls;
+    double factor = 0.0;
+    EngineKind selected = EngineKind::lowLatency;
+    EngineStats stats_;
+    std::optional<std::string> defaultOutput = "Lautsprecher";
+    double defaultRate = 44100.0;
+    RunInfo info{"Lautsprecher", 48000.0, 2, 0.0213, 0.120, 0.250};
+
+    // A build under way ends; its event is posted through the executor.
+    void finishBuild();
+    void failBuild(const std::string &operation = "Kette aufbauen");
+    void requestRebuild(const std::string &reason);
+    void connection(bool connected);
+    bool building() const { return building_; }
+
+    void setEvents(Events events, Executor executor) override;
+    void start(double factor, EngineKind engine) override;
+    void rebuild() override;
+    void stop() override;
+    bool isRunning() const override { return running_; }
+    std::optional<RunInfo> runInfo() const override;
+    void setFactor(double f) override { factor = f; }
+    void selectEngine(EngineKind engine) override { selected = engine; }
+    EngineStats stats() const override { return stats_; }
+    std::optional<std::string> defaultOutputName() const override { return defaultOutput; }
+    double defaultOutputRate() const override { return defaultRate; }
+    std::optional<std::uint32_t> readAnalysisSamples(float *, std::uint32_t) override;
+
+private:
+    void post(std::function<void()> task);
+    Events events_;
+    Executor executor_;
+    bool running_ = false;
+    bool building_ = false;
+};
+
+class ManualTimers : public TimerSource {
+public:
+    std::unique_ptr<Timer> create(std::function<void()> onTimeout) override;
+    // Moves the clock on, firing every timer that falls due on the way, in order.
+    void advance(int milliseconds);
+    long long now() const { return now_; }
+
+private:
+    struct Entry {
+        std::function<void()> fire;
+        long long due = -1; // -1: stopped
+        int interval = 0;
+        bool repeating = false;
+    };
+    friend class ManualTimer;
+    std::map<int, Entry> timers_;
+    int nextId_ = 0;
+    long long now_ = 0;
+};
