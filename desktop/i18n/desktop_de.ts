@@ -61,7 +61,7 @@
     </message>
     <message id="ui.automatic.toggle">
         <source>Correct the music's tuning automatically</source>
-        <translation>Stimmung der Musik automatisch ausgleichen</translation>
+        <translation>Musikstimmung automatisch ausgleichen</translation>
     </message>
     <message id="ui.automatic.correction">
         <source>Correction</source>
@@ -154,6 +154,30 @@
     <message id="ui.footer.quit">
         <source>Quit</source>
         <translation>Beenden</translation>
+    </message>
+    <message id="engine.lowLatency.title">
+        <source>Low latency</source>
+        <translation>Geringe Latenz</translation>
+    </message>
+    <message id="engine.balanced.title">
+        <source>Balanced</source>
+        <translation>Ausgewogen</translation>
+    </message>
+    <message id="engine.highQuality.title">
+        <source>High quality</source>
+        <translation>Hohe Qualität</translation>
+    </message>
+    <message id="engine.lowLatency.subtitle">
+        <source>Resampling, hardly any delay</source>
+        <translation>Resampling, kaum Verzögerung</translation>
+    </message>
+    <message id="engine.balanced.subtitle">
+        <source>Spectral, keeps the timbre</source>
+        <translation>Spektral, erhält die Klangfarbe</translation>
+    </message>
+    <message id="engine.highQuality.subtitle">
+        <source>Spectral, finest resolution</source>
+        <translation>Spektral, feinste Auflösung</translation>
     </message>
     <message id="tray.menu.open">
         <source>Open panel</source>

@@ -155,6 +155,30 @@
         <source>Quit</source>
         <translation>Quit</translation>
     </message>
+    <message id="engine.lowLatency.title">
+        <source>Low latency</source>
+        <translation>Low latency</translation>
+    </message>
+    <message id="engine.balanced.title">
+        <source>Balanced</source>
+        <translation>Balanced</translation>
+    </message>
+    <message id="engine.highQuality.title">
+        <source>High quality</source>
+        <translation>High quality</translation>
+    </message>
+    <message id="engine.lowLatency.subtitle">
+        <source>Resampling, hardly any delay</source>
+        <translation>Resampling, hardly any delay</translation>
+    </message>
+    <message id="engine.balanced.subtitle">
+        <source>Spectral, keeps the timbre</source>
+        <translation>Spectral, keeps the timbre</translation>
+    </message>
+    <message id="engine.highQuality.subtitle">
+        <source>Spectral, finest resolution</source>
+        <translation>Spectral, finest resolution</translation>
+    </message>
     <message id="tray.menu.open">
         <source>Open panel</source>
         <translation>Open panel</translation>

@@ -19,7 +19,7 @@ Pane {
     readonly property bool consentShown: pendingOrigin !== ""
     onPendingOriginChanged: {
         consentArmed = false
-        if (consentShown)
+        if (pendingOrigin !== "") // not consentShown: that binding may not have caught up yet
             consentGuard.restart()
     }
     Timer {
@@ -180,7 +180,7 @@ Pane {
             Layout.fillWidth: true
             currentIndex: panel.controller.mode
             Repeater {
-                model: [qsTrId("mode.preset"), qsTrId("mode.freeA4")]
+                model: [qsTrId("mode.preset"), qsTrId("mode.freeA4")] // the controller's Mode, in order
                 TabButton {
                     required property int index
                     required property string modelData
@@ -210,7 +210,7 @@ Pane {
                     model: panel.support.presets
                     textRole: "title"
                     valueRole: "id"
-                    currentIndex: indexOfValue(panel.controller.selectedPresetID)
+                    currentIndex: count > 0 ? indexOfValue(panel.controller.selectedPresetID) : -1
                     onActivated: panel.controller.selectedPresetID = currentValue
                 }
                 Caption {
@@ -290,6 +290,7 @@ Pane {
             }
             Switch {
                 objectName: "automaticSwitch"
+                Layout.fillWidth: true
                 text: qsTrId("ui.automatic.toggle")
                 font.pixelSize: panel.captionSize
                 checked: panel.controller.automatic
@@ -471,6 +472,7 @@ Pane {
             Layout.fillWidth: true
             Switch {
                 objectName: "launchAtLoginSwitch"
+                Layout.fillWidth: true
                 text: qsTrId("ui.footer.launchAtLogin")
                 font.pixelSize: panel.captionSize
                 checked: panel.controller.launchAtLogin
@@ -479,6 +481,7 @@ Pane {
             }
             Switch {
                 objectName: "statusServerSwitch"
+                Layout.fillWidth: true
                 text: qsTrId("ui.footer.statusServer")
                 font.pixelSize: panel.captionSize
                 checked: panel.controller.statusServerEnabled

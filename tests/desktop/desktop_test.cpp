@@ -2,6 +2,7 @@
 // The tray icon's colours, and the panel against the real controller on a fake audio engine,
 // rendered offscreen. The run also writes screenshots of the panel in German and English to
 // SCREENSHOT_DIR.
+#include "FakeRetuneEngine.h"
 #include "controller/TonvelController.h"
 #include "lifecycle/DesktopApp.h"
 #include "panel/PanelSupport.h"
@@ -22,57 +23,7 @@
 #include <QTest>
 #include <QTranslator>
 
-#include <cerrno>
-
 namespace {
-
-// Runs a chain as soon as it is asked to, or fails the next start.
-class FakeEngine final : public RetuneEngine {
-public:
-    bool failNextStart = false;
-    void setEvents(Events events, Executor executor) override
-    {
-        events_ = std::move(events);
-        executor_ = std::move(executor);
-    }
-    void start(double, EngineKind) override
-    {
-        if (failNextStart) {
-            executor_([this] { events_.failed(AudioError(-ECONNREFUSED, "Verbindung zu PipeWire")); });
-            return;
-        }
-        running_ = true;
-        executor_([this] { events_.running(info_); });
-    }
-    void rebuild() override
-    {
-        if (running_)
-            executor_([this] { events_.running(info_); });
-    }
-    void requestRebuild(const std::string &reason)
-    {
-        executor_([this, reason] { events_.rebuildNeeded(reason); });
-    }
-    void stop() override { running_ = false; }
-    bool isRunning() const override { return running_; }
-    std::optional<RunInfo> runInfo() const override
-    {
-        return running_ ? std::optional<RunInfo>(info_) : std::nullopt;
-    }
-    void setFactor(double) override {}
-    void selectEngine(EngineKind) override {}
-    EngineStats stats() const override { return {++frames_, 0, false, ChainHealth::healthy}; }
-    std::optional<std::string> defaultOutputName() const override { return info_.outputDeviceName; }
-    double defaultOutputRate() const override { return info_.sampleRate; }
-    std::optional<std::uint32_t> readAnalysisSamples(float *, std::uint32_t) override { return 0u; }
-
-private:
-    RunInfo info_{"Eingebaute Lautsprecher", 48000.0, 2, 0.0027, 0.046, 0.093};
-    Events events_;
-    Executor executor_;
-    bool running_ = false;
-    mutable std::uint64_t frames_ = 0;
-};
 
 QTemporaryDir *scratch = nullptr;
 
@@ -93,12 +44,14 @@ protected:
         static int run = 0;
         const QString folder = scratch->filePath(QString::number(++run));
         QDir().mkpath(folder);
-        engine_ = std::make_shared<FakeEngine>();
+        engine_ = std::make_shared<FakeRetuneEngine>();
+        timers_ = std::make_shared<ManualTimers>();
         TonvelController::Options options;
         options.engine = engine_;
         options.consent = std::make_shared<OriginConsent>(folder + QStringLiteral("/einwilligungen.json"));
         options.settingsPath = folder + QStringLiteral("/Velmora.conf");
         options.autostartPath = folder + QStringLiteral("/autostart.desktop");
+        options.timers = timers_;
         options.analysis = false;
         controller_ = std::make_unique<TonvelController>(std::move(options));
         support_ = std::make_unique<PanelSupport>(controller_.get());
@@ -122,21 +75,20 @@ protected:
         controller_.reset();
     }
 
-    void settle(int ms = 0)
+    // Lets queued events, timers and a frame (layouts are polished before it) run.
+    void settle(int ms = 0) { QTest::qWait(std::max(ms, 30)); }
+    // Searches the visual tree: items made by a Repeater have no QObject parent.
+    QQuickItem *item(const char *name, QQuickItem *from = nullptr) const
     {
-        QElapsedTimer timer;
-        timer.start();
-        do {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            QCoreApplication::sendPostedEvents();
-        } while (timer.elapsed() < ms);
-        if (auto *root = panel_->view()->rootObject())
-            root->polish();
-        QCoreApplication::processEvents();
-    }
-    QQuickItem *item(const char *name) const
-    {
-        return panel_->view()->rootObject()->findChild<QQuickItem *>(QLatin1String(name));
+        if (!from)
+            from = panel_->view()->rootObject();
+        for (QQuickItem *child : from->childItems()) {
+            if (child->objectName() == QLatin1String(name))
+                return child;
+            if (QQuickItem *found = item(name, child))
+                return found;
+        }
+        return nullptr;
     }
     bool shown(const char *name) const { return item(name)->isVisible(); }
     QString rowValue(const char *row) const { return item(row)->property("value").toString(); }
@@ -155,6 +107,7 @@ protected:
     void enable()
     {
         controller_->setEnabled(true);
+        engine_->finishBuild();
         settle();
     }
     void save(const QString &name)
@@ -164,7 +117,8 @@ protected:
         EXPECT_TRUE(panel_->view()->grabWindow().save(QStringLiteral(SCREENSHOT_DIR "/") + name + ".png"));
     }
 
-    std::shared_ptr<FakeEngine> engine_;
+    std::shared_ptr<FakeRetuneEngine> engine_;
+    std::shared_ptr<ManualTimers> timers_;
     std::unique_ptr<TonvelController> controller_;
     std::unique_ptr<PanelSupport> support_;
     std::unique_ptr<PanelWindow> panel_;
@@ -192,8 +146,8 @@ TEST(Languages, first_shipped_ui_language_wins_english_otherwise)
 TEST_F(PanelTest, mode_and_engine_switches_keep_the_panel_height)
 {
     for (bool on : {false, true}) {
-        controller_->setEnabled(on);
-        settle();
+        if (on)
+            enable();
         const int before = height();
         for (auto mode : {TonvelController::Mode::freeA4, TonvelController::Mode::preset}) {
             controller_->setMode(mode);
@@ -215,9 +169,11 @@ TEST_F(PanelTest, low_latency_warning_only_beyond_35_cents)
         TonvelController::Engine engine;
         bool warning;
     };
-    for (const Case &c : {Case{"432", TonvelController::Engine::lowLatency, false},
-                          Case{"528", TonvelController::Engine::lowLatency, true},
-                          Case{"528", TonvelController::Engine::balanced, false}}) {
+    for (const Case &c : {Case{"432", TonvelController::Engine::lowLatency, false}, // -31.8 ct
+                          Case{"528", TonvelController::Engine::lowLatency, false}, // +15.6 ct
+                          Case{"285", TonvelController::Engine::lowLatency, true},  // +48.2 ct
+                          Case{"963", TonvelController::Engine::lowLatency, true},  // -44.0 ct
+                          Case{"285", TonvelController::Engine::balanced, false}}) {
         controller_->setSelectedPresetID(QString::fromLatin1(c.preset));
         controller_->setEngine(c.engine);
         settle();
@@ -231,7 +187,10 @@ TEST_F(PanelTest, rebuilds_read_count_and_reason)
     EXPECT_EQ(rowValue("rebuildsRow"), "0");
     for (int i = 0; i < 3; ++i) {
         engine_->requestRebuild("Ausgabegerät gewechselt");
-        settle(600); // past the restart debounce
+        settle();
+        timers_->advance(500); // past the restart debounce
+        engine_->finishBuild();
+        settle();
     }
     EXPECT_EQ(controller_->rebuilds(), 3);
     EXPECT_EQ(rowValue("rebuildsRow"), QStringLiteral("3 · Ausgabegerät gewechselt"));
@@ -281,20 +240,23 @@ TEST_F(PanelTest, return_allows_only_after_the_guard_which_restarts_for_a_new_or
 
     // Revoking the last decision hides the list.
     ASSERT_TRUE(shown("consentList"));
-    click(item("consentList")->findChild<QQuickItem *>(QStringLiteral("revokeButton")));
+    ASSERT_TRUE(item("revokeButton"));
+    click(item("revokeButton"));
     EXPECT_TRUE(controller_->consentEntryList().isEmpty());
     EXPECT_FALSE(shown("consentList"));
 }
 
-TEST_F(PanelTest, automatic_correction_is_part_of_shift_and_factor)
+TEST_F(PanelTest, automatic_correction_is_part_of_shift_factor_and_warning)
 {
+    controller_->setSelectedPresetID(QStringLiteral("432")); // -31.8 ct alone: no warning
     controller_->setAutomatic(true);
     enable();
-    for (int i = 0; i < 20 && controller_->appliedCorrectionCents() == 0.0; ++i) {
-        controller_->consume({450.0, 39.0, 0.9}, 1.0);
-        settle();
-    }
-    ASSERT_NE(controller_->appliedCorrectionCents(), 0.0);
+    // Music tuned 20 cents sharp: the correction takes it down further.
+    for (int i = 0; i < 40 && controller_->appliedCorrectionCents() < 10.0; ++i)
+        controller_->consume({445.1, 20.0, 0.9}, 0.5);
+    settle();
+    ASSERT_GE(controller_->appliedCorrectionCents(), 10.0);
+    EXPECT_TRUE(shown("lowLatencyWarning"));
     const double f = controller_->effectiveFactor();
     ASSERT_NE(f, controller_->staticFactor());
     EXPECT_EQ(rowValue("shiftRow"), TuningMath::formatCents(TuningMath::cents(f)));
@@ -322,10 +284,10 @@ TEST_F(PanelTest, screenshots)
 
         controller_->setEnabled(false);
         controller_->setAutomatic(false);
-        engine_->failNextStart = true;
-        enable();
+        controller_->setEnabled(true);
+        engine_->failBuild("Verbindung zu PipeWire");
+        settle();
         save(QStringLiteral("panel_%1_error").arg(language));
-        engine_->failNextStart = false;
         controller_->revokeConsent(QStringLiteral("https://tuning.example.org"));
     }
     useLanguage(QStringLiteral("en"));
