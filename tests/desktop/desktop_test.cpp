@@ -112,7 +112,7 @@ protected:
     }
     void save(const QString &name)
     {
-        settle(50);
+        settle(300); // switch animations end
         QDir().mkpath(QStringLiteral(SCREENSHOT_DIR));
         EXPECT_TRUE(panel_->view()->grabWindow().save(QStringLiteral(SCREENSHOT_DIR "/") + name + ".png"));
     }

@@ -13,10 +13,12 @@ if [[ -z "${VELMORA_UNDER_XVFB:-}" ]]; then
 fi
 source "$(dirname "$0")/../e2e/e2e_lib.sh"
 e2e_start
-export QT_QPA_PLATFORM=xcb QT_QUICK_BACKEND=software QT_QUICK_CONTROLS_STYLE=Fusion LANG=de_DE.UTF-8
+export QT_QPA_PLATFORM=xcb QT_QUICK_BACKEND=software QT_QUICK_CONTROLS_STYLE=Fusion
 
 # "WxH+X+Y" of our icon inside the tray host.
-icon_geometry() { xwininfo -root -tree | awk '/\("velmora" "Velmora"\)/ { print $(NF-1) "+" $NF; exit }' | sed 's/+-*[0-9]*+-*[0-9]*+/+/'; }
+icon_geometry() {
+  xwininfo -root -tree | awk '/\("velmora" "Velmora"\)/ { split($(NF-1), size, "+"); print size[1] $NF; exit }'
+}
 icon_present() { [[ -n "$(icon_geometry)" ]]; }
 panel_visible() {
   local id
