@@ -8,6 +8,9 @@
 
 int main(int argc, char *argv[])
 {
+    // The panel opens at the tray icon, which only X11 (or XWayland) lets a program do.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     AppIdentity::applyToApplication();
     QApplication::setDesktopFileName(QStringLiteral(VELMORA_APP_ID));
