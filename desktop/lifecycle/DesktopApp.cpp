@@ -126,8 +126,10 @@ void DesktopApp::startServices()
     support_ = std::make_unique<PanelSupport>(controller_.get());
     connect(support_.get(), &PanelSupport::quitRequested, this, &DesktopApp::quit);
     const bool trayHost = TrayIcon::hostAvailable();
+    // Only X11 lets a program place a popup at the tray icon; elsewhere it is a window.
+    const bool popup = trayHost && QGuiApplication::platformName() == QLatin1String("xcb");
     panel_ = std::make_unique<PanelWindow>(
-        trayHost ? PanelWindow::Kind::popup : PanelWindow::Kind::window,
+        popup ? PanelWindow::Kind::popup : PanelWindow::Kind::window,
         QVariantMap{{QStringLiteral("controller"), QVariant::fromValue<QObject *>(controller_.get())},
                     {QStringLiteral("support"), QVariant::fromValue<QObject *>(support_.get())}});
     connect(panel_.get(), &PanelWindow::shownChanged, tray_.get(), &TrayIcon::setPanelShown);

@@ -3,6 +3,7 @@
 
 #include <QCursor>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QQmlEngine>
@@ -135,6 +136,10 @@ bool PanelWindow::eventFilter(QObject *watched, QEvent *event)
                 close();
                 return true;
             }
+        } else if (event->type() == QEvent::KeyPress && kind_ == Kind::popup
+                   && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+            close();
+            return true;
         } else if (event->type() == QEvent::Close && kind_ == Kind::window) {
             sinceClosed_.start();
             emit windowClosed();

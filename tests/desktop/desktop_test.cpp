@@ -291,6 +291,12 @@ TEST_F(PanelTest, screenshots)
         controller_->revokeConsent(QStringLiteral("https://tuning.example.org"));
     }
     useLanguage(QStringLiteral("en"));
+
+    const auto colors = TrayArt::rainbowColors();
+    TrayArt::idleIcon(TrayArt::inactiveColor()).save(QStringLiteral(SCREENSHOT_DIR "/tray_off.png"));
+    for (int frame : {0, 20, 80})
+        TrayArt::labelledIcon(colors[frame], QStringLiteral("432"))
+            .save(QStringLiteral(SCREENSHOT_DIR "/tray_432_%1.png").arg(frame));
 }
 
 int main(int argc, char **argv)
