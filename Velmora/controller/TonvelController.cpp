@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -73,6 +74,15 @@ QString modeRaw(TonvelController::Mode m)
     return m == TonvelController::Mode::freeA4 ? QStringLiteral("freeA4") : QStringLiteral("preset");
 }
 
+// How long a call into the audio layer held the main thread (debug log of this category).
+template <typename Call> void timed(const char *what, Call call)
+{
+    QElapsedTimer clock;
+    clock.start();
+    call();
+    qCDebug(lcController, "Velmora: %s kehrte nach %.3f ms zurück", what, clock.nsecsElapsed() / 1e6);
+}
+
 TuningPreset presetOrOff(const QString &id)
 {
     return TuningPreset::preset(id).value_or(TuningPreset::off());
@@ -132,6 +142,7 @@ TonvelController::TonvelController(Options options, QObject *parent)
     d.restartTimer = timers->create([this] { runRestart(); });
     launchAtLogin_ = LaunchAtLogin::isEnabled(d.autostartPath);
     consentEntries_ = d.consent->allEntries();
+    d.settingsWritable = options.saveSettings;
     openSettings(options.settingsPath.isEmpty() ? defaultSettingsPath() : options.settingsPath);
     restore();
     d.options = std::move(options);
@@ -182,8 +193,10 @@ void TonvelController::openSettings(const QString &path)
     d.settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
     if (d.settings->status() == QSettings::NoError)
         return;
+    d.settings = std::make_unique<QSettings>(QString(), QSettings::IniFormat); // restores nothing
+    if (!d.settingsWritable)
+        return; // nothing will be written over the file: it can stay where it is
     // Unreadable or unparsable: keep the user's file aside before anything is written over it.
-    d.settings.reset();
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
     QString target = path + QStringLiteral(".unreadable-") + stamp;
     for (int n = 2; QFileInfo::exists(target) && n < 100; ++n)
@@ -198,7 +211,6 @@ void TonvelController::openSettings(const QString &path)
                               "Einstellungen werden in diesem Lauf nicht gespeichert")
                    .arg(path);
         d.settingsWritable = false;
-        d.settings = std::make_unique<QSettings>(QString(), QSettings::IniFormat);
     }
 }
 
@@ -410,7 +422,7 @@ void TonvelController::startEngine()
         return;
     setError(QString(), false);
     setChainState(ChainState::starting);
-    d.engine->start(effectiveFactor(), engineKind(engine_));
+    timed("start()", [&] { d.engine->start(effectiveFactor(), engineKind(engine_)); });
 }
 
 void TonvelController::stopEngine()
@@ -420,7 +432,7 @@ void TonvelController::stopEngine()
     stopAnalysis();
     d.tracker.reset();
     resetDetection();
-    d.engine->stop();
+    timed("stop()", [&] { d.engine->stop(); });
     setChainState(ChainState::stopped);
     setLatency(0.0);
     setSampleRate(0.0);
@@ -520,7 +532,7 @@ void TonvelController::resumeAfterServerLoss()
     Private &d = *d_;
     --d.resumeAttemptsLeft;
     d.pollTimer->stop();
-    d.engine->start(effectiveFactor(), engineKind(engine_));
+    timed("start()", [&] { d.engine->start(effectiveFactor(), engineKind(engine_)); });
 }
 
 void TonvelController::startPolling()
@@ -601,7 +613,7 @@ void TonvelController::runRestart()
     d.buildReason = d.pendingRestartReason;
     setError(QString(), false);
     setChainState(ChainState::rebuilding);
-    d.engine->rebuild();
+    timed("rebuild()", [&] { d.engine->rebuild(); });
 }
 
 void TonvelController::shutdown()
@@ -613,7 +625,7 @@ void TonvelController::shutdown()
     d.pollTimer->stop();
     d.restartTimer->stop();
     stopAnalysis();
-    d.engine->stop();
+    timed("stop()", [&] { d.engine->stop(); });
     setChainState(ChainState::stopped);
 }
 

@@ -107,6 +107,8 @@ public:
         QString executablePath;              // what the autostart entry runs; empty: defaultExecutablePath()
         std::shared_ptr<TimerSource> timers; // null: Qt timers
         bool analysis = true;                // run the tuning detection while the chain runs
+        // False: the saved settings are read but nothing is written (a run with its own options).
+        bool saveSettings = true;
     };
 
     // Restores the settings (never starts audio: see takeShouldResume()), watches the consent

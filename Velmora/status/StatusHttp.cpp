@@ -46,6 +46,22 @@ bool isValidUtf8(QByteArrayView bytes)
     return true;
 }
 
+// A read that stopped at the size limit may have cut the last character in two; the request
+// is judged without that piece. Elsewhere an incomplete sequence is invalid input.
+QByteArrayView withoutCutCharacter(QByteArrayView bytes)
+{
+    if (bytes.size() < maxRequestBytes)
+        return bytes;
+    for (qsizetype back = 1; back <= 3 && back <= bytes.size(); ++back) {
+        const auto c = static_cast<unsigned char>(bytes[bytes.size() - back]);
+        if ((c & 0xc0) == 0x80)
+            continue;  // a continuation byte: look further back for the lead
+        const int len = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1;
+        return len > back ? bytes.first(bytes.size() - back) : bytes;
+    }
+    return bytes;
+}
+
 // Spaces, tabs and the other space separators; line breaks stay.
 bool isTrimmable(QChar c)
 {
@@ -62,8 +78,10 @@ std::optional<QString> usableOrigin(QByteArrayView raw)
     while (end > begin && isTrimmable(value[end - 1]))
         --end;
     value = value.mid(begin, end - begin);
+    // Printable ASCII only: origins are ASCII (hosts travel in punycode), and anything else
+    // could smuggle look-alike text into the prompt or the consent file.
     for (const QChar c : value) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+        if (c.unicode() < 0x20 || c.unicode() > 0x7e)
             return std::nullopt;
     }
     if (value.toUtf8().size() > maxOriginBytes)
@@ -90,6 +108,7 @@ bool startsWithOriginName(QByteArrayView line)
 
 std::optional<Request> parseRequest(QByteArrayView bytes)
 {
+    bytes = withoutCutCharacter(bytes);
     if (bytes.isEmpty() || !isValidUtf8(bytes))
         return std::nullopt;
 

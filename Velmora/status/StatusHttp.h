@@ -24,11 +24,12 @@ struct Request {
     std::optional<QString> origin;   // trimmed Origin value; absent when missing or unusable
 };
 
-// Nothing for empty or invalid UTF-8 input (such a connection is closed without a response).
-// Lines end at "\r\n" only; the first line starting with "origin:" (any letter case) gives
-// the origin, trimmed of spaces and tabs. A value holding control characters (below 0x20
-// or 0x7F) or longer than maxOriginBytes counts as absent, so it can never reach a
-// response header, the consent file or a prompt.
+// Nothing for empty or invalid UTF-8 input (such a connection is closed without a response);
+// a character cut in two by the maxRequestBytes limit is left out. Lines end at "\r\n" only;
+// the first line starting with "origin:" (any letter case) gives the origin, trimmed of
+// spaces and tabs. A value with any character outside printable ASCII (0x20 ... 0x7E) or
+// longer than maxOriginBytes counts as absent, so it can never reach a response header, the
+// consent file or a prompt.
 std::optional<Request> parseRequest(QByteArrayView bytes);
 
 enum class Status { ok, forbidden, notFound };

@@ -12,8 +12,7 @@
 
 #include <sys/resource.h>
 
-#include <atomic>
-#include <thread>
+#include <random>
 #include <vector>
 
 using namespace statustest;
@@ -109,14 +108,15 @@ TEST(StatusHttpParse, request_line_pieces_and_first_origin_line)
     }
 }
 
-TEST(StatusHttpParse, origins_with_control_characters_or_over_1024_bytes_count_as_absent)
+TEST(StatusHttpParse, origins_outside_printable_ascii_or_over_1024_bytes_count_as_absent)
 {
     auto originOf = [](const QByteArray &value) {
         return parseRequest("GET /status HTTP/1.1\r\nOrigin: " + value + "\r\n\r\n")->origin;
     };
     for (const QByteArray &bad : {QByteArray("http://a.test\rX-Evil: 1"), QByteArray("http://a.test\nX-Evil: 1"),
                                   QByteArray("http://a\0.test", 14), QByteArray("http://a.test\x7f"),
-                                  QByteArray("http://a\x1b.test")})
+                                  QByteArray("http://a\x1b.test"),
+                                  QByteArray("http://b\xc3\xbc" "cher.test")})
         EXPECT_EQ(originOf(bad), std::nullopt) << bad.toHex().constData();
     EXPECT_EQ(originOf("\t http://a.test \t"), QStringLiteral("http://a.test"));
     EXPECT_EQ(originOf("\xc2\xa0http://a.test\xc2\xa0"), QStringLiteral("http://a.test"));   // NBSP
@@ -132,6 +132,13 @@ TEST(StatusHttpParse, empty_or_invalid_utf8_is_no_request)
     for (const char *bad : {"", "GET /status\xff", "GET /\xc0\xaf", "GET /\xed\xa0\x80", "GET /\xf4\x90\x80\x80", "GET /\xe2\x82"})
         EXPECT_FALSE(parseRequest(bad)) << bad;
     EXPECT_TRUE(parseRequest("GET /\xc3\xa4\xf0\x9f\x8e\xb5 HTTP/1.1\r\n"));
+    // A character cut in two by the read limit is left out; the rest is judged.
+    const QByteArray head = "GET /status HTTP/1.1\r\nOrigin: http://a.test\r\nX-Pad: ";
+    for (const QByteArray &cut : {QByteArray("\xc3"), QByteArray("\xe2\x82"), QByteArray("\xf0\x9f\x8e")}) {
+        const QByteArray full = head + QByteArray(StatusHttp::maxRequestBytes - head.size() - cut.size(), 'p') + cut;
+        EXPECT_EQ(parseRequest(full)->origin, QStringLiteral("http://a.test")) << cut.toHex().constData();
+        EXPECT_FALSE(parseRequest(full.mid(1))) << cut.toHex().constData();
+    }
 }
 
 TEST(StatusHttpResponse, heads_are_byte_exact)
@@ -205,6 +212,7 @@ TEST_F(ServerTest, unusable_origin_is_refused_never_asked_stored_or_echoed)
     EXPECT_EQ(r.status, 403);
     EXPECT_FALSE(r.raw.contains("Access-Control"));
     EXPECT_EQ(exchange(port, getStatus("http://" + QByteArray(2000, 'a'))).status, 403);
+    EXPECT_EQ(exchange(port, getStatus("http://b\xc3\xbc" "cher.test")).status, 403);
     EXPECT_TRUE(askedOrigins().isEmpty());
     EXPECT_EQ(consent->pendingOrigin(), std::nullopt);
     EXPECT_TRUE(consent->allEntries().isEmpty());
@@ -228,6 +236,10 @@ TEST_F(ServerTest, only_the_first_read_counts_and_unread_bytes_do_not_reset_the_
         EXPECT_EQ(r.body, knownJson);
         EXPECT_FALSE(r.reset);
     }
+    // A character cut in two at the read limit does not cost the answer.
+    const QByteArray prefix = getStatus(A).chopped(2) + "X-Pad: ";
+    const QByteArray cut = prefix + QByteArray(StatusHttp::maxRequestBytes - prefix.size() - 1, 'p') + "\xc3\xa4\r\n\r\n";
+    EXPECT_EQ(exchange(port, cut).status, 200);
     // Origin only after the first 8192 bytes: judged without it.
     const QByteArray late = "GET /status HTTP/1.1\r\nX-Pad: " + QByteArray(9000, 'p') + "\r\nOrigin: " + A + "\r\n\r\n";
     EXPECT_EQ(exchange(port, late).status, 403);
@@ -403,5 +415,66 @@ TEST_F(ServerTest, destroying_the_server_with_open_connections_is_clean)
     for (int fd : clients) {
         EXPECT_TRUE(readReply(fd, 2000).closed);
         ::close(fd);
+    }
+}
+
+// ---- random input ------------------------------------------------------------------------
+
+namespace {
+
+// Pieces of requests and stray bytes in random order, below the read limit so one read takes
+// the whole request.
+QByteArray randomRequest(std::mt19937 &rng)
+{
+    static const char *pieces[] = {"GET", "get", "HEAD", "/status", "/", " ", "\r\n", "\n", "Origin:",
+                                   "ORIGIN: ", "HTTP/1.1", "\t", "\xc3\xa4", "\xff", "\x7f", "?",
+                                   "http://localhost:8000", "null", "\xc3"};
+    QByteArray b;
+    for (int i = int(rng() % 40); i > 0; --i) {
+        if (rng() % 8 == 0)
+            b += char(rng());
+        else
+            b += pieces[rng() % std::size(pieces)];
+    }
+    return b;
+}
+
+} // namespace
+
+TEST(StatusHttpParse, random_input_never_yields_an_unusable_origin)
+{
+    std::mt19937 rng(20261206);
+    for (int i = 0; i < 20000; ++i) {
+        const auto r = parseRequest(randomRequest(rng));
+        if (!r || !r->origin)
+            continue;
+        ASSERT_LE(r->origin->size(), StatusHttp::maxOriginBytes);
+        for (const QChar c : *r->origin)
+            ASSERT_TRUE(c.unicode() >= 0x20 && c.unicode() <= 0x7e) << qPrintable(*r->origin);
+    }
+}
+
+// Over the wire: a well-formed answer, or a silent close exactly when the bytes are no request.
+TEST_F(ServerTest, random_requests_are_answered_or_closed_silently_only_when_not_a_request)
+{
+    consent->resolve(QString::fromLatin1(A), OriginConsent::Decision::allowed);
+    std::mt19937 rng(4711);
+    for (int i = 0; i < 300; ++i) {
+        const QByteArray request = randomRequest(rng);
+        const int fd = connectTo(port);
+        ASSERT_GE(fd, 0) << "server stopped accepting after " << i << " requests";
+        if (!request.isEmpty())
+            sendAll(fd, request);
+        ::shutdown(fd, SHUT_WR);
+        const Reply r = readReply(fd, 5000);
+        ::close(fd);
+        ASSERT_TRUE(r.closed) << request.toHex().constData();
+        if (!parseRequest(request)) {
+            EXPECT_TRUE(r.raw.isEmpty()) << request.toHex().constData();
+            continue;
+        }
+        EXPECT_TRUE(r.status == 200 || r.status == 403 || r.status == 404) << r.raw.constData();
+        EXPECT_EQ(r.headers.value("content-length").toInt(), r.body.size());
+        EXPECT_EQ(r.headers.value("access-control-allow-origin", A), A);
     }
 }
