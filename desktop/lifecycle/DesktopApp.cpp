@@ -2,11 +2,11 @@
 #include "lifecycle/DesktopApp.h"
 
 #include "audio/TapEngine.h"
+#include "controller/ExitSignals.h"
 #include "controller/TonvelController.h"
 #include "lifecycle/PlatformGate.h"
 #include "lifecycle/SingleInstance.h"
 #include "lifecycle/SystemEngine.h"
-#include "lifecycle/TerminationSignals.h"
 #include "panel/PanelSupport.h"
 #include "panel/PanelWindow.h"
 #include "status/StatusServer.h"
@@ -92,8 +92,8 @@ int DesktopApp::run()
         return 1;
 
     std::atexit(exitHook);
-    signals_ = std::make_unique<TerminationSignals>();
-    connect(signals_.get(), &TerminationSignals::received, this, [this](int number) {
+    exitSignals_ = std::make_unique<ExitSignals>();
+    connect(exitSignals_.get(), &ExitSignals::received, this, [this](int number) {
         qCInfo(lcUi, "Signal %d empfangen, Velmora wird beendet.", number);
         if (controller_)
             controller_->shutdown();

@@ -22,7 +22,7 @@ class PanelSupport;
 class PanelWindow;
 class SingleInstance;
 class StatusServer;
-class TerminationSignals;
+class ExitSignals;
 class TonvelController;
 class TrayIcon;
 class QTranslator;
@@ -50,7 +50,7 @@ private:
     void quit();
 
     std::unique_ptr<SingleInstance> instance_;
-    std::unique_ptr<TerminationSignals> signals_;
+    std::unique_ptr<ExitSignals> exitSignals_;
     std::unique_ptr<QTranslator> translator_;
     std::shared_ptr<OriginConsent> consent_;
     std::unique_ptr<TonvelController> controller_;

@@ -3,14 +3,25 @@
 
 #include <QLoggingCategory>
 
-#include <cerrno>
-
 Q_DECLARE_LOGGING_CATEGORY(lcUi)
+
+// The PipeWire engine speaks RetuneEngine from the audio layer's PipeWireServer on; a tree
+// without it still builds a program that runs and says why it cannot retune.
+#if __has_include("audio/pipewire/PipeWireServer.h")
+#include "audio/TapEngine.h"
+#include "audio/pipewire/PipeWireServer.h"
+
+std::shared_ptr<RetuneEngine> makeSystemEngine()
+{
+    return TapEngine::create(PipeWireServer::connect());
+}
+
+#else
+#include <cerrno>
 
 namespace {
 
-// Stands in until the PipeWire engine speaks RetuneEngine: every start fails with a clear
-// message, so the program runs and shows the error instead of pretending to retune.
+// Every start fails with a clear message instead of pretending to retune.
 class UnavailableEngine final : public RetuneEngine {
 public:
     void setEvents(Events events, Executor executor) override
@@ -46,3 +57,4 @@ std::shared_ptr<RetuneEngine> makeSystemEngine()
     qCWarning(lcUi, "Audio-Schicht fehlt in diesem Build: Umstimmen ist nicht moeglich.");
     return std::make_shared<UnavailableEngine>();
 }
+#endif
