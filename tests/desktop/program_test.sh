@@ -43,7 +43,6 @@ trayer --edge top --align right --widthtype request --height 32 --SetDockType tr
 PLAY_PIDS+=("$!")
 stack_wait xdotool search --class trayer || { bad "tray host starts"; e2e_finish; }
 
-record "$W/speakers.wav" fake_speakers
 "$VELMORA" >"$W/velmora.log" 2>&1 &
 LIVE_PID=$!
 stack_wait icon_present
@@ -67,12 +66,13 @@ if log_has "$W/velmora.log" "Audio-Schicht fehlt"; then
 else
   STACK_WAIT_SEC=10 stack_wait bash -c "pw-cli ls Node | grep -q 'node.name = \"org.velmora.Velmora'"
   expect "retuning resumes at start" test "$(our_nodes)" -gt 0
-  sine "$W/sine.wav" 4 440
+  sine "$W/sine.wav" 5 440
+  record "$W/speakers.wav" fake_speakers
   pw-play "$W/sine.wav"
   stop_recordings
-  tone=$("$WAVCHECK" tone "$W/speakers.wav" --hz 432 --above 0.3)
-  figure "432 Hz at the speakers: [$tone]"
-  expect "a 440 Hz sine reaches the speakers at 432 Hz" test "$(kv windows_above <<<"$tone")" -gt 5
+  steady_pitch "$W/speakers.wav" 1 3 1 432 3
+  expect "a 440 Hz sine reaches the speakers at 432 Hz ($PITCH_HZ Hz, 440 Hz at $PITCH_REF_DB dB)" \
+         test "$PITCH_OFF" -le 1
 fi
 
 kill -TERM "$LIVE_PID"; wait "$LIVE_PID"; rc=$?
