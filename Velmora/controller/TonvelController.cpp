@@ -91,7 +91,6 @@ TuningPreset presetOrOff(const QString &id)
 } // namespace
 
 struct TonvelController::Private {
-    Options options;
     std::shared_ptr<RetuneEngine> engine;
     std::shared_ptr<OriginConsent> consent;
     std::unique_ptr<QSettings> settings;
@@ -145,7 +144,6 @@ TonvelController::TonvelController(Options options, QObject *parent)
     d.settingsWritable = options.saveSettings;
     openSettings(options.settingsPath.isEmpty() ? defaultSettingsPath() : options.settingsPath);
     restore();
-    d.options = std::move(options);
 
     // Every event of the audio layer is taken on this thread, and not at all once we are gone.
     QPointer<TonvelController> self(this);
@@ -269,6 +267,18 @@ bool TonvelController::takeShouldResume()
     return std::exchange(d_->shouldResume, false);
 }
 
+// Stores `value` and announces it; false (nothing done) when it equals the current value.
+template <typename T>
+bool TonvelController::change(T &member, const T &value, void (TonvelController::*signal)())
+{
+    if (member == value)
+        return false;
+    member = value;
+    emit(this->*signal)();
+    publish();
+    return true;
+}
+
 // ---- assignable properties -------------------------------------------------------------
 
 void TonvelController::setEnabled(bool on)
@@ -287,57 +297,42 @@ void TonvelController::setEnabled(bool on)
 
 void TonvelController::setMode(Mode mode)
 {
-    if (mode_ == mode)
-        return;
-    mode_ = mode;
-    emit modeChanged();
-    tuningWasChanged();
+    if (change(mode_, mode, &TonvelController::modeChanged))
+        tuningWasChanged();
 }
 
 void TonvelController::setSelectedPresetID(const QString &id)
 {
-    if (selectedPresetID_ == id)
-        return;
-    selectedPresetID_ = id;
-    emit selectedPresetIDChanged();
-    tuningWasChanged();
+    if (change(selectedPresetID_, id, &TonvelController::selectedPresetIDChanged))
+        tuningWasChanged();
 }
 
 void TonvelController::setFreeA4(double hz)
 {
-    if (freeA4_ == hz || !std::isfinite(hz))
-        return;
-    freeA4_ = hz;
-    emit freeA4Changed();
-    tuningWasChanged();
+    if (std::isfinite(hz) && change(freeA4_, hz, &TonvelController::freeA4Changed))
+        tuningWasChanged();
 }
 
 void TonvelController::tuningWasChanged()
 {
     emit tuningChanged();
-    publish();
     persist();
     applyFactor();
 }
 
 void TonvelController::setEngine(Engine engine)
 {
-    if (engine_ == engine || !EngineKinds::fromRawValue(static_cast<int>(engine)))
+    if (!EngineKinds::fromRawValue(static_cast<int>(engine))
+        || !change(engine_, engine, &TonvelController::engineChanged))
         return;
-    engine_ = engine;
-    emit engineChanged();
-    publish();
     persist();
     applyEngine();
 }
 
 void TonvelController::setAutomatic(bool on)
 {
-    if (automatic_ == on)
+    if (!change(automatic_, on, &TonvelController::automaticChanged))
         return;
-    automatic_ = on;
-    emit automaticChanged();
-    publish();
     persist();
     applyAutomatic();
 }
@@ -662,117 +657,62 @@ void TonvelController::consume(const TuningAnalyzer::Estimate &estimate, double 
     if (!automatic_)
         return;
     d_->tracker.update(estimate, elapsedSeconds);
-    if (appliedCorrectionCents_ != d_->tracker.appliedCents()) {
-        appliedCorrectionCents_ = d_->tracker.appliedCents();
-        emit appliedCorrectionCentsChanged();
-        publish();
-    }
+    change(appliedCorrectionCents_, d_->tracker.appliedCents(),
+           &TonvelController::appliedCorrectionCentsChanged);
     applyFactor();
 }
 
 void TonvelController::resetDetection()
 {
     setDetection(TuningMath::standardA4, 0.0);
-    if (appliedCorrectionCents_ != 0.0) {
-        appliedCorrectionCents_ = 0.0;
-        emit appliedCorrectionCentsChanged();
-        publish();
-    }
+    change(appliedCorrectionCents_, 0.0, &TonvelController::appliedCorrectionCentsChanged);
 }
 
 void TonvelController::setDetection(double a4, double confidence)
 {
-    if (detectedA4_ != a4) {
-        detectedA4_ = a4;
-        emit detectedA4Changed();
-        publish();
-    }
-    if (detectionConfidence_ != confidence) {
-        detectionConfidence_ = confidence;
-        emit detectionConfidenceChanged();
-        publish();
-    }
-    const bool confident = confidence >= TuningAnalyzer::confidenceThreshold;
-    if (detectionIsConfident_ != confident) {
-        detectionIsConfident_ = confident;
-        emit detectionIsConfidentChanged();
-        publish();
-    }
+    change(detectedA4_, a4, &TonvelController::detectedA4Changed);
+    change(detectionConfidence_, confidence, &TonvelController::detectionConfidenceChanged);
+    change(detectionIsConfident_, confidence >= TuningAnalyzer::confidenceThreshold,
+           &TonvelController::detectionIsConfidentChanged);
 }
 
 // ---- published chain state -------------------------------------------------------------
 
 void TonvelController::setChainState(ChainState state)
 {
-    if (chainState_ == state)
-        return;
-    chainState_ = state;
-    emit chainStateChanged();
-    publish();
+    change(chainState_, state, &TonvelController::chainStateChanged);
 }
 
 void TonvelController::setOutputDeviceName(const QString &name)
 {
-    if (outputDeviceName_ == name)
-        return;
-    outputDeviceName_ = name;
-    emit outputDeviceNameChanged();
-    publish();
+    change(outputDeviceName_, name, &TonvelController::outputDeviceNameChanged);
 }
 
 void TonvelController::setSampleRate(double rate)
 {
-    if (sampleRate_ == rate)
-        return;
-    sampleRate_ = rate;
-    emit sampleRateChanged();
-    publish();
+    change(sampleRate_, rate, &TonvelController::sampleRateChanged);
 }
 
 void TonvelController::setLatency(double seconds)
 {
-    if (latencySeconds_ == seconds)
-        return;
-    latencySeconds_ = seconds;
-    emit latencySecondsChanged();
-    publish();
+    change(latencySeconds_, seconds, &TonvelController::latencySecondsChanged);
 }
 
 void TonvelController::setUnderruns(quint64 count)
 {
-    if (underruns_ == count)
-        return;
-    underruns_ = count;
-    emit underrunsChanged();
-    publish();
+    change(underruns_, count, &TonvelController::underrunsChanged);
 }
 
 void TonvelController::setError(const QString &text, bool hint)
 {
-    if (errorMessage_ != text) {
-        errorMessage_ = text;
-        emit errorMessageChanged();
-        publish();
-    }
-    if (needsPermissionHint_ != hint) {
-        needsPermissionHint_ = hint;
-        emit needsPermissionHintChanged();
-        publish();
-    }
+    change(errorMessage_, text, &TonvelController::errorMessageChanged);
+    change(needsPermissionHint_, hint, &TonvelController::needsPermissionHintChanged);
 }
 
 void TonvelController::setRebuilds(int count, const QString &reason)
 {
-    if (rebuilds_ != count) {
-        rebuilds_ = count;
-        emit rebuildsChanged();
-        publish();
-    }
-    if (lastRebuildReason_ != reason) {
-        lastRebuildReason_ = reason;
-        emit lastRebuildReasonChanged();
-        publish();
-    }
+    change(rebuilds_, count, &TonvelController::rebuildsChanged);
+    change(lastRebuildReason_, reason, &TonvelController::lastRebuildReasonChanged);
 }
 
 void TonvelController::publish()
@@ -853,12 +793,9 @@ QVariantList TonvelController::consentEntries() const
 
 void TonvelController::askConsent(const QString &origin)
 {
-    if (pendingConsentOrigin_ == origin || origin.isEmpty())
-        return;
-    pendingConsentOrigin_ = origin;
-    emit pendingConsentOriginChanged();
-    publish();
-    emit consentAsked(origin);
+    if (!origin.isEmpty()
+        && change(pendingConsentOrigin_, origin, &TonvelController::pendingConsentOriginChanged))
+        emit consentAsked(origin);
 }
 
 void TonvelController::resolveConsent(const QString &origin, bool allow)
@@ -875,19 +812,11 @@ void TonvelController::revokeConsent(const QString &origin)
 
 void TonvelController::refreshConsent()
 {
-    const QList<OriginConsent::Entry> entries = d_->consent->allEntries();
-    if (entries != consentEntries_) {
-        consentEntries_ = entries;
-        emit consentEntriesChanged();
-        publish();
-    }
-    const bool decided = std::any_of(entries.begin(), entries.end(),
-                                     [&](const auto &e) { return e.origin == pendingConsentOrigin_; });
-    if (!pendingConsentOrigin_.isEmpty() && decided) {
-        pendingConsentOrigin_.clear();
-        emit pendingConsentOriginChanged();
-        publish();
-    }
+    change(consentEntries_, d_->consent->allEntries(), &TonvelController::consentEntriesChanged);
+    // A question answered here or by another process is no longer open.
+    if (std::any_of(consentEntries_.begin(), consentEntries_.end(),
+                    [&](const auto &e) { return e.origin == pendingConsentOrigin_; }))
+        change(pendingConsentOrigin_, QString(), &TonvelController::pendingConsentOriginChanged);
 }
 
 void TonvelController::watchConsentFile()

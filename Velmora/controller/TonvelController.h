@@ -233,6 +233,7 @@ signals:
     void changed();
 
 private:
+    template <typename T> bool change(T &member, const T &value, void (TonvelController::*signal)());
     void openSettings(const QString &path);
     void restore();
     void persist();
