@@ -16,6 +16,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   sox python3 curl
   chromium chromium-driver
+  desktop-file-utils appstream trayer xdotool x11-utils
 )
 
 missing=()

@@ -1,0 +1,203 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name></name>
+    <message id="ui.status.active">
+        <source>Retuning is active</source>
+        <translation>Umstimmung aktiv</translation>
+    </message>
+    <message id="ui.status.off">
+        <source>Off</source>
+        <translation>Aus</translation>
+    </message>
+    <message id="ui.toggle.enable">
+        <source>Retune</source>
+        <translation>Umstimmen</translation>
+    </message>
+    <message id="ui.consent.title">
+        <source>May this web page read Velmora's status?</source>
+        <translation>Darf diese Webseite den Status von Velmora lesen?</translation>
+    </message>
+    <message id="ui.consent.hint">
+        <source>The page will see whether retuning is on, the target A4 and the detected tuning. You can revoke this below at any time.</source>
+        <translation>Die Seite sieht dann, ob umgestimmt wird, den Ziel-Kammerton und die erkannte Stimmung. Unten jederzeit widerrufbar.</translation>
+    </message>
+    <message id="ui.consent.allow">
+        <source>Allow</source>
+        <translation>Erlauben</translation>
+    </message>
+    <message id="ui.consent.deny">
+        <source>Deny</source>
+        <translation>Ablehnen</translation>
+    </message>
+    <message id="ui.preset.reference">
+        <source>Reference: %1</source>
+        <translation>Bezug: %1</translation>
+    </message>
+    <message id="ui.preset.none">
+        <source>No retuning</source>
+        <translation>Keine Umstimmung</translation>
+    </message>
+    <message id="ui.freeA4.label">
+        <source>Reference A4</source>
+        <translation>Kammerton A4</translation>
+    </message>
+    <message id="ui.freeA4.accessibility">
+        <source>Reference pitch A4 in hertz</source>
+        <translation>Kammerton A4 in Hertz</translation>
+    </message>
+    <message id="ui.detection.waiting">
+        <source>The music's tuning is detected while retuning is on.</source>
+        <translation>Die Stimmung der Musik wird erkannt, solange umgestimmt wird.</translation>
+    </message>
+    <message id="ui.detection.title">
+        <source>Detected A4</source>
+        <translation>Erkanntes A4</translation>
+    </message>
+    <message id="ui.detection.confidence">
+        <source>Confidence</source>
+        <translation>Sicherheit</translation>
+    </message>
+    <message id="ui.automatic.toggle">
+        <source>Correct the music's tuning automatically</source>
+        <translation>Musikstimmung automatisch ausgleichen</translation>
+    </message>
+    <message id="ui.automatic.correction">
+        <source>Correction</source>
+        <translation>Korrektur</translation>
+    </message>
+    <message id="ui.automatic.fixed">
+        <source>Fixed factor: the music's own tuning is not taken into account.</source>
+        <translation>Fester Faktor: die eigene Stimmung der Musik bleibt unberücksichtigt.</translation>
+    </message>
+    <message id="ui.automatic.unsure">
+        <source>Detection not sure yet: the correction holds still.</source>
+        <translation>Erkennung noch unsicher: die Korrektur wartet.</translation>
+    </message>
+    <message id="ui.engine.hq.warning">
+        <source>Best sound, but a noticeable delay and more CPU load.</source>
+        <translation>Bester Klang, aber spürbare Verzögerung und mehr Rechenlast.</translation>
+    </message>
+    <message id="ui.engine.ll.warning">
+        <source>Large shift: the low-latency engine may sound rough. Balanced keeps the sound cleaner.</source>
+        <translation>Große Verschiebung: die Engine mit geringer Latenz kann rau klingen. Ausgewogen klingt sauberer.</translation>
+    </message>
+    <message id="ui.engine.balanced.note">
+        <source>Keeps the sound's character at a moderate delay.</source>
+        <translation>Erhält den Klangcharakter bei mäßiger Verzögerung.</translation>
+    </message>
+    <message id="ui.readout.shift">
+        <source>Shift</source>
+        <translation>Verschiebung</translation>
+    </message>
+    <message id="ui.readout.factor">
+        <source>Factor</source>
+        <translation>Faktor</translation>
+    </message>
+    <message id="ui.readout.output">
+        <source>Output</source>
+        <translation>Ausgabe</translation>
+    </message>
+    <message id="ui.readout.sampleRate">
+        <source>Sample rate</source>
+        <translation>Abtastrate</translation>
+    </message>
+    <message id="ui.readout.underruns">
+        <source>Underruns</source>
+        <translation>Aussetzer</translation>
+    </message>
+    <message id="ui.readout.rebuilds">
+        <source>Rebuilds</source>
+        <translation>Neuaufbauten</translation>
+    </message>
+    <message id="ui.error.permissionHint">
+        <source>PipeWire and WirePlumber must be running in your session (systemctl --user status pipewire wireplumber).</source>
+        <translation>PipeWire und WirePlumber müssen in deiner Sitzung laufen (systemctl --user status pipewire wireplumber).</translation>
+    </message>
+    <message id="ui.error.openSettings">
+        <source>Sound settings</source>
+        <translation>Toneinstellungen</translation>
+    </message>
+    <message id="ui.error.retry">
+        <source>Try again</source>
+        <translation>Erneut versuchen</translation>
+    </message>
+    <message id="ui.footer.launchAtLogin">
+        <source>Start at login</source>
+        <translation>Beim Anmelden starten</translation>
+    </message>
+    <message id="ui.footer.statusServer">
+        <source>Status for web pages</source>
+        <translation>Status für Webseiten</translation>
+    </message>
+    <message id="ui.footer.statusServerHint">
+        <source>Serves the status on 127.0.0.1:47432, only to pages you allowed.</source>
+        <translation>Liefert den Status auf 127.0.0.1:47432, nur an Seiten, die du erlaubt hast.</translation>
+    </message>
+    <message id="ui.consent.list">
+        <source>Web pages</source>
+        <translation>Webseiten</translation>
+    </message>
+    <message id="ui.consent.revoke">
+        <source>Revoke</source>
+        <translation>Widerrufen</translation>
+    </message>
+    <message id="ui.footer.rejected">
+        <source>Autostart awaits approval</source>
+        <translation>Autostart wartet auf Bestätigung</translation>
+    </message>
+    <message id="ui.footer.openLoginItems">
+        <source>Autostart folder</source>
+        <translation>Autostart-Ordner</translation>
+    </message>
+    <message id="ui.footer.quit">
+        <source>Quit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message id="engine.lowLatency.title">
+        <source>Low latency</source>
+        <translation>Geringe Latenz</translation>
+    </message>
+    <message id="engine.balanced.title">
+        <source>Balanced</source>
+        <translation>Ausgewogen</translation>
+    </message>
+    <message id="engine.highQuality.title">
+        <source>High quality</source>
+        <translation>Hohe Qualität</translation>
+    </message>
+    <message id="engine.lowLatency.subtitle">
+        <source>Resampling, hardly any delay</source>
+        <translation>Resampling, kaum Verzögerung</translation>
+    </message>
+    <message id="engine.balanced.subtitle">
+        <source>Spectral, keeps the timbre</source>
+        <translation>Spektral, erhält die Klangfarbe</translation>
+    </message>
+    <message id="engine.highQuality.subtitle">
+        <source>Spectral, finest resolution</source>
+        <translation>Spektral, feinste Auflösung</translation>
+    </message>
+    <message id="tray.menu.open">
+        <source>Open panel</source>
+        <translation>Panel öffnen</translation>
+    </message>
+    <message id="tray.menu.enable">
+        <source>Retune</source>
+        <translation>Umstimmen</translation>
+    </message>
+    <message id="tray.menu.quit">
+        <source>Quit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message id="tray.tooltip.on">
+        <source>Velmora: retuning to %1</source>
+        <translation>Velmora: stimmt um auf %1</translation>
+    </message>
+    <message id="tray.tooltip.off">
+        <source>Velmora: off</source>
+        <translation>Velmora: aus</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,186 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "lifecycle/DesktopApp.h"
+
+#include "audio/TapEngine.h"
+#include "controller/ExitSignals.h"
+#include "controller/TonvelController.h"
+#include "lifecycle/PlatformGate.h"
+#include "lifecycle/SingleInstance.h"
+#include "lifecycle/SystemEngine.h"
+#include "panel/PanelSupport.h"
+#include "panel/PanelWindow.h"
+#include "status/StatusServer.h"
+#include "tray/TrayIcon.h"
+
+#include <TonvelCore/OriginConsent.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLocale>
+#include <QLoggingCategory>
+#include <QTranslator>
+
+#include <cstdio>
+#include <cstdlib>
+
+Q_LOGGING_CATEGORY(lcUi, VELMORA_APP_ID ".UI")
+
+namespace {
+
+const QString translationDir = QStringLiteral(":/desktop/i18n");
+
+// Whatever ends the process, no chain outlives it.
+void exitHook()
+{
+    TapEngine::shutdownAll();
+}
+
+} // namespace
+
+DesktopApp::DesktopApp() = default;
+
+DesktopApp::~DesktopApp()
+{
+    // The panel and the tray read the controller; the server is detached before it goes.
+    panel_.reset();
+    tray_.reset();
+    if (controller_)
+        controller_->attachStatusServer(nullptr);
+    server_.reset();
+    controller_.reset();
+}
+
+QStringList DesktopApp::shippedLanguages()
+{
+    QStringList languages;
+    for (const QString &file : QDir(translationDir).entryList({QStringLiteral("desktop_*.qm")}, QDir::Files))
+        languages.append(file.mid(8, file.size() - 11));
+    languages.sort();
+    return languages;
+}
+
+QString DesktopApp::chooseLanguage(const QStringList &wanted)
+{
+    const QStringList shipped = shippedLanguages();
+    for (const QString &entry : wanted) {
+        const QString base = entry.section(u'-', 0, 0).section(u'_', 0, 0).toLower();
+        if (shipped.contains(base))
+            return base;
+    }
+    return QStringLiteral("en");
+}
+
+void DesktopApp::installTranslations()
+{
+    language_ = chooseLanguage(QLocale().uiLanguages());
+    translator_ = std::make_unique<QTranslator>();
+    if (translator_->load(translationDir + QStringLiteral("/desktop_") + language_))
+        QCoreApplication::installTranslator(translator_.get());
+    TonvelController::installTranslations(language_);
+}
+
+int DesktopApp::run()
+{
+    instance_ = std::make_unique<SingleInstance>();
+    if (!instance_->claim()) {
+        if (instance_->askRunningToShowPanel())
+            return 0;
+        std::fprintf(stderr, "velmora: Velmora läuft bereits, antwortet aber nicht.\n");
+        return 1;
+    }
+    if (!PlatformGate::pass())
+        return 1;
+
+    std::atexit(exitHook);
+    exitSignals_ = std::make_unique<ExitSignals>();
+    connect(exitSignals_.get(), &ExitSignals::received, this, [this](int number) {
+        qCInfo(lcUi, "Signal %d empfangen, Velmora wird beendet.", number);
+        if (controller_)
+            controller_->shutdown();
+        TapEngine::shutdownAll();
+        QCoreApplication::exit(0);
+    });
+
+    installTranslations();
+    startServices();
+    return QApplication::exec();
+}
+
+void DesktopApp::startServices()
+{
+    consent_ = std::make_shared<OriginConsent>(OriginConsent::defaultStorePath(), 60.0);
+
+    TonvelController::Options options;
+    options.engine = makeSystemEngine();
+    options.consent = consent_;
+    controller_ = std::make_unique<TonvelController>(std::move(options));
+    connect(controller_.get(), &TonvelController::consentAsked, this, &DesktopApp::openPanel);
+
+    tray_ = std::make_unique<TrayIcon>();
+    connect(tray_.get(), &TrayIcon::togglePanelRequested, this, &DesktopApp::togglePanel);
+    connect(tray_.get(), &TrayIcon::openPanelRequested, this, &DesktopApp::openPanel);
+    connect(tray_.get(), &TrayIcon::enabledToggled, controller_.get(), &TonvelController::setEnabled);
+    connect(tray_.get(), &TrayIcon::quitRequested, this, &DesktopApp::quit);
+    tray_->show();
+
+    support_ = std::make_unique<PanelSupport>(controller_.get());
+    connect(support_.get(), &PanelSupport::quitRequested, this, &DesktopApp::quit);
+    const bool trayHost = TrayIcon::hostAvailable();
+    // Only X11 lets a program place a popup at the tray icon; elsewhere it is a window.
+    const bool popup = trayHost && QGuiApplication::platformName() == QLatin1String("xcb");
+    panel_ = std::make_unique<PanelWindow>(
+        popup ? PanelWindow::Kind::popup : PanelWindow::Kind::window,
+        QVariantMap{{QStringLiteral("controller"), QVariant::fromValue<QObject *>(controller_.get())},
+                    {QStringLiteral("support"), QVariant::fromValue<QObject *>(support_.get())}});
+    connect(panel_.get(), &PanelWindow::shownChanged, tray_.get(), &TrayIcon::setPanelShown);
+    // Without a tray host, closing the window is the only way to end the program.
+    connect(panel_.get(), &PanelWindow::windowClosed, this, [this] {
+        if (!TrayIcon::hostAvailable())
+            quit();
+    });
+    connect(instance_.get(), &SingleInstance::showPanelRequested, this, &DesktopApp::openPanel);
+
+    connect(controller_.get(), &TonvelController::changed, this, &DesktopApp::refreshTray,
+            Qt::QueuedConnection);
+    refreshTray();
+
+    server_ = std::make_unique<StatusServer>(consent_);
+    controller_->attachStatusServer(server_.get());
+    if (controller_->statusServerEnabled())
+        server_->start();
+
+    if (!trayHost) {
+        qCWarning(lcUi, "Kein Tray vorhanden: das Panel oeffnet als Fenster.");
+        openPanel();
+    }
+    if (controller_->takeShouldResume())
+        controller_->setEnabled(true);
+
+    qCInfo(lcUi, "Sprache: %s von %s", qUtf8Printable(QLocale().uiLanguages().join(QStringLiteral(", "))),
+           qUtf8Printable(shippedLanguages().join(QStringLiteral(", "))));
+}
+
+void DesktopApp::openPanel()
+{
+    if (panel_ && !panel_->isShown())
+        panel_->open(tray_ ? tray_->geometry() : QRect());
+}
+
+void DesktopApp::togglePanel()
+{
+    if (panel_)
+        panel_->toggle(tray_->geometry());
+}
+
+void DesktopApp::refreshTray()
+{
+    if (tray_ && controller_)
+        tray_->refresh(controller_->isEnabled(), controller_->menuBarLabel());
+}
+
+void DesktopApp::quit()
+{
+    if (controller_)
+        controller_->shutdown();
+    QCoreApplication::quit();
+}

@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+//
+// The tray program's start-up, wiring and ways out. run() brings the services up in a fixed
+// order: one instance per user, the platform gate, the termination safety nets, the consent
+// store, the controller, the tray icon, the panel, the observation of the controller, the
+// status server (seeded and wired), and last the resumption of retuning, so that audio
+// starts only once everything that shows it exists.
+//
+// Every way out tears the audio down: Quit (panel or tray menu) stops the controller and
+// leaves the event loop; SIGINT, SIGTERM and SIGHUP do the same and end with status 0; an
+// exit hook catches whatever ends the process otherwise.
+//
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class OriginConsent;
+class PanelSupport;
+class PanelWindow;
+class SingleInstance;
+class StatusServer;
+class ExitSignals;
+class TonvelController;
+class TrayIcon;
+class QTranslator;
+
+class DesktopApp : public QObject {
+    Q_OBJECT
+public:
+    DesktopApp();
+    ~DesktopApp() override;
+
+    // Starts up and runs the event loop; the process's exit status.
+    int run();
+
+    // Languages shipped with the panel, ascending ("de", "en").
+    static QStringList shippedLanguages();
+    // The first of `wanted` (QLocale().uiLanguages()) that is shipped, else English.
+    static QString chooseLanguage(const QStringList &wanted);
+
+private:
+    void installTranslations();
+    void startServices();
+    void openPanel();
+    void togglePanel();
+    void refreshTray();
+    void quit();
+
+    std::unique_ptr<SingleInstance> instance_;
+    std::unique_ptr<ExitSignals> exitSignals_;
+    std::unique_ptr<QTranslator> translator_;
+    std::shared_ptr<OriginConsent> consent_;
+    std::unique_ptr<TonvelController> controller_;
+    std::unique_ptr<TrayIcon> tray_;
+    std::unique_ptr<PanelSupport> support_;
+    std::unique_ptr<PanelWindow> panel_;
+    std::unique_ptr<StatusServer> server_;
+    QString language_;
+};
