@@ -29,8 +29,7 @@ inline std::atomic<bool> interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 // Catches Ctrl-C and friends for its lifetime.
-class SignalGuard
-{
+class SignalGuard {
 public:
     SignalGuard()
     {
@@ -111,7 +110,7 @@ qsizetype runBatch(qsizetype count, int jobs, TerminalProgress &progress, Work w
                        [&] { return results[std::size_t(reported)].has_value() || running == 0; });
         if (!results[std::size_t(reported)]) {
             if (running == 0)
-                break;   // stopped before this file started
+                break; // stopped before this file started
             guard.unlock();
             progress.draw();
             guard.lock();
@@ -129,7 +128,7 @@ qsizetype runBatch(qsizetype count, int jobs, TerminalProgress &progress, Work w
         }
     }
     guard.unlock();
-    threads.clear();   // joins
+    threads.clear(); // joins
     progress.clear();
     return reported;
 }

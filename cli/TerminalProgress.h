@@ -15,8 +15,7 @@
 // thread that prints results draws the bar, at most as often as it is asked to (the batch
 // runner does so ten times a second). Disabled (prints nothing) when stderr is not a terminal
 // or the user asked for quiet.
-class TerminalProgress
-{
+class TerminalProgress {
 public:
     TerminalProgress(bool enabled, QStringList names)
         : enabled_(enabled), names_(std::move(names)),
@@ -28,7 +27,10 @@ public:
     TerminalProgress &operator=(const TerminalProgress &) = delete;
 
     // Any thread.
-    void setDone(qsizetype file, double share) { done_[std::size_t(file)].store(float(share), std::memory_order_relaxed); }
+    void setDone(qsizetype file, double share)
+    {
+        done_[std::size_t(file)].store(float(share), std::memory_order_relaxed);
+    }
 
     // Printing thread only.
     void draw()
@@ -46,8 +48,8 @@ public:
         constexpr int width = 30;
         std::string bar(std::size_t(f * width), '#');
         bar.resize(width, '.');
-        const QString label = names_.size() == 1 ? names_.front()
-                                                 : QStringLiteral("%1/%2").arg(finished).arg(names_.size());
+        const QString label =
+            names_.size() == 1 ? names_.front() : QStringLiteral("%1/%2").arg(finished).arg(names_.size());
         std::fprintf(stderr, "\r\033[K[%s] %3d %%  %s", bar.c_str(), int(f * 100.0), qPrintable(label));
         std::fflush(stderr);
         shown_ = true;
@@ -68,10 +70,12 @@ private:
 };
 
 // One file's view of the batch bar: frames done out of the file's total (0 or less: unknown).
-class FileProgress
-{
+class FileProgress {
 public:
-    FileProgress(TerminalProgress &bar, qsizetype file, long long total) : bar_(bar), file_(file), total_(total) {}
+    FileProgress(TerminalProgress &bar, qsizetype file, long long total)
+        : bar_(bar), file_(file), total_(total)
+    {
+    }
     void update(long long done)
     {
         if (total_ > 0)

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <numbers>
@@ -22,8 +21,8 @@ constexpr double highestHz = 4200.0;
 // Quieter frames are silence or fades: their peaks are mostly noise.
 constexpr double gateMeanSquare = 1e-7;
 constexpr float relativePeakThreshold = 0.02f;
-// A peak's region reaches down to this share of its height (-20 dB).
-constexpr float regionFloor = 0.1f;
+// A peak's region reaches down to this share of its height (-26 dB).
+constexpr float regionFloor = 0.05f;
 // Partials this close (in cents) to a whole multiple h of a lower peak count as its harmonics.
 constexpr double harmonicToleranceCents = 20.0;
 // Harmonic numbers that are not octaves: their equal-tempered error is not zero.
@@ -33,10 +32,15 @@ constexpr int humHarmonics = 16;
 constexpr double humToleranceCents = 12.0;
 // A line present in at least this share of the voiced frames is steady: hum, not music.
 constexpr double humSteadyShare = 0.5;
-// Mode: the deviation histogram is smoothed with this Gaussian (cents) to find the peak, which
-// is then refined by the weighted circular mean within this many cents of it.
-constexpr double smoothingCents = 1.5;
+// Mode: the deviation histogram is smoothed with these Gaussians (cents, coarse to fine) to
+// find its peak, which is then refined by the weighted mean within refineCents of it. When less
+// than sharpShare of the weight within broadCents lies within sharpCents of that peak, there
+// is no sharp peak (a voice with wide vibrato): the mean over broadCents is used instead.
+constexpr double smoothingCents[] = {8.0, 3.0, 1.5};
 constexpr double refineCents = 5.0;
+constexpr double broadCents = 12.0;
+constexpr double sharpCents = 3.0;
+constexpr double sharpShare = 0.4;
 // Confidence: share of weight within this many cents of the mode, and pitch classes counted
 // when they hold at least this share of the strongest one's weight there.
 constexpr double concentrationCents = 6.0;
@@ -70,8 +74,7 @@ std::unique_ptr<FileTuningEstimator> FileTuningEstimator::create(double sampleRa
     }
 }
 
-FileTuningEstimator::FileTuningEstimator(double sampleRate)
-    : sampleRate_(sampleRate)
+FileTuningEstimator::FileTuningEstimator(double sampleRate) : sampleRate_(sampleRate)
 {
     // The power of two closest (on a log scale) to the wanted frame length.
     const double wanted = std::log2(sampleRate * frameSeconds);
@@ -80,7 +83,7 @@ FileTuningEstimator::FileTuningEstimator(double sampleRate)
     inputBuffer_.assign(std::size_t(frameSize_), 0.0f);
     windowed_.assign(std::size_t(frameSize_), 0.0f);
     window_.resize(std::size_t(frameSize_));
-    for (std::int64_t i = 0; i < frameSize_; ++i)   // periodic Hann
+    for (std::int64_t i = 0; i < frameSize_; ++i) // periodic Hann
         window_[std::size_t(i)] = float(0.5 * (1.0 - std::cos(twoPi * double(i) / double(frameSize_))));
     outReal_.assign(std::size_t(frameSize_ / 2), 0.0f);
     outImag_.assign(std::size_t(frameSize_ / 2), 0.0f);
@@ -126,7 +129,8 @@ void FileTuningEstimator::append(const float *samples, std::int64_t count)
         if (inputFill_ == frameSize_) {
             analyseFrame();
             const std::int64_t keep = frameSize_ - hopSize_;
-            std::memmove(inputBuffer_.data(), inputBuffer_.data() + hopSize_, std::size_t(keep) * sizeof(float));
+            std::memmove(inputBuffer_.data(), inputBuffer_.data() + hopSize_,
+                         std::size_t(keep) * sizeof(float));
             inputFill_ = keep;
         }
     }
@@ -163,7 +167,7 @@ void FileTuningEstimator::collectPeaks()
     const float threshold = relativePeakThreshold * largest;
     const double binWidth = sampleRate_ / double(frameSize_);
 
-    // Each peak is the region around a local maximum down to a tenth of its height. A steady
+    // Each peak is the region around a local maximum down to 5 % of its height. A steady
     // partial makes a Hann main lobe of at most five bins: its frequency is the vertex of the
     // parabola through the log magnitudes (a Hann lobe is close to a Gaussian near its top, and
     // a Gaussian is a parabola in the log domain), good to about 1 % of a bin. A wider region is
@@ -235,7 +239,7 @@ void FileTuningEstimator::collectPeaks()
         }
         if (harmonic)
             continue;
-        addPeak(p.hz, std::sqrt(double(p.magnitude / largest)));
+        addPeak(p.hz, double(p.magnitude / largest));
         any = true;
     }
     if (any) {
@@ -285,40 +289,64 @@ FileTuningEstimator::Estimate FileTuningEstimator::estimate() const
     if (!(total > 0.0))
         return Estimate::assumedStandard;
 
-    // Peak of the smoothed histogram (circular Gaussian).
-    const int reach = int(std::ceil(3.0 * smoothingCents * binsPerCent));
-    std::vector<double> kernel(std::size_t(2 * reach + 1));
-    for (int j = -reach; j <= reach; ++j) {
-        const double x = double(j) / (smoothingCents * binsPerCent);
-        kernel[std::size_t(j + reach)] = std::exp(-0.5 * x * x);
-    }
-    int best = 0;
-    double bestValue = -1.0;
-    for (int i = 0; i < foldBins; ++i) {
-        double s = 0.0;
-        for (int j = -reach; j <= reach; ++j)
-            s += kernel[std::size_t(j + reach)] * folded[std::size_t((i + j + foldBins) % foldBins)];
-        if (s > bestValue) {
-            bestValue = s;
-            best = i;
+    // Coarse to fine: the widest smoothing finds the region the evidence agrees on (a vibrato
+    // voice spreads it over tens of cents), each finer one its peak within the last one's reach.
+    // Finding the peak with the fine smoothing alone could land on a chance spike elsewhere.
+    int best = -1;
+    int coarse = -1;
+    double reachCents = 50.0;
+    for (const double sigma : smoothingCents) {
+        const int reach = int(std::ceil(3.0 * sigma * binsPerCent));
+        double bestValue = -1.0;
+        int found = best;
+        for (int i = 0; i < foldBins; ++i) {
+            if (best >= 0) {
+                const int distance = std::abs(i - best);
+                if (std::min(distance, foldBins - distance) > reachCents * binsPerCent)
+                    continue;
+            }
+            double sum = 0.0;
+            for (int j = -reach; j <= reach; ++j) {
+                const double x = double(j) / (sigma * binsPerCent);
+                sum +=
+                    std::exp(-0.5 * x * x) * folded[std::size_t(((i + j) % foldBins + foldBins) % foldBins)];
+            }
+            if (sum > bestValue) {
+                bestValue = sum;
+                found = i;
+            }
         }
+        best = found;
+        if (coarse < 0)
+            coarse = found;
+        reachCents = sigma;
     }
 
     // Refine: weighted mean of the deviations near the peak, a few times (mean shift).
     auto binCents = [](int i) { return (double(i) + 0.5) / binsPerCent; };
-    double mode = binCents(best);
-    for (int iteration = 0; iteration < 4; ++iteration) {
+    auto weightNear = [&](double centre, double window, double *mean) {
         double sum = 0.0, weight = 0.0;
         for (int i = 0; i < foldBins; ++i) {
-            const double d = wrapDeviation(binCents(i) - mode);
-            if (std::abs(d) <= refineCents) {
+            const double d = wrapDeviation(binCents(i) - centre);
+            if (std::abs(d) <= window) {
                 sum += folded[std::size_t(i)] * d;
                 weight += folded[std::size_t(i)];
             }
         }
-        if (weight > 0.0)
-            mode += sum / weight;
-    }
+        if (mean)
+            *mean = weight > 0.0 ? centre + sum / weight : centre;
+        return weight;
+    };
+    auto meanShift = [&](double centre, double window) {
+        for (int iteration = 0; iteration < 6; ++iteration)
+            weightNear(centre, window, &centre);
+        return centre;
+    };
+    const double fine = meanShift(binCents(best), refineCents);
+    const double broad = meanShift(binCents(coarse), broadCents);
+    const double sharpness =
+        weightNear(fine, sharpCents, nullptr) / std::max(weightNear(broad, broadCents, nullptr), 1e-30);
+    const double mode = sharpness >= sharpShare ? fine : broad;
     const double offset = wrapDeviation(mode);
 
     // Confidence: how much of the evidence agrees with the mode beyond chance ...

@@ -23,14 +23,12 @@
 
 namespace {
 
-struct Clip
-{
+struct Clip {
     QString file;
-    std::optional<double> truth;   // cents from A4 = 440 Hz; none: untuned
+    std::optional<double> truth; // cents from A4 = 440 Hz; none: untuned
 };
 
-struct Figures
-{
+struct Figures {
     double median = 0, p95 = 0, meanSigned = 0;
     int untunedConfident = 0, tunedConfident = 0;
 };
@@ -92,11 +90,12 @@ int main(int argc, char **argv)
     const QString dir = QString::fromLocal8Bit(argv[2]);
     QFile truthFile(dir + QStringLiteral("/truth.csv"));
     if (!truthFile.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "detect_eval_report: no evaluation set in %s (make-eval-set.sh)\n", qPrintable(dir));
+        std::fprintf(stderr, "detect_eval_report: no evaluation set in %s (make-eval-set.sh)\n",
+                     qPrintable(dir));
         return 77;
     }
     std::vector<Clip> clips;
-    truthFile.readLine();   // header
+    truthFile.readLine(); // header
     while (!truthFile.atEnd()) {
         const QStringList f = QString::fromUtf8(truthFile.readLine()).trimmed().split(u',');
         if (f.size() != 2)
@@ -130,20 +129,21 @@ int main(int argc, char **argv)
             figures[m].meanSigned += error[m];
         }
         if (clips[i].truth)
-            std::printf("%-28s %8.2f | %+8.2f %6.2f | %+8.2f %6.2f\n", qPrintable(clips[i].file), *clips[i].truth,
-                        error[0], r[0][QStringLiteral("confidence")].toDouble(), error[1],
+            std::printf("%-28s %8.2f | %+8.2f %6.2f | %+8.2f %6.2f\n", qPrintable(clips[i].file),
+                        *clips[i].truth, error[0], r[0][QStringLiteral("confidence")].toDouble(), error[1],
                         r[1][QStringLiteral("confidence")].toDouble());
         else
             std::printf("%-28s %8s | %8s %6.2f | %8s %6.2f\n", qPrintable(clips[i].file), "untuned", "",
-                        r[0][QStringLiteral("confidence")].toDouble(), "", r[1][QStringLiteral("confidence")].toDouble());
+                        r[0][QStringLiteral("confidence")].toDouble(), "",
+                        r[1][QStringLiteral("confidence")].toDouble());
     }
     const int tuned = int(absolute[0].size());
     const int untuned = int(clips.size()) - tuned;
     if (tuned == 0)
         return 77;
     const char *names[2] = {"file (new)", "live"};
-    std::printf("\n%-12s %10s %10s %12s %18s %16s\n", "method", "median ct", "p95 ct", "mean signed", "untuned confident",
-                "tuned confident");
+    std::printf("\n%-12s %10s %10s %12s %18s %16s\n", "method", "median ct", "p95 ct", "mean signed",
+                "untuned confident", "tuned confident");
     for (int m = 0; m < 2; ++m) {
         figures[m].median = percentile(absolute[m], 0.5);
         figures[m].p95 = percentile(absolute[m], 0.95);
@@ -157,7 +157,7 @@ int main(int argc, char **argv)
                 audioSeconds, seconds, audioSeconds / seconds);
 
     const bool worse = figures[0].median > figures[1].median || figures[0].p95 > figures[1].p95
-        || figures[0].untunedConfident > figures[1].untunedConfident;
+                       || figures[0].untunedConfident > figures[1].untunedConfident;
     if (worse)
         std::printf("FAIL: the whole-file method is worse than the live analyzer on this set\n");
     return worse ? 1 : 0;

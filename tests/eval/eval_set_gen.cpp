@@ -35,20 +35,24 @@ int pick(int n)
 
 // ---- MIDI -------------------------------------------------------------------------------
 
-struct Midi
-{
-    struct Event
-    {
+struct Midi {
+    struct Event {
         std::uint32_t tick;
-        int order;   // at one tick: set-up, note off, bend, note on
+        int order; // at one tick: set-up, note off, bend, note on
         std::vector<std::uint8_t> bytes;
     };
     std::vector<Event> events;
     static constexpr int ppq = 480;
 
-    void add(std::uint32_t tick, int order, std::vector<std::uint8_t> b) { events.push_back({tick, order, std::move(b)}); }
+    void add(std::uint32_t tick, int order, std::vector<std::uint8_t> b)
+    {
+        events.push_back({tick, order, std::move(b)});
+    }
     void program(int ch, int prog) { add(0, 0, {std::uint8_t(0xC0 | ch), std::uint8_t(prog)}); }
-    void control(int ch, int cc, int v) { add(0, 0, {std::uint8_t(0xB0 | ch), std::uint8_t(cc), std::uint8_t(v)}); }
+    void control(int ch, int cc, int v)
+    {
+        add(0, 0, {std::uint8_t(0xB0 | ch), std::uint8_t(cc), std::uint8_t(v)});
+    }
     // Pitch bend in cents; the default bend range is two semitones.
     void bend(int ch, std::uint32_t tick, double cents, int order = 2)
     {
@@ -59,7 +63,8 @@ struct Midi
     {
         if (key < 0 || key > 127)
             return;
-        add(tick, 3, {std::uint8_t(0x90 | ch), std::uint8_t(key), std::uint8_t(std::clamp(velocity, 1, 127))});
+        add(tick, 3,
+            {std::uint8_t(0x90 | ch), std::uint8_t(key), std::uint8_t(std::clamp(velocity, 1, 127))});
         add(tick + std::max<std::uint32_t>(length, 1), 1, {std::uint8_t(0x80 | ch), std::uint8_t(key), 0});
     }
     bool write(const std::string &path, double bpm)
@@ -79,8 +84,8 @@ struct Midi
         };
         const std::uint32_t usPerQuarter = std::uint32_t(60e6 / bpm);
         varlen(0);
-        track.insert(track.end(), {0xFF, 0x51, 0x03, std::uint8_t(usPerQuarter >> 16), std::uint8_t(usPerQuarter >> 8),
-                                   std::uint8_t(usPerQuarter)});
+        track.insert(track.end(), {0xFF, 0x51, 0x03, std::uint8_t(usPerQuarter >> 16),
+                                   std::uint8_t(usPerQuarter >> 8), std::uint8_t(usPerQuarter)});
         std::uint32_t last = 0;
         for (const Event &e : events) {
             varlen(e.tick - last);
@@ -90,11 +95,12 @@ struct Midi
         varlen(ppq);
         track.insert(track.end(), {0xFF, 0x2F, 0x00});
         std::ofstream out(path, std::ios::binary);
-        const std::uint8_t header[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, ppq >> 8, ppq & 255,
-                                       'M', 'T', 'r', 'k'};
+        const std::uint8_t header[] = {'M', 'T', 'h', 'd',      0,         0,   0,   6,   0,
+                                       0,   0,   1,   ppq >> 8, ppq & 255, 'M', 'T', 'r', 'k'};
         out.write(reinterpret_cast<const char *>(header), sizeof header);
         const std::uint32_t n = std::uint32_t(track.size());
-        const std::uint8_t size[] = {std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8), std::uint8_t(n)};
+        const std::uint8_t size[] = {std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8),
+                                     std::uint8_t(n)};
         out.write(reinterpret_cast<const char *>(size), 4);
         out.write(reinterpret_cast<const char *>(track.data()), std::streamsize(track.size()));
         return bool(out);
@@ -103,24 +109,24 @@ struct Midi
 
 enum class Texture { block, arpeggio, strum, sustain, none };
 
-struct Style
-{
+struct Style {
     const char *name;
-    int bass, chords, melody;   // GM programs, -1: not used
+    int bass, chords, melody; // GM programs, -1: not used
     Texture texture;
     bool drums;
     double bpm;
-    int scale;                  // index into scales
+    int scale; // index into scales
     bool sevenths;
     int ensemble = 0;           // extra melody channels, each at its own small offset
+    const char *font = nullptr; // soundfont; by default the two alternate
 };
 
 constexpr int scales[][7] = {
-    {0, 2, 4, 5, 7, 9, 11},   // major
-    {0, 2, 3, 5, 7, 8, 10},   // natural minor
-    {0, 2, 3, 5, 7, 9, 10},   // dorian
-    {0, 2, 3, 5, 7, 8, 11},   // harmonic minor
-    {0, 2, 4, 5, 7, 9, 10},   // mixolydian
+    {0, 2, 4, 5, 7, 9, 11}, // major
+    {0, 2, 3, 5, 7, 8, 10}, // natural minor
+    {0, 2, 3, 5, 7, 9, 10}, // dorian
+    {0, 2, 3, 5, 7, 8, 11}, // harmonic minor
+    {0, 2, 4, 5, 7, 9, 10}, // mixolydian
 };
 
 // A composition from a progression, bass, chords, a melody that favours chord tones, drums.
@@ -131,7 +137,8 @@ void compose(const std::string &path, const Style &s, double detuneCents, double
     Midi m;
     const int tonic = pick(12);
     const int *scale = scales[s.scale];
-    static const int progressions[][4] = {{0, 4, 5, 3}, {0, 5, 3, 4}, {1, 4, 0, 0}, {0, 3, 4, 0}, {5, 3, 0, 4}};
+    static const int progressions[][4] = {
+        {0, 4, 5, 3}, {0, 5, 3, 4}, {1, 4, 0, 0}, {0, 3, 4, 0}, {5, 3, 0, 4}};
     const int *prog = progressions[pick(5)];
     const std::uint32_t bar = 4 * Midi::ppq;
     const int bars = int(std::ceil(seconds * s.bpm / 60.0 / 4.0));
@@ -181,7 +188,8 @@ void compose(const std::string &path, const Style &s, double detuneCents, double
                 break;
             case Texture::arpeggio:
                 for (int i = 0; i < 8; ++i)
-                    m.note(1, t0 + std::uint32_t(i) * bar / 8, bar / 4, degree(chord[std::size_t(i) % chord.size()] + (i / 4) * 7, 52), 65);
+                    m.note(1, t0 + std::uint32_t(i) * bar / 8, bar / 4,
+                           degree(chord[std::size_t(i) % chord.size()] + (i / 4) * 7, 52), 65);
                 break;
             case Texture::strum:
                 for (int beat = 0; beat < 4; ++beat)
@@ -198,7 +206,7 @@ void compose(const std::string &path, const Style &s, double detuneCents, double
             while (t < t0 + bar) {
                 const std::uint32_t len = std::uint32_t(Midi::ppq / 2) * std::uint32_t(1 + pick(3));
                 melodyDegree = std::clamp(melodyDegree + pick(5) - 2, 4, 14);
-                if ((t - t0) % Midi::ppq == 0 && pick(2)) {   // strong beats lean on chord tones
+                if ((t - t0) % Midi::ppq == 0 && pick(2)) { // strong beats lean on chord tones
                     const int target = chord[std::size_t(pick(3))] + 7;
                     melodyDegree = std::clamp(target + 7 * ((melodyDegree - target) / 7), 4, 14);
                 }
@@ -255,12 +263,14 @@ void drumPattern(const std::string &path, bool latin, double seconds)
 
 // ---- additive and inharmonic synthesis ----------------------------------------------------
 
-struct Audio
-{
+struct Audio {
     int rate;
     int channels;
-    std::vector<float> samples;   // interleaved
-    Audio(int r, int c, double seconds) : rate(r), channels(c), samples(std::size_t(seconds * r) * std::size_t(c), 0.0f) {}
+    std::vector<float> samples; // interleaved
+    Audio(int r, int c, double seconds)
+        : rate(r), channels(c), samples(std::size_t(seconds * r) * std::size_t(c), 0.0f)
+    {
+    }
     std::size_t frames() const { return samples.size() / std::size_t(channels); }
 };
 
@@ -269,17 +279,16 @@ double noteHz(int semitonesFromA4, double cents)
     return 440.0 * std::exp2((semitonesFromA4 * 100.0 + cents) / 1200.0);
 }
 
-struct Tone
-{
+struct Tone {
     double hz;
-    double start, length;   // seconds
+    double start, length; // seconds
     double gain = 0.2;
     int partials = 10;
-    double inharmonicity = 0.0;     // stiff string: f_n = n f sqrt(1 + B n^2)
-    double decay = 0.0;             // per second, grows with the partial number
+    double inharmonicity = 0.0; // stiff string: f_n = n f sqrt(1 + B n^2)
+    double decay = 0.0;         // per second, grows with the partial number
     double vibratoCents = 0.0, vibratoHz = 5.5;
-    double pan = 0.5;               // 0 left ... 1 right
-    bool voice = false;             // formant envelope of an open vowel
+    double pan = 0.5;   // 0 left ... 1 right
+    bool voice = false; // formant envelope of an open vowel
 };
 
 void addTone(Audio &a, const Tone &t)
@@ -296,16 +305,20 @@ void addTone(Audio &a, const Tone &t)
         double amp = t.gain / n;
         if (t.voice) {
             const double f = t.hz * n;
-            amp = t.gain * (std::exp(-std::pow((f - 700) / 250, 2)) + 0.6 * std::exp(-std::pow((f - 1150) / 250, 2))
-                            + 0.25 * std::exp(-std::pow((f - 2700) / 400, 2)) + 0.05) / std::sqrt(double(n));
+            amp = t.gain
+                  * (std::exp(-std::pow((f - 700) / 250, 2)) + 0.6 * std::exp(-std::pow((f - 1150) / 250, 2))
+                     + 0.25 * std::exp(-std::pow((f - 2700) / 400, 2)) + 0.05)
+                  / std::sqrt(double(n));
         }
         double phase = uniform(0, twoPi);
         for (std::size_t i = 0; i < count; ++i) {
             const double s = double(i);
-            const double env = std::min({1.0, s / attack, double(count - i) / release}) * std::exp(-t.decay * n * 0.3 * s / a.rate);
-            const double bend = t.vibratoCents > 0.0
-                ? std::exp2(t.vibratoCents * std::sin(twoPi * vibRate * s / a.rate + vibPhase) / 1200.0)
-                : 1.0;
+            const double env = std::min({1.0, s / attack, double(count - i) / release})
+                               * std::exp(-t.decay * n * 0.3 * s / a.rate);
+            const double bend =
+                t.vibratoCents > 0.0
+                    ? std::exp2(t.vibratoCents * std::sin(twoPi * vibRate * s / a.rate + vibPhase) / 1200.0)
+                    : 1.0;
             phase += twoPi * t.hz * ratio * bend / a.rate;
             const float v = float(amp * env * std::sin(phase));
             float *frame = &a.samples[(first + i) * std::size_t(a.channels)];
@@ -325,7 +338,7 @@ void addNoise(Audio &a, double level, bool pink)
     for (std::size_t i = 0; i < a.samples.size(); ++i) {
         const double w = uniform(-1.0, 1.0);
         double v = w;
-        if (pink) {   // three-pole approximation of a -3 dB/octave slope
+        if (pink) { // three-pole approximation of a -3 dB/octave slope
             b0 = 0.99765 * b0 + w * 0.0990460;
             b1 = 0.96300 * b1 + w * 0.2965164;
             b2 = 0.57000 * b2 + w * 1.0526913;
@@ -352,9 +365,11 @@ bool save(const std::string &path, const Audio &a)
 // A chord progression of the given tones built on scale degrees of a random key.
 std::vector<std::vector<int>> progression(bool minor)
 {
-    const int t = pick(12) - 21;   // tonic, semitones from A4, around C3 ... B3
+    const int t = pick(12) - 21; // tonic, semitones from A4, around C3 ... B3
     const int third = minor ? 3 : 4;
-    return {{t, t + third, t + 7, t + 12}, {t + 5, t + 5 + third, t + 12, t + 17}, {t + 7, t + 11, t + 14, t + 19},
+    return {{t, t + third, t + 7, t + 12},
+            {t + 5, t + 5 + third, t + 12, t + 17},
+            {t + 7, t + 11, t + 14, t + 19},
             {t - 3, t + 4, t + 9, t + 12}};
 }
 
@@ -388,7 +403,8 @@ int main(int argc, char **argv)
         {"string-ensemble", 42, 48, 40, Texture::sustain, false, 66, 1, false, 2},
         {"jazz-trio", 32, 4, 66, Texture::block, true, 132, 2, true},
         {"rock", 33, 30, 29, Texture::strum, true, 120, 4, false},
-        {"organ-chorale", 19, 19, 19, Texture::sustain, false, 60, 0, false},
+        // The church organ of FluidR3 is itself about 7 ct sharp: its tuning is not known.
+        {"organ-chorale", 19, 19, 19, Texture::sustain, false, 60, 0, false, 0, "TimGM6mb.sf2"},
         {"flute-harp", -1, 46, 73, Texture::arpeggio, false, 90, 0, false},
         {"brass-fanfare", 58, 61, 56, Texture::block, false, 100, 0, false},
         {"choir", 52, 52, 53, Texture::sustain, false, 56, 1, false},
@@ -410,11 +426,21 @@ int main(int argc, char **argv)
         {"clavinet-funk", 36, 7, 7, Texture::strum, true, 104, 4, false},
         {"bandoneon", 33, 23, 23, Texture::block, false, 120, 3, false},
         {"steel-guitar-country", 33, 25, 26, Texture::strum, true, 116, 0, false},
-        {"pipe-organ-minor", 19, 19, 20, Texture::sustain, false, 64, 3, false},
+        {"pipe-organ-minor", 19, 19, 20, Texture::sustain, false, 64, 3, false, 0, "TimGM6mb.sf2"},
         {"vibes-jazz", 32, 11, 11, Texture::block, true, 140, 2, true},
     };
-    const char *effects[] = {"", "reverb 40", "", "reverb 70 50 100", "", "overdrive 3 reverb 20", "", "",
-                             "reverb 30", "", "chorus 0.6 0.9 50 0.4 0.25 2 -t", "reverb 50"};
+    const char *effects[] = {"",
+                             "reverb 40",
+                             "",
+                             "reverb 70 50 100",
+                             "",
+                             "overdrive 3 reverb 20",
+                             "",
+                             "",
+                             "reverb 30",
+                             "",
+                             "chorus 0.6 0.9 50 0.4 0.25 2 -t",
+                             "reverb 50"};
     int i = 0;
     for (const Style &s : styles) {
         const double detune = detuning(i);
@@ -429,10 +455,11 @@ int main(int argc, char **argv)
             fx = "speed " + cents(std::exp2(speedCents / 1200.0)).substr(0, 8) + (fx.empty() ? "" : " " + fx);
             truth += speedCents;
         }
-        const char *font = i % 2 ? "TimGM6mb.sf2" : "FluidR3_GM.sf2";
+        const char *font = s.font ? s.font : i % 2 ? "TimGM6mb.sf2" : "FluidR3_GM.sf2";
         const int rate = i % 5 == 4 ? 48000 : 44100;
         const bool mp3 = i % 3 == 1;
-        plan << s.name << ";midi;" << cents(truth) << ';' << font << ' ' << rate << ' ' << (mp3 ? 1 : 0) << ' ' << fx << '\n';
+        plan << s.name << ";midi;" << cents(truth) << ';' << font << ' ' << rate << ' ' << (mp3 ? 1 : 0)
+             << ' ' << fx << '\n';
         ++i;
     }
 
@@ -480,7 +507,8 @@ int main(int argc, char **argv)
         Audio a(44100, 1, 16.0);
         const int tonic = pick(12) - 24;
         const double root = noteHz(tonic, c);
-        const double chords[][3] = {{1.0, 1.25, 1.5}, {4.0 / 3, 5.0 / 3, 2.0}, {1.5, 15.0 / 8, 9.0 / 4}, {1.0, 1.25, 1.5}};
+        const double chords[][3] = {
+            {1.0, 1.25, 1.5}, {4.0 / 3, 5.0 / 3, 2.0}, {1.5, 15.0 / 8, 9.0 / 4}, {1.0, 1.25, 1.5}};
         double t = 0.0;
         for (const auto &ch : chords) {
             addTone(a, {root / 2, t, 3.9, 0.15, 10});
@@ -493,7 +521,7 @@ int main(int argc, char **argv)
     {
         const double c = detuning(i++);
         Audio a(44100, 2, 16.0);
-        const double offsets[] = {-7.0, -3.0, 2.0, 8.0};   // mean 0
+        const double offsets[] = {-7.0, -3.0, 2.0, 8.0}; // mean 0
         for (double t = 0.0; t < 15.5; t += 0.75) {
             const int n = pick(12) - 12;
             for (int v = 0; v < 4; ++v) {
@@ -516,12 +544,12 @@ int main(int argc, char **argv)
     {
         const double c = detuning(i++);
         Audio a(44100, 2, 16.0);
-        for (double t = 0.0; t < 15.5; t += 0.5) {   // melody hard left, quiet bass drone right
+        for (double t = 0.0; t < 15.5; t += 0.5) { // melody hard left, quiet bass drone right
             Tone tone{noteHz(pick(15) - 5, c), t, 0.48, 0.25, 8};
             tone.pan = 0.0;
             addTone(a, tone);
         }
-        Tone drone{noteHz(-33, c + 20.0), 0.0, 16.0, 0.04, 6};   // a little out of tune on purpose
+        Tone drone{noteHz(-33, c + 20.0), 0.0, 16.0, 0.04, 6}; // a little out of tune on purpose
         drone.pan = 1.0;
         addTone(a, drone);
         wav("melody-left", a, cents(c));
@@ -547,8 +575,8 @@ int main(int argc, char **argv)
         double pa = 0, pb = 0;
         for (std::size_t s = 0; s < a.frames(); ++s) {
             const double x = double(s) / double(a.frames());
-            pa += twoPi * 40.0 * std::pow(200.0, x) / a.rate;   // 40 Hz ... 8 kHz, exponential
-            pb += twoPi * (100.0 + 2900.0 * x) / b.rate;        // 100 Hz ... 3 kHz, linear
+            pa += twoPi * 40.0 * std::pow(200.0, x) / a.rate; // 40 Hz ... 8 kHz, exponential
+            pb += twoPi * (100.0 + 2900.0 * x) / b.rate;      // 100 Hz ... 3 kHz, linear
             a.samples[s] = float(0.3 * std::sin(pa));
             b.samples[s] = float(0.3 * std::sin(pb));
         }
@@ -559,9 +587,11 @@ int main(int argc, char **argv)
     drumPattern(dir + "/untuned-drums-latin.mid", true, 12.0);
     plan << "untuned-drums-rock;midi;;FluidR3_GM.sf2 44100 0 reverb 30\n";
     plan << "untuned-drums-latin;midi;;TimGM6mb.sf2 44100 1\n";
-    plan << "untuned-speech-en;speech;;en The quick brown fox jumps over the lazy dog. A tuning detector should "
+    plan << "untuned-speech-en;speech;;en The quick brown fox jumps over the lazy dog. A tuning detector "
+            "should "
             "not hear any reference pitch in plain speech, however long it goes on.\n";
-    plan << "untuned-speech-de;speech;;de Zwölf Boxkämpfer jagen Viktor quer über den großen Sylter Deich. Sprache "
+    plan << "untuned-speech-de;speech;;de Zwölf Boxkämpfer jagen Viktor quer über den großen Sylter Deich. "
+            "Sprache "
             "hat keine Stimmung, auch wenn sie eine Weile dauert.\n";
     return ok && plan ? 0 : 1;
 }

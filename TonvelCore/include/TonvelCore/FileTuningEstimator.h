@@ -25,6 +25,13 @@ struct tv_fft;
 //   - Partials that are not octaves of a lower peak in the same frame (3rd, 5th, 6th, 7th, 9th
 //     ... harmonic) are dropped: their deviation is that of the tone plus a fixed interval
 //     error, which only blurs the mode.
+//   - Each peak weighs its magnitude relative to the frame's strongest: strong partials are the
+//     fundamentals and low harmonics, with the best signal-to-noise ratio and the least
+//     interference from neighbours; every tonal frame counts alike, loud or soft.
+//   - A partial whose frequency moves within a frame (vibrato) is measured by the power centroid
+//     of its whole spectral region, the mean of the frequencies it passed through; when the
+//     histogram has no sharp peak (a voice with wide vibrato), the mean of its broad lobe is
+//     taken instead of the mode.
 //   - Lines at whole multiples of 50 or 60 Hz that are present in most voiced frames are mains
 //     hum, not music, and are left out (a hum's partials agree perfectly, at about +34 ct).
 //   - The confidence (0 ... 1, same threshold as the live analyzer) is the share of the weight
@@ -37,8 +44,7 @@ struct tv_fft;
 //
 // Thread safety
 //   One object is used by one thread at a time.
-class FileTuningEstimator
-{
+class FileTuningEstimator {
 public:
     using Estimate = TuningAnalyzer::Estimate;
 
@@ -69,19 +75,17 @@ private:
     void collectPeaks();
     void addPeak(double hz, double weight);
 
-    struct Peak
-    {
+    struct Peak {
         double hz;
         float magnitude;
     };
     // One candidate mains line (k x 50 or k x 60 Hz): its evidence is kept aside until the end
     // shows whether it was steady.
-    struct HumLine
-    {
+    struct HumLine {
         double hz;
         double framesPresent = 0.0;
         bool presentThisFrame = false;
-        std::array<double, 64> histogram{};   // octave bins from firstBin on
+        std::array<double, 64> histogram{}; // octave bins from firstBin on
         int firstBin = 0;
     };
 
@@ -102,7 +106,7 @@ private:
     std::vector<HumLine> humLines_;
     tv_fft *fft_ = nullptr;
 
-    std::vector<double> histogram_;   // octaveBins weights: position within the octave above A
+    std::vector<double> histogram_; // octaveBins weights: position within the octave above A
     double voicedFrames_ = 0.0;
     std::uint64_t analysedFrames_ = 0;
 };
