@@ -72,8 +72,13 @@ std::optional<QJsonArray> detect(const QString &cli, const QString &dir, const s
     if (seconds)
         *seconds = double(timer.nsecsElapsed()) * 1e-9;
     const QJsonArray results = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+    // One result per clip, in the order given (files are analysed in parallel).
     if (results.size() != qsizetype(clips.size()))
         return std::nullopt;
+    for (std::size_t i = 0; i < clips.size(); ++i) {
+        if (!results[qsizetype(i)].toObject()[QStringLiteral("file")].toString().endsWith(u'/' + clips[i].file))
+            return std::nullopt;
+    }
     return results;
 }
 
