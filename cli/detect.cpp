@@ -141,15 +141,15 @@ QByteArray csvField(const QString &text)
 
 struct Result
 {
-    QString error;   // empty: analysed
+    QString error; // empty: analysed
     bool interrupted = false;
     TuningAnalyzer::Estimate estimate = TuningAnalyzer::Estimate::assumedStandard;
     int sampleRate = 0;
     int channels = 0;
     std::int64_t frames = 0;
-    bool heardNothing = false;   // shorter than one analysis frame
+    bool heardNothing = false; // shorter than one analysis frame
     double frameSeconds = 0.0;
-    QByteArray timeline;         // this file's rows
+    QByteArray timeline; // this file's rows
 };
 
 struct SndFileCloser
@@ -228,8 +228,8 @@ Result analyseFile(const QString &path, const Options &o, TerminalProgress &bar,
                 // A frame ends N samples after the start of the first and hop samples after the previous one.
                 const double end = double(analysisSize + std::int64_t(live->analysedFrames() - 1) * hop);
                 char row[128];
-                const int len = std::snprintf(row, sizeof row, ",%.3f,%.4f,%.4f,%.4f\n", end / info.samplerate,
-                                              e.a4Hz, e.centsOffset, e.confidence);
+                const int len = std::snprintf(row, sizeof row, ",%.3f,%.4f,%.4f,%.4f\n",
+                                              end / info.samplerate, e.a4Hz, e.centsOffset, e.confidence);
                 r.timeline += fileField + QByteArray(row, len);
             }
         }
@@ -301,7 +301,8 @@ int cli::runDetect(const QStringList &args)
                 std::fprintf(stderr, "velmora-cli detect: cannot read '%s': %s\n", qPrintable(path),
                              qPrintable(r.error));
                 if (options->json)
-                    json.append(QJsonObject{{QStringLiteral("file"), path}, {QStringLiteral("error"), r.error}});
+                    json.append(
+                        QJsonObject{{QStringLiteral("file"), path}, {QStringLiteral("error"), r.error}});
                 return true;
             }
             if (timeline)
@@ -309,7 +310,8 @@ int cli::runDetect(const QStringList &args)
             const auto &e = r.estimate;
             if (r.heardNothing)
                 std::fprintf(stderr,
-                             "velmora-cli detect: '%s' is shorter than one analysis frame (%.2f s); nothing was heard\n",
+                             "velmora-cli detect: '%s' is shorter than one analysis frame (%.2f s); nothing "
+                             "was heard\n",
                              qPrintable(path), r.frameSeconds);
             if (options->json) {
                 json.append(QJsonObject{

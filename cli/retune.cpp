@@ -344,13 +344,15 @@ std::mutex engineCreation;
 
 QString targetPath(const QString &input, const Options &o)
 {
-    return o.output.isEmpty() ? defaultOutputPath(input, o, o.container ? o.container->extension : nullptr) : o.output;
+    return o.output.isEmpty() ? defaultOutputPath(input, o, o.container ? o.container->extension : nullptr)
+                              : o.output;
 }
 
 // owners: for every output path of the batch, the first input that writes it. Two inputs with
 // one output would otherwise race to replace each other's result.
 Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &allInputs,
-                   const QHash<QString, qsizetype> &owners, TerminalProgress &bar, qsizetype index, FileResult &result)
+                   const QHash<QString, qsizetype> &owners, TerminalProgress &bar, qsizetype index,
+                   FileResult &result)
 {
     auto fail = [&](const QString &in, const QString &message) {
         result.err += QStringLiteral("velmora-cli retune: %1: %2\n").arg(in, message).toLocal8Bit();
