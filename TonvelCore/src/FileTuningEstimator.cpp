@@ -47,7 +47,9 @@ constexpr double concentrationCents = 6.0;
 constexpr double pitchClassShare = 0.1;
 constexpr double coverageSeconds = 3.0;
 
-double wrapDeviation(double cents)
+} // namespace
+
+double FileTuningEstimator::wrapDeviation(double cents)
 {
     double d = std::fmod(cents, 100.0);
     if (d >= 50.0)
@@ -56,8 +58,6 @@ double wrapDeviation(double cents)
         d += 100.0;
     return d;
 }
-
-} // namespace
 
 std::unique_ptr<FileTuningEstimator> FileTuningEstimator::create(double sampleRate)
 {

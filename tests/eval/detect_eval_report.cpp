@@ -7,6 +7,8 @@
 // Exit status 1 when the whole-file method does worse than the live one (a larger median or
 // 95th percentile, or more untuned clips reported confident), 77 when there is no set.
 //   detect_eval_report VELMORA_CLI SET_DIR
+#include "TonvelCore/FileTuningEstimator.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -32,17 +34,6 @@ struct Figures {
     double median = 0, p95 = 0, meanSigned = 0;
     int untunedConfident = 0, tunedConfident = 0;
 };
-
-// Error on the circle of one semitone: a tuning is only known up to whole semitones.
-double wrapped(double cents)
-{
-    double d = std::fmod(cents, 100.0);
-    if (d >= 50.0)
-        d -= 100.0;
-    else if (d < -50.0)
-        d += 100.0;
-    return d;
-}
 
 // Linear interpolation between order statistics.
 double percentile(std::vector<double> v, double p)
@@ -76,7 +67,8 @@ std::optional<QJsonArray> detect(const QString &cli, const QString &dir, const s
     if (results.size() != qsizetype(clips.size()))
         return std::nullopt;
     for (std::size_t i = 0; i < clips.size(); ++i) {
-        if (!results[qsizetype(i)].toObject()[QStringLiteral("file")].toString().endsWith(u'/' + clips[i].file))
+        if (!results[qsizetype(i)].toObject()[QStringLiteral("file")].toString().endsWith(u'/'
+                                                                                          + clips[i].file))
             return std::nullopt;
     }
     return results;
@@ -129,7 +121,8 @@ int main(int argc, char **argv)
                 continue;
             }
             figures[m].tunedConfident += confident;
-            error[m] = wrapped(r[m][QStringLiteral("centsOffset")].toDouble() - *clips[i].truth);
+            error[m] = FileTuningEstimator::wrapDeviation(r[m][QStringLiteral("centsOffset")].toDouble()
+                                                          - *clips[i].truth);
             absolute[m].push_back(std::abs(error[m]));
             figures[m].meanSigned += error[m];
         }

@@ -65,6 +65,10 @@ public:
     std::int64_t frameSize() const { return frameSize_; }
     std::uint64_t analysedFrames() const { return analysedFrames_; }
 
+    // Cents folded onto one semitone, -50 <= value < +50: a tuning is only known up to whole
+    // semitones.
+    static double wrapDeviation(double cents);
+
     // Deviation histogram resolution: 0.5 ct, over the whole octave so pitch classes can be told.
     static constexpr int binsPerCent = 2;
     static constexpr int octaveBins = 1200 * binsPerCent;
