@@ -573,7 +573,7 @@ int cli::runRetune(const QStringList &args)
                 std::fprintf(stderr, "velmora-cli retune: interrupted; no output written for %s\n",
                              qPrintable(o.inputs[i]));
                 wasInterrupted = true;
-                return false;
+                return true;   // files that another job finished meanwhile are still listed
             }
             failures += r.outcome == Outcome::failed;
             return true;
