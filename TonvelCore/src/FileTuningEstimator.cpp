@@ -149,7 +149,8 @@ void FileTuningEstimator::analyseFrame()
     if (!(energy / (0.375 * double(frameSize_)) > gateMeanSquare) || !std::isfinite(energy))
         return;
     tv_fft_forward(fft_, windowed_.data(), outReal_.data(), outImag_.data());
-    for (std::int64_t k = lowBin_ - 2; k <= highBin_ + 2; ++k) {
+    // Regions may reach two bins past the band, and their vertex needs one neighbour more.
+    for (std::int64_t k = lowBin_ - 3; k <= highBin_ + 3; ++k) {
         const float re = outReal_[std::size_t(k)], im = outImag_[std::size_t(k)];
         magnitudes_[std::size_t(k)] = std::sqrt(re * re + im * im);
     }
