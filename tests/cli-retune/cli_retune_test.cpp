@@ -242,6 +242,7 @@ TEST_F(Retune, usage_errors_exit_2)
                                     QStringList{"a.wav", "--preset", "nope"},
                                     QStringList{"a.wav", "--engine", "fast"},
                                     QStringList{"a.wav", "--format", "xyz"},
+                                    QStringList{"a.wav", "--jobs", "0"},
                                     QStringList{"a.wav", "a.wav", "-o", "b.wav"},
                                     QStringList{"a.wav", "--preset", "432", "--a4", "432"}}) {
         EXPECT_EQ(cli(args, dir.path()).exitCode, 2) << qPrintable(args.join(' '));
