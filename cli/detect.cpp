@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// velmora-cli detect: estimates the A4 each recording is tuned to, with the analyzer the running
-// program uses, and prints one line per file (or JSON), optionally a timeline CSV.
+// velmora-cli detect: estimates the A4 each recording is tuned to and prints one line per file
+// (or JSON), optionally a timeline CSV. By default with the whole-file estimator; --method live
+// gives what the running program's analyzer would follow.
+#include "Batch.h"
 #include "Commands.h"
 #include "TerminalProgress.h"
 
+#include "TonvelCore/FileTuningEstimator.h"
 #include "TonvelCore/TuningAnalyzer.h"
 #include "TonvelCore/TuningMath.h"
 
@@ -30,34 +33,45 @@ constexpr std::int64_t analysisSize = 16384;
 void printHelp(FILE *out)
 {
     std::fprintf(out,
-                 "Usage: velmora-cli detect FILE... [--json] [--timeline FILE.csv]\n"
+                 "Usage: velmora-cli detect FILE... [--method file|live] [--jobs N] [--json]\n"
+                 "                                 [--timeline FILE.csv]\n"
                  "\n"
                  "Estimates the reference pitch (A4) each recording is tuned to and how sure the\n"
-                 "estimate is, with the same analysis the running program applies to what it hears:\n"
-                 "the result is the estimate after listening to the whole file.\n"
+                 "estimate is.\n"
+                 "\n"
+                 "Methods:\n"
+                 "  file (default)  listens to the whole recording, all channels mixed, and takes the\n"
+                 "                  deviation most partials agree on; ignores mains hum, and is only\n"
+                 "                  confident when several pitch classes agree\n"
+                 "  live            the analysis the running program applies to what it hears (first\n"
+                 "                  channel, 7 s memory): what 'velmora-cli live --auto' would follow\n"
                  "\n"
                  "Reads every format libsndfile can read (WAV, FLAC, OGG, and MP3 where supported).\n"
-                 "Only the first channel is analysed, as the running program does; channels are not\n"
-                 "mixed. The file's own sample rate is used; nothing is resampled.\n"
+                 "The file's own sample rate is used; nothing is resampled.\n"
                  "\n"
-                 "Output, one line per file:\n"
+                 "Output, one line per file, in the order given:\n"
                  "  song.flac: A4 = 432.1 Hz (\u221231.4 ct), confidence 0.82\n"
                  "An estimate is trusted from confidence %.2f on; below that the program assumes 440 Hz.\n"
                  "\n"
                  "Options:\n"
+                 "  --method METHOD      file (default) or live\n"
+                 "  -j, --jobs N         files analysed at once (default: the number of cores, %d)\n"
                  "  --json               print a JSON array, one object per file, instead of lines\n"
-                 "  --timeline FILE.csv  write file,time,a4,cents,confidence for every analysed frame\n"
+                 "  --timeline FILE.csv  write file,time,a4,cents,confidence for every frame of the\n"
+                 "                       live analysis (its running estimate), whichever method\n"
                  "  -h, --help           show this help\n"
                  "\n"
                  "Exit status: 0 when every file was analysed, 1 when a file could not be read,\n"
-                 "2 on a usage error.\n",
-                 TuningAnalyzer::confidenceThreshold);
+                 "2 on a usage error, 130 interrupted.\n",
+                 TuningAnalyzer::confidenceThreshold, cli::availableCores());
 }
 
 struct Options
 {
     QStringList files;
     bool json = false;
+    bool live = false;
+    int jobs = cli::availableCores();
     QString timeline;
 };
 
@@ -65,8 +79,24 @@ std::optional<Options> parse(const QStringList &args, int &exitCode)
 {
     Options o;
     bool optionsEnded = false;
-    for (int i = 0; i < args.size(); ++i) {
+    // "--name value" or "--name=value".
+    auto value = [&](qsizetype &i, const QString &a, QString &out) {
+        if (a.contains(u'='))
+            out = a.section(u'=', 1);
+        else if (i + 1 < args.size())
+            out = args[++i];
+        return !out.isEmpty();
+    };
+    auto usage = [&](const QString &message) {
+        std::fprintf(stderr, "velmora-cli detect: %s\n", qPrintable(message));
+        std::fprintf(stderr, "Run 'velmora-cli detect --help' for the options.\n");
+        exitCode = 2;
+        return std::nullopt;
+    };
+    for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
+        const QString name = a.section(u'=', 0, 0);
+        QString v;
         if (optionsEnded || !a.startsWith(u'-') || a == QLatin1String("-")) {
             o.files.append(a);
         } else if (a == QLatin1String("--")) {
@@ -77,22 +107,20 @@ std::optional<Options> parse(const QStringList &args, int &exitCode)
             return std::nullopt;
         } else if (a == QLatin1String("--json")) {
             o.json = true;
-        } else if (a == QLatin1String("--timeline") || a.startsWith(QLatin1String("--timeline="))) {
-            if (a.contains(u'=')) {
-                o.timeline = a.section(u'=', 1);
-            } else if (i + 1 < args.size()) {
-                o.timeline = args[++i];
-            }
-            if (o.timeline.isEmpty()) {
-                std::fprintf(stderr, "velmora-cli detect: --timeline needs a file name\n");
-                exitCode = 2;
-                return std::nullopt;
-            }
+        } else if (name == QLatin1String("--timeline")) {
+            if (!value(i, a, o.timeline))
+                return usage(QStringLiteral("--timeline needs a file name"));
+        } else if (name == QLatin1String("--method")) {
+            if (!value(i, a, v) || (v != QLatin1String("file") && v != QLatin1String("live")))
+                return usage(QStringLiteral("--method must be file or live"));
+            o.live = v == QLatin1String("live");
+        } else if (name == QLatin1String("--jobs") || a == QLatin1String("-j")) {
+            const std::optional<int> jobs = value(i, a, v) ? cli::parseJobs(v) : std::nullopt;
+            if (!jobs)
+                return usage(QStringLiteral("--jobs needs a number from 1 to 1024"));
+            o.jobs = *jobs;
         } else {
-            std::fprintf(stderr, "velmora-cli detect: unknown option '%s'\n", qPrintable(a));
-            std::fprintf(stderr, "Run 'velmora-cli detect --help' for the options.\n");
-            exitCode = 2;
-            return std::nullopt;
+            return usage(QStringLiteral("unknown option '%1'").arg(a));
         }
     }
     if (o.files.isEmpty()) {
@@ -113,11 +141,15 @@ QByteArray csvField(const QString &text)
 
 struct Result
 {
+    QString error; // empty: analysed
+    bool interrupted = false;
     TuningAnalyzer::Estimate estimate = TuningAnalyzer::Estimate::assumedStandard;
     int sampleRate = 0;
     int channels = 0;
     std::int64_t frames = 0;
-    std::uint64_t analysedFrames = 0;
+    bool heardNothing = false; // shorter than one analysis frame
+    double frameSeconds = 0.0;
+    QByteArray timeline; // this file's rows
 };
 
 struct SndFileCloser
@@ -125,64 +157,100 @@ struct SndFileCloser
     void operator()(SNDFILE *f) const { sf_close(f); }
 };
 
-// Feeds the first channel through a fresh analyzer in hop-sized blocks, so that every block
-// completes at most one frame and the timeline gets one row per published estimate.
-std::optional<Result> analyseFile(const QString &path, QSaveFile *timeline, QString &error)
+// Reads the file once in blocks of the live analyzer's hop (so every block completes at most one
+// of its frames and the timeline gets one row per published estimate). The whole-file estimator
+// hears all channels mixed; the live analyzer the first channel, as the running program does.
+Result analyseFile(const QString &path, const Options &o, TerminalProgress &bar, qsizetype index)
 {
+    Result r;
     SF_INFO info{};
     std::unique_ptr<SNDFILE, SndFileCloser> file(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info));
     if (!file) {
-        error = QString::fromLocal8Bit(sf_strerror(nullptr));
-        return std::nullopt;
+        r.error = QString::fromLocal8Bit(sf_strerror(nullptr));
+        return r;
     }
     if (info.channels < 1 || info.samplerate < 1) {
-        error = QStringLiteral("no audio channels or no sample rate");
-        return std::nullopt;
+        r.error = QStringLiteral("no audio channels or no sample rate");
+        return r;
     }
-    auto analyzer = TuningAnalyzer::create(double(info.samplerate), analysisSize);
-    if (!analyzer) {
-        error = QStringLiteral("cannot set up the analysis");
-        return std::nullopt;
+    const bool timeline = !o.timeline.isEmpty();
+    std::unique_ptr<TuningAnalyzer> live;
+    std::unique_ptr<FileTuningEstimator> whole;
+    if (o.live || timeline)
+        live = TuningAnalyzer::create(double(info.samplerate), analysisSize);
+    if (!o.live)
+        whole = FileTuningEstimator::create(double(info.samplerate));
+    if ((o.live || timeline) != bool(live) || o.live == bool(whole)) {
+        r.error = QStringLiteral("cannot set up the analysis");
+        return r;
     }
 
-    TerminalProgress progress(isatty(STDERR_FILENO) == 1, QFileInfo(path).fileName(), info.frames);
-    Result r;
+    FileProgress progress(bar, index, info.frames);
     r.sampleRate = info.samplerate;
     r.channels = info.channels;
-    const std::int64_t hop = analyzer->hopSize();
-    std::vector<float> interleaved(static_cast<std::size_t>(hop * info.channels));
+    const std::int64_t hop = analysisSize / 2;
+    const std::size_t channels = std::size_t(info.channels);
+    std::vector<float> interleaved(std::size_t(hop) * channels);
     std::vector<float> mono(static_cast<std::size_t>(hop));
+    std::vector<float> mix(whole ? std::size_t(hop) : 0);
     const QByteArray fileField = timeline ? csvField(path) : QByteArray();
 
     for (;;) {
+        if (cli::interrupted) {
+            r.interrupted = true;
+            return r;
+        }
         const sf_count_t got = sf_readf_float(file.get(), interleaved.data(), hop);
         if (got <= 0)
             break;
-        for (sf_count_t i = 0; i < got; ++i)
-            mono[std::size_t(i)] = interleaved[std::size_t(i * info.channels)];
-        const std::uint64_t before = analyzer->analysedFrames();
-        analyzer->append(mono.data(), got);
-        r.frames += got;
-        if (timeline && analyzer->analysedFrames() != before) {
-            const auto e = analyzer->estimate();
-            // A frame ends N samples after the start of the first and hop samples after the previous one.
-            const double end = double(analysisSize + std::int64_t(analyzer->analysedFrames() - 1) * hop);
-            char row[128];
-            const int len = std::snprintf(row, sizeof row, ",%.3f,%.4f,%.4f,%.4f\n", end / info.samplerate, e.a4Hz,
-                                          e.centsOffset, e.confidence);
-            timeline->write(fileField + QByteArray(row, len));
+        const std::size_t n = std::size_t(got);
+        if (whole) {
+            if (channels == 1) {
+                whole->append(interleaved.data(), got);
+            } else {
+                const float scale = 1.0f / float(channels);
+                for (std::size_t i = 0; i < n; ++i) {
+                    float sum = 0.0f;
+                    for (std::size_t c = 0; c < channels; ++c)
+                        sum += interleaved[i * channels + c];
+                    mix[i] = sum * scale;
+                }
+                whole->append(mix.data(), got);
+            }
         }
+        if (live) {
+            for (std::size_t i = 0; i < n; ++i)
+                mono[i] = interleaved[i * channels];
+            const std::uint64_t before = live->analysedFrames();
+            live->append(mono.data(), got);
+            if (timeline && live->analysedFrames() != before) {
+                const auto e = live->estimate();
+                // A frame ends N samples after the start of the first and hop samples after the previous one.
+                const double end = double(analysisSize + std::int64_t(live->analysedFrames() - 1) * hop);
+                char row[128];
+                const int len = std::snprintf(row, sizeof row, ",%.3f,%.4f,%.4f,%.4f\n",
+                                              end / info.samplerate, e.a4Hz, e.centsOffset, e.confidence);
+                r.timeline += fileField + QByteArray(row, len);
+            }
+        }
+        r.frames += got;
         progress.update(r.frames);
     }
-    progress.clear();
     if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
-        error = QStringLiteral("read error after %1 s: %2")
-                    .arg(double(r.frames) / info.samplerate, 0, 'f', 1)
-                    .arg(QString::fromLocal8Bit(sf_strerror(file.get())));
-        return std::nullopt;
+        r.error = QStringLiteral("read error after %1 s: %2")
+                      .arg(double(r.frames) / info.samplerate, 0, 'f', 1)
+                      .arg(QString::fromLocal8Bit(sf_strerror(file.get())));
+        return r;
     }
-    r.estimate = analyzer->estimate();
-    r.analysedFrames = analyzer->analysedFrames();
+    if (o.live) {
+        r.estimate = live->estimate();
+        r.heardNothing = live->analysedFrames() == 0;
+        r.frameSeconds = double(analysisSize) / info.samplerate;
+    } else {
+        r.estimate = whole->estimate();
+        r.heardNothing = whole->analysedFrames() == 0;
+        r.frameSeconds = double(whole->frameSize()) / info.samplerate;
+    }
     return r;
 }
 
@@ -206,38 +274,69 @@ int cli::runDetect(const QStringList &args)
         timeline->write("file,time,a4,cents,confidence\n");
     }
 
+    QStringList names;
+    for (const QString &path : options->files)
+        names += QFileInfo(path).fileName();
+    TerminalProgress progress(isatty(STDERR_FILENO) == 1, names);
+    cli::SignalGuard signalGuard;
+
     QJsonArray json;
     bool failed = false;
-    for (const QString &path : options->files) {
-        QString error;
-        const std::optional<Result> r = analyseFile(path, timeline.get(), error);
-        if (!r) {
-            failed = true;
-            std::fprintf(stderr, "velmora-cli detect: cannot read '%s': %s\n", qPrintable(path), qPrintable(error));
-            if (options->json)
-                json.append(QJsonObject{{QStringLiteral("file"), path}, {QStringLiteral("error"), error}});
-            continue;
-        }
-        const auto &e = r->estimate;
-        if (r->analysedFrames == 0)
-            std::fprintf(stderr, "velmora-cli detect: '%s' is shorter than one analysis frame (%.2f s); nothing was heard\n",
-                         qPrintable(path), double(analysisSize) / r->sampleRate);
-        if (options->json) {
-            json.append(QJsonObject{
-                {QStringLiteral("file"), path},
-                {QStringLiteral("a4Hz"), e.a4Hz},
-                {QStringLiteral("centsOffset"), e.centsOffset},
-                {QStringLiteral("confidence"), e.confidence},
-                {QStringLiteral("confident"), e.isConfident()},
-                {QStringLiteral("sampleRate"), r->sampleRate},
-                {QStringLiteral("channels"), r->channels},
-                {QStringLiteral("seconds"), double(r->frames) / r->sampleRate},
-            });
-        } else {
-            std::printf("%s: A4 = %.1f Hz (%s), confidence %.2f\n", qPrintable(path), e.a4Hz,
-                        qPrintable(TuningMath::formatCents(e.centsOffset)), e.confidence);
-            std::fflush(stdout);
-        }
+    bool stopped = false;
+    cli::runBatch<Result>(
+        options->files.size(), options->jobs, progress,
+        [&](qsizetype i) {
+            Result r = analyseFile(options->files[i], *options, progress, i);
+            progress.setDone(i, 1.0);
+            return r;
+        },
+        [&](qsizetype i, Result r) {
+            const QString &path = options->files[i];
+            if (r.interrupted) {
+                stopped = true;
+                return false;
+            }
+            if (!r.error.isEmpty()) {
+                failed = true;
+                std::fprintf(stderr, "velmora-cli detect: cannot read '%s': %s\n", qPrintable(path),
+                             qPrintable(r.error));
+                if (options->json)
+                    json.append(
+                        QJsonObject{{QStringLiteral("file"), path}, {QStringLiteral("error"), r.error}});
+                return true;
+            }
+            if (timeline)
+                timeline->write(r.timeline);
+            const auto &e = r.estimate;
+            if (r.heardNothing)
+                std::fprintf(stderr,
+                             "velmora-cli detect: '%s' is shorter than one analysis frame (%.2f s); nothing "
+                             "was heard\n",
+                             qPrintable(path), r.frameSeconds);
+            if (options->json) {
+                json.append(QJsonObject{
+                    {QStringLiteral("file"), path},
+                    {QStringLiteral("a4Hz"), e.a4Hz},
+                    {QStringLiteral("centsOffset"), e.centsOffset},
+                    {QStringLiteral("confidence"), e.confidence},
+                    {QStringLiteral("confident"), e.isConfident()},
+                    {QStringLiteral("sampleRate"), r.sampleRate},
+                    {QStringLiteral("channels"), r.channels},
+                    {QStringLiteral("seconds"), double(r.frames) / r.sampleRate},
+                });
+            } else {
+                std::printf("%s: A4 = %.1f Hz (%s), confidence %.2f\n", qPrintable(path), e.a4Hz,
+                            qPrintable(TuningMath::formatCents(e.centsOffset)), e.confidence);
+                std::fflush(stdout);
+            }
+            return true;
+        });
+    if (stopped || cli::interrupted) {
+        // The timeline is dropped unwritten (QSaveFile removes its temporary file).
+        if (timeline)
+            timeline->cancelWriting();
+        std::fprintf(stderr, "velmora-cli detect: interrupted\n");
+        return 130;
     }
     if (options->json)
         std::fputs(QJsonDocument(json).toJson(QJsonDocument::Indented).constData(), stdout);

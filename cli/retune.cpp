@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-cli retune: retunes audio files through the same render chain the tray program
 // runs live, with the engine's latency removed so the result lines up with the original.
+#include "Batch.h"
 #include "Commands.h"
 #include "TerminalProgress.h"
 
@@ -10,6 +11,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include <sndfile.h>
@@ -19,9 +21,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,37 +37,6 @@ namespace {
 constexpr uint32_t kBlockFrames = 512;
 constexpr int kMaxChannels = 8;
 constexpr int kExitInterrupted = 130;
-
-volatile std::sig_atomic_t interrupted = 0;
-
-void onSignal(int)
-{
-    interrupted = 1;
-}
-
-// Catches Ctrl-C and friends for its lifetime: the work loop stops at the next block and
-// removes its temporary file.
-class SignalGuard
-{
-public:
-    SignalGuard()
-    {
-        struct sigaction sa = {};
-        sa.sa_handler = onSignal;
-        sigemptyset(&sa.sa_mask);
-        for (size_t i = 0; i < std::size(kSignals); ++i)
-            sigaction(kSignals[i], &sa, &old_[i]);
-    }
-    ~SignalGuard()
-    {
-        for (size_t i = 0; i < std::size(kSignals); ++i)
-            sigaction(kSignals[i], &old_[i], nullptr);
-    }
-
-private:
-    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction old_[std::size(kSignals)] = {};
-};
 
 struct Container {
     const char *name;
@@ -100,13 +71,15 @@ struct Options {
     std::optional<int> subtype;
     bool force = false;
     bool quiet = false;
+    int jobs = cli::availableCores();
 };
 
 void printHelp(FILE *out)
 {
     std::fprintf(out,
                  "Usage: velmora-cli retune IN... [-o OUT | --output-dir DIR] [--preset ID | --a4 HZ]\n"
-                 "                           [--engine ENGINE] [--format FORMAT] [--force] [--quiet]\n"
+                 "                           [--engine ENGINE] [--format FORMAT] [--jobs N] [--force]\n"
+                 "                           [--quiet]\n"
                  "\n"
                  "Retunes audio files with the engines Velmora runs live. The result has the same\n"
                  "length, sample rate, channels, container and sample format as the input, and lines\n"
@@ -126,12 +99,15 @@ void printHelp(FILE *out)
                  "  --format FORMAT       output container, optionally with sample format:\n"
                  "                        wav, flac, ogg, opus, mp3, aiff, caf, w64, rf64, au;\n"
                  "                        e.g. flac:24, wav:float (16, 24, 32, float, double, 8)\n"
+                 "  -j, --jobs N          files retuned at once (default: the number of cores, %d);\n"
+                 "                        results are still listed in the order given\n"
                  "  --force               replace existing output files\n"
                  "  -q, --quiet           no progress display\n"
                  "  -h, --help            show this help\n"
                  "\n"
                  "Exit status: 0 all files retuned, 1 some file failed (the others are still done),\n"
-                 "2 usage error, 130 interrupted.\n");
+                 "2 usage error, 130 interrupted.\n",
+                 cli::availableCores());
 }
 
 int usageError(const QString &message)
@@ -212,6 +188,11 @@ std::optional<int> parseArgs(const QStringList &args, Options &o)
                     return usageError(QStringLiteral("unknown sample format '%1' (16, 24, 32, float, double, 8)").arg(sample));
                 o.subtype = s->subtype;
             }
+        } else if (a == QLatin1String("-j") || a == QLatin1String("--jobs")) {
+            const std::optional<int> jobs = value(v) ? cli::parseJobs(v) : std::nullopt;
+            if (!jobs)
+                return usageError(QStringLiteral("--jobs needs a number from 1 to 1024"));
+            o.jobs = *jobs;
         } else if (a == QLatin1String("--force")) {
             o.force = true;
         } else if (a == QLatin1String("-q") || a == QLatin1String("--quiet")) {
@@ -351,13 +332,31 @@ QString defaultOutputPath(const QString &input, const Options &o, const char *ex
 
 enum class Outcome { done, failed, interrupted };
 
-void fail(const QString &input, const QString &message)
+// What one file's work printed, held back until the files before it are listed.
+struct FileResult {
+    Outcome outcome = Outcome::failed;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Engines are built one at a time: their FFT planning is not safe to run concurrently.
+std::mutex engineCreation;
+
+QString targetPath(const QString &input, const Options &o)
 {
-    std::fprintf(stderr, "velmora-cli retune: %s: %s\n", qPrintable(input), qPrintable(message));
+    return o.output.isEmpty() ? defaultOutputPath(input, o, o.container ? o.container->extension : nullptr)
+                              : o.output;
 }
 
-Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &allInputs, bool tty)
+// owners: for every output path of the batch, the first input that writes it. Two inputs with
+// one output would otherwise race to replace each other's result.
+Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &allInputs,
+                   const QHash<QString, qsizetype> &owners, TerminalProgress &bar, qsizetype index,
+                   FileResult &result)
 {
+    auto fail = [&](const QString &in, const QString &message) {
+        result.err += QStringLiteral("velmora-cli retune: %1: %2\n").arg(in, message).toLocal8Bit();
+    };
     SF_INFO inInfo = {};
     SndFile in;
     in.file = sf_open(QFile::encodeName(input).constData(), SFM_READ, &inInfo);
@@ -381,10 +380,12 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
         return Outcome::failed;
     }
 
-    const QString target = o.output.isEmpty()
-        ? defaultOutputPath(input, o, o.container ? o.container->extension : nullptr)
-        : o.output;
+    const QString target = targetPath(input, o);
     const QFileInfo targetInfo(target);
+    if (const qsizetype owner = owners.value(targetInfo.absoluteFilePath(), index); owner != index) {
+        fail(input, QStringLiteral("%1 is also the output for %2; skipped").arg(target, o.inputs[owner]));
+        return Outcome::failed;
+    }
     const QString targetCanonical = targetInfo.exists() ? targetInfo.canonicalFilePath() : QString();
     if (sameFile(input, target) || (!targetCanonical.isEmpty() && allInputs.contains(targetCanonical))) {
         fail(input, QStringLiteral("output %1 is an input file; refusing to overwrite it").arg(target));
@@ -441,8 +442,11 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
     }
 
     const auto channels = static_cast<uint32_t>(inInfo.channels);
-    std::unique_ptr<OfflineRender> render =
-        OfflineRender::create(channels, inInfo.samplerate, o.factor, o.slot, kBlockFrames);
+    std::unique_ptr<OfflineRender> render;
+    {
+        std::lock_guard guard(engineCreation);
+        render = OfflineRender::create(channels, inInfo.samplerate, o.factor, o.slot, kBlockFrames);
+    }
     if (!render) {
         fail(input, QStringLiteral("cannot create the %1 engine").arg(QLatin1String(o.engineName)));
         return Outcome::failed;
@@ -463,10 +467,10 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
         return sf_writef_float(out.file, outBlock.data(), frames) == frames;
     };
 
-    TerminalProgress progress(tty && !o.quiet, QFileInfo(input).fileName(), inInfo.frames);
+    FileProgress progress(bar, index, inInfo.frames);
     sf_count_t done = 0;
     for (;;) {
-        if (interrupted) {
+        if (cli::interrupted) {
             progress.clear();
             return Outcome::interrupted;
         }
@@ -502,7 +506,7 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
         return Outcome::failed;
     }
     temp.fd = -1;
-    if (interrupted) {
+    if (cli::interrupted) {
         progress.clear();
         return Outcome::interrupted;
     }
@@ -514,10 +518,12 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
     temp.committed = true;
     progress.clear();
     if (!o.quiet)
-        std::printf("%s -> %s\n", qPrintable(input), qPrintable(target));
+        result.out += QStringLiteral("%1 -> %2\n").arg(input, target).toLocal8Bit();
     if (clipped > 0)
-        std::fprintf(stderr, "velmora-cli retune: %s: %llu samples clipped at full scale\n", qPrintable(target),
-                     static_cast<unsigned long long>(clipped));
+        result.err += QStringLiteral("velmora-cli retune: %1: %2 samples clipped at full scale\n")
+                          .arg(target)
+                          .arg(static_cast<unsigned long long>(clipped))
+                          .toLocal8Bit();
     return Outcome::done;
 }
 
@@ -539,19 +545,41 @@ int cli::runRetune(const QStringList &args)
             allInputs.insert(c);
     }
 
-    const bool tty = ::isatty(STDERR_FILENO) == 1;
-    SignalGuard signalGuard;
-    interrupted = 0;
-    int failures = 0;
-    for (const QString &input : o.inputs) {
-        const Outcome r = retuneFile(input, o, allInputs, tty);
-        if (r == Outcome::interrupted) {
-            std::fprintf(stderr, "velmora-cli retune: interrupted; no output written for %s\n", qPrintable(input));
-            return kExitInterrupted;
-        }
-        if (r == Outcome::failed)
-            ++failures;
+    QStringList names;
+    QHash<QString, qsizetype> owners;
+    for (qsizetype i = 0; i < o.inputs.size(); ++i) {
+        names += QFileInfo(o.inputs[i]).fileName();
+        const QString target = QFileInfo(targetPath(o.inputs[i], o)).absoluteFilePath();
+        if (!owners.contains(target))
+            owners.insert(target, i);
     }
+    TerminalProgress progress(::isatty(STDERR_FILENO) == 1 && !o.quiet, names);
+    cli::SignalGuard signalGuard;
+    int failures = 0;
+    bool wasInterrupted = false;
+    cli::runBatch<FileResult>(
+        o.inputs.size(), o.jobs, progress,
+        [&](qsizetype i) {
+            FileResult r;
+            r.outcome = retuneFile(o.inputs[i], o, allInputs, owners, progress, i, r);
+            progress.setDone(i, 1.0);
+            return r;
+        },
+        [&](qsizetype i, FileResult r) {
+            std::fputs(r.out.constData(), stdout);
+            std::fflush(stdout);
+            std::fputs(r.err.constData(), stderr);
+            if (r.outcome == Outcome::interrupted) {
+                std::fprintf(stderr, "velmora-cli retune: interrupted; no output written for %s\n",
+                             qPrintable(o.inputs[i]));
+                wasInterrupted = true;
+                return true;   // files that another job finished meanwhile are still listed
+            }
+            failures += r.outcome == Outcome::failed;
+            return true;
+        });
+    if (wasInterrupted || cli::interrupted)
+        return kExitInterrupted;
     if (failures > 0 && o.inputs.size() > 1)
         std::fprintf(stderr, "velmora-cli retune: %d of %lld files failed\n", failures,
                      static_cast<long long>(o.inputs.size()));

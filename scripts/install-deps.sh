@@ -15,6 +15,7 @@ packages=(
   fonts-dejavu-core xvfb xauth
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   sox python3 curl
+  fluidsynth fluid-soundfont-gm timgm6mb-soundfont espeak-ng libsox-fmt-mp3
   chromium chromium-driver
   desktop-file-utils appstream trayer xdotool x11-utils
 )

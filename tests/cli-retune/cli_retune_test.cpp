@@ -213,6 +213,10 @@ TEST_F(Retune, batch_goes_on_past_bad_files_and_fails_at_the_end)
     EXPECT_TRUE(r.err.contains("notes.txt")) << qPrintable(r.err);
     EXPECT_TRUE(r.err.contains("missing.flac")) << qPrintable(r.err);
     EXPECT_TRUE(r.err.contains("9 channels")) << qPrintable(r.err);
+    // Files run in parallel, yet everything is reported in the order given.
+    EXPECT_LT(r.err.indexOf("notes.txt"), r.err.indexOf("missing.flac"));
+    EXPECT_LT(r.err.indexOf("missing.flac"), r.err.indexOf("9 channels"));
+    EXPECT_LT(r.out.indexOf("one.wav"), r.out.indexOf("two.aiff")) << qPrintable(r.out);
     EXPECT_EQ(QDir(path("out")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
               (QStringList{"one.432Hz.wav", "two.432Hz.aiff"}));
     const Audio two = readAudio(path("out/two.432Hz.aiff"));
@@ -238,6 +242,7 @@ TEST_F(Retune, usage_errors_exit_2)
                                     QStringList{"a.wav", "--preset", "nope"},
                                     QStringList{"a.wav", "--engine", "fast"},
                                     QStringList{"a.wav", "--format", "xyz"},
+                                    QStringList{"a.wav", "--jobs", "0"},
                                     QStringList{"a.wav", "a.wav", "-o", "b.wav"},
                                     QStringList{"a.wav", "--preset", "432", "--a4", "432"}}) {
         EXPECT_EQ(cli(args, dir.path()).exitCode, 2) << qPrintable(args.join(' '));
@@ -249,9 +254,10 @@ TEST_F(Retune, usage_errors_exit_2)
 TEST_F(Retune, interrupt_leaves_no_partial_file)
 {
     ASSERT_TRUE(writeAudio(path("long.wav"), sine(440, 120.0, 2, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16)));
+    ASSERT_TRUE(QFile::copy(path("long.wav"), path("long2.wav")));
     QProcess p;
     p.setWorkingDirectory(dir.path());
-    p.start(QStringLiteral(VELMORA_CLI), {"retune", "long.wav", "--engine", "highQuality"});
+    p.start(QStringLiteral(VELMORA_CLI), {"retune", "long.wav", "long2.wav", "--jobs", "2", "--engine", "highQuality"});
     ASSERT_TRUE(p.waitForStarted());
     // Wait until the temporary output exists and has data in it.
     bool writing = false;
@@ -265,7 +271,7 @@ TEST_F(Retune, interrupt_leaves_no_partial_file)
     ::kill(static_cast<pid_t>(p.processId()), SIGINT);
     ASSERT_TRUE(p.waitForFinished(60000));
     EXPECT_EQ(p.exitCode(), 130);
-    EXPECT_EQ(files(), QStringList{"long.wav"});
+    EXPECT_EQ(files(), (QStringList{"long.wav", "long2.wav"}));
 }
 
 } // namespace
