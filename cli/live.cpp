@@ -7,6 +7,7 @@
 #include "audio/pipewire/PipeWirePlatform.h"
 #include "controller/ExitSignals.h"
 #include "controller/TonvelController.h"
+#include "i18n/Translations.h"
 #include "render/RenderChain.h"
 #include "status/StatusServer.h"
 
@@ -65,7 +66,7 @@ int cli::runLive(const QStringList &args)
         return std::printf("%s", qPrintable(p.helpText())), 0;
 
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // whole lines reach a log file at once
-    TonvelController::installTranslations(QStringLiteral("de"));
+    Translations::install(QStringLiteral("de"));
     std::shared_ptr<PipeWirePlatform> platform;
     try {
         platform = PipeWirePlatform::connect();

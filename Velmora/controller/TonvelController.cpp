@@ -20,7 +20,6 @@
 #include <QPointer>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTranslator>
 #include <QVariantMap>
 
 #include <algorithm>
@@ -883,19 +882,4 @@ QString TonvelController::defaultExecutablePath()
     if (QFileInfo(beside).isExecutable())
         return beside;
     return QCoreApplication::applicationFilePath();
-}
-
-void TonvelController::installTranslations(const QString &language)
-{
-    static QTranslator *translator = nullptr;
-    if (translator) {
-        QCoreApplication::removeTranslator(translator);
-        delete translator;
-        translator = nullptr;
-    }
-    auto next = std::make_unique<QTranslator>();
-    if (next->load(QStringLiteral(":/velmora/controller/i18n/controller_%1.qm").arg(language))) {
-        translator = next.release();
-        QCoreApplication::installTranslator(translator);
-    }
 }

@@ -181,8 +181,6 @@ public:
     static QString defaultAutostartPath(); // $XDG_CONFIG_HOME/autostart/org.velmora.Velmora.desktop
     // The installed `velmora` beside or on the PATH, else the running program.
     static QString defaultExecutablePath();
-    // Installs the controller's texts for `language` ("de", "en"; others fall back to the ids).
-    static void installTranslations(const QString &language);
 
 public slots:
     // The status server found an origin nobody decided on: ask once per origin.

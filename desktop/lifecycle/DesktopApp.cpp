@@ -4,6 +4,7 @@
 #include "audio/TapEngine.h"
 #include "controller/ExitSignals.h"
 #include "controller/TonvelController.h"
+#include "i18n/Translations.h"
 #include "lifecycle/PlatformGate.h"
 #include "lifecycle/SingleInstance.h"
 #include "lifecycle/SystemEngine.h"
@@ -15,10 +16,8 @@
 #include <TonvelCore/OriginConsent.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QLocale>
 #include <QLoggingCategory>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,8 +25,6 @@
 Q_LOGGING_CATEGORY(lcUi, VELMORA_APP_ID ".UI")
 
 namespace {
-
-const QString translationDir = QStringLiteral(":/desktop/i18n");
 
 // Whatever ends the process, no chain outlives it.
 void exitHook()
@@ -48,35 +45,6 @@ DesktopApp::~DesktopApp()
         controller_->attachStatusServer(nullptr);
     server_.reset();
     controller_.reset();
-}
-
-QStringList DesktopApp::shippedLanguages()
-{
-    QStringList languages;
-    for (const QString &file : QDir(translationDir).entryList({QStringLiteral("desktop_*.qm")}, QDir::Files))
-        languages.append(file.mid(8, file.size() - 11));
-    languages.sort();
-    return languages;
-}
-
-QString DesktopApp::chooseLanguage(const QStringList &wanted)
-{
-    const QStringList shipped = shippedLanguages();
-    for (const QString &entry : wanted) {
-        const QString base = entry.section(u'-', 0, 0).section(u'_', 0, 0).toLower();
-        if (shipped.contains(base))
-            return base;
-    }
-    return QStringLiteral("en");
-}
-
-void DesktopApp::installTranslations()
-{
-    language_ = chooseLanguage(QLocale().uiLanguages());
-    translator_ = std::make_unique<QTranslator>();
-    if (translator_->load(translationDir + QStringLiteral("/desktop_") + language_))
-        QCoreApplication::installTranslator(translator_.get());
-    TonvelController::installTranslations(language_);
 }
 
 int DesktopApp::run()
@@ -101,7 +69,7 @@ int DesktopApp::run()
         QCoreApplication::exit(0);
     });
 
-    installTranslations();
+    Translations::install();
     startServices();
     return QApplication::exec();
 }
@@ -157,7 +125,7 @@ void DesktopApp::startServices()
         controller_->setEnabled(true);
 
     qCInfo(lcUi, "Sprache: %s von %s", qUtf8Printable(QLocale().uiLanguages().join(QStringLiteral(", "))),
-           qUtf8Printable(shippedLanguages().join(QStringLiteral(", "))));
+           qUtf8Printable(Translations::shippedLanguages().join(QStringLiteral(", "))));
 }
 
 void DesktopApp::openPanel()

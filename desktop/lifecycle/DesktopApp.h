@@ -25,7 +25,6 @@ class StatusServer;
 class ExitSignals;
 class TonvelController;
 class TrayIcon;
-class QTranslator;
 
 class DesktopApp : public QObject {
     Q_OBJECT
@@ -36,13 +35,7 @@ public:
     // Starts up and runs the event loop; the process's exit status.
     int run();
 
-    // Languages shipped with the panel, ascending ("de", "en").
-    static QStringList shippedLanguages();
-    // The first of `wanted` (QLocale().uiLanguages()) that is shipped, else English.
-    static QString chooseLanguage(const QStringList &wanted);
-
 private:
-    void installTranslations();
     void startServices();
     void openPanel();
     void togglePanel();
@@ -51,12 +44,10 @@ private:
 
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<ExitSignals> exitSignals_;
-    std::unique_ptr<QTranslator> translator_;
     std::shared_ptr<OriginConsent> consent_;
     std::unique_ptr<TonvelController> controller_;
     std::unique_ptr<TrayIcon> tray_;
     std::unique_ptr<PanelSupport> support_;
     std::unique_ptr<PanelWindow> panel_;
     std::unique_ptr<StatusServer> server_;
-    QString language_;
 };

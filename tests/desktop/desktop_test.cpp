@@ -4,6 +4,7 @@
 // SCREENSHOT_DIR.
 #include "FakeRetuneEngine.h"
 #include "controller/TonvelController.h"
+#include "i18n/Translations.h"
 #include "lifecycle/DesktopApp.h"
 #include "panel/PanelSupport.h"
 #include "panel/PanelWindow.h"
@@ -21,7 +22,6 @@
 #include <QQuickView>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTranslator>
 
 namespace {
 
@@ -29,12 +29,8 @@ QTemporaryDir *scratch = nullptr;
 
 void useLanguage(const QString &language)
 {
-    static QTranslator translator;
-    QCoreApplication::removeTranslator(&translator);
     QLocale::setDefault(QLocale(language));
-    if (translator.load(QStringLiteral(":/desktop/i18n/desktop_") + language))
-        QCoreApplication::installTranslator(&translator);
-    TonvelController::installTranslations(language);
+    Translations::install(language);
 }
 
 class PanelTest : public testing::Test {
@@ -138,9 +134,9 @@ TEST(TrayArt, light_hues_are_dimmed_dark_ones_keep_full_brightness)
 
 TEST(Languages, first_shipped_ui_language_wins_english_otherwise)
 {
-    EXPECT_EQ(DesktopApp::shippedLanguages(), QStringList({"de", "en"}));
-    EXPECT_EQ(DesktopApp::chooseLanguage({"fr-FR", "de-AT", "en-US"}), "de");
-    EXPECT_EQ(DesktopApp::chooseLanguage({"fr-FR"}), "en");
+    EXPECT_EQ(Translations::shippedLanguages(), QStringList({"de", "en"}));
+    EXPECT_EQ(Translations::chooseLanguage({"fr-FR", "de-AT", "en-US"}), "de");
+    EXPECT_EQ(Translations::chooseLanguage({"fr-FR"}), "en");
 }
 
 TEST_F(PanelTest, mode_and_engine_switches_keep_the_panel_height)

@@ -3,6 +3,7 @@
 // supervision of the chain, the published labels and document, consent, launch at login.
 #include "controller/LaunchAtLogin.h"
 #include "controller/TonvelController.h"
+#include "i18n/Translations.h"
 
 #include "FakeRetuneEngine.h"
 
@@ -42,7 +43,7 @@ protected:
         static char *argv[] = {name, nullptr};
         if (!QCoreApplication::instance())
             new QCoreApplication(argc, argv);
-        TonvelController::installTranslations(QStringLiteral("de"));
+        Translations::install(QStringLiteral("de"));
     }
 
     void SetUp() override
