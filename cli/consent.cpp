@@ -5,6 +5,7 @@
 
 #include "TonvelCore/OriginConsent.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -15,15 +16,7 @@ namespace {
 
 void printUsage(FILE *out)
 {
-    std::fprintf(out,
-                 "Usage: velmora-cli consent list\n"
-                 "       velmora-cli consent allow ORIGIN\n"
-                 "       velmora-cli consent deny ORIGIN\n"
-                 "       velmora-cli consent revoke ORIGIN\n\n"
-                 "Decides which web pages may read Velmora's status on 127.0.0.1:47432.\n"
-                 "ORIGIN is what the browser sends: scheme://host[:port] without a path,\n"
-                 "e.g. http://localhost:8000 (or the literal null).\n"
-                 "Velmora reads the file when it starts; velmora-cli live also when it changes.\n");
+    std::fprintf(out, "%s\n", qPrintable(qtTrId("cli.consent.usage")));
 }
 
 // Browsers send scheme://host[:port]; anything else (a path, a trailing slash, spaces)
@@ -44,13 +37,15 @@ bool isStorable(const QString &origin)
     return !origin.isEmpty() && origin.toUtf8().size() <= 1024;
 }
 
-int reportSave(const OriginConsent &store, const char *what, const QString &origin)
+// `done`: the translation id of the result line, "%1" the origin, "%2" the file.
+int reportSave(const OriginConsent &store, const char *done, const QString &origin)
 {
     if (!store.saveError().isEmpty()) {
-        std::fprintf(stderr, "velmora-cli consent: not saved: %s\n", qPrintable(store.saveError()));
+        std::fprintf(stderr, "velmora-cli consent: %s\n",
+                     qPrintable(qtTrId("cli.consent.error.notSaved").arg(store.saveError())));
         return 1;
     }
-    std::printf("%s %s (%s)\n", what, qPrintable(origin), qPrintable(store.storePath()));
+    std::printf("%s\n", qPrintable(qtTrId(done).arg(origin, store.storePath())));
     return 0;
 }
 
@@ -73,19 +68,16 @@ int cli::runConsent(const QStringList &args)
     const QString origin = change ? args[1] : QString();
     if (change && args[0] != QLatin1String("revoke")) {
         if (!isStorable(origin) || !looksLikeOrigin(origin)) {
-            std::fprintf(stderr,
-                         "velmora-cli consent: '%s' is not an origin; expected scheme://host[:port] "
-                         "without a path, e.g. http://localhost:8000\n",
-                         qPrintable(origin));
+            std::fprintf(stderr, "velmora-cli consent: %s\n",
+                         qPrintable(qtTrId("cli.consent.error.notAnOrigin").arg(origin)));
             return 2;
         }
     }
 
     OriginConsent store(OriginConsent::defaultStorePath());
     if (!store.setAsidePath().isEmpty()) {
-        std::fprintf(stderr,
-                     "velmora-cli consent: the consent file could not be read; it was moved to %s\n",
-                     qPrintable(store.setAsidePath()));
+        std::fprintf(stderr, "velmora-cli consent: %s\n",
+                     qPrintable(qtTrId("cli.consent.error.setAside").arg(store.setAsidePath())));
     } else if (!store.saveError().isEmpty()) {
         std::fprintf(stderr, "velmora-cli consent: %s\n", qPrintable(store.saveError()));
         if (change)
@@ -95,9 +87,10 @@ int cli::runConsent(const QStringList &args)
     if (list) {
         const auto entries = store.allEntries();
         if (entries.isEmpty()) {
-            std::printf("No decisions stored (%s).\n", qPrintable(store.storePath()));
+            std::printf("%s\n", qPrintable(qtTrId("cli.consent.result.empty").arg(store.storePath())));
             return 0;
         }
+        // The stored records as they are (decision word, UTC time, origin), for scripts too.
         for (const auto &e : entries) {
             std::printf("%-7s  %s  %s\n", qPrintable(OriginConsent::rawValue(e.decision)),
                         qPrintable(e.decidedAt.toUTC().toString(Qt::ISODate)), qPrintable(e.origin));
@@ -109,14 +102,16 @@ int cli::runConsent(const QStringList &args)
         const bool known = std::any_of(entries.begin(), entries.end(),
                                        [&](const auto &e) { return e.origin == origin; });
         if (!known) {
-            std::fprintf(stderr, "velmora-cli consent: no decision stored for '%s'\n",
-                         qPrintable(origin));
+            std::fprintf(stderr, "velmora-cli consent: %s\n",
+                         qPrintable(qtTrId("cli.consent.error.unknownOrigin").arg(origin)));
             return 1;
         }
         store.revoke(origin);
-        return reportSave(store, "revoked", origin);
+        return reportSave(store, QT_TRID_NOOP("cli.consent.result.revoked"), origin);
     }
     const bool allow = args[0] == QLatin1String("allow");
     store.resolve(origin, allow ? OriginConsent::Decision::allowed : OriginConsent::Decision::denied);
-    return reportSave(store, allow ? "allowed" : "denied", origin);
+    return reportSave(
+        store, allow ? QT_TRID_NOOP("cli.consent.result.allowed") : QT_TRID_NOOP("cli.consent.result.denied"),
+        origin);
 }

@@ -32,38 +32,10 @@ constexpr std::int64_t analysisSize = 16384;
 
 void printHelp(FILE *out)
 {
-    std::fprintf(out,
-                 "Usage: velmora-cli detect FILE... [--method file|live] [--jobs N] [--json]\n"
-                 "                                 [--timeline FILE.csv]\n"
-                 "\n"
-                 "Estimates the reference pitch (A4) each recording is tuned to and how sure the\n"
-                 "estimate is.\n"
-                 "\n"
-                 "Methods:\n"
-                 "  file (default)  listens to the whole recording, all channels mixed, and takes the\n"
-                 "                  deviation most partials agree on; ignores mains hum, and is only\n"
-                 "                  confident when several pitch classes agree\n"
-                 "  live            the analysis the running program applies to what it hears (first\n"
-                 "                  channel, 7 s memory): what 'velmora-cli live --auto' would follow\n"
-                 "\n"
-                 "Reads every format libsndfile can read (WAV, FLAC, OGG, and MP3 where supported).\n"
-                 "The file's own sample rate is used; nothing is resampled.\n"
-                 "\n"
-                 "Output, one line per file, in the order given:\n"
-                 "  song.flac: A4 = 432.1 Hz (\u221231.4 ct), confidence 0.82\n"
-                 "An estimate is trusted from confidence %.2f on; below that the program assumes 440 Hz.\n"
-                 "\n"
-                 "Options:\n"
-                 "  --method METHOD      file (default) or live\n"
-                 "  -j, --jobs N         files analysed at once (default: the number of cores, %d)\n"
-                 "  --json               print a JSON array, one object per file, instead of lines\n"
-                 "  --timeline FILE.csv  write file,time,a4,cents,confidence for every frame of the\n"
-                 "                       live analysis (its running estimate), whichever method\n"
-                 "  -h, --help           show this help\n"
-                 "\n"
-                 "Exit status: 0 when every file was analysed, 1 when a file could not be read,\n"
-                 "2 on a usage error, 130 interrupted.\n",
-                 TuningAnalyzer::confidenceThreshold, cli::availableCores());
+    std::fprintf(out, "%s\n",
+                 qPrintable(qtTrId("cli.detect.usage")
+                                .arg(QString::number(TuningAnalyzer::confidenceThreshold, 'f', 2))
+                                .arg(cli::availableCores())));
 }
 
 struct Options
@@ -88,8 +60,8 @@ std::optional<Options> parse(const QStringList &args, int &exitCode)
         return !out.isEmpty();
     };
     auto usage = [&](const QString &message) {
-        std::fprintf(stderr, "velmora-cli detect: %s\n", qPrintable(message));
-        std::fprintf(stderr, "Run 'velmora-cli detect --help' for the options.\n");
+        std::fprintf(stderr, "velmora-cli detect: %s\n%s\n", qPrintable(message),
+                     qPrintable(qtTrId("cli.hint.help").arg(QStringLiteral("detect"))));
         exitCode = 2;
         return std::nullopt;
     };
@@ -109,18 +81,18 @@ std::optional<Options> parse(const QStringList &args, int &exitCode)
             o.json = true;
         } else if (name == QLatin1String("--timeline")) {
             if (!value(i, a, o.timeline))
-                return usage(QStringLiteral("--timeline needs a file name"));
+                return usage(qtTrId("cli.detect.error.needsTimeline"));
         } else if (name == QLatin1String("--method")) {
             if (!value(i, a, v) || (v != QLatin1String("file") && v != QLatin1String("live")))
-                return usage(QStringLiteral("--method must be file or live"));
+                return usage(qtTrId("cli.detect.error.method"));
             o.live = v == QLatin1String("live");
         } else if (name == QLatin1String("--jobs") || a == QLatin1String("-j")) {
             const std::optional<int> jobs = value(i, a, v) ? cli::parseJobs(v) : std::nullopt;
             if (!jobs)
-                return usage(QStringLiteral("--jobs needs a number from 1 to 1024"));
+                return usage(qtTrId("cli.error.jobs"));
             o.jobs = *jobs;
         } else {
-            return usage(QStringLiteral("unknown option '%1'").arg(a));
+            return usage(qtTrId("cli.error.unknownOption").arg(a));
         }
     }
     if (o.files.isEmpty()) {
@@ -141,7 +113,8 @@ QByteArray csvField(const QString &text)
 
 struct Result
 {
-    QString error; // empty: analysed
+    QString error;   // empty: analysed; in English, as --json reports it
+    QString message; // the same for a person, in the user's language
     bool interrupted = false;
     TuningAnalyzer::Estimate estimate = TuningAnalyzer::Estimate::assumedStandard;
     int sampleRate = 0;
@@ -166,11 +139,12 @@ Result analyseFile(const QString &path, const Options &o, TerminalProgress &bar,
     SF_INFO info{};
     std::unique_ptr<SNDFILE, SndFileCloser> file(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info));
     if (!file) {
-        r.error = QString::fromLocal8Bit(sf_strerror(nullptr));
+        r.error = r.message = QString::fromLocal8Bit(sf_strerror(nullptr));
         return r;
     }
     if (info.channels < 1 || info.samplerate < 1) {
         r.error = QStringLiteral("no audio channels or no sample rate");
+        r.message = qtTrId("cli.detect.error.noAudio");
         return r;
     }
     const bool timeline = !o.timeline.isEmpty();
@@ -182,6 +156,7 @@ Result analyseFile(const QString &path, const Options &o, TerminalProgress &bar,
         whole = FileTuningEstimator::create(double(info.samplerate));
     if ((o.live || timeline) != bool(live) || o.live == bool(whole)) {
         r.error = QStringLiteral("cannot set up the analysis");
+        r.message = qtTrId("cli.detect.error.setup");
         return r;
     }
 
@@ -237,9 +212,10 @@ Result analyseFile(const QString &path, const Options &o, TerminalProgress &bar,
         progress.update(r.frames);
     }
     if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
-        r.error = QStringLiteral("read error after %1 s: %2")
-                      .arg(double(r.frames) / info.samplerate, 0, 'f', 1)
-                      .arg(QString::fromLocal8Bit(sf_strerror(file.get())));
+        const QString seconds = QString::number(double(r.frames) / info.samplerate, 'f', 1);
+        const QString reason = QString::fromLocal8Bit(sf_strerror(file.get()));
+        r.error = QStringLiteral("read error after %1 s: %2").arg(seconds, reason);
+        r.message = qtTrId("cli.detect.error.read").arg(seconds, reason);
         return r;
     }
     if (o.live) {
@@ -267,8 +243,10 @@ int cli::runDetect(const QStringList &args)
     if (!options->timeline.isEmpty()) {
         timeline = std::make_unique<QSaveFile>(options->timeline);
         if (!timeline->open(QIODevice::WriteOnly)) {
-            std::fprintf(stderr, "velmora-cli detect: cannot write the timeline '%s': %s\n",
-                         qPrintable(options->timeline), qPrintable(timeline->errorString()));
+            std::fprintf(
+                stderr, "velmora-cli detect: %s\n",
+                qPrintable(
+                    qtTrId("cli.detect.error.timeline").arg(options->timeline, timeline->errorString())));
             return 1;
         }
         timeline->write("file,time,a4,cents,confidence\n");
@@ -298,8 +276,8 @@ int cli::runDetect(const QStringList &args)
             }
             if (!r.error.isEmpty()) {
                 failed = true;
-                std::fprintf(stderr, "velmora-cli detect: cannot read '%s': %s\n", qPrintable(path),
-                             qPrintable(r.error));
+                std::fprintf(stderr, "velmora-cli detect: %s\n",
+                             qPrintable(qtTrId("cli.detect.error.cannotRead").arg(path, r.message)));
                 if (options->json)
                     json.append(
                         QJsonObject{{QStringLiteral("file"), path}, {QStringLiteral("error"), r.error}});
@@ -309,10 +287,9 @@ int cli::runDetect(const QStringList &args)
                 timeline->write(r.timeline);
             const auto &e = r.estimate;
             if (r.heardNothing)
-                std::fprintf(stderr,
-                             "velmora-cli detect: '%s' is shorter than one analysis frame (%.2f s); nothing "
-                             "was heard\n",
-                             qPrintable(path), r.frameSeconds);
+                std::fprintf(stderr, "velmora-cli detect: %s\n",
+                             qPrintable(qtTrId("cli.detect.warning.tooShort")
+                                            .arg(path, QString::number(r.frameSeconds, 'f', 2))));
             if (options->json) {
                 json.append(QJsonObject{
                     {QStringLiteral("file"), path},
@@ -325,8 +302,10 @@ int cli::runDetect(const QStringList &args)
                     {QStringLiteral("seconds"), double(r.frames) / r.sampleRate},
                 });
             } else {
-                std::printf("%s: A4 = %.1f Hz (%s), confidence %.2f\n", qPrintable(path), e.a4Hz,
-                            qPrintable(TuningMath::formatCents(e.centsOffset)), e.confidence);
+                std::printf("%s\n", qPrintable(qtTrId("cli.detect.result")
+                                                   .arg(path, QString::number(e.a4Hz, 'f', 1),
+                                                        TuningMath::formatCents(e.centsOffset),
+                                                        QString::number(e.confidence, 'f', 2))));
                 std::fflush(stdout);
             }
             return true;
@@ -335,15 +314,16 @@ int cli::runDetect(const QStringList &args)
         // The timeline is dropped unwritten (QSaveFile removes its temporary file).
         if (timeline)
             timeline->cancelWriting();
-        std::fprintf(stderr, "velmora-cli detect: interrupted\n");
+        std::fprintf(stderr, "velmora-cli detect: %s\n", qPrintable(qtTrId("cli.detect.error.interrupted")));
         return 130;
     }
     if (options->json)
         std::fputs(QJsonDocument(json).toJson(QJsonDocument::Indented).constData(), stdout);
 
     if (timeline && !timeline->commit()) {
-        std::fprintf(stderr, "velmora-cli detect: cannot write the timeline '%s': %s\n",
-                     qPrintable(options->timeline), qPrintable(timeline->errorString()));
+        std::fprintf(
+            stderr, "velmora-cli detect: %s\n",
+            qPrintable(qtTrId("cli.detect.error.timeline").arg(options->timeline, timeline->errorString())));
         failed = true;
     }
     return failed ? 1 : 0;

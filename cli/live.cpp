@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-cli live: a terminal client of the controller. The saved settings are the defaults; the
-// options count for this run only. The end-to-end tests read the lines it prints.
+// options count for this run only. The end-to-end tests and log readers match the lines about
+// the chain (running, rebuilt, orphans removed, a page asking, ended): those stay in German in
+// every language, byte for byte; everything else a person reads comes from the tables.
 #include "Commands.h"
 
 #include "audio/TapEngine.h"
 #include "audio/pipewire/PipeWirePlatform.h"
 #include "controller/ExitSignals.h"
 #include "controller/TonvelController.h"
-#include "i18n/Translations.h"
 #include "render/RenderChain.h"
 #include "status/StatusServer.h"
 
@@ -29,13 +30,13 @@ static QString applyOptions(const QCommandLineParser &p, TonvelController *c)
     const double a4 = p.value(QStringLiteral("a4")).toDouble();
     const RenderEngine *kind = renderEngineNamed(engine.toStdString());
     if (!p.positionalArguments().isEmpty() || (has("preset") && has("a4")))
-        return QStringLiteral("unexpected arguments, or --preset and --a4 together");
+        return qtTrId("cli.live.error.arguments");
     if (has("preset") && !TuningPreset::preset(preset))
-        return QStringLiteral("unknown preset '%1' (see 'velmora-cli presets')").arg(preset);
+        return qtTrId("cli.live.error.unknownPreset").arg(preset);
     if (has("a4") && !TuningMath::freeA4Range.contains(a4)) // NaN fails too
-        return QStringLiteral("--a4 needs a frequency between 400 and 470 Hz");
+        return qtTrId("cli.live.error.a4");
     if (has("engine") && !kind)
-        return QStringLiteral("unknown engine '%1'").arg(engine);
+        return qtTrId("cli.error.unknownEngine").arg(engine);
     if (!c)
         return {};
     if (has("preset"))
@@ -52,27 +53,30 @@ static QString applyOptions(const QCommandLineParser &p, TonvelController *c)
 int cli::runLive(const QStringList &args)
 {
     QCommandLineParser p;
-    for (const auto &o : {std::array{"preset", "A tuning preset (see 'velmora-cli presets').", "ID"},
-                          std::array{"a4", "Free reference A4 between 400 and 470 Hz.", "HZ"},
-                          std::array{"engine", "lowLatency, balanced or highQuality.", "KIND"},
-                          std::array{"auto", "Detect the music's A4 and correct it towards 440 Hz.", ""},
-                          std::array{"no-status-server", "Do not serve the status on 127.0.0.1:47432.", ""}})
-        p.addOption({QString::fromLatin1(o[0]), QString::fromUtf8(o[1]), QString::fromLatin1(o[2])});
+    // The parser's own help and error texts are not translated: cli.live.usage and ours instead.
+    for (const auto &o : {std::array{"preset", "ID"}, std::array{"a4", "HZ"}, std::array{"engine", "KIND"},
+                          std::array{"auto", ""}, std::array{"no-status-server", ""}})
+        p.addOption({QString::fromLatin1(o[0]), QString(), QString::fromLatin1(o[1])});
     p.addHelpOption();
     const bool parsed = p.parse(QStringList(QStringLiteral("live")) + args);
-    if (const QString wrong = parsed ? applyOptions(p, nullptr) : p.errorText(); !wrong.isEmpty())
-        return std::fprintf(stderr, "velmora-cli live: %s\n", qPrintable(wrong)), 2;
+    QString wrong = parsed ? applyOptions(p, nullptr) : qtTrId("cli.live.error.value");
+    if (const QStringList unknown = p.unknownOptionNames(); !unknown.isEmpty())
+        wrong = qtTrId("cli.error.unknownOption")
+                    .arg(QString::fromLatin1(unknown.front().size() > 1 ? "--" : "-") + unknown.front());
+    if (!wrong.isEmpty())
+        return std::fprintf(stderr, "velmora-cli live: %s\n%s\n", qPrintable(wrong),
+                            qPrintable(qtTrId("cli.hint.help").arg(QStringLiteral("live")))),
+               2;
     if (p.isSet(QStringLiteral("help")))
-        return std::printf("%s", qPrintable(p.helpText())), 0;
+        return std::printf("%s\n", qPrintable(qtTrId("cli.live.usage"))), 0;
 
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // whole lines reach a log file at once
-    Translations::install(QStringLiteral("de"));
     std::shared_ptr<PipeWirePlatform> platform;
     try {
         platform = PipeWirePlatform::connect();
     } catch (const AudioError &e) {
         return std::fprintf(stderr, "velmora-cli live: %s\n%s\n", e.what(),
-                            qPrintable(qtTrId("live.hint.noServer"))),
+                            qPrintable(qtTrId("cli.live.hint.noServer"))),
                1;
     }
     // A build whose TapEngine does not speak RetuneEngine cannot run live.
@@ -83,7 +87,8 @@ int cli::runLive(const QStringList &args)
     }(TapEngine::create(platform));
     ExitSignals exitSignals;
     if (!engine || !exitSignals.isValid())
-        return std::fprintf(stderr, "velmora-cli live: Audioschicht oder Signale nicht verfügbar\n"), 1;
+        return std::fprintf(stderr, "velmora-cli live: %s\n", qPrintable(qtTrId("cli.live.error.setup"))), 1;
+    // This line, "Läuft"/"Neu aufgebaut", "Anfrage von" and "Beendet." are read by scripts: fixed.
     if (const int n = TapEngine::removeOrphanedAggregateDevices(*platform); n > 0)
         std::printf("Velmora: %d verwaiste Aggregate-Devices entfernt.\n", n);
     auto consent = std::make_shared<OriginConsent>(OriginConsent::defaultStorePath());
@@ -112,8 +117,9 @@ int cli::runLive(const QStringList &args)
         std::fprintf(stderr, "velmora-cli live: %s\n", qPrintable(c.errorMessage()));
         const bool manager = platform->hasSessionManager(); // (-16) is EBUSY: another process runs
         if (!manager || c.errorMessage().endsWith(QStringLiteral("(-16)")))
-            std::fprintf(stderr, "%s\n",
-                         qPrintable(qtTrId(manager ? "live.hint.busy" : "live.hint.noSessionManager")));
+            std::fprintf(
+                stderr, "%s\n",
+                qPrintable(qtTrId(manager ? "cli.live.hint.busy" : "cli.live.hint.noSessionManager")));
         QCoreApplication::exit(1);
     };
     QObject::connect(&c, &TonvelController::isEnabledChanged, &c, stopped, Qt::QueuedConnection);
@@ -123,11 +129,12 @@ int cli::runLive(const QStringList &args)
             const QString a4 = c.detectionIsConfident()
                                    ? QStringLiteral("%1 Hz").arg(c.detectedA4(), 0, 'f', 1)
                                    : QStringLiteral("–");
-            std::printf(
-                "\r\033[KAusgabe: %s | %.0f Hz | Latenz %.1f ms | Unterläufe %llu | erkanntes A4 %s%s",
-                qPrintable(c.outputDeviceName()), c.sampleRate(), c.latencySeconds() * 1000.0,
-                static_cast<unsigned long long>(c.underruns()), qPrintable(a4),
-                engine->stats().idle ? " | Pause (nichts spielt)" : "");
+            std::printf("\r\033[K%s%s",
+                        qPrintable(qtTrId("cli.live.status")
+                                       .arg(c.outputDeviceName(), QString::number(c.sampleRate(), 'f', 0),
+                                            QString::number(c.latencySeconds() * 1000.0, 'f', 1),
+                                            QString::number(c.underruns()), a4)),
+                        engine->stats().idle ? qPrintable(qtTrId("cli.live.status.idle")) : "");
             std::fflush(stdout);
         });
     QObject::connect(&exitSignals, &ExitSignals::received, [&] {

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-cli: Velmora's engines for terminals. Dispatches to one function per subcommand.
+// Every text a person reads comes from the tables in cli/i18n, keyed cli.<command>.<what>
+// (cli.<what> where all commands share it), in the user's language.
 #include "Commands.h"
 #include "app/AppIdentity.h"
+#include "i18n/Translations.h"
 
 #include <QCoreApplication>
 
@@ -13,23 +16,23 @@ namespace {
 struct Command {
     const char *name;
     int (*run)(const QStringList &);
-    const char *summary;
+    const char *summary; // translation id
 };
 
 constexpr Command commands[] = {
-    {"retune", cli::runRetune, "retune audio files (e.g. to A4 = 432 Hz)"},
-    {"detect", cli::runDetect, "estimate the A4 a recording is tuned to"},
-    {"live", cli::runLive, "retune everything the computer plays, without a panel"},
-    {"consent", cli::runConsent, "manage which web pages may read the status"},
-    {"presets", cli::runPresets, "list the tuning presets"},
+    {"retune", cli::runRetune, QT_TRID_NOOP("cli.retune.summary")},
+    {"detect", cli::runDetect, QT_TRID_NOOP("cli.detect.summary")},
+    {"live", cli::runLive, QT_TRID_NOOP("cli.live.summary")},
+    {"consent", cli::runConsent, QT_TRID_NOOP("cli.consent.summary")},
+    {"presets", cli::runPresets, QT_TRID_NOOP("cli.presets.summary")},
 };
 
 void printUsage(FILE *out)
 {
-    std::fprintf(out, "Usage: velmora-cli COMMAND [OPTIONS...]\n\nCommands:\n");
+    std::fprintf(out, "%s\n", qPrintable(qtTrId("cli.usage")));
     for (const auto &c : commands)
-        std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
-    std::fprintf(out, "\nRun 'velmora-cli COMMAND --help' for the options of a command.\n");
+        std::fprintf(out, "  %-9s %s\n", c.name, qPrintable(qtTrId(c.summary)));
+    std::fprintf(out, "\n%s\n", qPrintable(qtTrId("cli.usage.more")));
 }
 
 } // namespace
@@ -38,6 +41,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     AppIdentity::applyToApplication();
+    Translations::install();
 
     const QStringList words = QCoreApplication::arguments().mid(1);
     if (words.isEmpty() || words[0] == QLatin1String("--help") || words[0] == QLatin1String("-h")
@@ -53,7 +57,7 @@ int main(int argc, char *argv[])
         if (words[0] == QLatin1String(c.name))
             return c.run(words.mid(1));
     }
-    std::fprintf(stderr, "velmora-cli: unknown command '%s'\n\n", qPrintable(words[0]));
+    std::fprintf(stderr, "velmora-cli: %s\n\n", qPrintable(qtTrId("cli.error.unknownCommand").arg(words[0])));
     printUsage(stderr);
     return 2;
 }

@@ -4,6 +4,7 @@
 
 #include "TonvelCore/TuningMath.h"
 #include "TonvelCore/TuningPreset.h"
+#include "i18n/Translations.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,19 +17,10 @@ namespace {
 
 void printHelp(FILE *out)
 {
-    std::fprintf(out,
-                 "Usage: velmora-cli presets [--long] [--json] [--language LANG]\n"
-                 "\n"
-                 "Lists the tuning presets: id, title, the frequency a preset is named after, its\n"
-                 "processing factor and that factor in cents, and the equal-tempered note it moves\n"
-                 "onto the named frequency.\n"
-                 "\n"
-                 "Options:\n"
-                 "  --long           add each preset's keyword and background text\n"
-                 "  --json           print a JSON array with every field and both texts\n"
-                 "  --language LANG  language of the texts (%s); default: the current locale\n"
-                 "  -h, --help       show this help\n",
-                 qPrintable(TuningPreset::availableLanguages().join(QStringLiteral(", "))));
+    std::fprintf(
+        out, "%s\n",
+        qPrintable(
+            qtTrId("cli.presets.usage").arg(TuningPreset::availableLanguages().join(QStringLiteral(", ")))));
 }
 
 QString padded(const QString &text, qsizetype width)
@@ -58,16 +50,21 @@ int cli::runPresets(const QStringList &args)
         } else if (a == QLatin1String("--language") && i + 1 < args.size()) {
             language = args[++i];
         } else {
-            std::fprintf(stderr, "velmora-cli presets: unknown option '%s'\n", qPrintable(a));
-            std::fprintf(stderr, "Run 'velmora-cli presets --help' for the options.\n");
+            std::fprintf(stderr, "velmora-cli presets: %s\n%s\n",
+                         qPrintable(qtTrId("cli.error.unknownOption").arg(a)),
+                         qPrintable(qtTrId("cli.hint.help").arg(QStringLiteral("presets"))));
             return 2;
         }
     }
     if (language && !TuningPreset::availableLanguages().contains(*language)) {
-        std::fprintf(stderr, "velmora-cli presets: no texts in '%s'; available: %s\n", qPrintable(*language),
-                     qPrintable(TuningPreset::availableLanguages().join(QStringLiteral(", "))));
+        std::fprintf(
+            stderr, "velmora-cli presets: %s\n",
+            qPrintable(qtTrId("cli.presets.error.language")
+                           .arg(*language, TuningPreset::availableLanguages().join(QStringLiteral(", ")))));
         return 2;
     }
+    if (language) // the table's own words follow the presets' texts
+        Translations::install(*language);
 
     const auto text = [&](const TuningPreset &p, const char *suffix) {
         return TuningPreset::localized(p.id(), QString::fromLatin1(suffix), language);
@@ -94,8 +91,9 @@ int cli::runPresets(const QStringList &args)
     }
 
     const QString none = QStringLiteral("\u2013");
-    const QStringList header = {QStringLiteral("ID"), QStringLiteral("Title"), QStringLiteral("Target"),
-                                QStringLiteral("Factor"), QStringLiteral("Cents"), QStringLiteral("Reference")};
+    const QStringList header = {qtTrId("cli.presets.column.id"),     qtTrId("cli.presets.column.title"),
+                                qtTrId("cli.presets.column.target"), qtTrId("cli.presets.column.factor"),
+                                qtTrId("cli.presets.column.cents"),  qtTrId("cli.presets.column.reference")};
     QList<QStringList> rows;
     for (const TuningPreset &p : TuningPreset::all()) {
         rows.append({p.id(), p.title(),

@@ -76,43 +76,13 @@ struct Options {
 
 void printHelp(FILE *out)
 {
-    std::fprintf(out,
-                 "Usage: velmora-cli retune IN... [-o OUT | --output-dir DIR] [--preset ID | --a4 HZ]\n"
-                 "                           [--engine ENGINE] [--format FORMAT] [--jobs N] [--force]\n"
-                 "                           [--quiet]\n"
-                 "\n"
-                 "Retunes audio files with the engines Velmora runs live. The result has the same\n"
-                 "length, sample rate, channels, container and sample format as the input, and lines\n"
-                 "up with it sample for sample (the engine's delay is removed).\n"
-                 "\n"
-                 "Without -o the result is written next to each input with the tuning in its name,\n"
-                 "e.g. song.flac -> song.432Hz.flac. Inputs are never overwritten; existing files\n"
-                 "only with --force. A file is only ever complete: it is written under a temporary\n"
-                 "name and renamed at the end, so an error or Ctrl-C leaves nothing half-written.\n"
-                 "\n"
-                 "Options:\n"
-                 "  -o, --output OUT      output file (one input only; a directory works as --output-dir)\n"
-                 "  --output-dir DIR      write all results into DIR (created if missing)\n"
-                 "  --preset ID           tuning preset (default 432; see 'velmora-cli presets')\n"
-                 "  --a4 HZ               free reference pitch: retune A4 = 440 Hz to HZ (400 ... 470)\n"
-                 "  --engine ENGINE       lowLatency, balanced (default) or highQuality\n"
-                 "  --format FORMAT       output container, optionally with sample format:\n"
-                 "                        wav, flac, ogg, opus, mp3, aiff, caf, w64, rf64, au;\n"
-                 "                        e.g. flac:24, wav:float (16, 24, 32, float, double, 8)\n"
-                 "  -j, --jobs N          files retuned at once (default: the number of cores, %d);\n"
-                 "                        results are still listed in the order given\n"
-                 "  --force               replace existing output files\n"
-                 "  -q, --quiet           no progress display\n"
-                 "  -h, --help            show this help\n"
-                 "\n"
-                 "Exit status: 0 all files retuned, 1 some file failed (the others are still done),\n"
-                 "2 usage error, 130 interrupted.\n",
-                 cli::availableCores());
+    std::fprintf(out, "%s\n", qPrintable(qtTrId("cli.retune.usage").arg(cli::availableCores())));
 }
 
 int usageError(const QString &message)
 {
-    std::fprintf(stderr, "velmora-cli retune: %s\nTry 'velmora-cli retune --help'.\n", qPrintable(message));
+    std::fprintf(stderr, "velmora-cli retune: %s\n%s\n", qPrintable(message),
+                 qPrintable(qtTrId("cli.hint.help").arg(QStringLiteral("retune"))));
     return 2;
 }
 
@@ -144,54 +114,54 @@ std::optional<int> parseArgs(const QStringList &args, Options &o)
             return 0;
         } else if (a == QLatin1String("-o") || a == QLatin1String("--output")) {
             if (!value(o.output))
-                return usageError(QStringLiteral("%1 needs a file name").arg(a));
+                return usageError(qtTrId("cli.retune.error.needsFile").arg(a));
         } else if (a == QLatin1String("--output-dir")) {
             if (!value(o.outputDir))
-                return usageError(QStringLiteral("--output-dir needs a directory"));
+                return usageError(qtTrId("cli.retune.error.needsDir"));
         } else if (a == QLatin1String("--preset")) {
             if (!value(v))
-                return usageError(QStringLiteral("--preset needs an id"));
+                return usageError(qtTrId("cli.retune.error.needsPreset"));
             presetId = v;
         } else if (a == QLatin1String("--a4")) {
             if (!value(v))
-                return usageError(QStringLiteral("--a4 needs a frequency in Hz"));
+                return usageError(qtTrId("cli.retune.error.needsA4"));
             bool ok = false;
             const double hz = v.toDouble(&ok);
             if (!ok || !std::isfinite(hz) || !TuningMath::freeA4Range.contains(hz))
-                return usageError(QStringLiteral("--a4 must be a frequency from %1 to %2 Hz, not '%3'")
+                return usageError(qtTrId("cli.retune.error.a4Range")
                                       .arg(TuningMath::freeA4Range.lowerBound)
                                       .arg(TuningMath::freeA4Range.upperBound)
                                       .arg(v));
             a4 = hz;
         } else if (a == QLatin1String("--engine")) {
             if (!value(v))
-                return usageError(QStringLiteral("--engine needs a name"));
+                return usageError(qtTrId("cli.retune.error.needsEngine"));
             const RenderEngine *it = renderEngineNamed(v.toStdString());
             if (!it)
-                return usageError(QStringLiteral("unknown engine '%1' (lowLatency, balanced, highQuality)").arg(v));
+                return usageError(qtTrId("cli.error.unknownEngine").arg(v));
             o.slot = it->slot;
             o.engineName = it->name;
         } else if (a == QLatin1String("--format")) {
             if (!value(v))
-                return usageError(QStringLiteral("--format needs a format, e.g. flac or wav:24"));
+                return usageError(qtTrId("cli.retune.error.needsFormat"));
             const QString name = v.section(u':', 0, 0).toLower();
             const QString sample = v.section(u':', 1);
             const auto c = std::find_if(std::begin(kContainers), std::end(kContainers),
                                         [&](const Container &c) { return name == QLatin1String(c.name); });
             if (c == std::end(kContainers))
-                return usageError(QStringLiteral("unknown format '%1'").arg(v));
+                return usageError(qtTrId("cli.retune.error.unknownFormat").arg(v));
             o.container = *c;
             if (!sample.isEmpty()) {
                 const auto s = std::find_if(std::begin(kSampleFormats), std::end(kSampleFormats),
                                             [&](const SampleFormat &s) { return sample == QLatin1String(s.name); });
                 if (s == std::end(kSampleFormats))
-                    return usageError(QStringLiteral("unknown sample format '%1' (16, 24, 32, float, double, 8)").arg(sample));
+                    return usageError(qtTrId("cli.retune.error.unknownSampleFormat").arg(sample));
                 o.subtype = s->subtype;
             }
         } else if (a == QLatin1String("-j") || a == QLatin1String("--jobs")) {
             const std::optional<int> jobs = value(v) ? cli::parseJobs(v) : std::nullopt;
             if (!jobs)
-                return usageError(QStringLiteral("--jobs needs a number from 1 to 1024"));
+                return usageError(qtTrId("cli.error.jobs"));
             o.jobs = *jobs;
         } else if (a == QLatin1String("--force")) {
             o.force = true;
@@ -201,23 +171,23 @@ std::optional<int> parseArgs(const QStringList &args, Options &o)
             o.inputs += args.mid(i + 1);
             break;
         } else if (a.startsWith(u'-') && a.size() > 1) {
-            return usageError(QStringLiteral("unknown option '%1'").arg(a));
+            return usageError(qtTrId("cli.error.unknownOption").arg(a));
         } else {
             o.inputs += a;
         }
     }
     if (o.inputs.isEmpty())
-        return usageError(QStringLiteral("no input files"));
+        return usageError(qtTrId("cli.retune.error.noInput"));
     if (!o.output.isEmpty() && !o.outputDir.isEmpty())
-        return usageError(QStringLiteral("-o and --output-dir exclude each other"));
+        return usageError(qtTrId("cli.retune.error.outputAndDir"));
     if (!o.output.isEmpty() && QFileInfo(o.output).isDir()) {
         o.outputDir = o.output;
         o.output.clear();
     }
     if (!o.output.isEmpty() && o.inputs.size() > 1)
-        return usageError(QStringLiteral("-o takes one input; use --output-dir for several"));
+        return usageError(qtTrId("cli.retune.error.oneInput"));
     if (presetId && a4)
-        return usageError(QStringLiteral("--preset and --a4 exclude each other"));
+        return usageError(qtTrId("cli.retune.error.presetAndA4"));
     if (a4) {
         o.factor = TuningMath::factor(*a4);
         o.tag = QStringLiteral("A4-%1Hz").arg(QString::number(*a4, 'g', 6));
@@ -228,7 +198,8 @@ std::optional<int> parseArgs(const QStringList &args, Options &o)
             QStringList ids;
             for (const TuningPreset &p : TuningPreset::all())
                 ids += p.id();
-            return usageError(QStringLiteral("unknown preset '%1' (%2)").arg(id, ids.join(QStringLiteral(", "))));
+            return usageError(
+                qtTrId("cli.retune.error.unknownPreset").arg(id, ids.join(QStringLiteral(", "))));
         }
         o.factor = preset->factor();
         o.tag = presetTag(preset->id());
@@ -365,43 +336,42 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
         return Outcome::failed;
     }
     if (inInfo.channels < 1 || inInfo.channels > kMaxChannels) {
-        fail(input, QStringLiteral("%1 channels; up to %2 are supported").arg(inInfo.channels).arg(kMaxChannels));
+        fail(input, qtTrId("cli.retune.error.channels").arg(inInfo.channels).arg(kMaxChannels));
         return Outcome::failed;
     }
     if (inInfo.samplerate <= 0) {
-        fail(input, QStringLiteral("invalid sample rate"));
+        fail(input, qtTrId("cli.retune.error.sampleRate"));
         return Outcome::failed;
     }
     const std::optional<int> format = outputFormat(inInfo, o);
     if (!format) {
-        fail(input, o.container || o.subtype
-                        ? QStringLiteral("the requested format cannot hold this audio")
-                        : QStringLiteral("this format can be read but not written; choose one with --format (e.g. flac)"));
+        fail(input, o.container || o.subtype ? qtTrId("cli.retune.error.formatCannotHold")
+                                             : qtTrId("cli.retune.error.readOnlyFormat"));
         return Outcome::failed;
     }
 
     const QString target = targetPath(input, o);
     const QFileInfo targetInfo(target);
     if (const qsizetype owner = owners.value(targetInfo.absoluteFilePath(), index); owner != index) {
-        fail(input, QStringLiteral("%1 is also the output for %2; skipped").arg(target, o.inputs[owner]));
+        fail(input, qtTrId("cli.retune.error.sharedOutput").arg(target, o.inputs[owner]));
         return Outcome::failed;
     }
     const QString targetCanonical = targetInfo.exists() ? targetInfo.canonicalFilePath() : QString();
     if (sameFile(input, target) || (!targetCanonical.isEmpty() && allInputs.contains(targetCanonical))) {
-        fail(input, QStringLiteral("output %1 is an input file; refusing to overwrite it").arg(target));
+        fail(input, qtTrId("cli.retune.error.outputIsInput").arg(target));
         return Outcome::failed;
     }
     if (targetInfo.exists() && !o.force) {
-        fail(input, QStringLiteral("%1 exists (use --force to replace it)").arg(target));
+        fail(input, qtTrId("cli.retune.error.exists").arg(target));
         return Outcome::failed;
     }
     if (targetInfo.isDir()) {
-        fail(input, QStringLiteral("%1 is a directory").arg(target));
+        fail(input, qtTrId("cli.retune.error.isDirectory").arg(target));
         return Outcome::failed;
     }
     const QString dir = targetInfo.absolutePath();
     if (!QDir().mkpath(dir)) {
-        fail(input, QStringLiteral("cannot create directory %1").arg(dir));
+        fail(input, qtTrId("cli.retune.error.makeDirectory").arg(dir));
         return Outcome::failed;
     }
 
@@ -410,7 +380,8 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
         std::string pattern = QFile::encodeName(QDir(dir).filePath(u'.' + targetInfo.fileName())).toStdString() + ".part-XXXXXX";
         temp.fd = ::mkstemp(pattern.data());
         if (temp.fd < 0) {
-            fail(input, QStringLiteral("cannot write in %1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno))));
+            fail(input,
+                 qtTrId("cli.retune.error.writeIn").arg(dir, QString::fromLocal8Bit(std::strerror(errno))));
             return Outcome::failed;
         }
         temp.path = pattern;
@@ -427,7 +398,8 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
     SndFile out;
     out.file = sf_open_fd(temp.fd, SFM_WRITE, &outInfo, SF_FALSE);
     if (!out.file) {
-        fail(input, QStringLiteral("cannot write %1: %2").arg(target, QString::fromLocal8Bit(sf_strerror(nullptr))));
+        fail(input,
+             qtTrId("cli.retune.error.open").arg(target, QString::fromLocal8Bit(sf_strerror(nullptr))));
         return Outcome::failed;
     }
     // Integer outputs clip instead of wrapping around on the rare over.
@@ -448,7 +420,7 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
         render = OfflineRender::create(channels, inInfo.samplerate, o.factor, o.slot, kBlockFrames);
     }
     if (!render) {
-        fail(input, QStringLiteral("cannot create the %1 engine").arg(QLatin1String(o.engineName)));
+        fail(input, qtTrId("cli.retune.error.engine").arg(QLatin1String(o.engineName)));
         return Outcome::failed;
     }
 
@@ -478,14 +450,15 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
         if (got <= 0) {
             if (sf_error(in.file) != SF_ERR_NO_ERROR) {
                 progress.clear();
-                fail(input, QStringLiteral("read error: %1").arg(QString::fromLocal8Bit(sf_strerror(in.file))));
+                fail(input,
+                     qtTrId("cli.retune.error.read").arg(QString::fromLocal8Bit(sf_strerror(in.file))));
                 return Outcome::failed;
             }
             break;
         }
         if (!write(render->process(inBlock.data(), static_cast<uint32_t>(got), outBlock.data()))) {
             progress.clear();
-            fail(input, QStringLiteral("write error: %1").arg(QString::fromLocal8Bit(sf_strerror(out.file))));
+            fail(input, qtTrId("cli.retune.error.write").arg(QString::fromLocal8Bit(sf_strerror(out.file))));
             return Outcome::failed;
         }
         done += got;
@@ -494,7 +467,7 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
     while (const uint32_t n = render->flush(outBlock.data(), kBlockFrames)) {
         if (!write(n)) {
             progress.clear();
-            fail(input, QStringLiteral("write error: %1").arg(QString::fromLocal8Bit(sf_strerror(out.file))));
+            fail(input, qtTrId("cli.retune.error.write").arg(QString::fromLocal8Bit(sf_strerror(out.file))));
             return Outcome::failed;
         }
     }
@@ -502,7 +475,8 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
     if (out.close() != 0 || ::fsync(temp.fd) != 0 || ::close(temp.fd) != 0) {
         temp.fd = -1;
         progress.clear();
-        fail(input, QStringLiteral("cannot finish %1: %2").arg(target, QString::fromLocal8Bit(std::strerror(errno))));
+        fail(input,
+             qtTrId("cli.retune.error.finish").arg(target, QString::fromLocal8Bit(std::strerror(errno))));
         return Outcome::failed;
     }
     temp.fd = -1;
@@ -512,7 +486,8 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
     }
     if (::rename(temp.path.c_str(), QFile::encodeName(target).constData()) != 0) {
         progress.clear();
-        fail(input, QStringLiteral("cannot rename to %1: %2").arg(target, QString::fromLocal8Bit(std::strerror(errno))));
+        fail(input,
+             qtTrId("cli.retune.error.rename").arg(target, QString::fromLocal8Bit(std::strerror(errno))));
         return Outcome::failed;
     }
     temp.committed = true;
@@ -520,9 +495,8 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
     if (!o.quiet)
         result.out += QStringLiteral("%1 -> %2\n").arg(input, target).toLocal8Bit();
     if (clipped > 0)
-        result.err += QStringLiteral("velmora-cli retune: %1: %2 samples clipped at full scale\n")
-                          .arg(target)
-                          .arg(static_cast<unsigned long long>(clipped))
+        result.err += QStringLiteral("velmora-cli retune: %1\n")
+                          .arg(qtTrId("cli.retune.warning.clipped").arg(target, QString::number(clipped)))
                           .toLocal8Bit();
     return Outcome::done;
 }
@@ -535,7 +509,8 @@ int cli::runRetune(const QStringList &args)
     if (const std::optional<int> exit = parseArgs(args, o))
         return *exit;
     if (!o.outputDir.isEmpty() && !QDir().mkpath(o.outputDir)) {
-        std::fprintf(stderr, "velmora-cli retune: cannot create directory %s\n", qPrintable(o.outputDir));
+        std::fprintf(stderr, "velmora-cli retune: %s\n",
+                     qPrintable(qtTrId("cli.retune.error.makeDirectory").arg(o.outputDir)));
         return 1;
     }
     QSet<QString> allInputs;
@@ -570,8 +545,8 @@ int cli::runRetune(const QStringList &args)
             std::fflush(stdout);
             std::fputs(r.err.constData(), stderr);
             if (r.outcome == Outcome::interrupted) {
-                std::fprintf(stderr, "velmora-cli retune: interrupted; no output written for %s\n",
-                             qPrintable(o.inputs[i]));
+                std::fprintf(stderr, "velmora-cli retune: %s\n",
+                             qPrintable(qtTrId("cli.retune.error.interrupted").arg(o.inputs[i])));
                 wasInterrupted = true;
                 return true;   // files that another job finished meanwhile are still listed
             }
@@ -581,7 +556,7 @@ int cli::runRetune(const QStringList &args)
     if (wasInterrupted || cli::interrupted)
         return kExitInterrupted;
     if (failures > 0 && o.inputs.size() > 1)
-        std::fprintf(stderr, "velmora-cli retune: %d of %lld files failed\n", failures,
-                     static_cast<long long>(o.inputs.size()));
+        std::fprintf(stderr, "velmora-cli retune: %s\n",
+                     qPrintable(qtTrId("cli.retune.error.failedCount").arg(failures).arg(o.inputs.size())));
     return failures > 0 ? 1 : 0;
 }

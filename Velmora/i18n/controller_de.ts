@@ -19,17 +19,5 @@
         <source>Free A4</source>
         <translation>Freies A4</translation>
     </message>
-    <message id="live.hint.noServer">
-        <source>Hint: no reachable PipeWire server runs in this session (check XDG_RUNTIME_DIR).</source>
-        <translation>Hinweis: Es läuft kein erreichbarer PipeWire-Server in dieser Sitzung (XDG_RUNTIME_DIR prüfen).</translation>
-    </message>
-    <message id="live.hint.noSessionManager">
-        <source>Hint: no session manager (WirePlumber) is running. Without it there is no default output device and nothing gets connected; please check the PipeWire session.</source>
-        <translation>Hinweis: Es läuft kein Sitzungsmanager (WirePlumber). Ohne ihn gibt es kein Standard-Ausgabegerät und keine Verbindungen; bitte die PipeWire-Sitzung prüfen.</translation>
-    </message>
-    <message id="live.hint.busy">
-        <source>Hint: Velmora is already running in another process.</source>
-        <translation>Hinweis: Velmora läuft bereits in einem anderen Prozess.</translation>
-    </message>
 </context>
 </TS>

@@ -19,17 +19,5 @@
         <source>Free A4</source>
         <translation>Free A4</translation>
     </message>
-    <message id="live.hint.noServer">
-        <source>Hint: no reachable PipeWire server runs in this session (check XDG_RUNTIME_DIR).</source>
-        <translation>Hint: no reachable PipeWire server runs in this session (check XDG_RUNTIME_DIR).</translation>
-    </message>
-    <message id="live.hint.noSessionManager">
-        <source>Hint: no session manager (WirePlumber) is running. Without it there is no default output device and nothing gets connected; please check the PipeWire session.</source>
-        <translation>Hint: no session manager (WirePlumber) is running. Without it there is no default output device and nothing gets connected; please check the PipeWire session.</translation>
-    </message>
-    <message id="live.hint.busy">
-        <source>Hint: Velmora is already running in another process.</source>
-        <translation>Hint: Velmora is already running in another process.</translation>
-    </message>
 </context>
 </TS>

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # velmora-cli consent against a private data folder: decisions are kept between runs, bad input
-# is refused, a failed write is not reported as success. What the file holds, and how an
+# is refused, a failed write is not reported as success, messages follow the user's language. What the file holds, and how an
 # unreadable one is set aside, is the consent store's own test.
 set -u
 cli=$1
@@ -28,6 +28,11 @@ expect 2 "a bare word is refused" "$cli" consent allow localhost
 expect 2 "missing origin is a usage error" "$cli" consent allow
 expect 1 "revoking an unknown origin fails" "$cli" consent revoke http://nowhere.test
 expect 0 "revoke" "$cli" consent revoke http://localhost:8000
+
+for said in "de:keine Entscheidung gespeichert" "en:no decision stored" "fr:no decision stored"; do
+  LANGUAGE=${said%%:*} "$cli" consent revoke http://nowhere.test 2>&1 | grep -q "${said#*:}" \
+    && echo "ok   message in LANGUAGE=${said%%:*}" || { echo "FAIL message in LANGUAGE=${said%%:*}"; fails=$((fails + 1)); }
+done
 
 echo '{ broken' >"$file"
 expect 0 "an unreadable file does not stop the command" "$cli" consent list

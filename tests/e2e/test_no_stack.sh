@@ -6,7 +6,7 @@ source "$(dirname "$0")/e2e_lib.sh"
 
 run_live() {  # run_live LOG : bounded run, prints status and seconds
   local t0=$SECONDS rc
-  timeout 30 "$VELMORA_CLI" live --no-status-server >"$1" 2>&1; rc=$?
+  LANGUAGE=de timeout 30 "$VELMORA_CLI" live --no-status-server >"$1" 2>&1; rc=$?
   echo "$rc $((SECONDS - t0))"
 }
 
