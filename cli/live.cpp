@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-cli live: retunes everything the computer plays until Ctrl-C or SIGTERM, without a
-// panel. Runs the tap engine on PipeWire, the analysis worker and (unless turned off) the status
-// service with the same consent store as the panel. Also drives the end-to-end tests, so the
-// few lines it prints off a terminal are stable: "Läuft: ...", "Neu aufgebaut: ...", "Beendet.".
+// panel. Runs the retuning engine on PipeWire through its verbs only, the analysis worker and
+// (unless turned off) the status service with the same consent store as the panel. Also drives
+// the end-to-end tests, so the few lines it prints off a terminal are stable: "Läuft: ...",
+// "Neu aufgebaut (...): ...", "PipeWire-Verbindung verloren ...", "Beendet.".
 #include "Commands.h"
 
 #include "analysis/TuningAnalysisWorker.h"
-#include "app/AppIdentity.h"
 #include "audio/AudioError.h"
 #include "audio/TapEngine.h"
-#include "audio/pipewire/PipeWirePlatform.h"
-#include "render/RenderChain.h"
+#include "audio/pipewire/PipeWireServer.h"
+#include "identity/AppIdentity.h"
 #include "status/StatusServer.h"
 
 #include <TonvelCore/AutoTuningTracker.h>
@@ -18,8 +18,6 @@
 #include <TonvelCore/StatusPayload.h>
 #include <TonvelCore/TuningMath.h>
 #include <TonvelCore/TuningPreset.h>
-#include <tonvel_dsp.h>
-#include <tonvel_stretch.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -39,7 +37,6 @@
 
 namespace {
 
-constexpr std::uint32_t kDelayFrames = 2048;
 constexpr int kRestartDebounceMs = 400;
 constexpr int kStallPolls = 3;
 
@@ -128,12 +125,12 @@ int parse(const QStringList &args, Options &o)
         } else if (a == QLatin1String("--engine")) {
             if (!value(v))
                 return 2;
-            const RenderEngine *engine = renderEngineNamed(v.toStdString());
+            const EngineSpec *engine = EngineTable::named(v.toStdString());
             if (!engine) {
                 std::fprintf(stderr, "velmora-cli live: unknown engine '%s'\n", qPrintable(v));
                 return 2;
             }
-            o.engine = static_cast<EngineKind>(engine->slot);   // the slot is the kind's raw value
+            o.engine = engine->kind;
         } else if (a == QLatin1String("--auto")) {
             o.autoCorrect = true;
         } else if (a == QLatin1String("--no-status-server")) {
@@ -156,87 +153,96 @@ int parse(const QStringList &args, Options &o)
 // The running program: engine, worker, status, supervision. Lives on the main thread.
 class LiveSession {
 public:
-    LiveSession(const Options &o, std::shared_ptr<PipeWirePlatform> platform)
-        : options_(o), platform_(std::move(platform)), terminal_(::isatty(STDOUT_FILENO) == 1)
+    LiveSession(const Options &o, std::shared_ptr<PipeWireServer> server)
+        : options_(o), audio_(std::move(server)), terminal_(::isatty(STDOUT_FILENO) == 1)
     {
         staticFactor_ = options_.a4 ? TuningMath::factor(*options_.a4) : options_.preset->factor();
+        engine_ = TapEngine::create(audio_);
     }
 
-    // Prints the error and returns false when the first start fails.
-    bool start()
+    // Starts the engine; the outcome arrives as an event (onRunning / onFailed).
+    void start()
     {
-        const int cleared = TapEngine::removeOrphanedAggregateDevices(*platform_);
-        if (cleared > 0)
-            std::printf("Velmora: %d verwaiste Aggregate-Devices entfernt.\n", cleared);
-
-        engine_ = TapEngine::create(platform_);
-        engine_->setOnRebuildNeeded([this](const std::string &reason) {
-            const QString r = QString::fromStdString(reason);
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [this, r] { requestRestart(r); },
-                                      Qt::QueuedConnection);
+        if (const int cleared = engine_->clearStaleRouting(); cleared > 0)
+            std::printf("Velmora: %d verwaiste Umleitungen entfernt.\n", cleared);
+        RetuneEngine::Events events;
+        events.running = [this](const RunInfo &) { onRunning(); };
+        events.failed = [this](const AudioError &e) { onFailed(e); };
+        events.rebuildNeeded = [this](const std::string &reason) { requestRestart(QString::fromStdString(reason)); };
+        events.serverConnection = [this](bool connected) { onConnection(connected); };
+        engine_->setEvents(std::move(events), [](std::function<void()> task) {
+            QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
         });
-        engine_->installDefaultDeviceListener();
-        try {
-            engine_->start(currentFactor(), options_.engine, kDelayFrames);
-        } catch (const AudioError &e) {
-            reportStartError(e);
-            return false;
-        }
-        startWorker();
-        printRunning("Läuft");
-
-        if (options_.statusServer) {
-            startStatusServer();
-            // `velmora-cli consent allow ORIGIN` answers from another process: take its
-            // decisions over when the file changes. This process never writes the file,
-            // so nothing of its own is lost, and the server keeps running meanwhile.
-            const QString path = OriginConsent::defaultStorePath();
-            QDir().mkpath(QFileInfo(path).absolutePath());
-            consentWatcher_.addPath(QFileInfo(path).absolutePath());
-            if (QFile::exists(path))
-                consentWatcher_.addPath(path);
-            auto reload = [this, path] {
-                if (QFile::exists(path) && !consentWatcher_.files().contains(path))
-                    consentWatcher_.addPath(path);
-                consent_->reload();
-            };
-            QObject::connect(&consentWatcher_, &QFileSystemWatcher::directoryChanged, reload);
-            QObject::connect(&consentWatcher_, &QFileSystemWatcher::fileChanged, reload);
-        }
-
         debounce_.setSingleShot(true);
-        QObject::connect(&debounce_, &QTimer::timeout, [this] { restart(); });
+        QObject::connect(&debounce_, &QTimer::timeout, [this] { engine_->rebuild(); });
         poll_.setInterval(1000);
         QObject::connect(&poll_, &QTimer::timeout, [this] { pollOnce(); });
-        poll_.start();
-        std::fflush(stdout);
-        return true;
+        engine_->start(currentFactor(), options_.engine);
     }
 
-    // Synchronous teardown for exit (signals).
+    // Final stop for exit: applications return to their device at once.
     void shutdown()
     {
         poll_.stop();
         debounce_.stop();
         worker_.stop();
-        TapEngine::shutdownAll();
-        platform_->releaseParked();
+        engine_->stop();
         if (server_)
             server_->stop();
-        if (engine_) {
-            engine_->removeDefaultDeviceListener();
-            engine_->stop();
-        }
     }
 
 private:
     double currentFactor() const { return options_.autoCorrect ? tracker_.factor(staticFactor_) : staticFactor_; }
 
+    void onRunning()
+    {
+        if (!started_) {
+            started_ = true;
+            printRunning("Läuft");
+            if (options_.statusServer)
+                startStatusServer();
+            poll_.start();
+        } else {
+            printRunning(QStringLiteral("Neu aufgebaut (%1)").arg(pendingReason_).toUtf8().constData());
+        }
+        startWorker();
+        lastFrames_ = 0;
+        stalledPolls_ = 0;
+    }
+
+    void onFailed(const AudioError &e)
+    {
+        worker_.stop();
+        if (!started_) {
+            std::fprintf(stderr, "velmora-cli live: %s\n", e.errorDescription().c_str());
+            if (!audio_->hasSessionManager())
+                std::fprintf(stderr, "Hinweis: Es läuft kein Sitzungsmanager (WirePlumber). Ohne ihn gibt es kein "
+                                     "Standard-Ausgabegerät und keine Verbindungen; bitte die PipeWire-Sitzung prüfen.\n");
+            else if (e.status() == -EBUSY)
+                std::fprintf(stderr, "Hinweis: Velmora läuft bereits in einem anderen Prozess.\n");
+            QCoreApplication::exit(1);
+            return;
+        }
+        std::fprintf(stderr, "velmora-cli live: %s (neuer Versuch in 2 s)\n", e.errorDescription().c_str());
+        std::fflush(stderr);
+        QTimer::singleShot(2000, [this] { engine_->start(currentFactor(), options_.engine); });
+    }
+
+    void onConnection(bool connected)
+    {
+        if (connected) {
+            pendingReason_ = QStringLiteral("PipeWire wieder erreichbar");
+            return;  // the engine rebuilds by itself; "Neu aufgebaut" follows
+        }
+        worker_.stop();
+        std::printf("PipeWire-Verbindung verloren: Velmora wartet, bis der Server wieder läuft.\n");
+        std::fflush(stdout);
+        if (server_)
+            server_->update(payload());
+    }
+
     void startStatusServer()
     {
-        if (server_)
-            server_->stop();
-        server_.reset();
         consent_ = std::make_shared<OriginConsent>(OriginConsent::defaultStorePath());
         server_ = std::make_unique<StatusServer>(consent_);
         server_->setOnConsentNeeded([](const QString &origin) {
@@ -248,63 +254,41 @@ private:
         });
         server_->update(payload());
         server_->start();
-    }
-
-    void reportStartError(const AudioError &e)
-    {
-        std::fprintf(stderr, "velmora-cli live: %s\n", e.errorDescription().c_str());
-        if (!platform_->hasSessionManager())
-            std::fprintf(stderr, "Hinweis: Es läuft kein Sitzungsmanager (WirePlumber). Ohne ihn gibt es kein "
-                                 "Standard-Ausgabegerät und keine Verbindungen; bitte die PipeWire-Sitzung prüfen.\n");
-        else if (e.status() == -EBUSY)
-            std::fprintf(stderr, "Hinweis: Velmora läuft bereits in einem anderen Prozess.\n");
+        // `velmora-cli consent allow ORIGIN` answers from another process: take its decisions
+        // over when the file changes. This process never writes the file.
+        const QString path = OriginConsent::defaultStorePath();
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        consentWatcher_.addPath(QFileInfo(path).absolutePath());
+        if (QFile::exists(path))
+            consentWatcher_.addPath(path);
+        auto reload = [this, path] {
+            if (QFile::exists(path) && !consentWatcher_.files().contains(path))
+                consentWatcher_.addPath(path);
+            consent_->reload();
+        };
+        QObject::connect(&consentWatcher_, &QFileSystemWatcher::directoryChanged, reload);
+        QObject::connect(&consentWatcher_, &QFileSystemWatcher::fileChanged, reload);
     }
 
     void startWorker()
     {
-        if (auto info = engine_->runInfo()) {
-            worker_.setOnEstimate([this](const TuningAnalyzer::Estimate &estimate, double elapsed) {
-                estimate_ = estimate;
-                if (!options_.autoCorrect)
-                    return;
-                tracker_.update(estimate, elapsed);
-                applyFactor(currentFactor());
-            });
-            worker_.start(engine_, info->sampleRate);
-        }
-    }
-
-    void applyFactor(double factor)
-    {
-        tv_engine_set_factor(engine_->dsp(), factor);
-        tv_stretch_set_factor(engine_->stretchBalanced(), factor);
-        tv_stretch_set_factor(engine_->stretchHQ(), factor);
+        const auto info = engine_->runInfo();
+        if (!info)
+            return;
+        worker_.setOnEstimate([this](const TuningAnalyzer::Estimate &estimate, double elapsed) {
+            estimate_ = estimate;
+            if (!options_.autoCorrect)
+                return;
+            tracker_.update(estimate, elapsed);
+            engine_->setFactor(currentFactor());
+        });
+        worker_.start(engine_, info->sampleRate);
     }
 
     void requestRestart(const QString &reason)
     {
         pendingReason_ = reason;
         debounce_.start(kRestartDebounceMs);
-    }
-
-    void restart()
-    {
-        ++restarts_;
-        worker_.stop();
-        engine_->stop();
-        try {
-            engine_->start(currentFactor(), options_.engine, kDelayFrames);
-        } catch (const AudioError &e) {
-            std::fprintf(stderr, "velmora-cli live: %s (neuer Versuch in 2 s)\n", e.errorDescription().c_str());
-            std::fflush(stderr);
-            requestRestart(pendingReason_);
-            debounce_.start(2000);
-            return;
-        }
-        startWorker();
-        lastFrames_ = 0;
-        stalledPolls_ = 0;
-        printRunning(QStringLiteral("Neu aufgebaut (%1)").arg(pendingReason_).toUtf8().constData());
     }
 
     void printRunning(const char *what)
@@ -321,7 +305,7 @@ private:
 
     StatusPayload payload() const
     {
-        const bool active = engine_ && engine_->isRunning();
+        const bool active = engine_->isRunning() && engine_->stats().health != ChainHealth::serverLost;
         std::optional<double> source, confidence;
         if (active) {
             const TuningAnalyzer::Estimate e = estimate_.value_or(TuningAnalyzer::Estimate::assumedStandard);
@@ -330,8 +314,7 @@ private:
         }
         const double target = options_.a4 ? *options_.a4 : TuningMath::standardA4 * staticFactor_;
         return StatusPayload(QString::fromLatin1(AppIdentity::version), active, target, source, confidence,
-                             options_.engine == EngineKind::lowLatency ? StatusPayload::Method::resampling
-                                                                        : StatusPayload::Method::pitchPreserving,
+                             EngineKinds::method(options_.engine),
                              options_.preset ? std::optional<QString>(options_.preset->id()) : std::nullopt,
                              options_.preset ? options_.preset->targetHz() : std::nullopt);
     }
@@ -342,9 +325,12 @@ private:
             server_->update(payload());
         if (!engine_->isRunning())
             return;
-        // Supervision: frames must advance unless the platform paused an idle chain.
-        const std::uint64_t frames = tv_switch_frames(engine_->switcher());
-        if (frames == lastFrames_ && !engine_->isIdle()) {
+        // Supervision: frames must advance unless the chain is paused because nothing plays;
+        // a failed stream needs a new chain; a lost server comes back by itself.
+        const EngineStats stats = engine_->stats();
+        if (stats.health == ChainHealth::failed) {
+            requestRestart(QStringLiteral("Kette gestört"));
+        } else if (stats.health == ChainHealth::healthy && stats.frames == lastFrames_ && !stats.idle) {
             if (++stalledPolls_ >= kStallPolls) {
                 stalledPolls_ = 0;
                 requestRestart(QStringLiteral("Audio stand still"));
@@ -352,7 +338,7 @@ private:
         } else {
             stalledPolls_ = 0;
         }
-        lastFrames_ = frames;
+        lastFrames_ = stats.frames;
         if (!terminal_)
             return;
         const auto info = engine_->runInfo();
@@ -362,13 +348,13 @@ private:
                                      : QStringLiteral("–");
         std::printf("\r\033[KAusgabe: %s | %.0f Hz | Latenz %.1f ms | Unterläufe %llu | erkanntes A4 %s%s",
                     info ? info->outputDeviceName.c_str() : "–", info ? info->sampleRate : 0.0, latency * 1000.0,
-                    static_cast<unsigned long long>(tv_engine_underruns(engine_->dsp())), qPrintable(detected),
-                    engine_->isIdle() ? " | Pause (nichts spielt)" : "");
+                    static_cast<unsigned long long>(stats.underruns), qPrintable(detected),
+                    stats.idle ? " | Pause (nichts spielt)" : "");
         std::fflush(stdout);
     }
 
     Options options_;
-    std::shared_ptr<PipeWirePlatform> platform_;
+    std::shared_ptr<PipeWireServer> audio_;
     std::shared_ptr<TapEngine> engine_;
     TuningAnalysisWorker worker_;
     AutoTuningTracker tracker_;
@@ -382,7 +368,7 @@ private:
     double staticFactor_ = 1.0;
     std::uint64_t lastFrames_ = 0;
     int stalledPolls_ = 0;
-    int restarts_ = 0;
+    bool started_ = false;
     bool terminal_ = false;
 };
 
@@ -398,9 +384,9 @@ int cli::runLive(const QStringList &args)
         return 1;
     }
 
-    std::shared_ptr<PipeWirePlatform> platform;
+    std::shared_ptr<PipeWireServer> audio;
     try {
-        platform = PipeWirePlatform::connect();
+        audio = PipeWireServer::connect();
     } catch (const AudioError &e) {
         std::fprintf(stderr, "velmora-cli live: %s\n", e.errorDescription().c_str());
         std::fprintf(stderr, "Hinweis: Es läuft kein erreichbarer PipeWire-Server in dieser Sitzung "
@@ -410,24 +396,24 @@ int cli::runLive(const QStringList &args)
 
     int exitCode = 0;
     {
-        LiveSession session(options, platform);
-        if (!session.start()) {
-            exitCode = 1;
-        } else {
-            QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
-            QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-                char c = 0;
-                [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
-                notifier.setEnabled(false);
-                session.shutdown();
-                QCoreApplication::exit(0);
-            });
-            exitCode = QCoreApplication::exec();
+        LiveSession session(options, audio);
+        QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+            char c = 0;
+            [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
+            notifier.setEnabled(false);
+            session.shutdown();
+            QCoreApplication::exit(0);
+        });
+        session.start();
+        exitCode = QCoreApplication::exec();
+        session.shutdown();
+        if (exitCode == 0) {
             if (::isatty(STDOUT_FILENO) == 1)
                 std::printf("\n");
             std::printf("Beendet.\n");
         }
     }
-    platform.reset();
+    audio.reset();
     return exitCode;
 }

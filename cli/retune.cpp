@@ -94,7 +94,7 @@ struct Options {
     QString outputDir;
     double factor = 1.0;
     QString tag; // goes into default output names: "song.432Hz.flac"
-    RenderSlot slot = kRenderSlotBalanced;
+    EngineKind engine = EngineKind::balanced;
     const char *engineName = "balanced";
     std::optional<Container> container;
     std::optional<int> subtype;
@@ -190,11 +190,11 @@ std::optional<int> parseArgs(const QStringList &args, Options &o)
         } else if (a == QLatin1String("--engine")) {
             if (!value(v))
                 return usageError(QStringLiteral("--engine needs a name"));
-            const RenderEngine *it = renderEngineNamed(v.toStdString());
+            const EngineSpec *it = EngineTable::named(v.toStdString());
             if (!it)
                 return usageError(QStringLiteral("unknown engine '%1' (lowLatency, balanced, highQuality)").arg(v));
-            o.slot = it->slot;
-            o.engineName = it->name;
+            o.engine = it->kind;
+            o.engineName = it->cliName;
         } else if (a == QLatin1String("--format")) {
             if (!value(v))
                 return usageError(QStringLiteral("--format needs a format, e.g. flac or wav:24"));
@@ -442,7 +442,7 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
 
     const auto channels = static_cast<uint32_t>(inInfo.channels);
     std::unique_ptr<OfflineRender> render =
-        OfflineRender::create(channels, inInfo.samplerate, o.factor, o.slot, kBlockFrames);
+        OfflineRender::create(channels, inInfo.samplerate, o.factor, o.engine, kBlockFrames);
     if (!render) {
         fail(input, QStringLiteral("cannot create the %1 engine").arg(QLatin1String(o.engineName)));
         return Outcome::failed;

@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "analysis/TuningAnalysisWorker.h"
 
-#include "app/AppIdentity.h"
+#include "identity/AppIdentity.h"
 
 #include <QLoggingCategory>
 #include <QMetaObject>
 #include <QThread>
 #include <QTimer>
 
-Q_LOGGING_CATEGORY(lcAnalysisWorker, "org.velmora.Velmora.AnalysisWorker")
-
 namespace {
+
+const QLoggingCategory &lcAnalysisWorker() { return AppIdentity::logCategory("AnalysisWorker"); }
+
 // Bounds one drain: the FIFO holds four scratch loads; more means the writer kept pace, and
 // the rest waits for the next tick.
 constexpr int kMaxReadsPerTick = 8;
@@ -46,7 +47,7 @@ void TuningAnalysisWorker::setTimerActive(bool active)
         timer_, [t = timer_, active] { active ? t->start() : t->stop(); }, Qt::QueuedConnection);
 }
 
-void TuningAnalysisWorker::start(const std::shared_ptr<TapEngine> &source, double sampleRate)
+void TuningAnalysisWorker::start(const std::shared_ptr<RetuneEngine> &source, double sampleRate)
 {
     stop();
     auto analyzer = TuningAnalyzer::create(sampleRate, fftSize);
@@ -108,7 +109,7 @@ bool TuningAnalysisWorker::isRunning() const
 void TuningAnalysisWorker::tick()
 {
     TuningAnalyzer::Estimate estimate;
-    std::shared_ptr<TapEngine> engine;
+    std::shared_ptr<RetuneEngine> engine;
     std::uint64_t generation = 0;
     {
         std::lock_guard lock(tickMutex_);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "render/RenderChain.h"
 
+#include "audio/EngineTable.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -161,12 +163,14 @@ void renderBlock(const RenderContext &context, const AudioBufferList *inputList,
     // 3. Engine selection (also the liveness frame count).
     uint32_t switched = 0;
     const uint32_t slot = tv_switch_begin_block(context.switcher, frames, &switched);
-    tv_stretch *stretch = slot == kRenderSlotHighQuality ? context.stretchHighQuality
-                        : slot == kRenderSlotBalanced    ? context.stretchBalanced
-                                                         : nullptr;
+    constexpr uint32_t highQualitySlot = EngineTable::spec(EngineKind::highQuality).slot;
+    constexpr uint32_t balancedSlot = EngineTable::spec(EngineKind::balanced).slot;
+    tv_stretch *stretch = slot == highQualitySlot ? context.stretchHighQuality
+                        : slot == balancedSlot    ? context.stretchBalanced
+                                                  : nullptr;
 
     // 4. A freshly activated engine starts from cleared state.
-    const bool stretchSlot = slot == kRenderSlotHighQuality || slot == kRenderSlotBalanced;
+    const bool stretchSlot = slot == highQualitySlot || slot == balancedSlot;
     if (switched) {
         if (stretchSlot) {
             tv_stretch_reset(stretch);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "render/RenderChain.h"
 
+#include <tv_handles.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,25 +19,15 @@ constexpr uint32_t kBlock = 512;
 constexpr uint32_t kDelayFrames = 64;
 constexpr uint32_t kDelay = kDelayFrames / 2 + 1;
 
-// The DSP objects of one chain, as the tap engine builds them.
+// The DSP objects of one chain, with a short delay line so that delays stay countable.
 struct Chain {
     Chain(uint32_t channels, bool withStretch = false)
-        : balanced(withStretch ? tv_stretch_create_custom(channels, 4096, kRate, 120, 30) : nullptr)
-        , highQuality(withStretch ? tv_stretch_create_custom(channels, 4096, kRate, 240, 30) : nullptr)
+        : balancedPtr(withStretch ? tv_stretch_create_custom(channels, 4096, kRate, 120, 30) : nullptr)
+        , highQualityPtr(withStretch ? tv_stretch_create_custom(channels, 4096, kRate, 240, 30) : nullptr)
     {
         tv_engine_reset(engine);
         context = {fifo, switcher, engine, balanced, highQuality, channels};
     }
-    ~Chain()
-    {
-        tv_fifo_destroy(fifo);
-        tv_switch_destroy(switcher);
-        tv_engine_destroy(engine);
-        tv_stretch_destroy(balanced);
-        tv_stretch_destroy(highQuality);
-    }
-    Chain(const Chain &) = delete;
-    Chain &operator=(const Chain &) = delete;
 
     std::vector<float> drainFifo()
     {
@@ -45,10 +37,15 @@ struct Chain {
         return all;
     }
 
-    tv_fifo *fifo = tv_fifo_create(65536);
-    tv_switch *switcher = tv_switch_create(kRate);
-    tv_engine *engine = tv_engine_create(kDelayFrames, kRate);
-    tv_stretch *balanced, *highQuality;
+    tv::FifoPtr fifoPtr{tv_fifo_create(65536)};
+    tv::SwitchPtr switcherPtr{tv_switch_create(kRate)};
+    tv::EnginePtr enginePtr{tv_engine_create(kDelayFrames, kRate)};
+    tv::StretchPtr balancedPtr, highQualityPtr;
+    tv_fifo *fifo = fifoPtr.get();
+    tv_switch *switcher = switcherPtr.get();
+    tv_engine *engine = enginePtr.get();
+    tv_stretch *balanced = balancedPtr.get();
+    tv_stretch *highQuality = highQualityPtr.get();
     RenderContext context;
 };
 
@@ -305,7 +302,7 @@ TEST(RenderChainBounds, short_buffers_count_as_missing_and_are_never_overrun)
     EXPECT_TRUE(std::all_of(out.data(2), out.data(2) + kBlock / 4, [](float v) { return v == 0.0f; }));
 
     // The same on a stretch slot.
-    switchToBalanced(chain, in, out);
+    ASSERT_GT(switchToBalanced(chain, in, out), 0);
     renderBlock(chain.context, &in.list, &out.list);
 
     // More buffers claimed than a list can hold, and null data in the middle.

@@ -81,13 +81,12 @@ int main(int argc, char **argv)
         return 1;
     }
     const float g = float(gain);
-    AudioDeviceIOBlock block = [g](const AudioTimeStamp *, const AudioBufferList *in, const AudioTimeStamp *,
-                                   AudioBufferList *out, const AudioTimeStamp *) {
+    const RenderCallback block = [g](const AudioBufferList &in, AudioBufferList &out) {
         t_realtime = true;
-        for (std::uint32_t c = 0; c < out->mNumberBuffers; ++c) {
-            AudioBuffer &o = out->mBuffers[c];
+        for (std::uint32_t c = 0; c < out.mNumberBuffers; ++c) {
+            AudioBuffer &o = out.mBuffers[c];
             const std::uint32_t frames = o.mDataByteSize / 4;
-            const float *src = c < in->mNumberBuffers ? in->mBuffers[c].mData : nullptr;
+            const float *src = c < in.mNumberBuffers ? in.mBuffers[c].mData : nullptr;
             for (std::uint32_t f = 0; f < frames; ++f)
                 o.mData[f] = src ? src[f] * g : 0.0f;
         }
@@ -115,7 +114,7 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "chain failed: %d\n", res);
             return 1;
         }
-        chain->setBlock(&block);
+        chain->setRender(&block);
         chain->start();
         std::printf("ready tap=%u output=%u rate=%u device=%s\n", chain->tapId(), chain->outputId(),
                     chain->rate(), chain->deviceName().c_str());
@@ -133,7 +132,7 @@ int main(int argc, char **argv)
     }
     {
         pwl::Session::Lock lock(*session);
-        chain->setBlock(nullptr);
+        chain->setRender(nullptr);
         chain.reset();
         session->sync(2000);
     }

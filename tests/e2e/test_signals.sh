@@ -37,7 +37,7 @@ STACK_WAIT_SEC=5 stack_wait bash -c "test \$(pw-cli ls Node | grep -c 'org.velmo
 expect "SIGKILL: the server removed our nodes" test "$(our_nodes)" -eq 0
 expect "SIGKILL: stale routing stays on the playing stream" bash -c "pw-metadata -n default | grep -q target.object"
 start_live "$W/restart.log" --a4 400 --no-status-server || e2e_finish
-expect "next start reports the clean-up" log_has "$W/restart.log" "Velmora: 1 verwaiste Aggregate-Devices entfernt."
+expect "next start reports the clean-up" log_has "$W/restart.log" "Velmora: 1 verwaiste Umleitungen entfernt."
 stop_live
 wait_plays
 
@@ -47,7 +47,7 @@ first=$LIVE_PID
 timeout 20 "$VELMORA_CLI" live --a4 400 --no-status-server >"$W/second.log" 2>&1; rc=$?
 cat "$W/second.log"
 expect "second instance fails (exit $rc)" test "$rc" -ne 0 -a "$rc" -ne 124
-expect "second instance says why" log_has "$W/second.log" "Process-Tap erstellen fehlgeschlagen (-16)"
+expect "second instance says why" log_has "$W/second.log" "Aufnahme-Senke anlegen fehlgeschlagen (-16: Device or resource busy)"
 expect "first instance's nodes are still there" test "$(our_nodes)" -eq 2
 record "$W/first.wav" fake_speakers
 pw-play "$W/sine3.wav"
