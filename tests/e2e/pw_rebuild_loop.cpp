@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // pw_rebuild_loop: runs the retuning engine on the real PipeWire server and rebuilds it again
-// and again (switching engines in turn, the analysis worker reading the whole time), the way
-// the controller does after a device change or a stall. Built for AddressSanitizer runs too.
+// and again (the analysis worker reading the whole time), the way the controller does after a
+// device change or a stall. Built for AddressSanitizer runs too.
 //
-//   pw_rebuild_loop [--iterations 200] [--hold-ms 60] [--factor 0.5]
+//   pw_rebuild_loop [--iterations 200] [--hold-ms 60] [--factor 0.5] [--engine lowLatency]
 // Prints one summary line:
 //   iterations=N failures=F distinct_taps=T build_ms_median=M build_ms_max=X caller_block_ms_max=B
 // distinct_taps counts the chains opened (1: every rebuild kept the streams); build_ms is from
 // rebuild() to the `running` event; caller_block_ms is the longest any engine call (start,
-// rebuild, selectEngine, setFactor, stats, stop) kept this thread.
+// rebuild, setFactor, stats, stop) kept this thread.
 #include "analysis/TuningAnalysisWorker.h"
 #include "audio/TapEngine.h"
 #include "audio/pipewire/PipeWireServer.h"
@@ -90,10 +90,13 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     int iterations = 200, holdMs = 60;
     double factor = 0.5;
+    EngineKind kind = EngineKind::lowLatency;  // all engines are built; this one plays
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--iterations")) iterations = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--hold-ms")) holdMs = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--factor")) factor = std::atof(argv[i + 1]);
+        else if (const EngineSpec *e = EngineTable::named(argv[i + 1]); e && !std::strcmp(argv[i], "--engine"))
+            kind = e->kind;
     }
     std::shared_ptr<CountingServer> server;
     try {
@@ -122,8 +125,7 @@ int main(int argc, char **argv)
     };
     TuningAnalysisWorker worker;
     std::vector<double> builds;
-    const EngineKind kinds[] = {EngineKind::lowLatency, EngineKind::balanced, EngineKind::highQuality};
-    timed([&] { engine->start(factor, EngineKind::lowLatency); });
+    timed([&] { engine->start(factor, kind); });
     if (!queue.run(10000, [&] { return runs + failures > 0; }) || failures) {
         std::fprintf(stderr, "first start failed\n");
         return 1;
@@ -132,7 +134,6 @@ int main(int argc, char **argv)
     for (int i = 1; i <= iterations; ++i) {
         const int before = runs;
         const auto t = Clock::now();
-        timed([&] { engine->selectEngine(kinds[i % 3]); });
         timed([&] { engine->rebuild(); });
         if (!queue.run(10000, [&] { return runs > before || failures > 0; })) {
             std::fprintf(stderr, "iteration %d: no answer\n", i);

@@ -285,6 +285,8 @@ int Chain::start()
 
 int Chain::setProcessLatency(std::uint32_t frames)
 {
+    if (frames == processFrames_)
+        return 0;  // unchanged: a new latency param would make the graph renegotiate
     processFrames_ = frames;
     return publishLatency();
 }
