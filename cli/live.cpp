@@ -66,16 +66,17 @@ bool installSignalHandlers()
 
 void printUsage(FILE *out)
 {
-    std::fprintf(out,
-                 "Usage: velmora-cli live [--preset ID | --a4 HZ] [--engine lowLatency|balanced|highQuality]\n"
-                 "                        [--auto] [--no-status-server]\n\n"
-                 "Retunes everything this computer plays (PipeWire) until Ctrl-C or SIGTERM.\n"
-                 "  --preset ID          a tuning preset (see 'velmora-cli presets'); default 432\n"
-                 "  --a4 HZ              free reference A4 between 400 and 470 Hz\n"
-                 "  --engine KIND        lowLatency (default), balanced or highQuality\n"
-                 "  --auto               detect the music's A4 and correct it towards standard pitch\n"
-                 "  --no-status-server   do not serve the status on 127.0.0.1:%u\n",
-                 unsigned(StatusServer::defaultPort));
+    std::fprintf(
+        out,
+        "Usage: velmora-cli live [--preset ID | --a4 HZ] [--engine lowLatency|balanced|highQuality]\n"
+        "                        [--auto] [--no-status-server]\n\n"
+        "Retunes everything this computer plays (PipeWire) until Ctrl-C or SIGTERM.\n"
+        "  --preset ID          a tuning preset (see 'velmora-cli presets'); default 432\n"
+        "  --a4 HZ              free reference A4 between 400 and 470 Hz\n"
+        "  --engine KIND        lowLatency (default), balanced or highQuality\n"
+        "  --auto               detect the music's A4 and correct it towards standard pitch\n"
+        "  --no-status-server   do not serve the status on 127.0.0.1:%u\n",
+        unsigned(StatusServer::defaultPort));
 }
 
 struct Options {
@@ -108,7 +109,8 @@ int parse(const QStringList &args, Options &o)
                 return 2;
             o.preset = TuningPreset::preset(v);
             if (!o.preset) {
-                std::fprintf(stderr, "velmora-cli live: unknown preset '%s' (see 'velmora-cli presets')\n", qPrintable(v));
+                std::fprintf(stderr, "velmora-cli live: unknown preset '%s' (see 'velmora-cli presets')\n",
+                             qPrintable(v));
                 return 2;
             }
         } else if (a == QLatin1String("--a4")) {
@@ -168,7 +170,9 @@ public:
         RetuneEngine::Events events;
         events.running = [this](const RunInfo &) { onRunning(); };
         events.failed = [this](const AudioError &e) { onFailed(e); };
-        events.rebuildNeeded = [this](const std::string &reason) { requestRestart(QString::fromStdString(reason)); };
+        events.rebuildNeeded = [this](const std::string &reason) {
+            requestRestart(QString::fromStdString(reason));
+        };
         events.serverConnection = [this](bool connected) { onConnection(connected); };
         engine_->setEvents(std::move(events), [](std::function<void()> task) {
             QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
@@ -192,7 +196,10 @@ public:
     }
 
 private:
-    double currentFactor() const { return options_.autoCorrect ? tracker_.factor(staticFactor_) : staticFactor_; }
+    double currentFactor() const
+    {
+        return options_.autoCorrect ? tracker_.factor(staticFactor_) : staticFactor_;
+    }
 
     void onRunning()
     {
@@ -216,8 +223,10 @@ private:
         if (!started_) {
             std::fprintf(stderr, "velmora-cli live: %s\n", e.errorDescription().c_str());
             if (!audio_->hasSessionManager())
-                std::fprintf(stderr, "Hinweis: Es läuft kein Sitzungsmanager (WirePlumber). Ohne ihn gibt es kein "
-                                     "Standard-Ausgabegerät und keine Verbindungen; bitte die PipeWire-Sitzung prüfen.\n");
+                std::fprintf(
+                    stderr,
+                    "Hinweis: Es läuft kein Sitzungsmanager (WirePlumber). Ohne ihn gibt es kein "
+                    "Standard-Ausgabegerät und keine Verbindungen; bitte die PipeWire-Sitzung prüfen.\n");
             else if (e.status() == -EBUSY)
                 std::fprintf(stderr, "Hinweis: Velmora läuft bereits in einem anderen Prozess.\n");
             QCoreApplication::exit(1);
@@ -232,7 +241,7 @@ private:
     {
         if (connected) {
             pendingReason_ = QStringLiteral("PipeWire wieder erreichbar");
-            return;  // the engine rebuilds by itself; "Neu aufgebaut" follows
+            return; // the engine rebuilds by itself; "Neu aufgebaut" follows
         }
         worker_.stop();
         std::printf("PipeWire-Verbindung verloren: Velmora wartet, bis der Server wieder läuft.\n");
@@ -246,11 +255,14 @@ private:
         consent_ = std::make_shared<OriginConsent>(OriginConsent::defaultStorePath());
         server_ = std::make_unique<StatusServer>(consent_);
         server_->setOnConsentNeeded([](const QString &origin) {
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [origin] {
-                std::printf("Anfrage von %s: zum Erlauben 'velmora-cli consent allow %s' ausführen.\n",
-                            qPrintable(origin), qPrintable(origin));
-                std::fflush(stdout);
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [origin] {
+                    std::printf("Anfrage von %s: zum Erlauben 'velmora-cli consent allow %s' ausführen.\n",
+                                qPrintable(origin), qPrintable(origin));
+                    std::fflush(stdout);
+                },
+                Qt::QueuedConnection);
         });
         server_->update(payload());
         server_->start();
@@ -347,8 +359,8 @@ private:
                                      ? QStringLiteral("%1 Hz").arg(estimate_->a4Hz, 0, 'f', 1)
                                      : QStringLiteral("–");
         std::printf("\r\033[KAusgabe: %s | %.0f Hz | Latenz %.1f ms | Unterläufe %llu | erkanntes A4 %s%s",
-                    info ? info->outputDeviceName.c_str() : "–", info ? info->sampleRate : 0.0, latency * 1000.0,
-                    static_cast<unsigned long long>(stats.underruns), qPrintable(detected),
+                    info ? info->outputDeviceName.c_str() : "–", info ? info->sampleRate : 0.0,
+                    latency * 1000.0, static_cast<unsigned long long>(stats.underruns), qPrintable(detected),
                     stats.idle ? " | Pause (nichts spielt)" : "");
         std::fflush(stdout);
     }

@@ -10,15 +10,17 @@
 
 namespace {
 
-const QLoggingCategory &lcAnalysisWorker() { return AppIdentity::logCategory("AnalysisWorker"); }
+const QLoggingCategory &lcAnalysisWorker()
+{
+    return AppIdentity::logCategory("AnalysisWorker");
+}
 
 // Bounds one drain: the FIFO holds four scratch loads; more means the writer kept pace, and
 // the rest waits for the next tick.
 constexpr int kMaxReadsPerTick = 8;
 } // namespace
 
-TuningAnalysisWorker::TuningAnalysisWorker(QObject *parent)
-    : QObject(parent)
+TuningAnalysisWorker::TuningAnalysisWorker(QObject *parent) : QObject(parent)
 {
     thread_ = new QThread;
     thread_->setObjectName(AppIdentity::qualified("analysis"));
@@ -34,7 +36,8 @@ TuningAnalysisWorker::~TuningAnalysisWorker()
 {
     stop();
     // The timer must be stopped on its own thread before that thread ends.
-    QMetaObject::invokeMethod(timer_, [t = timer_] { t->stop(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        timer_, [t = timer_] { t->stop(); }, Qt::BlockingQueuedConnection);
     thread_->quit();
     thread_->wait();
     delete timer_;
@@ -71,7 +74,7 @@ void TuningAnalysisWorker::stop()
 {
     std::unique_ptr<TuningAnalyzer> dropped;
     {
-        std::lock_guard lock(tickMutex_);  // waits for a running tick
+        std::lock_guard lock(tickMutex_); // waits for a running tick
         if (!running_ && !analyzer_)
             return;
         dropped = std::move(analyzer_);

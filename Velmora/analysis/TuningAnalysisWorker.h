@@ -5,9 +5,9 @@
 //
 // Summary
 //   Ten times a second, on a thread of its own ("<application id>.analysis"), drains the
-//   running chain's analysis samples (RetuneEngine::readAnalysisSamples) into a TuningAnalyzer and posts the analyzer's estimate to the
-//   thread the worker object lives in (the main thread), also when no new samples arrived.
-//   The engine is held weakly: once it is gone, ticks do nothing.
+//   running chain's analysis samples (RetuneEngine::readAnalysisSamples) into a TuningAnalyzer and posts the
+//   analyzer's estimate to the thread the worker object lives in (the main thread), also when no new samples
+//   arrived. The engine is held weakly: once it is gone, ticks do nothing.
 //
 // Real-time safety
 //   Nothing here runs on the audio thread; the FIFO is the only hand-over from it. A tick
@@ -39,7 +39,8 @@ class TuningAnalysisWorker : public QObject {
     Q_OBJECT
 
 public:
-    using EstimateCallback = std::function<void(const TuningAnalyzer::Estimate &estimate, double elapsedSeconds)>;
+    using EstimateCallback =
+        std::function<void(const TuningAnalyzer::Estimate &estimate, double elapsedSeconds)>;
 
     static constexpr int scratchCapacity = 16384;
     static constexpr int fftSize = 16384;
@@ -66,9 +67,9 @@ private:
     void setTimerActive(bool active);
 
     QThread *thread_ = nullptr;
-    QTimer *timer_ = nullptr;  // lives in thread_
+    QTimer *timer_ = nullptr; // lives in thread_
 
-    mutable std::mutex tickMutex_;  // analyzer_, source_, scratch_, running_
+    mutable std::mutex tickMutex_; // analyzer_, source_, scratch_, running_
     std::unique_ptr<TuningAnalyzer> analyzer_;
     std::weak_ptr<RetuneEngine> source_;
     std::vector<float> scratch_;

@@ -4,9 +4,8 @@
 #include <cstring>
 
 AudioError::AudioError(int status, std::string operation)
-    : status_(status)
-    , operation_(std::move(operation))
-    , description_(operation_ + " fehlgeschlagen (" + statusText(status_) + ")")
+    : status_(status), operation_(std::move(operation)),
+      description_(operation_ + " fehlgeschlagen (" + statusText(status_) + ")")
 {
 }
 

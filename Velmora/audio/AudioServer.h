@@ -30,13 +30,13 @@
 #include <string>
 
 struct OutputDevice {
-    std::uint32_t id = 0;                // the server's id (PipeWire: registry id)
-    std::string nodeName;                // stable name (PipeWire: node.name)
-    std::string description;             // what users read; "Unbekannt" when it has none
-    double rate = 0.0;                   // the rate a chain to it runs at, as far as known now
-    int channels = 0;                    // channels a chain carries to it (the server maps them
-                                         // onto the device's own layout)
-    std::uint32_t maxBlockFrames = 0;    // largest block one render call can be handed
+    std::uint32_t id = 0;             // the server's id (PipeWire: registry id)
+    std::string nodeName;             // stable name (PipeWire: node.name)
+    std::string description;          // what users read; "Unbekannt" when it has none
+    double rate = 0.0;                // the rate a chain to it runs at, as far as known now
+    int channels = 0;                 // channels a chain carries to it (the server maps them
+                                      // onto the device's own layout)
+    std::uint32_t maxBlockFrames = 0; // largest block one render call can be handed
 
     friend bool operator==(const OutputDevice &, const OutputDevice &) = default;
 };
@@ -75,8 +75,8 @@ class AudioServer {
 public:
     struct Events {
         std::function<void()> defaultOutputChanged;
-        std::function<void(double rate)> rateChanged;    // an open chain runs at another rate
-        std::function<void(bool connected)> connection;  // lost (false) / back (true)
+        std::function<void(double rate)> rateChanged;   // an open chain runs at another rate
+        std::function<void(bool connected)> connection; // lost (false) / back (true)
     };
     using Executor = std::function<void(std::function<void()> task)>;
 

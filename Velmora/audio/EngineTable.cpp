@@ -3,12 +3,14 @@
 
 #include <QCoreApplication>
 
-static_assert([] {
-    for (const EngineSpec &e : EngineTable::engines)
-        if (e.rawValue != static_cast<std::int32_t>(e.kind) || e.slot != std::uint32_t(e.rawValue))
-            return false;
-    return true;
-}(), "the raw value is the enum's value and the switcher slot");
+static_assert(
+    [] {
+        for (const EngineSpec &e : EngineTable::engines)
+            if (e.rawValue != static_cast<std::int32_t>(e.kind) || e.slot != std::uint32_t(e.rawValue))
+                return false;
+        return true;
+    }(),
+    "the raw value is the enum's value and the switcher slot");
 
 const EngineSpec *EngineTable::named(std::string_view cliName)
 {

@@ -23,13 +23,13 @@ enum class EngineKind : std::int32_t {
 
 struct EngineSpec {
     EngineKind kind;
-    std::int32_t rawValue;     // persisted setting
-    std::uint32_t slot;        // switcher slot (equal to the raw value)
-    const char *cliName;       // --engine NAME
-    const char *titleKey;      // translation ids
+    std::int32_t rawValue; // persisted setting
+    std::uint32_t slot;    // switcher slot (equal to the raw value)
+    const char *cliName;   // --engine NAME
+    const char *titleKey;  // translation ids
     const char *subtitleKey;
     StatusPayload::Method method;
-    double stretchBlockMs;     // 0: the delay line, no stretch
+    double stretchBlockMs; // 0: the delay line, no stretch
     double stretchIntervalMs;
 };
 
@@ -46,9 +46,9 @@ inline constexpr std::array<EngineSpec, 3> engines{{
 }};
 
 // Shared by every chain, live or offline.
-inline constexpr std::uint32_t delayFrames = 2048;          // window of the delay line
-inline constexpr std::uint32_t analysisFifoFrames = 65536;  // analysis hand-over
-inline constexpr std::uint32_t minStretchFrames = 4096;     // stretch staging, at least
+inline constexpr std::uint32_t delayFrames = 2048;         // window of the delay line
+inline constexpr std::uint32_t analysisFifoFrames = 65536; // analysis hand-over
+inline constexpr std::uint32_t minStretchFrames = 4096;    // stretch staging, at least
 
 constexpr const EngineSpec &spec(EngineKind kind)
 {
@@ -80,12 +80,24 @@ using Method = StatusPayload::Method;
 inline constexpr std::array<EngineKind, 3> allCases{EngineKind::lowLatency, EngineKind::balanced,
                                                     EngineKind::highQuality};
 
-constexpr std::int32_t rawValue(EngineKind kind) { return EngineTable::spec(kind).rawValue; }
+constexpr std::int32_t rawValue(EngineKind kind)
+{
+    return EngineTable::spec(kind).rawValue;
+}
 // No value outside 0 ... 2.
 std::optional<EngineKind> fromRawValue(std::int32_t raw);
-constexpr Method method(EngineKind kind) { return EngineTable::spec(kind).method; }
-constexpr const char *titleKey(EngineKind kind) { return EngineTable::spec(kind).titleKey; }
-constexpr const char *subtitleKey(EngineKind kind) { return EngineTable::spec(kind).subtitleKey; }
+constexpr Method method(EngineKind kind)
+{
+    return EngineTable::spec(kind).method;
+}
+constexpr const char *titleKey(EngineKind kind)
+{
+    return EngineTable::spec(kind).titleKey;
+}
+constexpr const char *subtitleKey(EngineKind kind)
+{
+    return EngineTable::spec(kind).subtitleKey;
+}
 // Looked up in the translations; an untranslated id shows the id itself.
 QString title(EngineKind kind);
 QString subtitle(EngineKind kind);

@@ -11,7 +11,10 @@
 
 namespace {
 
-const QLoggingCategory &lcTapEngine() { return AppIdentity::logCategory("TapEngine"); }
+const QLoggingCategory &lcTapEngine()
+{
+    return AppIdentity::logCategory("TapEngine");
+}
 
 // Every engine of the process, for shutdownAll(). Never destroyed: exit hooks may run late.
 struct Registry {
@@ -28,7 +31,9 @@ Registry &registry()
 RenderCallback renderWith(const std::shared_ptr<ChainDsp> &dsp)
 {
     RenderContext context = dsp->context();
-    return [context](const AudioBufferList &input, AudioBufferList &output) { renderBlock(context, &input, &output); };
+    return [context](const AudioBufferList &input, AudioBufferList &output) {
+        renderBlock(context, &input, &output);
+    };
 }
 
 } // namespace
@@ -89,8 +94,7 @@ std::shared_ptr<TapEngine> TapEngine::create(std::shared_ptr<AudioServer> server
 }
 
 TapEngine::TapEngine(Private, std::shared_ptr<AudioServer> server)
-    : server_(std::move(server))
-    , worker_(AppIdentity::qualified("chain").toStdString())
+    : server_(std::move(server)), worker_(AppIdentity::qualified("chain").toStdString())
 {
     std::lock_guard lock(registry().lock);
     registry().engines.insert(this);
@@ -103,7 +107,7 @@ TapEngine::~TapEngine()
         registry().engines.erase(this);
     }
     server_->setEvents({}, {});
-    chain_.reset();  // the callback is gone before the DSP objects go
+    chain_.reset(); // the callback is gone before the DSP objects go
     dsp_.reset();
 }
 
@@ -171,7 +175,7 @@ void TapEngine::stop()
         chain = std::move(chain_);
         dsp = std::move(dsp_);
     }
-    chain.reset();  // applications return to their device now
+    chain.reset(); // applications return to their device now
     dsp.reset();
 }
 
@@ -202,7 +206,7 @@ void TapEngine::build(std::uint64_t generation, Build kind)
         device = server_->defaultOutput();
     } catch (const AudioError &error) {
         if (kind == Build::rebuild && !server_->isConnected())
-            return;  // the engine rebuilds by itself once the server is back
+            return; // the engine rebuilds by itself once the server is back
         fail(error);
         return;
     }
@@ -226,13 +230,13 @@ void TapEngine::build(std::uint64_t generation, Build kind)
         factor = factor_;
         engine = engine_;
     }
-    old.reset();  // closed before a new chain opens: one chain per process
+    old.reset(); // closed before a new chain opens: one chain per process
 
     const bool newDsp = !dsp;
     if (newDsp) {
         ChainDsp::Failure failure;
-        dsp = ChainDsp::create(channels, device.rate, EngineTable::stretchMaxFrames(device.maxBlockFrames), factor,
-                               engine, true, &failure);
+        dsp = ChainDsp::create(channels, device.rate, EngineTable::stretchMaxFrames(device.maxBlockFrames),
+                               factor, engine, true, &failure);
         if (!dsp) {
             fail(AudioError(-ENOMEM, failure.operation));
             return;
@@ -253,11 +257,11 @@ void TapEngine::build(std::uint64_t generation, Build kind)
     {
         std::lock_guard lock(mutex_);
         if (generation != generation_)
-            return;  // stopped meanwhile: `fresh` closes on the way out
+            return; // stopped meanwhile: `fresh` closes on the way out
         if (fresh) {
             chain_ = std::move(fresh);
         } else if (!chain_) {
-            return;  // closed by a lost server meanwhile; its return rebuilds
+            return; // closed by a lost server meanwhile; its return rebuilds
         } else if (chain_->device().nodeName != device.nodeName) {
             try {
                 chain_->retarget(device);
@@ -269,7 +273,7 @@ void TapEngine::build(std::uint64_t generation, Build kind)
             replaced = std::move(dsp_);
             dsp_ = dsp;
             if (!fresh)
-                chain_->setRender(renderWith(dsp_));  // the old objects are unused after this
+                chain_->setRender(renderWith(dsp_)); // the old objects are unused after this
         }
         dsp_->setFactor(factor_);
         dsp_->select(engine_);

@@ -71,10 +71,10 @@ private:
     std::shared_ptr<AudioServer> server_;
     SerialExecutor worker_;
 
-    mutable std::mutex mutex_;  // everything below
+    mutable std::mutex mutex_; // everything below
     Events events_;
     Executor executor_;
-    std::atomic<std::uint64_t> generation_{0};  // bumped by stop(): a build under way is dropped
+    std::atomic<std::uint64_t> generation_{0}; // bumped by stop(): a build under way is dropped
     bool running_ = false;
     bool serverLost_ = false;
     double factor_ = 1.0;

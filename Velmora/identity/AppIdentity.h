@@ -9,7 +9,7 @@
 
 namespace AppIdentity {
 
-inline constexpr const char *applicationId = VELMORA_APP_ID;  // org.velmora.Velmora
+inline constexpr const char *applicationId = VELMORA_APP_ID; // org.velmora.Velmora
 inline constexpr const char *applicationName = "Velmora";
 inline constexpr const char *version = VELMORA_VERSION;
 

@@ -4,7 +4,8 @@
 #include <cmath>
 
 std::unique_ptr<ChainDsp> ChainDsp::create(std::uint32_t channels, double sampleRate, std::uint32_t maxFrames,
-                                           double factor, EngineKind selected, bool allEngines, Failure *failure)
+                                           double factor, EngineKind selected, bool allEngines,
+                                           Failure *failure)
 {
     auto fail = [failure](const char *operation) {
         if (failure)
@@ -21,8 +22,8 @@ std::unique_ptr<ChainDsp> ChainDsp::create(std::uint32_t channels, double sample
     for (const EngineSpec &e : EngineTable::engines) {
         if (e.stretchBlockMs <= 0.0 || (!allEngines && e.kind != selected))
             continue;
-        tv::StretchPtr s(tv_stretch_create_custom(channels, maxFrames, sampleRate, e.stretchBlockMs,
-                                                  e.stretchIntervalMs));
+        tv::StretchPtr s(
+            tv_stretch_create_custom(channels, maxFrames, sampleRate, e.stretchBlockMs, e.stretchIntervalMs));
         if (!s)
             return fail("Stretch-Engine anlegen");
         (e.kind == EngineKind::balanced ? d->balanced_ : d->highQuality_) = std::move(s);
@@ -39,17 +40,20 @@ std::unique_ptr<ChainDsp> ChainDsp::create(std::uint32_t channels, double sample
     tv_stretch_reset(d->balanced_.get());
     tv_stretch_reset(d->highQuality_.get());
     d->select(selected);
-    d->context_ = RenderContext{d->fifo_.get(), d->switcher_.get(), d->delayLine_.get(), d->balanced_.get(),
-                                d->highQuality_.get(), channels};
+    d->context_ = RenderContext{d->fifo_.get(),     d->switcher_.get(),    d->delayLine_.get(),
+                                d->balanced_.get(), d->highQuality_.get(), channels};
     return d;
 }
 
 double ChainDsp::latencySeconds(EngineKind kind) const
 {
     switch (kind) {
-    case EngineKind::lowLatency: return tv_engine_latency_seconds(delayLine_.get());
-    case EngineKind::balanced: return balanced_ ? tv_stretch_latency_seconds(balanced_.get()) : 0.0;
-    case EngineKind::highQuality: return highQuality_ ? tv_stretch_latency_seconds(highQuality_.get()) : 0.0;
+    case EngineKind::lowLatency:
+        return tv_engine_latency_seconds(delayLine_.get());
+    case EngineKind::balanced:
+        return balanced_ ? tv_stretch_latency_seconds(balanced_.get()) : 0.0;
+    case EngineKind::highQuality:
+        return highQuality_ ? tv_stretch_latency_seconds(highQuality_.get()) : 0.0;
     }
     return 0.0;
 }

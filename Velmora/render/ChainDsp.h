@@ -35,9 +35,9 @@ public:
     // Null when channels is not 1 ... 8, the rate is not positive, or an object cannot be
     // created (`failure` then names it). Builds the stretch engine of `selected`, and the other
     // one too when `allEngines` is set.
-    static std::unique_ptr<ChainDsp> create(std::uint32_t channels, double sampleRate, std::uint32_t maxFrames,
-                                            double factor, EngineKind selected, bool allEngines,
-                                            Failure *failure = nullptr);
+    static std::unique_ptr<ChainDsp> create(std::uint32_t channels, double sampleRate,
+                                            std::uint32_t maxFrames, double factor, EngineKind selected,
+                                            bool allEngines, Failure *failure = nullptr);
 
     const RenderContext &context() const { return context_; }
     double sampleRate() const { return sampleRate_; }

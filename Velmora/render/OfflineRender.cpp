@@ -17,8 +17,8 @@ std::unique_ptr<OfflineRender> OfflineRender::create(uint32_t channels, double s
     if (blockFrames == 0)
         return nullptr;
     std::unique_ptr<OfflineRender> r(new OfflineRender);
-    r->dsp_ = ChainDsp::create(channels, sampleRate, EngineTable::stretchMaxFrames(blockFrames), factor, engine,
-                               allEngines);
+    r->dsp_ = ChainDsp::create(channels, sampleRate, EngineTable::stretchMaxFrames(blockFrames), factor,
+                               engine, allEngines);
     if (!r->dsp_)
         return nullptr;
     r->channels_ = channels;
@@ -75,9 +75,12 @@ uint32_t OfflineRender::flush(float *output, uint32_t maxFrames)
 {
     uint32_t written = 0;
     while (written < maxFrames && framesOut_ < framesIn_) {
-        const auto owed = static_cast<uint32_t>(std::min<uint64_t>(framesIn_ - framesOut_, maxFrames - written));
-        const uint32_t frames = renderInto(silence_.data(), std::min(owed + static_cast<uint32_t>(std::min<uint64_t>(dropRemaining_, block_)), block_),
-                                           scratch_.data());
+        const auto owed =
+            static_cast<uint32_t>(std::min<uint64_t>(framesIn_ - framesOut_, maxFrames - written));
+        const uint32_t frames = renderInto(
+            silence_.data(),
+            std::min(owed + static_cast<uint32_t>(std::min<uint64_t>(dropRemaining_, block_)), block_),
+            scratch_.data());
         const auto drop = static_cast<uint32_t>(std::min<uint64_t>(dropRemaining_, frames));
         dropRemaining_ -= drop;
         const uint32_t keep = std::min(frames - drop, owed);

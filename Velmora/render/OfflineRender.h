@@ -23,8 +23,7 @@
 #include <memory>
 #include <vector>
 
-class OfflineRender
-{
+class OfflineRender {
 public:
     // Null if channels is 0 or above 8, the rate is not positive, block is 0, or a DSP
     // object cannot be created. The chain starts on `engine` (switched and settled in silence).

@@ -48,12 +48,12 @@
 
 // Fixed when the callback is created; never changes for the life of the chain.
 struct RenderContext {
-    tv_fifo *analysisFifo = nullptr;          // capacity 65536 samples
+    tv_fifo *analysisFifo = nullptr; // capacity 65536 samples
     tv_switch *switcher = nullptr;
-    tv_engine *delayLine = nullptr;           // also owns the chain's underrun counter
-    tv_stretch *stretchBalanced = nullptr;    // configured as the engine table says
+    tv_engine *delayLine = nullptr;        // also owns the chain's underrun counter
+    tv_stretch *stretchBalanced = nullptr; // configured as the engine table says
     tv_stretch *stretchHighQuality = nullptr;
-    uint32_t channelCount = 1;                // processed channels, 1 ... 8 (limited to that)
+    uint32_t channelCount = 1; // processed channels, 1 ... 8 (limited to that)
 
     // Bookkeeping of renderBlock() on the audio thread, not configuration: a freshly reset
     // delay line would be silent for its latency and then start at full level, after the

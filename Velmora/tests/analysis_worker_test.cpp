@@ -25,8 +25,7 @@ QCoreApplication &app()
 }
 
 // Runs the main thread's events until `done` holds or `ms` pass.
-template <typename F>
-bool processEventsUntil(F done, int ms = 3000)
+template <typename F> bool processEventsUntil(F done, int ms = 3000)
 {
     QElapsedTimer clock;
     clock.start();
@@ -40,7 +39,8 @@ bool processEventsUntil(F done, int ms = 3000)
 std::atomic<int> workerWarnings{0};
 void countWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
-    if (type == QtWarningMsg && message == QStringLiteral("Velmora: Stimmungserkennung liess sich nicht anlegen."))
+    if (type == QtWarningMsg
+        && message == QStringLiteral("Velmora: Stimmungserkennung liess sich nicht anlegen."))
         ++workerWarnings;
 }
 
@@ -108,7 +108,7 @@ TEST_F(AnalysisWorkerTest, failed_analyzer_leaves_the_worker_stopped_and_logs_on
 
 TEST_F(AnalysisWorkerTest, engine_without_chain_still_reports_every_100_ms)
 {
-    worker.start(engine, 48000.0);  // engine exists, no chain
+    worker.start(engine, 48000.0); // engine exists, no chain
     ASSERT_TRUE(processEventsUntil([&] { return estimates.size() >= 3; }));
     EXPECT_EQ(estimates.front(), TuningAnalyzer::Estimate::assumedStandard);
     EXPECT_EQ(elapsedValues.front(), 0.1);
@@ -124,10 +124,10 @@ TEST_F(AnalysisWorkerTest, stop_twice_reset_while_stopped_and_destroyed_engine_a
     EXPECT_FALSE(worker.isRunning());
     worker.reset();
     processEventsUntil([] { return false; }, 300);
-    EXPECT_TRUE(estimates.empty());  // nothing posted before stop arrives after it
+    EXPECT_TRUE(estimates.empty()); // nothing posted before stop arrives after it
 
     worker.start(engine, 48000.0);
-    engine.reset();  // a destroyed engine gives no estimates
+    engine.reset(); // a destroyed engine gives no estimates
     processEventsUntil([] { return false; }, 400);
     EXPECT_TRUE(estimates.empty());
 }
@@ -171,12 +171,12 @@ TEST_F(AnalysisWorkerTest, worker_never_reads_a_freed_fifo)
         if (i % 4 == 3)
             TapEngine::shutdownAll();
         if (i % 2)
-            fake->setRate(i % 4 == 1 ? 44100.0 : 48000.0);  // a rebuild with new DSP objects
+            fake->setRate(i % 4 == 1 ? 44100.0 : 48000.0); // a rebuild with new DSP objects
         engine->rebuild();
         engine->stop();
         engine->start(1.0, EngineKind::lowLatency);
         if (i % 3 == 0)
-            worker.start(engine, 48000.0);  // the restart path restarts the worker while it polls
+            worker.start(engine, 48000.0); // the restart path restarts the worker while it polls
     }
     done = true;
     audio.join();

@@ -26,7 +26,8 @@ TEST(PipeWireServer, connect_without_server_names_the_operation_and_the_reason)
         FAIL() << "connected without a server";
     } catch (const AudioError &e) {
         EXPECT_LT(e.status(), 0);
-        EXPECT_EQ(e.errorDescription(), "Verbindung zu PipeWire herstellen fehlgeschlagen (" + std::to_string(e.status())
-                                            + ": " + strerrordesc_np(-e.status()) + ")");
+        EXPECT_EQ(e.errorDescription(), "Verbindung zu PipeWire herstellen fehlgeschlagen ("
+                                            + std::to_string(e.status()) + ": " + strerrordesc_np(-e.status())
+                                            + ")");
     }
 }

@@ -25,7 +25,8 @@ TEST(RenderChainAllocation, thousand_blocks_with_switches_and_glides_allocate_no
 {
     constexpr double rate = 48000.0;
     // The live chain's objects, sized for the largest block PipeWire hands out.
-    const auto dsp = ChainDsp::create(2, rate, EngineTable::stretchMaxFrames(8192), 1.0, EngineKind::lowLatency, true);
+    const auto dsp =
+        ChainDsp::create(2, rate, EngineTable::stretchMaxFrames(8192), 1.0, EngineKind::lowLatency, true);
     ASSERT_TRUE(dsp);
     const RenderContext &context = dsp->context();
 
@@ -35,7 +36,7 @@ TEST(RenderChainAllocation, thousand_blocks_with_switches_and_glides_allocate_no
         left[i] = right[i] = static_cast<float>(0.3 * std::sin(0.0576 * static_cast<double>(i)));
     const uint32_t blocks[] = {512, 1024, 256, 2048, 480, 8192, 1};
     const double factors[] = {432.0 / 440.0, 1.0, 0.95, 1.05, 0.9, 1.1};
-    const EngineKind kinds[] = {EngineKind::balanced, EngineKind::lowLatency, EngineKind::highQuality,
+    const EngineKind kinds[] = {EngineKind::balanced, EngineKind::lowLatency,  EngineKind::highQuality,
                                 EngineKind::balanced, EngineKind::highQuality, EngineKind::lowLatency};
 
     long allocated = 0;

@@ -43,8 +43,7 @@ struct Recorder {
     std::vector<std::string> log;
 };
 
-template <typename F>
-bool eventually(F done)
+template <typename F> bool eventually(F done)
 {
     for (int i = 0; i < 500 && !done(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -145,14 +144,16 @@ TEST_F(TapEngineTest, start_reports_what_runs_and_tells_players_the_selected_eng
         engine->stop();
         EXPECT_FALSE(engine->isRunning());
         EXPECT_FALSE(engine->runInfo());
-        EXPECT_FALSE(fake->chainOpen());  // closed at once: applications are back on their device
+        EXPECT_FALSE(fake->chainOpen()); // closed at once: applications are back on their device
     }
 }
 
 TEST_F(TapEngineTest, processed_channels_are_limited_to_one_to_eight)
 {
     for (auto [device, processed] : {std::pair{0, 1}, {1, 1}, {2, 2}, {12, 8}}) {
-        fresh([&, device = device] { fake->setDefault(fake->addDevice("wide", "Wide", 48000.0, device, 512)); });
+        fresh([&, device = device] {
+            fake->setDefault(fake->addDevice("wide", "Wide", 48000.0, device, 512));
+        });
         startAndWait();
         EXPECT_EQ(engine->runInfo()->channels, processed) << device;
         engine->stop();
@@ -166,9 +167,12 @@ TEST_F(TapEngineTest, failed_start_names_the_operation_and_leaves_nothing_behind
         std::string message;
     };
     const Case cases[] = {
-        {[&] { fake->setDefault(0); }, "Kein Standard-Ausgabegeraet vorhanden fehlgeschlagen (-19: No such device)"},
-        {[&] { fake->failNextOpen(-EBUSY); }, "Aufnahme-Senke anlegen fehlgeschlagen (-16: Device or resource busy)"},
-        {[&] { fake->setConnected(false); }, "Standard-Ausgabegeraet lesen fehlgeschlagen (-32: Broken pipe)"},
+        {[&] { fake->setDefault(0); },
+         "Kein Standard-Ausgabegeraet vorhanden fehlgeschlagen (-19: No such device)"},
+        {[&] { fake->failNextOpen(-EBUSY); },
+         "Aufnahme-Senke anlegen fehlgeschlagen (-16: Device or resource busy)"},
+        {[&] { fake->setConnected(false); },
+         "Standard-Ausgabegeraet lesen fehlgeschlagen (-32: Broken pipe)"},
     };
     for (const Case &c : cases) {
         fresh(c.arrange);
@@ -181,9 +185,9 @@ TEST_F(TapEngineTest, failed_start_names_the_operation_and_leaves_nothing_behind
 
 TEST_F(TapEngineTest, start_returns_at_once_and_a_stop_drops_the_build_silently)
 {
-    fake->holdOpens(true);  // the build waits inside openChain
+    fake->holdOpens(true); // the build waits inside openChain
     engine->start(1.0, EngineKind::balanced);
-    engine->start(1.0, EngineKind::balanced);  // under way: nothing more
+    engine->start(1.0, EngineKind::balanced); // under way: nothing more
     EXPECT_TRUE(engine->isRunning());
     ASSERT_TRUE(eventually([&] { return fake->waitingOpens() == 1; }));
     engine->stop();
@@ -230,7 +234,7 @@ TEST_F(TapEngineTest, rebuild_keeps_the_chain_and_the_dsp_objects_while_they_fit
         EXPECT_EQ(fake->opens(), c.opens) << c.what;
         EXPECT_EQ(engine->stats().frames == 512, c.framesKept) << c.what;
         EXPECT_EQ(fake->chainDevice(), c.device) << c.what;
-        EXPECT_GT(render(4), 0.4f) << c.what;  // beyond the delay line's latency
+        EXPECT_GT(render(4), 0.4f) << c.what; // beyond the delay line's latency
     }
 }
 
@@ -238,7 +242,7 @@ TEST_F(TapEngineTest, device_and_rate_changes_ask_for_a_rebuild_only_while_runni
 {
     startAndWait();
     fake->setDefault(headphones);
-    fake->setRate(48000.0);  // the rate the chain runs at: nothing to do
+    fake->setRate(48000.0); // the rate the chain runs at: nothing to do
     fake->setRate(44100.0);
     EXPECT_EQ(recorder.waitFor(3), (std::vector<std::string>{"running", "rebuild: Ausgabegerät gewechselt",
                                                              "rebuild: Samplerate geändert"}));
@@ -255,10 +259,11 @@ TEST_F(TapEngineTest, a_lost_server_is_reported_and_the_engine_comes_back_by_its
     EXPECT_EQ(recorder.waitFor(2).back(), "server lost");
     EXPECT_EQ(engine->stats().health, ChainHealth::serverLost);
     EXPECT_TRUE(eventually([&] { return !fake->chainOpen(); }));
-    engine->rebuild();  // nothing to build on: waits for the server
+    engine->rebuild(); // nothing to build on: waits for the server
     EXPECT_TRUE(engine->isRunning());
     fake->setConnected(true);
-    EXPECT_EQ(recorder.waitFor(4), (std::vector<std::string>{"running", "server lost", "server back", "running"}));
+    EXPECT_EQ(recorder.waitFor(4),
+              (std::vector<std::string>{"running", "server lost", "server back", "running"}));
     EXPECT_EQ(engine->stats().health, ChainHealth::healthy);
     EXPECT_EQ(fake->opens(), 2);
 }

@@ -4,8 +4,7 @@
 #include <cerrno>
 
 class FakeAudioServer::Chain final : public AudioChain {
-    template <typename F>
-    auto locked(F f) const
+    template <typename F> auto locked(F f) const
     {
         std::lock_guard lock(server_.mutex_);
         return f(const_cast<State &>(state_));
@@ -23,7 +22,10 @@ public:
         if (server_.open_ == &state_)
             server_.open_ = nullptr;
     }
-    OutputDevice device() const override { return locked([](const State &s) { return s.device; }); }
+    OutputDevice device() const override
+    {
+        return locked([](const State &s) { return s.device; });
+    }
     double rate() const override { return device().rate; }
     void retarget(const OutputDevice &device) override
     {
@@ -37,7 +39,10 @@ public:
     {
         locked([&](State &s) { s.latency = frames; });
     }
-    bool isIdle() const override { return locked([](const State &s) { return s.idle; }); }
+    bool isIdle() const override
+    {
+        return locked([](const State &s) { return s.idle; });
+    }
     ChainHealth health() const override
     {
         std::lock_guard lock(server_.mutex_);
@@ -166,7 +171,7 @@ void FakeAudioServer::setChainHealth(ChainHealth health)
 
 bool FakeAudioServer::render(const AudioBufferList &input, AudioBufferList &output)
 {
-    std::lock_guard lock(mutex_);  // setRender waits for a running callback, as on a server
+    std::lock_guard lock(mutex_); // setRender waits for a running callback, as on a server
     if (!open_ || !open_->render)
         return false;
     open_->render(input, output);

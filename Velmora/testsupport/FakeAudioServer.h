@@ -14,19 +14,19 @@
 
 class FakeAudioServer final : public AudioServer {
 public:
-    std::uint32_t addDevice(const std::string &name, const std::string &description, double rate, int channels = 2,
-                            std::uint32_t maxBlockFrames = 1024);
-    void setDefault(std::uint32_t id);         // 0: none; fires defaultOutputChanged
-    void setRate(double rate);                 // every device and the open chain; fires rateChanged
-    void setConnected(bool connected);         // fires connection
+    std::uint32_t addDevice(const std::string &name, const std::string &description, double rate,
+                            int channels = 2, std::uint32_t maxBlockFrames = 1024);
+    void setDefault(std::uint32_t id); // 0: none; fires defaultOutputChanged
+    void setRate(double rate);         // every device and the open chain; fires rateChanged
+    void setConnected(bool connected); // fires connection
     void failNextOpen(int status);
-    void holdOpens(bool hold);                 // openChain waits while held
+    void holdOpens(bool hold); // openChain waits while held
 
-    int opens() const;                         // chains opened so far
-    int waitingOpens() const;                  // openChain calls held right now
+    int opens() const;        // chains opened so far
+    int waitingOpens() const; // openChain calls held right now
     bool chainOpen() const;
-    std::string chainDevice() const;           // node name the open chain plays to
-    std::uint32_t latencyFrames() const;       // what the open chain was told
+    std::string chainDevice() const;     // node name the open chain plays to
+    std::uint32_t latencyFrames() const; // what the open chain was told
     void setChainIdle(bool idle);
     void setChainHealth(ChainHealth health);
     // Runs the open chain's callback once; false when no chain is open.

@@ -27,7 +27,10 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
+double msSince(Clock::time_point t)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
 
 // Forwards to the real server and counts the chains it opens.
 class CountingServer final : public AudioServer {
@@ -61,8 +64,7 @@ struct EventQueue {
         changed.notify_one();
     }
     // Runs queued events for up to `ms`; returns early when `done()` holds.
-    template <typename F>
-    bool run(int ms, F done)
+    template <typename F> bool run(int ms, F done)
     {
         const auto end = Clock::now() + std::chrono::milliseconds(ms);
         while (!done() && Clock::now() < end) {
@@ -90,12 +92,16 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     int iterations = 200, holdMs = 60;
     double factor = 0.5;
-    EngineKind kind = EngineKind::lowLatency;  // all engines are built; this one plays
+    EngineKind kind = EngineKind::lowLatency; // all engines are built; this one plays
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--iterations")) iterations = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--hold-ms")) holdMs = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--factor")) factor = std::atof(argv[i + 1]);
-        else if (const EngineSpec *e = EngineTable::named(argv[i + 1]); e && !std::strcmp(argv[i], "--engine"))
+        if (!std::strcmp(argv[i], "--iterations"))
+            iterations = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--hold-ms"))
+            holdMs = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--factor"))
+            factor = std::atof(argv[i + 1]);
+        else if (const EngineSpec *e = EngineTable::named(argv[i + 1]);
+                 e && !std::strcmp(argv[i], "--engine"))
             kind = e->kind;
     }
     std::shared_ptr<CountingServer> server;

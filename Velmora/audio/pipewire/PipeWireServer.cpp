@@ -16,14 +16,16 @@
 #include <cstring>
 #include <unistd.h>
 
-
 namespace {
 
-const QLoggingCategory &lcPipeWire() { return AppIdentity::logCategory("PipeWire"); }
+const QLoggingCategory &lcPipeWire()
+{
+    return AppIdentity::logCategory("PipeWire");
+}
 
 constexpr std::uint32_t kQuantumLimit = 8192;
 constexpr std::uint32_t kFallbackRate = 48000;
-constexpr int kChainChannels = 2;  // the output stream; PipeWire maps it onto the device
+constexpr int kChainChannels = 2; // the output stream; PipeWire maps it onto the device
 
 std::string deviceDescription(const pwl::Node &n)
 {
@@ -51,7 +53,8 @@ private:
 // An open chain: the capture sink and the output stream of one session.
 class PipeWireServer::Chain final : public AudioChain {
 public:
-    Chain(std::shared_ptr<PipeWireServer> server, std::shared_ptr<pwl::Session> session, const OutputDevice &device)
+    Chain(std::shared_ptr<PipeWireServer> server, std::shared_ptr<pwl::Session> session,
+          const OutputDevice &device)
         : server_(std::move(server)), session_(std::move(session)), device_(device)
     {
     }
@@ -61,7 +64,7 @@ public:
             pwl::Session::Lock lock(*session_);
             if (chain_) {
                 chain_->setRender(nullptr);
-                chain_.reset();  // clears the routing first, then removes both streams
+                chain_.reset(); // clears the routing first, then removes both streams
                 if (!session_->broken())
                     session_->sync(server_->options_.timeoutMs);
             }
@@ -163,7 +166,7 @@ private:
     std::shared_ptr<PipeWireServer> server_;
     std::shared_ptr<pwl::Session> session_;
     OutputDevice device_;
-    std::unique_ptr<RenderCallback> render_;  // before chain_: released after it
+    std::unique_ptr<RenderCallback> render_; // before chain_: released after it
     std::unique_ptr<pwl::Chain> chain_;
 };
 
@@ -173,7 +176,7 @@ void PipeWireServer::Watch::defaultMetadataChanged(std::uint32_t subject, const 
         return;
     const std::string name = session_.defaultSinkName();
     if (name == server_.tapName() || name == lastDefault_)
-        return;  // never follow our own capture sink
+        return; // never follow our own capture sink
     lastDefault_ = name;
     const pwl::Node *n = session_.nodeByName(name);
     Chain *open = server_.open_.load();
@@ -263,7 +266,8 @@ void PipeWireServer::reconnectLoop()
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         wake_.wait(lock, [this] { return stopping_ || lost_; });
-        if (wake_.wait_for(lock, std::chrono::milliseconds(options_.reconnectMs), [this] { return stopping_; }))
+        if (wake_.wait_for(lock, std::chrono::milliseconds(options_.reconnectMs),
+                           [this] { return stopping_; }))
             break;
         lock.unlock();
         int status = 0;
@@ -346,7 +350,7 @@ OutputDevice PipeWireServer::defaultOutput()
     if (open && !open->belongsTo(*s))
         open = nullptr;
     if (name == tapName())
-        name = open ? open->deviceName() : std::string();  // never report our own sink
+        name = open ? open->deviceName() : std::string(); // never report our own sink
     const pwl::Node *n = name.empty() ? nullptr : s->nodeByName(name);
     if (!n || n->mediaClass != pwl::kMediaClassSink)
         throw AudioError(-ENODEV, "Kein Standard-Ausgabegeraet vorhanden");
@@ -387,14 +391,15 @@ std::unique_ptr<AudioChain> PipeWireServer::openChain(const OutputDevice &device
             qCWarning(lcPipeWire, "Aufnahme-Senke %u gehoert einem anderen laufenden Prozess", other->id);
             throw AudioError(-EBUSY, "Aufnahme-Senke anlegen");
         }
-        chain->open(std::move(render));  // throws; the chain's destructor removes what exists
+        chain->open(std::move(render)); // throws; the chain's destructor removes what exists
     }
 
     const QString path = QString::fromStdString(stateFilePath());
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile f(path);
-    const std::string text = "pid=" + std::to_string(getpid()) + "\nserial=" + std::to_string(chain->tapSerial())
-                           + "\nnode=" + std::to_string(chain->tapId()) + "\n";
+    const std::string text = "pid=" + std::to_string(getpid())
+                             + "\nserial=" + std::to_string(chain->tapSerial())
+                             + "\nnode=" + std::to_string(chain->tapId()) + "\n";
     if (!f.open(QIODevice::WriteOnly) || f.write(text.data(), qint64(text.size())) < 0 || !f.commit())
         qCWarning(lcPipeWire, "Zustandsdatei %s nicht geschrieben", qPrintable(path));
     qCInfo(lcPipeWire, "Kette offen: Senke %u (Serial %llu) auf %s", chain->tapId(),
@@ -430,9 +435,9 @@ int PipeWireServer::clearStaleRouting()
     auto s = session();
     pwl::Session::Lock lock(*s);
     if (const pwl::Node *n = s->nodeBySerial(serial); n && n->name == tapName())
-        return 0;  // the sink lives (ours or another instance's): nothing is stale
+        return 0; // the sink lives (ours or another instance's): nothing is stale
     if (open_.load())
-        return 0;  // the file is ours now
+        return 0; // the file is ours now
     const std::string value = std::to_string(serial);
     int cleared = 0;
     for (std::uint32_t subject : s->defaultMetadataSubjects("target.object", value)) {

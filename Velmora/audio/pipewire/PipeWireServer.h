@@ -47,11 +47,11 @@ class PipeWireServer final : public AudioServer, public std::enable_shared_from_
 
 public:
     struct Options {
-        int timeoutMs = 3000;    // every wait on the server
-        int idleMs = 3000;       // nothing linked into the capture sink this long: pause
-        int reconnectMs = 250;   // between attempts while the server is gone
-        std::string stateDir;    // empty: $XDG_STATE_HOME/<application id>
-        std::string appId;       // empty: the application id
+        int timeoutMs = 3000;  // every wait on the server
+        int idleMs = 3000;     // nothing linked into the capture sink this long: pause
+        int reconnectMs = 250; // between attempts while the server is gone
+        std::string stateDir;  // empty: $XDG_STATE_HOME/<application id>
+        std::string appId;     // empty: the application id
     };
 
     // Connects. Throws AudioError(status, "Verbindung zu PipeWire herstellen") when there is no
@@ -83,7 +83,7 @@ private:
     std::string tapName() const { return options_.appId + ".tap"; }
 
     Options options_;
-    mutable std::mutex mutex_;  // session_, watch_, events_, executor_, lost_, stopping_
+    mutable std::mutex mutex_; // session_, watch_, events_, executor_, lost_, stopping_
     std::shared_ptr<pwl::Session> session_;
     std::unique_ptr<Watch> watch_;
     Events events_;
@@ -92,5 +92,5 @@ private:
     bool stopping_ = false;
     std::condition_variable wake_;
     std::thread reconnector_;
-    std::atomic<Chain *> open_{nullptr};  // the one open chain of this process
+    std::atomic<Chain *> open_{nullptr}; // the one open chain of this process
 };

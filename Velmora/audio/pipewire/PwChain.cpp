@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/pipewire/PwChain.h"
 
+#include <spa/node/io.h>
 #include <spa/param/audio/format-utils.h>
 #include <spa/param/latency-utils.h>
-#include <spa/node/io.h>
 #include <spa/pod/builder.h>
 
 #include <algorithm>
@@ -16,7 +16,7 @@ namespace pwl {
 namespace {
 
 constexpr std::uint32_t kChannels = 2;
-constexpr std::uint32_t kMaxFrames = 16384;  // 2 x the default quantum limit
+constexpr std::uint32_t kMaxFrames = 16384; // 2 x the default quantum limit
 
 const spa_pod *planarStereoFormat(spa_pod_builder *b)
 {
@@ -47,10 +47,9 @@ struct Chain::StreamHooks {
 };
 
 Chain::Chain(Session &session, ChainConfig config)
-    : session_(session)
-    , config_(std::move(config))
-    , idleTimer_(session.loop(), pw_loop_add_timer(session.loop(), &Chain::idleTimerFired, this))
-    , zeros_(kMaxFrames, 0.0f)
+    : session_(session), config_(std::move(config)),
+      idleTimer_(session.loop(), pw_loop_add_timer(session.loop(), &Chain::idleTimerFired, this)),
+      zeros_(kMaxFrames, 0.0f)
 {
     session_.addObserver(this);
 }
@@ -91,12 +90,12 @@ int Chain::createTap()
 {
     if (tap_)
         return 0;
-    pw_properties *props = pw_properties_new(
-        PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_CLASS, kMediaClassSink,
-        PW_KEY_NODE_NAME, config_.tapName.c_str(), PW_KEY_NODE_DESCRIPTION, config_.tapDescription.c_str(),
-        PW_KEY_NODE_VIRTUAL, "true", PW_KEY_NODE_GROUP, config_.group.c_str(), PW_KEY_NODE_LINK_GROUP,
-        config_.group.c_str(), PW_KEY_PRIORITY_SESSION, "-100000", SPA_KEY_AUDIO_POSITION, "[ FL FR ]",
-        nullptr);
+    pw_properties *props =
+        pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_CLASS,
+                          kMediaClassSink, PW_KEY_NODE_NAME, config_.tapName.c_str(), PW_KEY_NODE_DESCRIPTION,
+                          config_.tapDescription.c_str(), PW_KEY_NODE_VIRTUAL, "true", PW_KEY_NODE_GROUP,
+                          config_.group.c_str(), PW_KEY_NODE_LINK_GROUP, config_.group.c_str(),
+                          PW_KEY_PRIORITY_SESSION, "-100000", SPA_KEY_AUDIO_POSITION, "[ FL FR ]", nullptr);
     tap_.reset(pw_stream_new(session_.core(), config_.tapDescription.c_str(), props));
     if (!tap_)
         return errno ? -errno : -ENOMEM;
@@ -286,7 +285,7 @@ int Chain::start()
 int Chain::setProcessLatency(std::uint32_t frames)
 {
     if (frames == processFrames_)
-        return 0;  // unchanged: a new latency param would make the graph renegotiate
+        return 0; // unchanged: a new latency param would make the graph renegotiate
     processFrames_ = frames;
     return publishLatency();
 }
@@ -318,7 +317,7 @@ void Chain::setActive(bool active)
 bool Chain::namesDevice(const std::string &target) const
 {
     return target == deviceName_ || (deviceSerial_ != 0 && target == std::to_string(deviceSerial_))
-        || target == config_.tapName || (tapSerial_ != 0 && target == std::to_string(tapSerial_));
+           || target == config_.tapName || (tapSerial_ != 0 && target == std::to_string(tapSerial_));
 }
 
 bool Chain::shouldRoute(const Node &n) const
@@ -332,7 +331,7 @@ bool Chain::shouldRoute(const Node &n) const
     if (!config_.ownNamePrefix.empty() && n.name.rfind(config_.ownNamePrefix, 0) == 0)
         return false;
     if (n.dontReconnect)
-        return false;  // the session manager refuses to move these
+        return false; // the session manager refuses to move these
     // A stream that asks for a device other than the one we play to stays where it is.
     if (!n.targetObject.empty() && n.targetObject != "-1" && !namesDevice(n.targetObject))
         return false;
@@ -386,7 +385,10 @@ void Chain::defaultMetadataChanged(std::uint32_t subject, const char *key)
 
 // ---- idle -----------------------------------------------------------------------------------
 
-void Chain::linksChanged() { updateIdle(); }
+void Chain::linksChanged()
+{
+    updateIdle();
+}
 
 void Chain::updateIdle()
 {
@@ -482,13 +484,16 @@ void Chain::outputProcess(void *data)
         inFrames = ib->datas[0].chunk->size / std::uint32_t(sizeof(float));
     if (inFrames == 0) {
         const spa_io_position *pos = c->rtPosition_.load(std::memory_order_acquire);
-        inFrames = out->requested ? std::uint32_t(out->requested) : pos ? std::uint32_t(pos->clock.duration) : 0;
+        inFrames = out->requested ? std::uint32_t(out->requested)
+                   : pos          ? std::uint32_t(pos->clock.duration)
+                                  : 0;
     }
     frames = std::min(frames, inFrames);
 
     AudioBufferList &il = c->rtIn_;
     AudioBufferList &ol = c->rtOut_;
-    const std::uint32_t nIn = ib ? std::min<std::uint32_t>(ib->n_datas, AudioBufferList::kMaxBuffers) : kChannels;
+    const std::uint32_t nIn =
+        ib ? std::min<std::uint32_t>(ib->n_datas, AudioBufferList::kMaxBuffers) : kChannels;
     il.mNumberBuffers = nIn;
     for (std::uint32_t i = 0; i < nIn; ++i) {
         AudioBuffer &a = il.mBuffers[i];
@@ -502,7 +507,7 @@ void Chain::outputProcess(void *data)
             avail = std::min(d.chunk->size, d.maxsize - offset) / std::uint32_t(sizeof(float));
         }
         if (!p || avail < frames) {
-            p = c->zeros_.data();  // nothing captured this cycle: feed silence
+            p = c->zeros_.data(); // nothing captured this cycle: feed silence
             avail = frames;
         }
         a.mData = p;

@@ -54,12 +54,12 @@ struct spa_source;
 namespace pwl {
 
 struct ChainConfig {
-    std::string tapName;            // fixed across runs (the session manager keys on it)
+    std::string tapName; // fixed across runs (the session manager keys on it)
     std::string tapDescription;
     std::string outputName;
     std::string outputDescription;
-    std::string group;              // node.group and node.link-group
-    std::string ownNamePrefix;      // nodes named so belong to some instance of us: never moved
+    std::string group;         // node.group and node.link-group
+    std::string ownNamePrefix; // nodes named so belong to some instance of us: never moved
     int idleMs = 3000;
     int timeoutMs = 3000;
 };
@@ -67,7 +67,7 @@ struct ChainConfig {
 class Chain : public SessionObserver {
 public:
     Chain(Session &session, ChainConfig config);
-    ~Chain() override;  // destroys both streams and clears the routing
+    ~Chain() override; // destroys both streams and clears the routing
     Chain(const Chain &) = delete;
     Chain &operator=(const Chain &) = delete;
 
@@ -147,7 +147,7 @@ private:
     LoopSource idleTimer_;
     bool idleTimerArmed_ = false;
     std::uint32_t processFrames_ = 0;
-    spa_latency_info deviceLatency_{};  // playback latency downstream of the output stream
+    spa_latency_info deviceLatency_{}; // playback latency downstream of the output stream
 
     std::atomic<bool> idle_{false};
     std::atomic<std::uint32_t> rate_{0};

@@ -14,8 +14,7 @@ struct pw_metadata;
 
 namespace pwl {
 
-template <typename T, auto Release>
-struct Releaser {
+template <typename T, auto Release> struct Releaser {
     void operator()(T *object) const { Release(object); }
 };
 
@@ -26,8 +25,7 @@ using ProxyPtr = std::unique_ptr<pw_proxy, Releaser<pw_proxy, pw_proxy_destroy>>
 using StreamPtr = std::unique_ptr<pw_stream, Releaser<pw_stream, pw_stream_destroy>>;
 
 // A registry or metadata proxy, released as the pw_proxy it is.
-template <typename T>
-struct ProxyReleaser {
+template <typename T> struct ProxyReleaser {
     void operator()(T *object) const { pw_proxy_destroy(reinterpret_cast<pw_proxy *>(object)); }
 };
 using RegistryPtr = std::unique_ptr<pw_registry, ProxyReleaser<pw_registry>>;

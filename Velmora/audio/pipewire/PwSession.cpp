@@ -21,7 +21,10 @@ const char *dictGet(const spa_dict *props, const char *key)
     return props ? spa_dict_lookup(props, key) : nullptr;
 }
 
-std::string str(const char *s) { return s ? std::string(s) : std::string(); }
+std::string str(const char *s)
+{
+    return s ? std::string(s) : std::string();
+}
 
 // Number of entries in an audio.position value such as "[ FL FR ]" or "FL,FR".
 std::uint32_t countPositions(const char *value)
@@ -89,7 +92,8 @@ int Session::init(int timeoutMs)
         return errno ? -errno : -EIO;
 
     Lock lock(*this);
-    core_.reset(pw_context_connect(context_.get(), pw_properties_new(PW_KEY_APP_NAME, "Velmora", nullptr), 0));
+    core_.reset(
+        pw_context_connect(context_.get(), pw_properties_new(PW_KEY_APP_NAME, "Velmora", nullptr), 0));
     if (!core_)
         return errno ? -errno : -ECONNREFUSED;
 
@@ -154,7 +158,10 @@ void Session::dataLoopBarrier()
         SPA_ID_INVALID, nullptr, 0, true, nullptr);
 }
 
-void Session::addObserver(SessionObserver *o) { observers_.push_back(o); }
+void Session::addObserver(SessionObserver *o)
+{
+    observers_.push_back(o);
+}
 
 void Session::removeObserver(SessionObserver *o)
 {
@@ -191,7 +198,7 @@ std::string Session::defaultSinkName() const
     spa_json it[2];
     spa_json_init(&it[0], json.c_str(), json.size());
     if (spa_json_enter_object(&it[0], &it[1]) <= 0)
-        return json;  // a bare name
+        return json; // a bare name
     char key[64];
     while (spa_json_get_string(&it[1], key, sizeof key) > 0) {
         if (std::strcmp(key, "name") == 0) {
@@ -215,7 +222,8 @@ std::string Session::defaultMetadata(std::uint32_t subject, const std::string &k
     return it == defaultMd_->values.end() ? std::string() : it->second.second;
 }
 
-std::vector<std::uint32_t> Session::defaultMetadataSubjects(const std::string &key, const std::string &value) const
+std::vector<std::uint32_t> Session::defaultMetadataSubjects(const std::string &key,
+                                                            const std::string &value) const
 {
     std::vector<std::uint32_t> out;
     if (!defaultMd_)
@@ -289,8 +297,8 @@ void Session::onGlobal(void *data, std::uint32_t id, std::uint32_t, const char *
         const char *in = dictGet(props, PW_KEY_LINK_INPUT_NODE);
         if (!out || !in)
             return;
-        s->links_[id] = Link{std::uint32_t(std::strtoul(out, nullptr, 10)),
-                             std::uint32_t(std::strtoul(in, nullptr, 10))};
+        s->links_[id] =
+            Link{std::uint32_t(std::strtoul(out, nullptr, 10)), std::uint32_t(std::strtoul(in, nullptr, 10))};
         for (auto *o : std::vector<SessionObserver *>(s->observers_))
             o->linksChanged();
         s->signal();
@@ -326,7 +334,8 @@ void Session::bindNode(std::uint32_t id)
     auto b = std::make_unique<Bound>();
     b->session = this;
     b->id = id;
-    b->proxy.reset(static_cast<pw_proxy *>(pw_registry_bind(registry_.get(), id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0)));
+    b->proxy.reset(static_cast<pw_proxy *>(
+        pw_registry_bind(registry_.get(), id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0)));
     if (!b->proxy)
         return;
     static const pw_node_events nodeEvents = [] {
@@ -336,7 +345,8 @@ void Session::bindNode(std::uint32_t id)
             auto *bound = static_cast<Bound *>(data);
             bound->session->nodeInfo(bound->id, info);
         };
-        e.param = [](void *data, int, std::uint32_t paramId, std::uint32_t, std::uint32_t, const spa_pod *param) {
+        e.param = [](void *data, int, std::uint32_t paramId, std::uint32_t, std::uint32_t,
+                     const spa_pod *param) {
             auto *bound = static_cast<Bound *>(data);
             bound->session->nodeParam(bound->id, paramId, param);
         };
@@ -380,10 +390,14 @@ void Session::nodeInfo(std::uint32_t id, const pw_node_info *info)
     Node &n = it->second;
     if ((info->change_mask & PW_NODE_CHANGE_MASK_PROPS) && info->props) {
         const spa_dict *p = info->props;
-        if (const char *v = dictGet(p, PW_KEY_NODE_NAME)) n.name = v;
-        if (const char *v = dictGet(p, PW_KEY_NODE_DESCRIPTION)) n.description = v;
-        if (const char *v = dictGet(p, PW_KEY_NODE_NICK)) n.nick = v;
-        if (const char *v = dictGet(p, PW_KEY_OBJECT_SERIAL)) n.serial = std::strtoull(v, nullptr, 10);
+        if (const char *v = dictGet(p, PW_KEY_NODE_NAME))
+            n.name = v;
+        if (const char *v = dictGet(p, PW_KEY_NODE_DESCRIPTION))
+            n.description = v;
+        if (const char *v = dictGet(p, PW_KEY_NODE_NICK))
+            n.nick = v;
+        if (const char *v = dictGet(p, PW_KEY_OBJECT_SERIAL))
+            n.serial = std::strtoull(v, nullptr, 10);
         n.linkGroup = str(dictGet(p, PW_KEY_NODE_LINK_GROUP));
         const char *target = dictGet(p, PW_KEY_TARGET_OBJECT);
         if (!target)

@@ -42,12 +42,12 @@ struct Node {
     std::string description;
     std::string nick;
     std::string linkGroup;
-    std::string targetObject;  // the node's own target.object (or node.target), if any
+    std::string targetObject; // the node's own target.object (or node.target), if any
     bool dontReconnect = false;
-    bool infoSeen = false;     // full properties known (bound proxy answered)
-    std::uint32_t channels = 0;     // of its format (sinks)
-    std::uint32_t defaultRate = 0;  // of its EnumFormat (sinks)
-    std::uint32_t currentRate = 0;  // of its current Format while it runs (sinks)
+    bool infoSeen = false;         // full properties known (bound proxy answered)
+    std::uint32_t channels = 0;    // of its format (sinks)
+    std::uint32_t defaultRate = 0; // of its EnumFormat (sinks)
+    std::uint32_t currentRate = 0; // of its current Format while it runs (sinks)
 };
 
 struct Link {
@@ -58,7 +58,7 @@ struct Link {
 class SessionObserver {
 public:
     virtual ~SessionObserver() = default;
-    virtual void nodeReady(const Node &) {}      // full properties known (new or changed)
+    virtual void nodeReady(const Node &) {} // full properties known (new or changed)
     virtual void nodeRemoved(std::uint32_t) {}
     virtual void linksChanged() {}
     // A property of the "default" metadata changed (key null: everything cleared).
@@ -82,6 +82,7 @@ public:
         ~Lock() { pw_thread_loop_unlock(loop_); }
         Lock(const Lock &) = delete;
         Lock &operator=(const Lock &) = delete;
+
     private:
         pw_thread_loop *loop_;
     };
@@ -95,8 +96,7 @@ public:
     // Wakes waiters (call from loop callbacks after changing state).
     void signal() { pw_thread_loop_signal(loop_.get(), false); }
     // Waits until pred() holds. 0, -ETIMEDOUT, or -EPIPE when the connection broke.
-    template <class Pred>
-    int waitFor(Pred pred, int timeoutMs)
+    template <class Pred> int waitFor(Pred pred, int timeoutMs)
     {
         timespec deadline{};
         pw_thread_loop_get_time(loop_.get(), &deadline, std::int64_t(timeoutMs) * SPA_NSEC_PER_MSEC);
@@ -129,7 +129,8 @@ public:
     // Value of a key of the "default" metadata for a subject (empty if none).
     std::string defaultMetadata(std::uint32_t subject, const std::string &key) const;
     // Subjects that carry `key` with `value` in the "default" metadata.
-    std::vector<std::uint32_t> defaultMetadataSubjects(const std::string &key, const std::string &value) const;
+    std::vector<std::uint32_t> defaultMetadataSubjects(const std::string &key,
+                                                       const std::string &value) const;
     // Writes (value non-null) or deletes (value null) a "default" metadata property.
     int setDefaultMetadata(std::uint32_t subject, const char *key, const char *type, const char *value);
     // A key of the "settings" metadata as an integer (0 if absent).
@@ -139,7 +140,7 @@ private:
     Session() = default;
     int init(int timeoutMs);
 
-    struct Bound;  // a bound node or metadata proxy with its listeners
+    struct Bound; // a bound node or metadata proxy with its listeners
     struct Metadata;
 
     static void onCoreDone(void *data, std::uint32_t id, int seq);
