@@ -138,13 +138,13 @@ TEST_F(TapEngineTest, start_reports_what_runs_and_tells_players_the_selected_eng
         EXPECT_GT(info->lowLatencySeconds, 0.0);
         EXPECT_GT(info->balancedSeconds, info->lowLatencySeconds);
         EXPECT_GT(info->highQualitySeconds, info->balancedSeconds);
-        EXPECT_EQ(fake->latencyFrames(), std::lround(info->latencySeconds(e.kind) * 48000.0)) << e.cliName;
+        EXPECT_EQ(fake->chain().latency, std::lround(info->latencySeconds(e.kind) * 48000.0)) << e.cliName;
         engine->selectEngine(EngineKind::highQuality);
-        EXPECT_EQ(fake->latencyFrames(), std::lround(info->highQualitySeconds * 48000.0));
+        EXPECT_EQ(fake->chain().latency, std::lround(info->highQualitySeconds * 48000.0));
         engine->stop();
         EXPECT_FALSE(engine->isRunning());
         EXPECT_FALSE(engine->runInfo());
-        EXPECT_FALSE(fake->chainOpen()); // closed at once: applications are back on their device
+        EXPECT_FALSE(fake->chain().open); // closed at once: applications are back on their device
     }
 }
 
@@ -179,7 +179,7 @@ TEST_F(TapEngineTest, failed_start_names_the_operation_and_leaves_nothing_behind
         engine->start(1.0, EngineKind::balanced);
         EXPECT_EQ(recorder.waitFor(1).back(), "failed: " + c.message);
         EXPECT_FALSE(engine->isRunning());
-        EXPECT_FALSE(fake->chainOpen());
+        EXPECT_FALSE(fake->chain().open);
     }
 }
 
@@ -192,7 +192,7 @@ TEST_F(TapEngineTest, start_returns_at_once_and_a_stop_drops_the_build_silently)
     ASSERT_TRUE(eventually([&] { return fake->waitingOpens() == 1; }));
     engine->stop();
     fake->holdOpens(false);
-    ASSERT_TRUE(eventually([&] { return fake->opens() == 1 && !fake->chainOpen(); }));
+    ASSERT_TRUE(eventually([&] { return fake->opens() == 1 && !fake->chain().open; }));
     EXPECT_TRUE(recorder.waitFor(0).empty());
 }
 
@@ -203,7 +203,7 @@ TEST_F(TapEngineTest, the_chain_renders_and_feeds_the_analysis_until_stopped)
     EXPECT_EQ(engine->stats().frames, 5120u);
     std::vector<float> samples(8192);
     EXPECT_EQ(engine->readAnalysisSamples(samples.data(), 8192), 5120u);
-    fake->setChainIdle(true);
+    fake->changeChain([](auto &c) { c.idle = true; });
     EXPECT_TRUE(engine->stats().idle);
     engine->stop();
     EXPECT_FALSE(engine->readAnalysisSamples(samples.data(), 8192));
@@ -223,7 +223,8 @@ TEST_F(TapEngineTest, rebuild_keeps_the_chain_and_the_dsp_objects_while_they_fit
         {"nothing changed", [] {}, 1, true, "speakers"},
         {"new default device", [&] { fake->setDefault(headphones); }, 1, true, "headphones"},
         {"new rate", [&] { fake->setRate(44100.0); }, 1, false, "speakers"},
-        {"failed stream", [&] { fake->setChainHealth(ChainHealth::failed); }, 2, true, "speakers"},
+        {"failed stream", [&] { fake->changeChain([](auto &c) { c.health = ChainHealth::failed; }); }, 2,
+         true, "speakers"},
     };
     for (const Case &c : cases) {
         fresh();
@@ -233,7 +234,7 @@ TEST_F(TapEngineTest, rebuild_keeps_the_chain_and_the_dsp_objects_while_they_fit
         rebuildAndWait();
         EXPECT_EQ(fake->opens(), c.opens) << c.what;
         EXPECT_EQ(engine->stats().frames == 512, c.framesKept) << c.what;
-        EXPECT_EQ(fake->chainDevice(), c.device) << c.what;
+        EXPECT_EQ(fake->chain().device.nodeName, c.device) << c.what;
         EXPECT_GT(render(4), 0.4f) << c.what; // beyond the delay line's latency
     }
 }
@@ -258,7 +259,7 @@ TEST_F(TapEngineTest, a_lost_server_is_reported_and_the_engine_comes_back_by_its
     fake->setConnected(false);
     EXPECT_EQ(recorder.waitFor(2).back(), "server lost");
     EXPECT_EQ(engine->stats().health, ChainHealth::serverLost);
-    EXPECT_TRUE(eventually([&] { return !fake->chainOpen(); }));
+    EXPECT_TRUE(eventually([&] { return !fake->chain().open; }));
     engine->rebuild(); // nothing to build on: waits for the server
     EXPECT_TRUE(engine->isRunning());
     fake->setConnected(true);
@@ -274,7 +275,7 @@ TEST_F(TapEngineTest, shutdown_all_closes_every_chain_and_keeps_the_flags)
     EXPECT_EQ(engine->clearStaleRouting(), 2);
     startAndWait();
     TapEngine::shutdownAll();
-    EXPECT_FALSE(fake->chainOpen());
+    EXPECT_FALSE(fake->chain().open);
     EXPECT_TRUE(engine->isRunning());
     EXPECT_TRUE(engine->runInfo());
 }

@@ -2,54 +2,40 @@
 #include "testsupport/FakeAudioServer.h"
 
 #include <cerrno>
+#include <utility>
 
-class FakeAudioServer::Chain final : public AudioChain {
-    template <typename F> auto locked(F f) const
-    {
-        std::lock_guard lock(server_.mutex_);
-        return f(const_cast<State &>(state_));
-    }
-
+class FakeAudioServer::Open final : public AudioChain {
 public:
-    Chain(FakeAudioServer &server, const OutputDevice &device, RenderCallback render) : server_(server)
-    {
-        state_.device = device;
-        state_.render = std::move(render);
-    }
-    ~Chain() override
+    explicit Open(FakeAudioServer &server) : server_(server) {}
+    ~Open() override
     {
         std::lock_guard lock(server_.mutex_);
-        if (server_.open_ == &state_)
-            server_.open_ = nullptr;
+        if (server_.owner_ == this) {
+            server_.owner_ = nullptr;
+            server_.chain_ = Chain{};
+            server_.render_ = nullptr;
+        }
     }
-    OutputDevice device() const override
-    {
-        return locked([](const State &s) { return s.device; });
-    }
+    OutputDevice device() const override { return server_.chain().device; }
     double rate() const override { return device().rate; }
     void retarget(const OutputDevice &device) override
     {
-        locked([&](State &s) { s.device = device; });
+        server_.changeChain([&](Chain &c) { c.device = device; });
     }
     void setRender(RenderCallback render) override
     {
-        locked([&](State &s) { s.render = std::move(render); });
+        std::lock_guard lock(server_.mutex_); // waits for a running callback, as on a server
+        server_.render_ = std::move(render);
     }
     void setProcessingLatency(std::uint32_t frames) override
     {
-        locked([&](State &s) { s.latency = frames; });
+        server_.changeChain([&](Chain &c) { c.latency = frames; });
     }
-    bool isIdle() const override
-    {
-        return locked([](const State &s) { return s.idle; });
-    }
+    bool isIdle() const override { return server_.chain().idle; }
     ChainHealth health() const override
     {
-        std::lock_guard lock(server_.mutex_);
-        return server_.connected_ ? state_.health : ChainHealth::serverLost;
+        return server_.isConnected() ? server_.chain().health : ChainHealth::serverLost;
     }
-
-    State state_;
 
 private:
     FakeAudioServer &server_;
@@ -73,41 +59,28 @@ void FakeAudioServer::fire(std::function<void(const Events &)> call)
 
 void FakeAudioServer::setDefault(std::uint32_t id)
 {
-    {
-        std::lock_guard lock(mutex_);
-        default_ = id;
-    }
-    fire([](const Events &e) {
-        if (e.defaultOutputChanged)
-            e.defaultOutputChanged();
-    });
+    std::unique_lock lock(mutex_);
+    default_ = id;
+    lock.unlock();
+    fire([](const Events &e) { e.defaultOutputChanged ? e.defaultOutputChanged() : void(); });
 }
 
 void FakeAudioServer::setRate(double rate)
 {
-    {
-        std::lock_guard lock(mutex_);
-        for (auto &[id, d] : devices_)
-            d.rate = rate;
-        if (open_)
-            open_->device.rate = rate;
-    }
-    fire([rate](const Events &e) {
-        if (e.rateChanged)
-            e.rateChanged(rate);
-    });
+    std::unique_lock lock(mutex_);
+    for (auto &[id, d] : devices_)
+        d.rate = rate;
+    chain_.device.rate = rate;
+    lock.unlock();
+    fire([rate](const Events &e) { e.rateChanged ? e.rateChanged(rate) : void(); });
 }
 
 void FakeAudioServer::setConnected(bool connected)
 {
-    {
-        std::lock_guard lock(mutex_);
-        connected_ = connected;
-    }
-    fire([connected](const Events &e) {
-        if (e.connection)
-            e.connection(connected);
-    });
+    std::unique_lock lock(mutex_);
+    connected_ = connected;
+    lock.unlock();
+    fire([connected](const Events &e) { e.connection ? e.connection(connected) : void(); });
 }
 
 void FakeAudioServer::failNextOpen(int status)
@@ -118,11 +91,22 @@ void FakeAudioServer::failNextOpen(int status)
 
 void FakeAudioServer::holdOpens(bool hold)
 {
-    {
-        std::lock_guard lock(mutex_);
-        hold_ = hold;
-    }
+    std::unique_lock lock(mutex_);
+    hold_ = hold;
+    lock.unlock();
     released_.notify_all();
+}
+
+FakeAudioServer::Chain FakeAudioServer::chain() const
+{
+    std::lock_guard lock(mutex_);
+    return chain_;
+}
+
+void FakeAudioServer::changeChain(const std::function<void(Chain &)> &change)
+{
+    std::lock_guard lock(mutex_);
+    change(chain_);
 }
 
 int FakeAudioServer::opens() const
@@ -137,44 +121,12 @@ int FakeAudioServer::waitingOpens() const
     return waiting_;
 }
 
-bool FakeAudioServer::chainOpen() const
-{
-    std::lock_guard lock(mutex_);
-    return open_ != nullptr;
-}
-
-std::string FakeAudioServer::chainDevice() const
-{
-    std::lock_guard lock(mutex_);
-    return open_ ? open_->device.nodeName : std::string();
-}
-
-std::uint32_t FakeAudioServer::latencyFrames() const
-{
-    std::lock_guard lock(mutex_);
-    return open_ ? open_->latency : 0;
-}
-
-void FakeAudioServer::setChainIdle(bool idle)
-{
-    std::lock_guard lock(mutex_);
-    if (open_)
-        open_->idle = idle;
-}
-
-void FakeAudioServer::setChainHealth(ChainHealth health)
-{
-    std::lock_guard lock(mutex_);
-    if (open_)
-        open_->health = health;
-}
-
 bool FakeAudioServer::render(const AudioBufferList &input, AudioBufferList &output)
 {
-    std::lock_guard lock(mutex_); // setRender waits for a running callback, as on a server
-    if (!open_ || !open_->render)
+    std::lock_guard lock(mutex_);
+    if (!render_)
         return false;
-    open_->render(input, output);
+    render_(input, output);
     return true;
 }
 
@@ -208,12 +160,14 @@ std::unique_ptr<AudioChain> FakeAudioServer::openChain(const OutputDevice &devic
     ++waiting_;
     released_.wait(lock, [this] { return !hold_; });
     --waiting_;
-    if (const int status = failOpen_ ? failOpen_ : !connected_ ? -EPIPE : open_ ? -EBUSY : 0) {
+    if (const int status = failOpen_ ? failOpen_ : !connected_ ? -EPIPE : owner_ ? -EBUSY : 0) {
         failOpen_ = 0;
         throw AudioError(status, "Aufnahme-Senke anlegen");
     }
-    auto chain = std::make_unique<Chain>(*this, device, std::move(render));
-    open_ = &chain->state_;
+    auto chain = std::make_unique<Open>(*this);
+    owner_ = chain.get();
+    chain_ = Chain{true, device};
+    render_ = std::move(render);
     ++opens_;
     return chain;
 }
@@ -221,7 +175,5 @@ std::unique_ptr<AudioChain> FakeAudioServer::openChain(const OutputDevice &devic
 int FakeAudioServer::clearStaleRouting()
 {
     std::lock_guard lock(mutex_);
-    const int n = staleRoutes;
-    staleRoutes = 0;
-    return n;
+    return std::exchange(staleRoutes, 0);
 }

@@ -3,12 +3,13 @@
 //
 // FakeAudioServer: an in-memory AudioServer for tests. Devices are records; an open chain runs
 // its render callback only when a test calls render(); events fire when a test changes the
-// default device, the rate or the connection. Opening can be made to fail or to wait until a
-// test releases it (to catch a caller blocked by a build). Thread-safe.
+// default device, the rate or the connection. Opening can be made to fail, or to wait until
+// the test releases it (to show that the caller is not the one waiting). Thread-safe.
 //
 #include "audio/AudioServer.h"
 
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -22,13 +23,17 @@ public:
     void failNextOpen(int status);
     void holdOpens(bool hold); // openChain waits while held
 
+    struct Chain { // what the open chain is and was told
+        bool open = false;
+        OutputDevice device;
+        std::uint32_t latency = 0;
+        bool idle = false;
+        ChainHealth health = ChainHealth::healthy;
+    };
+    Chain chain() const;
+    void changeChain(const std::function<void(Chain &)> &change);
     int opens() const;        // chains opened so far
     int waitingOpens() const; // openChain calls held right now
-    bool chainOpen() const;
-    std::string chainDevice() const;     // node name the open chain plays to
-    std::uint32_t latencyFrames() const; // what the open chain was told
-    void setChainIdle(bool idle);
-    void setChainHealth(ChainHealth health);
     // Runs the open chain's callback once; false when no chain is open.
     bool render(const AudioBufferList &input, AudioBufferList &output);
 
@@ -42,14 +47,7 @@ public:
     int clearStaleRouting() override;
 
 private:
-    class Chain;
-    struct State {
-        OutputDevice device;
-        RenderCallback render;
-        std::uint32_t latency = 0;
-        bool idle = false;
-        ChainHealth health = ChainHealth::healthy;
-    };
+    class Open;
     void fire(std::function<void(const Events &)> call);
 
     mutable std::mutex mutex_;
@@ -61,7 +59,9 @@ private:
     bool hold_ = false;
     int opens_ = 0;
     int waiting_ = 0;
-    State *open_ = nullptr;
+    Chain chain_;
+    RenderCallback render_;
+    const void *owner_ = nullptr; // the open chain object
     Events events_;
     Executor executor_;
 };
