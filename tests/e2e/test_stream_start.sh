@@ -6,6 +6,7 @@
 # retuned to free A4 = 400 Hz lands at 3.64 kHz, far enough apart for 10 ms windows (5 ms
 # steps), so every window with 4 kHz counts as unprocessed.
 source "$(dirname "$0")/e2e_lib.sh"
+command -v paplay >/dev/null || { echo "FAIL: paplay missing (Debian package pulseaudio-utils)"; exit 1; }
 e2e_start
 pipewire-pulse >"$STACK_DIR/pipewire-pulse.log" 2>&1 &
 STACK_PIDS+=("$!")
