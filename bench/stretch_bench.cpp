@@ -72,7 +72,7 @@ std::vector<float> renderRaw(OfflineRender &r, const std::vector<float> &in, uin
                              std::vector<double> *callSeconds = nullptr)
 {
     std::vector<float> out(in.size());
-    const RenderContext &ctx = r.context();
+    const RenderContext &ctx = r.dsp().context();
     AudioBufferList li, lo;
     li.mNumberBuffers = lo.mNumberBuffers = 1;
     li.mBuffers[0].mNumberChannels = lo.mBuffers[0].mNumberChannels = kChannels;
@@ -194,10 +194,10 @@ void qualityReport()
     std::printf("Engines through the render chain, stereo, 48 kHz, factor 432/440 unless noted\n\n");
     std::printf("%-12s %5s %7s %8s %8s %14s %9s %9s %9s\n", "engine", "block", "cpu %", "p99 us",
                 "budget", "latency r/m", "cents", "SNR sine", "SNR tone");
-    for (const RenderEngine &e : kRenderEngines) {
+    for (const EngineSpec &e : EngineTable::engines) {
         for (uint32_t block : {512u, 1024u}) {
             // Cost: 20 s of the three-harmonic tone.
-            auto r = OfflineRender::create(kChannels, kRate, kFactor, e.slot, block);
+            auto r = OfflineRender::create(kChannels, kRate, kFactor, e.kind, block);
             std::vector<double> calls;
             calls.reserve(harmonic.size() / kChannels / block);
             const double t0 = threadSeconds();
@@ -207,18 +207,14 @@ void qualityReport()
             const double p99 = calls[static_cast<size_t>(0.99 * (calls.size() - 1))] * 1e6;
             const double budget = block / kRate / 4.0 * 1e6;
             const size_t lat = r->latencyFrames();
-            const RenderContext &ctx = r->context();
-            const long reported = e.slot == kRenderSlotDelayLine
-                ? std::lround(tv_engine_latency_seconds(ctx.delayLine) * kRate)
-                : std::lround(tv_stretch_latency_seconds(e.slot == kRenderSlotBalanced ? ctx.stretchBalanced
-                                                                                          : ctx.stretchHighQuality) * kRate);
+            const long reported = r->dsp().latencyFrames(e.kind);
 
             // Latency at factor 1.
-            auto unity = OfflineRender::create(kChannels, kRate, 1.0, e.slot, block);
+            auto unity = OfflineRender::create(kChannels, kRate, 1.0, e.kind, block);
             const int measured = crossCorrelationLag(bursts, renderRaw(*unity, bursts, block), 8000);
 
             // Pitch and SNR of the sine, over 1 s of steady output.
-            auto s = OfflineRender::create(kChannels, kRate, kFactor, e.slot, block);
+            auto s = OfflineRender::create(kChannels, kRate, kFactor, e.kind, block);
             const std::vector<float> sineOut = renderRaw(*s, sine, block);
             const size_t from = lat + 24000, to = from + 48000;
             const double cents = 1200.0 * std::log2(measuredHz(sineOut, from, to) / 432.0);
@@ -227,7 +223,7 @@ void qualityReport()
 
             char latency[32];
             std::snprintf(latency, sizeof latency, "%ld/%d", reported, measured);
-            std::printf("%-12s %5u %7.2f %8.1f %8.0f %14s %+9.3f %9.1f %9.1f\n", e.name, block, cpu, p99, budget,
+            std::printf("%-12s %5u %7.2f %8.1f %8.0f %14s %+9.3f %9.1f %9.1f\n", e.cliName, block, cpu, p99, budget,
                         latency, cents, snrSine, snrTone);
         }
     }
@@ -237,18 +233,18 @@ void qualityReport()
     std::printf("\nEngine switch (512-frame blocks, 440 Hz sine at 0.5, factor 432/440)\n");
     std::printf("%-26s %14s %14s\n", "switch", "largest step", "steady step");
     const std::vector<float> longSine = tone(sineHz, sineAmp, 4 * 48000);
-    for (const RenderEngine &a : kRenderEngines) {
-        for (const RenderEngine &b : kRenderEngines) {
-            if (a.slot == b.slot)
+    for (const EngineSpec &a : EngineTable::engines) {
+        for (const EngineSpec &b : EngineTable::engines) {
+            if (a.kind == b.kind)
                 continue;
-            auto r = OfflineRender::create(kChannels, kRate, kFactor, a.slot, 512, true);
+            auto r = OfflineRender::create(kChannels, kRate, kFactor, a.kind, 512, true);
             // Steady: the first 2 s after the latency; then switch and watch 1.5 s.
             std::vector<float> out(longSine.size());
             const size_t frames = longSine.size() / kChannels;
             const size_t switchAt = 2 * 48000 / 512 * 512;
             for (size_t off = 0; off + 512 <= frames; off += 512) {
                 if (off == switchAt)
-                    r->select(b.slot);
+                    r->select(b.kind);
                 std::vector<float> raw = renderRaw(*r, std::vector<float>(longSine.begin() + off * kChannels,
                                                                           longSine.begin() + (off + 512) * kChannels), 512);
                 std::copy(raw.begin(), raw.end(), out.begin() + off * kChannels);
@@ -256,7 +252,7 @@ void qualityReport()
             const float steady = largestStep(out, 12000, switchAt);
             const float during = largestStep(out, switchAt, frames);
             char label[40];
-            std::snprintf(label, sizeof label, "%s -> %s", a.name, b.name);
+            std::snprintf(label, sizeof label, "%s -> %s", a.cliName, b.cliName);
             std::printf("%-26s %14.4f %14.4f\n", label, during, steady);
         }
     }
@@ -265,7 +261,7 @@ void qualityReport()
     {
         const size_t frames = 180 * 48000;
         const std::vector<float> music = tone(toneHz, toneAmp, frames);
-        auto r = OfflineRender::create(kChannels, kRate, kFactor, kRenderSlotBalanced, 512);
+        auto r = OfflineRender::create(kChannels, kRate, kFactor, EngineKind::balanced, 512);
         std::vector<float> out(512 * kChannels);
         const double t0 = threadSeconds(), w0 = wallSeconds();
         for (size_t off = 0; off < frames; off += 512)
@@ -281,9 +277,9 @@ void qualityReport()
 
 void BM_RenderBlock(benchmark::State &state)
 {
-    const auto slot = static_cast<RenderSlot>(state.range(0));
+    const EngineSpec &engine = EngineTable::engines[static_cast<size_t>(state.range(0))];
     const auto block = static_cast<uint32_t>(state.range(1));
-    auto r = OfflineRender::create(kChannels, kRate, kFactor, slot, block);
+    auto r = OfflineRender::create(kChannels, kRate, kFactor, engine.kind, block);
     const std::vector<float> in = tone({440.0, 880.0, 1320.0}, {0.4, 0.2, 0.1}, block);
     std::vector<float> out(in.size());
     AudioBufferList li, lo;
@@ -291,16 +287,16 @@ void BM_RenderBlock(benchmark::State &state)
     li.mBuffers[0] = {kChannels, static_cast<uint32_t>(in.size() * sizeof(float)), const_cast<float *>(in.data())};
     lo.mBuffers[0] = {kChannels, static_cast<uint32_t>(out.size() * sizeof(float)), out.data()};
     for (auto _ : state) {
-        renderBlock(r->context(), &li, &lo);
+        renderBlock(r->dsp().context(), &li, &lo);
         benchmark::DoNotOptimize(out.data());
     }
     // Audio hundredths of a second per second, inverted: CPU percent of one core.
     state.counters["cpu_pct"] = benchmark::Counter(static_cast<double>(state.iterations()) * block / kRate / 100.0,
                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.SetLabel(slot == kRenderSlotDelayLine ? "lowLatency" : slot == kRenderSlotBalanced ? "balanced" : "highQuality");
+    state.SetLabel(engine.cliName);
 }
 BENCHMARK(BM_RenderBlock)
-    ->ArgsProduct({{kRenderSlotDelayLine, kRenderSlotBalanced, kRenderSlotHighQuality}, {512, 1024}})
+    ->ArgsProduct({{0, 1, 2}, {512, 1024}})  // rows of the engine table
     ->Unit(benchmark::kMicrosecond)
     ->MeasureProcessCPUTime();
 

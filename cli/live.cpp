@@ -6,10 +6,10 @@
 #include "Commands.h"
 
 #include "audio/TapEngine.h"
-#include "audio/pipewire/PipeWirePlatform.h"
+#include "audio/pipewire/PipeWireServer.h"
 #include "controller/ExitSignals.h"
 #include "controller/TonvelController.h"
-#include "render/RenderChain.h"
+#include "audio/EngineTable.h"
 #include "status/StatusServer.h"
 
 #include <TonvelCore/TuningMath.h>
@@ -28,14 +28,14 @@ static QString applyOptions(const QCommandLineParser &p, TonvelController *c)
     const auto has = [&](const char *name) { return p.isSet(QLatin1String(name)); };
     const QString preset = p.value(QStringLiteral("preset")), engine = p.value(QStringLiteral("engine"));
     const double a4 = p.value(QStringLiteral("a4")).toDouble();
-    const RenderEngine *kind = renderEngineNamed(engine.toStdString());
+    const EngineSpec *spec = EngineTable::named(engine.toStdString());
     if (!p.positionalArguments().isEmpty() || (has("preset") && has("a4")))
         return qtTrId("cli.live.error.arguments");
     if (has("preset") && !TuningPreset::preset(preset))
         return qtTrId("cli.live.error.unknownPreset").arg(preset);
     if (has("a4") && !TuningMath::freeA4Range.contains(a4)) // NaN fails too
         return qtTrId("cli.live.error.a4");
-    if (has("engine") && !kind)
+    if (has("engine") && !spec)
         return qtTrId("cli.error.unknownEngine").arg(engine);
     if (!c)
         return {};
@@ -43,8 +43,8 @@ static QString applyOptions(const QCommandLineParser &p, TonvelController *c)
         c->setMode(TonvelController::Mode::preset), c->setSelectedPresetID(preset);
     if (has("a4"))
         c->setMode(TonvelController::Mode::freeA4), c->setFreeA4(a4);
-    if (kind)
-        c->setEngine(TonvelController::engineOf(static_cast<EngineKind>(kind->slot))); // slot = raw value
+    if (spec)
+        c->setEngine(TonvelController::engineOf(spec->kind));
     c->setAutomatic(c->automatic() || has("auto"));
     c->setStatusServerEnabled(c->statusServerEnabled() && !has("no-status-server"));
     return {};
@@ -71,26 +71,19 @@ int cli::runLive(const QStringList &args)
         return std::printf("%s\n", qPrintable(qtTrId("cli.live.usage"))), 0;
 
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // whole lines reach a log file at once
-    std::shared_ptr<PipeWirePlatform> platform;
+    std::shared_ptr<PipeWireServer> platform;
     try {
-        platform = PipeWirePlatform::connect();
+        platform = PipeWireServer::connect();
     } catch (const AudioError &e) {
         return std::fprintf(stderr, "velmora-cli live: %s\n%s\n", e.what(),
                             qPrintable(qtTrId("cli.live.hint.noServer"))),
                1;
     }
-    // A build whose TapEngine does not speak RetuneEngine cannot run live.
-    const std::shared_ptr<RetuneEngine> engine = [](auto e) -> std::shared_ptr<RetuneEngine> {
-        if constexpr (std::is_convertible_v<decltype(e), std::shared_ptr<RetuneEngine>>)
-            return e;
-        return nullptr;
-    }(TapEngine::create(platform));
+    const std::shared_ptr<RetuneEngine> engine = TapEngine::create(platform);
     ExitSignals exitSignals;
-    if (!engine || !exitSignals.isValid())
+    if (!exitSignals.isValid())
         return std::fprintf(stderr, "velmora-cli live: %s\n", qPrintable(qtTrId("cli.live.error.setup"))), 1;
-    // This line, "Läuft"/"Neu aufgebaut", "Anfrage von" and "Beendet." are read by scripts: fixed.
-    if (const int n = TapEngine::removeOrphanedAggregateDevices(*platform); n > 0)
-        std::printf("Velmora: %d verwaiste Aggregate-Devices entfernt.\n", n);
+    // The controller's clean-up line, "Läuft"/"Neu aufgebaut", "Anfrage von" and "Beendet." are read by scripts: fixed.
     auto consent = std::make_shared<OriginConsent>(OriginConsent::defaultStorePath());
     std::unique_ptr<StatusServer> server; // outlives the controller, which serves through it
     TonvelController c({engine, consent, {}, {}, {}, {}, true, false});
@@ -116,7 +109,7 @@ int cli::runLive(const QStringList &args)
             return;
         std::fprintf(stderr, "velmora-cli live: %s\n", qPrintable(c.errorMessage()));
         const bool manager = platform->hasSessionManager(); // (-16) is EBUSY: another process runs
-        if (!manager || c.errorMessage().endsWith(QStringLiteral("(-16)")))
+        if (!manager || c.errorMessage().contains(QStringLiteral("(-16:")))
             std::fprintf(
                 stderr, "%s\n",
                 qPrintable(qtTrId(manager ? "cli.live.hint.busy" : "cli.live.hint.noSessionManager")));
@@ -139,7 +132,6 @@ int cli::runLive(const QStringList &args)
         });
     QObject::connect(&exitSignals, &ExitSignals::received, [&] {
         c.shutdown();
-        platform->releaseParked();
         QCoreApplication::exit(0);
     });
 

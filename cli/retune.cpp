@@ -65,7 +65,7 @@ struct Options {
     QString outputDir;
     double factor = 1.0;
     QString tag; // goes into default output names: "song.432Hz.flac"
-    RenderSlot slot = kRenderSlotBalanced;
+    EngineKind engine = EngineKind::balanced;
     const char *engineName = "balanced";
     std::optional<Container> container;
     std::optional<int> subtype;
@@ -136,11 +136,11 @@ std::optional<int> parseArgs(const QStringList &args, Options &o)
         } else if (a == QLatin1String("--engine")) {
             if (!value(v))
                 return usageError(qtTrId("cli.retune.error.needsEngine"));
-            const RenderEngine *it = renderEngineNamed(v.toStdString());
+            const EngineSpec *it = EngineTable::named(v.toStdString());
             if (!it)
                 return usageError(qtTrId("cli.error.unknownEngine").arg(v));
-            o.slot = it->slot;
-            o.engineName = it->name;
+            o.engine = it->kind;
+            o.engineName = it->cliName;
         } else if (a == QLatin1String("--format")) {
             if (!value(v))
                 return usageError(qtTrId("cli.retune.error.needsFormat"));
@@ -417,7 +417,7 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
     std::unique_ptr<OfflineRender> render;
     {
         std::lock_guard guard(engineCreation);
-        render = OfflineRender::create(channels, inInfo.samplerate, o.factor, o.slot, kBlockFrames);
+        render = OfflineRender::create(channels, inInfo.samplerate, o.factor, o.engine, kBlockFrames);
     }
     if (!render) {
         fail(input, qtTrId("cli.retune.error.engine").arg(QLatin1String(o.engineName)));

@@ -1,23 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "analysis/TuningAnalysisWorker.h"
 
-#include "app/AppIdentity.h"
+#include "identity/AppIdentity.h"
 
 #include <QLoggingCategory>
 #include <QMetaObject>
 #include <QThread>
 #include <QTimer>
 
-Q_LOGGING_CATEGORY(lcAnalysisWorker, "org.velmora.Velmora.AnalysisWorker")
-
 namespace {
+
+const QLoggingCategory &lcAnalysisWorker()
+{
+    return AppIdentity::logCategory("AnalysisWorker");
+}
+
 // Bounds one drain: the FIFO holds four scratch loads; more means the writer kept pace, and
 // the rest waits for the next tick.
 constexpr int kMaxReadsPerTick = 8;
 } // namespace
 
-TuningAnalysisWorker::TuningAnalysisWorker(QObject *parent)
-    : QObject(parent)
+TuningAnalysisWorker::TuningAnalysisWorker(QObject *parent) : QObject(parent)
 {
     thread_ = new QThread;
     thread_->setObjectName(AppIdentity::qualified("analysis"));
@@ -33,7 +36,8 @@ TuningAnalysisWorker::~TuningAnalysisWorker()
 {
     stop();
     // The timer must be stopped on its own thread before that thread ends.
-    QMetaObject::invokeMethod(timer_, [t = timer_] { t->stop(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        timer_, [t = timer_] { t->stop(); }, Qt::BlockingQueuedConnection);
     thread_->quit();
     thread_->wait();
     delete timer_;
@@ -46,7 +50,7 @@ void TuningAnalysisWorker::setTimerActive(bool active)
         timer_, [t = timer_, active] { active ? t->start() : t->stop(); }, Qt::QueuedConnection);
 }
 
-void TuningAnalysisWorker::start(const std::shared_ptr<TapEngine> &source, double sampleRate)
+void TuningAnalysisWorker::start(const std::shared_ptr<RetuneEngine> &source, double sampleRate)
 {
     stop();
     auto analyzer = TuningAnalyzer::create(sampleRate, fftSize);
@@ -70,7 +74,7 @@ void TuningAnalysisWorker::stop()
 {
     std::unique_ptr<TuningAnalyzer> dropped;
     {
-        std::lock_guard lock(tickMutex_);  // waits for a running tick
+        std::lock_guard lock(tickMutex_); // waits for a running tick
         if (!running_ && !analyzer_)
             return;
         dropped = std::move(analyzer_);
@@ -108,7 +112,7 @@ bool TuningAnalysisWorker::isRunning() const
 void TuningAnalysisWorker::tick()
 {
     TuningAnalyzer::Estimate estimate;
-    std::shared_ptr<TapEngine> engine;
+    std::shared_ptr<RetuneEngine> engine;
     std::uint64_t generation = 0;
     {
         std::lock_guard lock(tickMutex_);

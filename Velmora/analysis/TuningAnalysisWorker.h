@@ -4,10 +4,10 @@
 // TuningAnalysisWorker: feeds the tuning detection from the running chain, off the audio thread.
 //
 // Summary
-//   Ten times a second, on a thread of its own ("<application id>.analysis"), drains the tap
-//   engine's analysis FIFO into a TuningAnalyzer and posts the analyzer's estimate to the
-//   thread the worker object lives in (the main thread), also when no new samples arrived.
-//   The engine is held weakly: once it is gone, ticks do nothing.
+//   Ten times a second, on a thread of its own ("<application id>.analysis"), drains the
+//   running chain's analysis samples (RetuneEngine::readAnalysisSamples) into a TuningAnalyzer and posts the
+//   analyzer's estimate to the thread the worker object lives in (the main thread), also when no new samples
+//   arrived. The engine is held weakly: once it is gone, ticks do nothing.
 //
 // Real-time safety
 //   Nothing here runs on the audio thread; the FIFO is the only hand-over from it. A tick
@@ -16,10 +16,10 @@
 // Thread safety
 //   start(), stop(), reset(), setOnEstimate() and destruction belong to the owner's thread.
 //   A tick runs under a lock that stop() and start() also take, so stop() returns only after
-//   a running tick has finished, and no tick starts work afterwards. The FIFO itself is read
-//   through TapEngine::readAnalysisSamples(), which shares a lock with the FIFO's release.
+//   a running tick has finished, and no tick starts work afterwards. The engine keeps the
+//   samples it hands out alive while they are read, also across a rebuild.
 //
-#include "audio/TapEngine.h"
+#include "audio/RetuneEngine.h"
 
 #include <TonvelCore/TuningAnalyzer.h>
 
@@ -39,7 +39,8 @@ class TuningAnalysisWorker : public QObject {
     Q_OBJECT
 
 public:
-    using EstimateCallback = std::function<void(const TuningAnalyzer::Estimate &estimate, double elapsedSeconds)>;
+    using EstimateCallback =
+        std::function<void(const TuningAnalyzer::Estimate &estimate, double elapsedSeconds)>;
 
     static constexpr int scratchCapacity = 16384;
     static constexpr int fftSize = 16384;
@@ -48,9 +49,9 @@ public:
     explicit TuningAnalysisWorker(QObject *parent = nullptr);
     ~TuningAnalysisWorker() override;
 
-    // Restarts from scratch with a new analyzer for `sampleRate` reading `source`'s FIFO. When
+    // Restarts from scratch with a new analyzer for `sampleRate` reading `source`'s samples. When
     // the analyzer cannot be created, logs it and stays stopped.
-    void start(const std::shared_ptr<TapEngine> &source, double sampleRate);
+    void start(const std::shared_ptr<RetuneEngine> &source, double sampleRate);
     // Stops the ticks, drops the analyzer and the source. Waits for a running tick.
     void stop();
     // Makes the analyzer forget its evidence, serialised with the ticks. Nothing while stopped.
@@ -66,11 +67,11 @@ private:
     void setTimerActive(bool active);
 
     QThread *thread_ = nullptr;
-    QTimer *timer_ = nullptr;  // lives in thread_
+    QTimer *timer_ = nullptr; // lives in thread_
 
-    mutable std::mutex tickMutex_;  // analyzer_, source_, scratch_, running_
+    mutable std::mutex tickMutex_; // analyzer_, source_, scratch_, running_
     std::unique_ptr<TuningAnalyzer> analyzer_;
-    std::weak_ptr<TapEngine> source_;
+    std::weak_ptr<RetuneEngine> source_;
     std::vector<float> scratch_;
     bool running_ = false;
 

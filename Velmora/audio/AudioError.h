@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 //
-// AudioError: the one error type of the audio layer, a platform status plus the German name
-// of the operation that failed. The controller shows errorDescription() to the user.
+// AudioError: the one error type of the audio layer: the German name of the operation that
+// failed and the status, a negative errno value as PipeWire returns them. The controller shows
+// errorDescription() to the user, e.g.
+// "Verbindung zu PipeWire herstellen fehlgeschlagen (-112: Host is down)".
 //
-#include "audio/AudioPlatform.h"
-
 #include <QString>
 
 #include <exception>
@@ -13,22 +13,21 @@
 
 class AudioError : public std::exception {
 public:
-    AudioError(OSStatus status, std::string operation);
+    AudioError(int status, std::string operation);
 
-    OSStatus status() const noexcept { return status_; }
+    int status() const noexcept { return status_; }
     const std::string &operation() const noexcept { return operation_; }
 
-    // operation + " fehlgeschlagen (" + fourCC(status) + ")"
-    std::string errorDescription() const;
-    QString localizedDescription() const { return QString::fromStdString(errorDescription()); }
+    // operation + " fehlgeschlagen (" + status + ": " + reason + ")"
+    std::string errorDescription() const { return description_; }
+    QString localizedDescription() const { return QString::fromStdString(description_); }
     const char *what() const noexcept override { return description_.c_str(); }
 
-    // "'abcd' / 1633837924" when all four bytes (most significant first) are printable ASCII
-    // (0x20 ... 0x7E), otherwise the status in decimal alone.
-    static std::string fourCC(OSStatus status);
+    // "-19: No such device"; the number alone when the system knows no reason for it.
+    static std::string statusText(int status);
 
 private:
-    OSStatus status_;
+    int status_;
     std::string operation_;
     std::string description_;
 };

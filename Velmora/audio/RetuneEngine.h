@@ -18,6 +18,7 @@
 //   setEvents(), never called from inside one of these calls.
 //
 #include "audio/AudioError.h"
+#include "audio/AudioServer.h"  // ChainHealth
 #include "audio/EngineTable.h"
 
 #include <cstdint>
@@ -40,12 +41,6 @@ struct RunInfo {
              : kind == EngineKind::balanced   ? balancedSeconds
                                               : highQualitySeconds;
     }
-};
-
-enum class ChainHealth {
-    healthy,    // running or idle as it should
-    serverLost, // the sound server went away; the engine rebuilds by itself once it is back
-    failed,     // a stream fell into an error state; only a rebuild helps
 };
 
 struct EngineStats {
@@ -98,4 +93,8 @@ public:
     // Analysis worker's thread: reads up to maxFrames samples of the first channel from the
     // running chain. nullopt when no chain runs.
     virtual std::optional<std::uint32_t> readAnalysisSamples(float *destination, std::uint32_t maxFrames) = 0;
+
+    // Owner's thread, once at start-up: clears routing that an earlier run, which died, left
+    // on still-playing applications. Returns how many entries were cleared.
+    virtual int clearStaleRouting() { return 0; }
 };

@@ -144,6 +144,10 @@ TonvelController::TonvelController(Options options, QObject *parent)
     openSettings(options.settingsPath.isEmpty() ? defaultSettingsPath() : options.settingsPath);
     restore();
 
+    // Applications that a run which died left routed to its sink play unprocessed until cleared.
+    if (const int cleared = d.engine->clearStaleRouting(); cleared > 0)
+        qCInfo(lcController, "Velmora: %d verwaiste Umleitungen entfernt.", cleared);
+
     // Every event of the audio layer is taken on this thread, and not at all once we are gone.
     QPointer<TonvelController> self(this);
     RetuneEngine::Events events;
@@ -625,23 +629,10 @@ void TonvelController::shutdown()
 
 // ---- detection -------------------------------------------------------------------------
 
-namespace {
-// The worker reads any RetuneEngine's analysis samples; a worker still tied to one concrete
-// engine type gets none, and the detection then stays at its resting values.
-template <typename Worker>
-void startWorker(Worker &worker, const std::shared_ptr<RetuneEngine> &source, double sampleRate)
-{
-    if constexpr (requires { worker.start(source, sampleRate); })
-        worker.start(source, sampleRate);
-    else
-        qCWarning(lcController, "Velmora: Stimmungserkennung ohne Quelle; die Erkennung bleibt aus.");
-}
-} // namespace
-
 void TonvelController::startAnalysis(double sampleRate)
 {
     if (d_->worker)
-        startWorker(*d_->worker, d_->engine, sampleRate);
+        d_->worker->start(d_->engine, sampleRate);
 }
 
 void TonvelController::stopAnalysis()

@@ -7,76 +7,41 @@
 
 namespace {
 
-constexpr uint32_t kMaxChannels = 8;
-constexpr uint32_t kDelayFrames = 2048;      // what the application asks the delay line for
-constexpr uint32_t kStretchMaxFrames = 4096;
-constexpr double kSettleSeconds = 0.2;       // fade-out, change and fade-in take about 50 ms
+constexpr double kSettleSeconds = 0.2; // fade-out, change and fade-in take about 50 ms
 
 } // namespace
 
 std::unique_ptr<OfflineRender> OfflineRender::create(uint32_t channels, double sampleRate, double factor,
-                                                     RenderSlot slot, uint32_t blockFrames, bool allEngines)
+                                                     EngineKind engine, uint32_t blockFrames, bool allEngines)
 {
-    if (channels == 0 || channels > kMaxChannels || !(sampleRate > 0.0) || blockFrames == 0
-        || slot > kRenderSlotBalanced)
+    if (blockFrames == 0)
         return nullptr;
     std::unique_ptr<OfflineRender> r(new OfflineRender);
+    r->dsp_ = ChainDsp::create(channels, sampleRate, EngineTable::stretchMaxFrames(blockFrames), factor,
+                               engine, allEngines);
+    if (!r->dsp_)
+        return nullptr;
     r->channels_ = channels;
     r->block_ = blockFrames;
-    RenderContext &c = r->context_;
-    c.channelCount = channels;
-    c.analysisFifo = tv_fifo_create(65536);
-    c.switcher = tv_switch_create(sampleRate);
-    c.delayLine = tv_engine_create(kDelayFrames, sampleRate);
-    const uint32_t maxFrames = std::max(kStretchMaxFrames, 2 * blockFrames);
-    if (allEngines || slot == kRenderSlotBalanced)
-        c.stretchBalanced = tv_stretch_create_custom(channels, maxFrames, sampleRate, 120.0, 30.0);
-    if (allEngines || slot == kRenderSlotHighQuality)
-        c.stretchHighQuality = tv_stretch_create_custom(channels, maxFrames, sampleRate, 240.0, 30.0);
-    tv_stretch *stretch = slot == kRenderSlotBalanced ? c.stretchBalanced : c.stretchHighQuality;
-    if (!c.analysisFifo || !c.switcher || !c.delayLine || (slot != kRenderSlotDelayLine && !stretch)
-        || (allEngines && (!c.stretchBalanced || !c.stretchHighQuality)))
-        return nullptr; // the destructor frees what exists
-
-    tv_engine_set_factor(c.delayLine, factor);
-    tv_stretch_set_factor(c.stretchBalanced, factor);
-    tv_stretch_set_factor(c.stretchHighQuality, factor);
-    tv_engine_reset(c.delayLine);
-    tv_stretch_reset(c.stretchBalanced);
-    tv_stretch_reset(c.stretchHighQuality);
-
     r->silence_.assign(static_cast<size_t>(blockFrames) * channels, 0.0f);
     r->scratch_.assign(static_cast<size_t>(blockFrames) * channels, 0.0f);
 
-    // A chain opens on the delay line; let the switcher move to the wanted engine in
-    // silence, then start that engine afresh so the stream begins on a clean state.
-    if (slot != kRenderSlotDelayLine) {
-        tv_switch_select(c.switcher, static_cast<int32_t>(slot));
+    // A chain opens on the delay line and fades over to the selected engine; let that happen
+    // in silence, then start the engine afresh so the stream begins on a clean state.
+    const RenderContext &c = r->dsp_->context();
+    if (engine != EngineKind::lowLatency) {
         const auto settle = static_cast<uint64_t>(std::ceil(kSettleSeconds * sampleRate));
         for (uint64_t done = 0; done < settle; done += blockFrames)
             r->renderInto(r->silence_.data(), blockFrames, r->scratch_.data());
+        tv_stretch *stretch = engine == EngineKind::balanced ? c.stretchBalanced : c.stretchHighQuality;
         tv_stretch_reset(stretch);
         r->latency_ = tv_stretch_latency_frames(stretch);
     } else {
         // At factor 1 the delay line's output is its input N/2 + 1 frames late.
-        r->latency_ = static_cast<uint32_t>(std::lround(tv_engine_latency_seconds(c.delayLine) * sampleRate)) + 1;
+        r->latency_ = r->dsp_->latencyFrames(EngineKind::lowLatency) + 1;
     }
     r->dropRemaining_ = r->latency_;
     return r;
-}
-
-OfflineRender::~OfflineRender()
-{
-    tv_fifo_destroy(context_.analysisFifo);
-    tv_switch_destroy(context_.switcher);
-    tv_engine_destroy(context_.delayLine);
-    tv_stretch_destroy(context_.stretchBalanced);
-    tv_stretch_destroy(context_.stretchHighQuality);
-}
-
-void OfflineRender::select(RenderSlot slot)
-{
-    tv_switch_select(context_.switcher, static_cast<int32_t>(slot));
 }
 
 uint32_t OfflineRender::renderInto(const float *input, uint32_t frames, float *output)
@@ -89,7 +54,7 @@ uint32_t OfflineRender::renderInto(const float *input, uint32_t frames, float *o
     in.mBuffers[0].mData = const_cast<float *>(input); // read only: the chain never writes input
     AudioBufferList out = in;
     out.mBuffers[0].mData = output;
-    renderBlock(context_, &in, &out);
+    renderBlock(dsp_->context(), &in, &out);
     return frames;
 }
 
@@ -110,9 +75,12 @@ uint32_t OfflineRender::flush(float *output, uint32_t maxFrames)
 {
     uint32_t written = 0;
     while (written < maxFrames && framesOut_ < framesIn_) {
-        const auto owed = static_cast<uint32_t>(std::min<uint64_t>(framesIn_ - framesOut_, maxFrames - written));
-        const uint32_t frames = renderInto(silence_.data(), std::min(owed + static_cast<uint32_t>(std::min<uint64_t>(dropRemaining_, block_)), block_),
-                                           scratch_.data());
+        const auto owed =
+            static_cast<uint32_t>(std::min<uint64_t>(framesIn_ - framesOut_, maxFrames - written));
+        const uint32_t frames = renderInto(
+            silence_.data(),
+            std::min(owed + static_cast<uint32_t>(std::min<uint64_t>(dropRemaining_, block_)), block_),
+            scratch_.data());
         const auto drop = static_cast<uint32_t>(std::min<uint64_t>(dropRemaining_, frames));
         dropRemaining_ -= drop;
         const uint32_t keep = std::min(frames - drop, owed);

@@ -4,8 +4,8 @@
 // OfflineRender.h: the render chain driven from memory instead of a sound server.
 //
 // Summary
-//   OfflineRender owns one chain's DSP objects (FIFO, switcher, delay line and the stretch
-//   engine that is used) and pushes interleaved audio through renderBlock() in blocks, as
+//   OfflineRender owns one chain's DSP objects (ChainDsp: the engine that is used, or all of
+//   them) and pushes interleaved audio through renderBlock() in blocks, as
 //   a device would. It removes the engine's latency: the first output frame it returns
 //   belongs to the first input frame, and flush() plays the tail out, so the output has
 //   exactly the input's length. velmora-cli retune and the measured runs use it.
@@ -17,23 +17,20 @@
 // Thread safety
 //   One object is used by one thread at a time.
 
-#include "render/RenderChain.h"
+#include "render/ChainDsp.h"
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-class OfflineRender
-{
+class OfflineRender {
 public:
     // Null if channels is 0 or above 8, the rate is not positive, block is 0, or a DSP
-    // object cannot be created. slot: kRenderSlotDelayLine, kRenderSlotHighQuality or
-    // kRenderSlotBalanced. The chain starts on that engine (switched and settled in silence).
+    // object cannot be created. The chain starts on `engine` (switched and settled in silence).
     // Only that engine is built unless allEngines is set (needed for select()).
     static std::unique_ptr<OfflineRender> create(uint32_t channels, double sampleRate, double factor,
-                                                 RenderSlot slot, uint32_t blockFrames = 512,
+                                                 EngineKind engine, uint32_t blockFrames = 512,
                                                  bool allEngines = false);
-    ~OfflineRender();
     OfflineRender(const OfflineRender &) = delete;
     OfflineRender &operator=(const OfflineRender &) = delete;
 
@@ -42,7 +39,7 @@ public:
     // Frames by which the engine's output trails its input (removed from what is returned).
     uint32_t latencyFrames() const { return latency_; }
     // The DSP objects, for measurements (switching engines, factors, counters).
-    const RenderContext &context() const { return context_; }
+    ChainDsp &dsp() const { return *dsp_; }
 
     // Renders `frames` (at most blockFrames()) interleaved input frames and writes the aligned
     // output frames that became available to `output` (room for `frames` frames).
@@ -53,9 +50,9 @@ public:
     // the input still owed. Returns 0 once the output is as long as the input.
     uint32_t flush(float *output, uint32_t maxFrames);
 
-    // Switches the chain to another engine slot, as a user would while audio runs (with the
+    // Switches the chain to another engine, as a user would while audio runs (with the
     // switcher's fade). For measurements.
-    void select(RenderSlot slot);
+    void select(EngineKind engine) { dsp_->select(engine); }
 
 private:
     OfflineRender() = default;
@@ -67,7 +64,7 @@ private:
     uint64_t dropRemaining_ = 0;
     uint64_t framesIn_ = 0;
     uint64_t framesOut_ = 0;
-    RenderContext context_;
+    std::unique_ptr<ChainDsp> dsp_;
     std::vector<float> silence_;
     std::vector<float> scratch_;
 };

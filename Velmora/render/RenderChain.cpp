@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "render/RenderChain.h"
 
+#include "audio/EngineTable.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -26,8 +28,7 @@ uint32_t bufferFrames(const AudioBuffer &buffer) noexcept
 }
 
 // A channel that can carry a whole block.
-bool locateForBlock(const AudioBufferList &list, uint32_t n, uint32_t frames,
-                    ChannelLocation &out) noexcept
+bool locateForBlock(const AudioBufferList &list, uint32_t n, uint32_t frames, ChannelLocation &out) noexcept
 {
     return locateChannel(list, n, out) && out.frames >= frames;
 }
@@ -49,8 +50,8 @@ void silenceProcessedOutputs(AudioBufferList &output, uint32_t channels, uint32_
     }
 }
 
-void runDelayLine(const RenderContext &context, const AudioBufferList &input,
-                  AudioBufferList &output, uint32_t channels, uint32_t frames) noexcept
+void runDelayLine(const RenderContext &context, const AudioBufferList &input, AudioBufferList &output,
+                  uint32_t channels, uint32_t frames) noexcept
 {
     ChannelLocation in;
     ChannelLocation out;
@@ -71,8 +72,10 @@ void runDelayLine(const RenderContext &context, const AudioBufferList &input,
             while (done < rampFrames) {
                 const uint32_t len = std::min(kOnsetChunk, rampFrames - done);
                 for (uint32_t k = 0; k < len; ++k) {
-                    const float g = 0.5f - 0.5f * std::cos(3.14159265f * (context.onsetPosition + done + k + 1.0f)
-                                                           / (kOnsetFrames + 1.0f));
+                    const float g = 0.5f
+                                    - 0.5f
+                                          * std::cos(3.14159265f * (context.onsetPosition + done + k + 1.0f)
+                                                     / (kOnsetFrames + 1.0f));
                     ramped[k] = in.data[static_cast<size_t>(done + k) * in.stride] * g;
                 }
                 tv_engine_process_channel(context.delayLine, n, ramped, 1,
@@ -82,8 +85,8 @@ void runDelayLine(const RenderContext &context, const AudioBufferList &input,
         }
         if (done < frames) {
             tv_engine_process_channel(context.delayLine, n, in.data + static_cast<size_t>(done) * in.stride,
-                                      in.stride, out.data + static_cast<size_t>(done) * out.stride, out.stride,
-                                      frames - done);
+                                      in.stride, out.data + static_cast<size_t>(done) * out.stride,
+                                      out.stride, frames - done);
         }
     }
     if (context.onsetPosition < kOnsetFrames)
@@ -161,12 +164,14 @@ void renderBlock(const RenderContext &context, const AudioBufferList *inputList,
     // 3. Engine selection (also the liveness frame count).
     uint32_t switched = 0;
     const uint32_t slot = tv_switch_begin_block(context.switcher, frames, &switched);
-    tv_stretch *stretch = slot == kRenderSlotHighQuality ? context.stretchHighQuality
-                        : slot == kRenderSlotBalanced    ? context.stretchBalanced
-                                                         : nullptr;
+    constexpr uint32_t highQualitySlot = EngineTable::spec(EngineKind::highQuality).slot;
+    constexpr uint32_t balancedSlot = EngineTable::spec(EngineKind::balanced).slot;
+    tv_stretch *stretch = slot == highQualitySlot ? context.stretchHighQuality
+                          : slot == balancedSlot  ? context.stretchBalanced
+                                                  : nullptr;
 
     // 4. A freshly activated engine starts from cleared state.
-    const bool stretchSlot = slot == kRenderSlotHighQuality || slot == kRenderSlotBalanced;
+    const bool stretchSlot = slot == highQualitySlot || slot == balancedSlot;
     if (switched) {
         if (stretchSlot) {
             tv_stretch_reset(stretch);

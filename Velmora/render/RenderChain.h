@@ -39,61 +39,21 @@
 //   after it can no longer run. Other threads may meanwhile call the DSP objects' "any
 //   thread" functions (factors, slot selection, counters) and read the FIFO.
 
+#include "audio/AudioBuffers.h"
+
 #include <tonvel_dsp.h>
 #include <tonvel_stretch.h>
 
 #include <cstdint>
-#include <string_view>
-
-// One buffer of 32-bit float samples, mNumberChannels interleaved: frame f of channel c is
-// mData[f * mNumberChannels + c]. mData may be null (the buffer then carries nothing).
-struct AudioBuffer {
-    uint32_t mNumberChannels = 0;
-    uint32_t mDataByteSize = 0;
-    float *mData = nullptr;
-};
-
-// A list of buffers. mNumberBuffers above kMaxBuffers is treated as kMaxBuffers.
-struct AudioBufferList {
-    static constexpr uint32_t kMaxBuffers = 64;
-    uint32_t mNumberBuffers = 0;
-    AudioBuffer mBuffers[kMaxBuffers];
-};
-
-// Engine slots as numbered by the switcher (equal to the raw values of the engine kinds).
-enum RenderSlot : uint32_t {
-    kRenderSlotDelayLine = 0,
-    kRenderSlotHighQuality = 1,
-    kRenderSlotBalanced = 2,
-};
-
-// The engines by the names users type and settings store, in display order.
-struct RenderEngine {
-    const char *name;
-    RenderSlot slot;
-};
-inline constexpr RenderEngine kRenderEngines[] = {
-    {"lowLatency", kRenderSlotDelayLine},
-    {"balanced", kRenderSlotBalanced},
-    {"highQuality", kRenderSlotHighQuality},
-};
-// The engine called `name` exactly; null for any other name.
-inline const RenderEngine *renderEngineNamed(std::string_view name)
-{
-    for (const RenderEngine &e : kRenderEngines)
-        if (name == e.name)
-            return &e;
-    return nullptr;
-}
 
 // Fixed when the callback is created; never changes for the life of the chain.
 struct RenderContext {
-    tv_fifo *analysisFifo = nullptr;          // capacity 65536 samples
+    tv_fifo *analysisFifo = nullptr; // capacity 65536 samples
     tv_switch *switcher = nullptr;
-    tv_engine *delayLine = nullptr;           // also owns the chain's underrun counter
-    tv_stretch *stretchBalanced = nullptr;    // block 120 ms, interval 30 ms
-    tv_stretch *stretchHighQuality = nullptr; // block 240 ms, interval 30 ms
-    uint32_t channelCount = 1;                // processed channels, 1 ... 8 (limited to that)
+    tv_engine *delayLine = nullptr;        // also owns the chain's underrun counter
+    tv_stretch *stretchBalanced = nullptr; // configured as the engine table says
+    tv_stretch *stretchHighQuality = nullptr;
+    uint32_t channelCount = 1; // processed channels, 1 ... 8 (limited to that)
 
     // Bookkeeping of renderBlock() on the audio thread, not configuration: a freshly reset
     // delay line would be silent for its latency and then start at full level, after the

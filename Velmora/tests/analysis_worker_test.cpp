@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The analysis worker against a tap engine on the fake platform.
+// The analysis worker against a tap engine on the fake audio server.
 #include "analysis/TuningAnalysisWorker.h"
-#include "audio/FakeAudioPlatform.h"
+#include "audio/TapEngine.h"
+#include "testsupport/FakeAudioServer.h"
 
 #include <gtest/gtest.h>
 
@@ -24,8 +25,7 @@ QCoreApplication &app()
 }
 
 // Runs the main thread's events until `done` holds or `ms` pass.
-template <typename F>
-bool processEventsUntil(F done, int ms = 3000)
+template <typename F> bool processEventsUntil(F done, int ms = 3000)
 {
     QElapsedTimer clock;
     clock.start();
@@ -39,7 +39,8 @@ bool processEventsUntil(F done, int ms = 3000)
 std::atomic<int> workerWarnings{0};
 void countWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
-    if (type == QtWarningMsg && message == QStringLiteral("Velmora: Stimmungserkennung liess sich nicht anlegen."))
+    if (type == QtWarningMsg
+        && message == QStringLiteral("Velmora: Stimmungserkennung liess sich nicht anlegen."))
         ++workerWarnings;
 }
 
@@ -48,8 +49,7 @@ protected:
     void SetUp() override
     {
         app();
-        speakers = fake->addDevice("speakers", "Lautsprecher", 48000.0, 480);
-        fake->setDefaultOutputDevice(speakers);
+        fake->setDefault(fake->addDevice("speakers", "Lautsprecher", 48000.0, 2, 480));
         worker.setOnEstimate([this](const TuningAnalyzer::Estimate &e, double elapsed) {
             estimates.push_back(e);
             elapsedValues.push_back(elapsed);
@@ -76,13 +76,18 @@ protected:
         for (int block = 0; block < 10; ++block) {
             for (int f = 0; f < 480; ++f, ++phase)
                 left[f] = right[f] = 0.4f * float(std::sin(2.0 * M_PI * hz * double(phase) / 48000.0));
-            fake->runIOCycle(engine->aggregateID(), &in, &out);
+            fake->render(in, out);
         }
     }
 
-    std::shared_ptr<FakeAudioPlatform> fake = std::make_shared<FakeAudioPlatform>();
+    void startEngine()
+    {
+        engine->start(1.0, EngineKind::lowLatency);
+        ASSERT_TRUE(processEventsUntil([&] { return engine->runInfo().has_value(); }));
+    }
+
+    std::shared_ptr<FakeAudioServer> fake = std::make_shared<FakeAudioServer>();
     std::shared_ptr<TapEngine> engine = TapEngine::create(fake);
-    AudioObjectID speakers = 0;
     TuningAnalysisWorker worker;
     std::vector<TuningAnalyzer::Estimate> estimates;
     std::vector<double> elapsedValues;
@@ -97,13 +102,12 @@ TEST_F(AnalysisWorkerTest, failed_analyzer_leaves_the_worker_stopped_and_logs_on
     worker.start(engine, -1.0);
     qInstallMessageHandler(previous);
     EXPECT_EQ(workerWarnings.load(), 2);
-    processEventsUntil([] { return false; }, 300);
-    EXPECT_TRUE(estimates.empty());
+    EXPECT_FALSE(worker.isRunning());
 }
 
-TEST_F(AnalysisWorkerTest, engine_without_fifo_still_reports_every_100_ms)
+TEST_F(AnalysisWorkerTest, engine_without_chain_still_reports_every_100_ms)
 {
-    worker.start(engine, 48000.0);  // engine exists, no chain, no FIFO
+    worker.start(engine, 48000.0); // engine exists, no chain
     ASSERT_TRUE(processEventsUntil([&] { return estimates.size() >= 3; }));
     EXPECT_EQ(estimates.front(), TuningAnalyzer::Estimate::assumedStandard);
     EXPECT_EQ(elapsedValues.front(), 0.1);
@@ -114,22 +118,24 @@ TEST_F(AnalysisWorkerTest, stop_twice_reset_while_stopped_and_destroyed_engine_a
     worker.stop();
     worker.reset();
     worker.start(engine, 48000.0);
-    worker.stop();
+    worker.tick(); // posts an estimate ...
+    worker.stop(); // ... that must not arrive after the stop
     worker.stop();
     EXPECT_FALSE(worker.isRunning());
     worker.reset();
-    processEventsUntil([] { return false; }, 300);
-    EXPECT_TRUE(estimates.empty());  // nothing posted before stop arrives after it
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(estimates.empty());
 
     worker.start(engine, 48000.0);
-    engine.reset();  // a destroyed engine gives no estimates
-    processEventsUntil([] { return false; }, 400);
+    engine.reset(); // a destroyed engine gives no estimates
+    worker.tick();
+    QCoreApplication::processEvents();
     EXPECT_TRUE(estimates.empty());
 }
 
 TEST_F(AnalysisWorkerTest, detects_432_hz_music_from_the_running_chain)
 {
-    engine->start(1.0, EngineKind::lowLatency, 2048);
+    startEngine();
     worker.start(engine, engine->runInfo()->sampleRate);
     std::uint64_t phase = 0;
     TuningAnalyzer::Estimate last{};
@@ -139,8 +145,7 @@ TEST_F(AnalysisWorkerTest, detects_432_hz_music_from_the_running_chain)
         play(432.0, phase);
         worker.tick();
     }
-    ASSERT_TRUE(processEventsUntil([&] { return last.confidence > 0.0; }));
-    processEventsUntil([] { return false; }, 200);
+    QCoreApplication::processEvents(); // every tick above has posted its estimate by now
     EXPECT_NEAR(last.a4Hz, 432.0, 0.5);
     EXPECT_TRUE(last.isConfident());
 }
@@ -148,9 +153,9 @@ TEST_F(AnalysisWorkerTest, detects_432_hz_music_from_the_running_chain)
 TEST_F(AnalysisWorkerTest, worker_never_reads_a_freed_fifo)
 {
     // Audio keeps flowing, the worker keeps draining (its timer plus a second thread ticking
-    // as fast as it can), and the chain is stopped, restarted and shut down underneath it.
-    // A read of a released FIFO would be a use-after-free (ASan).
-    engine->start(1.0, EngineKind::lowLatency, 2048);
+    // as fast as it can), and the chain is stopped, restarted, rebuilt and shut down
+    // underneath it. A read of a released FIFO would be a use-after-free (ASan).
+    startEngine();
     worker.start(engine, 48000.0);
     std::atomic<bool> done{false};
     std::thread audio([&] {
@@ -165,17 +170,21 @@ TEST_F(AnalysisWorkerTest, worker_never_reads_a_freed_fifo)
     for (int i = 0; i < 8; ++i) {
         if (i % 4 == 3)
             TapEngine::shutdownAll();
+        if (i % 2)
+            fake->setRate(i % 4 == 1 ? 44100.0 : 48000.0); // a rebuild with new DSP objects
+        engine->rebuild();
         engine->stop();
-        engine->start(1.0, EngineKind::lowLatency, 2048);
+        engine->start(1.0, EngineKind::lowLatency);
         if (i % 3 == 0)
-            worker.start(engine, 48000.0);  // the restart path restarts the worker while it polls
+            worker.start(engine, 48000.0); // the restart path restarts the worker while it polls
     }
     done = true;
     audio.join();
     ticker.join();
     worker.stop();
     engine->stop();
-    EXPECT_FALSE(engine->hasAnalysisFifo());
+    float sample = 0.0f;
+    EXPECT_FALSE(engine->readAnalysisSamples(&sample, 1));
 }
 
 } // namespace

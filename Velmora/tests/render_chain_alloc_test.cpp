@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The render chain runs on the audio thread: across engine switches (with their resets),
 // factor glides and varying block sizes it must not allocate at all.
-#include "render/RenderChain.h"
+#include "render/ChainDsp.h"
 
 #include <gtest/gtest.h>
 
@@ -24,15 +24,11 @@ TEST(RenderChainAllocation, counter_sees_heap_allocations)
 TEST(RenderChainAllocation, thousand_blocks_with_switches_and_glides_allocate_nothing)
 {
     constexpr double rate = 48000.0;
-    RenderContext context;
-    context.analysisFifo = tv_fifo_create(65536);
-    context.switcher = tv_switch_create(rate);
-    context.delayLine = tv_engine_create(2048, rate);
-    context.stretchBalanced = tv_stretch_create_custom(2, 16384, rate, 120, 30);
-    context.stretchHighQuality = tv_stretch_create_custom(2, 16384, rate, 240, 30);
-    context.channelCount = 2;
-    ASSERT_TRUE(context.analysisFifo && context.switcher && context.delayLine && context.stretchBalanced
-                && context.stretchHighQuality);
+    // The live chain's objects, sized for the largest block PipeWire hands out.
+    const auto dsp =
+        ChainDsp::create(2, rate, EngineTable::stretchMaxFrames(8192), 1.0, EngineKind::lowLatency, true);
+    ASSERT_TRUE(dsp);
+    const RenderContext &context = dsp->context();
 
     // Planar input, interleaved output with two extra channels, as large as the largest block.
     std::vector<float> left(8192), right(8192), out(4 * 8192);
@@ -40,20 +36,17 @@ TEST(RenderChainAllocation, thousand_blocks_with_switches_and_glides_allocate_no
         left[i] = right[i] = static_cast<float>(0.3 * std::sin(0.0576 * static_cast<double>(i)));
     const uint32_t blocks[] = {512, 1024, 256, 2048, 480, 8192, 1};
     const double factors[] = {432.0 / 440.0, 1.0, 0.95, 1.05, 0.9, 1.1};
-    const int32_t slots[] = {2, 0, 1, 2, 1, 0};
+    const EngineKind kinds[] = {EngineKind::balanced, EngineKind::lowLatency,  EngineKind::highQuality,
+                                EngineKind::balanced, EngineKind::highQuality, EngineKind::lowLatency};
 
     long allocated = 0;
     {
         CountAllocations counter;
         for (int call = 0; call < 1000; ++call) {
-            if (call % 50 == 0) {
-                const double f = factors[(call / 50) % std::size(factors)];
-                tv_engine_set_factor(context.delayLine, f);
-                tv_stretch_set_factor(context.stretchBalanced, f);
-                tv_stretch_set_factor(context.stretchHighQuality, f);
-            }
+            if (call % 50 == 0)
+                dsp->setFactor(factors[(call / 50) % std::size(factors)]);
             if (call % 120 == 0)
-                tv_switch_select(context.switcher, slots[(call / 120) % std::size(slots)]);
+                dsp->select(kinds[(call / 120) % std::size(kinds)]);
             const uint32_t frames = blocks[call % std::size(blocks)];
             AudioBufferList in;
             in.mNumberBuffers = 2;
@@ -68,13 +61,7 @@ TEST(RenderChainAllocation, thousand_blocks_with_switches_and_glides_allocate_no
     }
     EXPECT_EQ(allocated, 0);
     // The switches really happened: every engine processed audio.
-    EXPECT_GT(tv_switch_frames(context.switcher), 1000000u);
-
-    tv_fifo_destroy(context.analysisFifo);
-    tv_switch_destroy(context.switcher);
-    tv_engine_destroy(context.delayLine);
-    tv_stretch_destroy(context.stretchBalanced);
-    tv_stretch_destroy(context.stretchHighQuality);
+    EXPECT_GT(dsp->frames(), 1000000u);
 }
 
 } // namespace

@@ -34,7 +34,7 @@ inline void countAllocation()
     if (t_realtime)
         g_rtAllocations.fetch_add(1, std::memory_order_relaxed);
 }
-}
+} // namespace
 
 extern "C" void *malloc(size_t n)
 {
@@ -59,17 +59,23 @@ extern "C" void *memalign(size_t a, size_t n)
 
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
-void onSignal(int) { g_stop = 1; }
+void onSignal(int)
+{
+    g_stop = 1;
 }
+} // namespace
 
 int main(int argc, char **argv)
 {
     double seconds = 30, gain = 0.5;
     int idleMs = 3000;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--gain")) gain = std::atof(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--idle-ms")) idleMs = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--seconds"))
+            seconds = std::atof(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--gain"))
+            gain = std::atof(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--idle-ms"))
+            idleMs = std::atoi(argv[i + 1]);
     }
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
@@ -81,13 +87,12 @@ int main(int argc, char **argv)
         return 1;
     }
     const float g = float(gain);
-    AudioDeviceIOBlock block = [g](const AudioTimeStamp *, const AudioBufferList *in, const AudioTimeStamp *,
-                                   AudioBufferList *out, const AudioTimeStamp *) {
+    const RenderCallback block = [g](const AudioBufferList &in, AudioBufferList &out) {
         t_realtime = true;
-        for (std::uint32_t c = 0; c < out->mNumberBuffers; ++c) {
-            AudioBuffer &o = out->mBuffers[c];
+        for (std::uint32_t c = 0; c < out.mNumberBuffers; ++c) {
+            AudioBuffer &o = out.mBuffers[c];
             const std::uint32_t frames = o.mDataByteSize / 4;
-            const float *src = c < in->mNumberBuffers ? in->mBuffers[c].mData : nullptr;
+            const float *src = c < in.mNumberBuffers ? in.mBuffers[c].mData : nullptr;
             for (std::uint32_t f = 0; f < frames; ++f)
                 o.mData[f] = src ? src[f] * g : 0.0f;
         }
@@ -110,12 +115,13 @@ int main(int argc, char **argv)
         }
         chain = std::make_unique<pwl::Chain>(*session, cfg);
         int res = chain->createTap();
-        if (res == 0) res = chain->createOutput(*dev);
+        if (res == 0)
+            res = chain->createOutput(*dev);
         if (res != 0) {
             std::fprintf(stderr, "chain failed: %d\n", res);
             return 1;
         }
-        chain->setBlock(&block);
+        chain->setRender(&block);
         chain->start();
         std::printf("ready tap=%u output=%u rate=%u device=%s\n", chain->tapId(), chain->outputId(),
                     chain->rate(), chain->deviceName().c_str());
@@ -133,7 +139,7 @@ int main(int argc, char **argv)
     }
     {
         pwl::Session::Lock lock(*session);
-        chain->setBlock(nullptr);
+        chain->setRender(nullptr);
         chain.reset();
         session->sync(2000);
     }

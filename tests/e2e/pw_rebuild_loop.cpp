@@ -1,89 +1,168 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// pw_rebuild_loop: starts the tap engine on the real PipeWire platform, then stops and starts it
-// again and again (with the analysis worker polling the FIFO the whole time), the way the
-// controller rebuilds after a device or rate change. Built for AddressSanitizer runs too.
+// pw_rebuild_loop: runs the retuning engine on the real PipeWire server and rebuilds it again
+// and again (the analysis worker reading the whole time), the way the controller does after a
+// device change or a stall. Built for AddressSanitizer runs too.
 //
-//   pw_rebuild_loop [--iterations 200] [--hold-ms 60] [--factor 0.5] [--engines all|lowLatency]
+//   pw_rebuild_loop [--iterations 200] [--hold-ms 60] [--factor 0.5] [--engine lowLatency]
 // Prints one summary line:
-//   iterations=N failures=F distinct_taps=T gap_ms_median=M gap_ms_max=X
+//   iterations=N failures=F distinct_taps=T build_ms_median=M build_ms_max=X caller_block_ms_max=B
+// distinct_taps counts the chains opened (1: every rebuild kept the streams); build_ms is from
+// rebuild() to the `running` event; caller_block_ms is the longest any engine call (start,
+// rebuild, setFactor, stats, stop) kept this thread.
 #include "analysis/TuningAnalysisWorker.h"
-#include "audio/AudioError.h"
 #include "audio/TapEngine.h"
-#include "audio/pipewire/PipeWirePlatform.h"
+#include "audio/pipewire/PipeWireServer.h"
 
 #include <QCoreApplication>
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <set>
-#include <thread>
+#include <deque>
+#include <mutex>
 #include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+double msSince(Clock::time_point t)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+// Forwards to the real server and counts the chains it opens.
+class CountingServer final : public AudioServer {
+public:
+    explicit CountingServer(std::shared_ptr<AudioServer> real) : real_(std::move(real)) {}
+    void setEvents(Events e, Executor x) override { real_->setEvents(std::move(e), std::move(x)); }
+    bool isConnected() const override { return real_->isConnected(); }
+    bool hasSessionManager() const override { return real_->hasSessionManager(); }
+    OutputDevice defaultOutput() override { return real_->defaultOutput(); }
+    std::unique_ptr<AudioChain> openChain(const OutputDevice &d, RenderCallback r) override
+    {
+        ++opens;
+        return real_->openChain(d, std::move(r));
+    }
+    int clearStaleRouting() override { return real_->clearStaleRouting(); }
+    int opens = 0;
+
+private:
+    std::shared_ptr<AudioServer> real_;
+};
+
+// Engine events, handed to this thread.
+struct EventQueue {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<std::function<void()>> tasks;
+    void post(std::function<void()> t)
+    {
+        std::lock_guard g(lock);
+        tasks.push_back(std::move(t));
+        changed.notify_one();
+    }
+    // Runs queued events for up to `ms`; returns early when `done()` holds.
+    template <typename F> bool run(int ms, F done)
+    {
+        const auto end = Clock::now() + std::chrono::milliseconds(ms);
+        while (!done() && Clock::now() < end) {
+            std::unique_lock g(lock);
+            changed.wait_until(g, std::min(end, Clock::now() + std::chrono::milliseconds(5)),
+                               [&] { return !tasks.empty(); });
+            while (!tasks.empty()) {
+                auto t = std::move(tasks.front());
+                tasks.pop_front();
+                g.unlock();
+                t();
+                g.lock();
+            }
+            g.unlock();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        }
+        return done();
+    }
+};
+
+} // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     int iterations = 200, holdMs = 60;
     double factor = 0.5;
-    bool allEngines = true;
+    EngineKind kind = EngineKind::lowLatency; // all engines are built; this one plays
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--iterations")) iterations = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--hold-ms")) holdMs = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--factor")) factor = std::atof(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--engines")) allEngines = std::strcmp(argv[i + 1], "all") == 0;
+        if (!std::strcmp(argv[i], "--iterations"))
+            iterations = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--hold-ms"))
+            holdMs = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--factor"))
+            factor = std::atof(argv[i + 1]);
+        else if (const EngineSpec *e = EngineTable::named(argv[i + 1]);
+                 e && !std::strcmp(argv[i], "--engine"))
+            kind = e->kind;
     }
-    std::shared_ptr<PipeWirePlatform> platform;
+    std::shared_ptr<CountingServer> server;
     try {
-        platform = PipeWirePlatform::connect();
+        server = std::make_shared<CountingServer>(PipeWireServer::connect());
     } catch (const AudioError &e) {
         std::fprintf(stderr, "%s\n", e.errorDescription().c_str());
         return 1;
     }
-    TapEngine::removeOrphanedAggregateDevices(*platform);
-    auto engine = TapEngine::create(platform);
-    TuningAnalysisWorker worker;
-    int failures = 0;
-    std::set<AudioObjectID> taps;
-    std::vector<double> gaps;
-    const EngineKind kinds[] = {EngineKind::lowLatency, EngineKind::balanced, EngineKind::highQuality};
-    auto pump = [&](int ms) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < end) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+    auto engine = TapEngine::create(server);
+    engine->clearStaleRouting();
+    EventQueue queue;
+    int runs = 0, failures = 0;
+    RetuneEngine::Events events;
+    events.running = [&](const RunInfo &) { ++runs; };
+    events.failed = [&](const AudioError &e) {
+        std::fprintf(stderr, "%s\n", e.errorDescription().c_str());
+        ++failures;
     };
-    for (int i = 0; i <= iterations; ++i) {
-        const EngineKind kind = allEngines ? kinds[i % 3] : EngineKind::lowLatency;
-        try {
-            engine->start(factor, kind, 2048);
-            taps.insert(engine->tapID());
-            if (auto info = engine->runInfo())
-                worker.start(engine, info->sampleRate);
-        } catch (const AudioError &e) {
-            std::fprintf(stderr, "iteration %d: %s\n", i, e.errorDescription().c_str());
+    engine->setEvents(events, [&](std::function<void()> t) { queue.post(std::move(t)); });
+
+    double callerMax = 0.0;
+    auto timed = [&](auto call) {
+        const auto t = Clock::now();
+        call();
+        callerMax = std::max(callerMax, msSince(t));
+    };
+    TuningAnalysisWorker worker;
+    std::vector<double> builds;
+    timed([&] { engine->start(factor, kind); });
+    if (!queue.run(10000, [&] { return runs + failures > 0; }) || failures) {
+        std::fprintf(stderr, "first start failed\n");
+        return 1;
+    }
+    worker.start(engine, engine->runInfo()->sampleRate);
+    for (int i = 1; i <= iterations; ++i) {
+        const int before = runs;
+        const auto t = Clock::now();
+        timed([&] { engine->rebuild(); });
+        if (!queue.run(10000, [&] { return runs > before || failures > 0; })) {
+            std::fprintf(stderr, "iteration %d: no answer\n", i);
             ++failures;
         }
-        if (i > 0) {
-            const double gap = platform->lastRebuildGapMs();
-            if (gap >= 0)
-                gaps.push_back(gap);
-        }
-        pump(holdMs);
-        if (i == iterations)
+        builds.push_back(msSince(t));
+        const auto hold = Clock::now();
+        queue.run(holdMs, [&] {
+            timed([&] { engine->stats(); });
+            timed([&] { engine->setFactor(factor); });
+            return msSince(hold) >= holdMs;
+        });
+        if (failures)
             break;
-        // Restart path: the worker may still be polling while the chain goes away.
-        engine->stop();
-        worker.stop();
     }
+    timed([&] { engine->stop(); });
     worker.stop();
-    engine->stop();
-    platform->releaseParked();
-    std::sort(gaps.begin(), gaps.end());
-    std::printf("iterations=%d failures=%d distinct_taps=%zu gap_ms_median=%.1f gap_ms_max=%.1f\n", iterations,
-                failures, taps.size(), gaps.empty() ? -1.0 : gaps[gaps.size() / 2], gaps.empty() ? -1.0 : gaps.back());
+    std::sort(builds.begin(), builds.end());
+    std::printf("iterations=%d failures=%d distinct_taps=%d build_ms_median=%.1f build_ms_max=%.1f "
+                "caller_block_ms_max=%.1f\n",
+                iterations, failures, server->opens, builds.empty() ? -1.0 : builds[builds.size() / 2],
+                builds.empty() ? -1.0 : builds.back(), callerMax);
     engine.reset();
-    platform.reset();
+    server.reset();
     return failures == 0 ? 0 : 1;
 }

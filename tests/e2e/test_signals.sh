@@ -36,7 +36,7 @@ STACK_WAIT_SEC=5 stack_wait ours_are 0
 expect "SIGKILL: the server removed our nodes" ours_are 0
 expect "SIGKILL: stale routing stays on the playing stream" routing_is yes
 start_live "$W/restart.log" --a4 400 --no-status-server || e2e_finish
-expect "next start reports the clean-up" log_has "$W/restart.log" "Velmora: 1 verwaiste Aggregate-Devices entfernt."
+expect "next start reports the clean-up" log_has "$W/restart.log" "Velmora: 1 verwaiste Umleitungen entfernt."
 stop_live
 wait_plays
 
@@ -46,7 +46,7 @@ first=$LIVE_PID
 timeout 20 "$VELMORA_CLI" live --a4 400 --no-status-server >"$W/second.log" 2>&1; rc=$?
 cat "$W/second.log"
 expect "second instance fails (exit $rc)" test "$rc" -ne 0 -a "$rc" -ne 124
-expect "second instance says why" log_has "$W/second.log" "Process-Tap erstellen fehlgeschlagen (-16)"
+expect "second instance says why" log_has "$W/second.log" "Aufnahme-Senke anlegen fehlgeschlagen (-16: Device or resource busy)"
 expect "first instance's nodes are still there" ours_are 2
 record "$W/first.wav" fake_speakers
 pw-play "$W/sine3.wav"

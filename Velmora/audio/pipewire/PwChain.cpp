@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/pipewire/PwChain.h"
 
+#include <spa/node/io.h>
 #include <spa/param/audio/format-utils.h>
 #include <spa/param/latency-utils.h>
-#include <spa/node/io.h>
 #include <spa/pod/builder.h>
 
 #include <algorithm>
@@ -16,7 +16,7 @@ namespace pwl {
 namespace {
 
 constexpr std::uint32_t kChannels = 2;
-constexpr std::uint32_t kMaxFrames = 16384;  // 2 x the default quantum limit
+constexpr std::uint32_t kMaxFrames = 16384; // 2 x the default quantum limit
 
 const spa_pod *planarStereoFormat(spa_pod_builder *b)
 {
@@ -47,10 +47,11 @@ struct Chain::StreamHooks {
 };
 
 Chain::Chain(Session &session, ChainConfig config)
-    : session_(session), config_(std::move(config)), zeros_(kMaxFrames, 0.0f)
+    : session_(session), config_(std::move(config)),
+      idleTimer_(session.loop(), pw_loop_add_timer(session.loop(), &Chain::idleTimerFired, this)),
+      zeros_(kMaxFrames, 0.0f)
 {
     session_.addObserver(this);
-    idleTimer_ = pw_loop_add_timer(session_.loop(), &Chain::idleTimerFired, this);
 }
 
 Chain::~Chain()
@@ -59,17 +60,22 @@ Chain::~Chain()
     destroyOutput();
     if (tap_) {
         rtTap_.store(nullptr, std::memory_order_release);
-        pw_stream_disconnect(tap_);
+        pw_stream_disconnect(tap_.get());
         session_.dataLoopBarrier();
         spa_hook_remove(&tapHooks_->hook);
-        pw_stream_destroy(tap_);
-        tap_ = nullptr;
-        delete tapHooks_;
-        tapHooks_ = nullptr;
+        tap_.reset();
     }
-    if (idleTimer_)
-        pw_loop_destroy_source(session_.loop(), idleTimer_);
     session_.removeObserver(this);
+}
+
+ChainHealth Chain::health() const
+{
+    if (session_.broken())
+        return ChainHealth::serverLost;
+    for (const StreamHooks *h : {tapHooks_.get(), outputHooks_.get()})
+        if (h && (h->state == PW_STREAM_STATE_ERROR || (started_ && h->state == PW_STREAM_STATE_UNCONNECTED)))
+            return ChainHealth::failed;
+    return ChainHealth::healthy;
 }
 
 std::uint32_t Chain::quantum() const
@@ -84,16 +90,16 @@ int Chain::createTap()
 {
     if (tap_)
         return 0;
-    pw_properties *props = pw_properties_new(
-        PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_CLASS, kMediaClassSink,
-        PW_KEY_NODE_NAME, config_.tapName.c_str(), PW_KEY_NODE_DESCRIPTION, config_.tapDescription.c_str(),
-        PW_KEY_NODE_VIRTUAL, "true", PW_KEY_NODE_GROUP, config_.group.c_str(), PW_KEY_NODE_LINK_GROUP,
-        config_.group.c_str(), PW_KEY_PRIORITY_SESSION, "-100000", SPA_KEY_AUDIO_POSITION, "[ FL FR ]",
-        nullptr);
-    tap_ = pw_stream_new(session_.core(), config_.tapDescription.c_str(), props);
+    pw_properties *props =
+        pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_CLASS,
+                          kMediaClassSink, PW_KEY_NODE_NAME, config_.tapName.c_str(), PW_KEY_NODE_DESCRIPTION,
+                          config_.tapDescription.c_str(), PW_KEY_NODE_VIRTUAL, "true", PW_KEY_NODE_GROUP,
+                          config_.group.c_str(), PW_KEY_NODE_LINK_GROUP, config_.group.c_str(),
+                          PW_KEY_PRIORITY_SESSION, "-100000", SPA_KEY_AUDIO_POSITION, "[ FL FR ]", nullptr);
+    tap_.reset(pw_stream_new(session_.core(), config_.tapDescription.c_str(), props));
     if (!tap_)
         return errno ? -errno : -ENOMEM;
-    tapHooks_ = new StreamHooks{this, true, {}, PW_STREAM_STATE_UNCONNECTED};
+    tapHooks_.reset(new StreamHooks{this, true, {}, PW_STREAM_STATE_UNCONNECTED});
     static const pw_stream_events tapEvents = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
@@ -108,12 +114,12 @@ int Chain::createTap()
         e.process = &Chain::tapProcess;
         return e;
     }();
-    pw_stream_add_listener(tap_, &tapHooks_->hook, &tapEvents, tapHooks_);
+    pw_stream_add_listener(tap_.get(), &tapHooks_->hook, &tapEvents, tapHooks_.get());
 
     std::uint8_t buffer[1024];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     const spa_pod *params[] = {planarStereoFormat(&b)};
-    int res = pw_stream_connect(tap_, PW_DIRECTION_INPUT, PW_ID_ANY,
+    int res = pw_stream_connect(tap_.get(), PW_DIRECTION_INPUT, PW_ID_ANY,
                                 pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS
                                                 | PW_STREAM_FLAG_RT_PROCESS | PW_STREAM_FLAG_INACTIVE),
                                 params, 1);
@@ -123,7 +129,7 @@ int Chain::createTap()
         [&] {
             if (tapHooks_->state == PW_STREAM_STATE_ERROR)
                 return true;
-            const std::uint32_t id = pw_stream_get_node_id(tap_);
+            const std::uint32_t id = pw_stream_get_node_id(tap_.get());
             const Node *n = id == SPA_ID_INVALID ? nullptr : session_.node(id);
             return n && n->serial != 0;
         },
@@ -132,9 +138,9 @@ int Chain::createTap()
         return res;
     if (tapHooks_->state == PW_STREAM_STATE_ERROR)
         return -EIO;
-    tapId_ = pw_stream_get_node_id(tap_);
+    tapId_ = pw_stream_get_node_id(tap_.get());
     tapSerial_ = session_.node(tapId_)->serial;
-    rtTap_.store(tap_, std::memory_order_release);
+    rtTap_.store(tap_.get(), std::memory_order_release);
     return 0;
 }
 
@@ -150,10 +156,10 @@ int Chain::createOutput(const Node &device)
         PW_KEY_TARGET_OBJECT, device.name.c_str(), PW_KEY_NODE_DONT_RECONNECT, "false", PW_KEY_NODE_GROUP,
         config_.group.c_str(), PW_KEY_NODE_LINK_GROUP, config_.group.c_str(), PW_KEY_NODE_VIRTUAL, "true",
         "channelmix.upmix", "false", SPA_KEY_AUDIO_POSITION, "[ FL FR ]", nullptr);
-    output_ = pw_stream_new(session_.core(), config_.outputDescription.c_str(), props);
+    output_.reset(pw_stream_new(session_.core(), config_.outputDescription.c_str(), props));
     if (!output_)
         return errno ? -errno : -ENOMEM;
-    outputHooks_ = new StreamHooks{this, false, {}, PW_STREAM_STATE_UNCONNECTED};
+    outputHooks_.reset(new StreamHooks{this, false, {}, PW_STREAM_STATE_UNCONNECTED});
     static const pw_stream_events outEvents = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
@@ -184,12 +190,12 @@ int Chain::createOutput(const Node &device)
         e.process = &Chain::outputProcess;
         return e;
     }();
-    pw_stream_add_listener(output_, &outputHooks_->hook, &outEvents, outputHooks_);
+    pw_stream_add_listener(output_.get(), &outputHooks_->hook, &outEvents, outputHooks_.get());
 
     std::uint8_t buffer[1024];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     const spa_pod *params[] = {planarStereoFormat(&b)};
-    int res = pw_stream_connect(output_, PW_DIRECTION_OUTPUT, PW_ID_ANY,
+    int res = pw_stream_connect(output_.get(), PW_DIRECTION_OUTPUT, PW_ID_ANY,
                                 pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS
                                                 | PW_STREAM_FLAG_RT_PROCESS | PW_STREAM_FLAG_TRIGGER
                                                 | PW_STREAM_FLAG_INACTIVE),
@@ -200,7 +206,7 @@ int Chain::createOutput(const Node &device)
         [&] {
             if (outputHooks_->state == PW_STREAM_STATE_ERROR)
                 return true;
-            const std::uint32_t id = pw_stream_get_node_id(output_);
+            const std::uint32_t id = pw_stream_get_node_id(output_.get());
             return id != SPA_ID_INVALID && session_.node(id) != nullptr;
         },
         config_.timeoutMs);
@@ -208,13 +214,13 @@ int Chain::createOutput(const Node &device)
         return res;
     if (outputHooks_->state == PW_STREAM_STATE_ERROR)
         return -EIO;
-    outputId_ = pw_stream_get_node_id(output_);
+    outputId_ = pw_stream_get_node_id(output_.get());
     deviceName_ = device.name;
     deviceId_ = device.id;
     deviceSerial_ = device.serial;
     // An inactive stream negotiates no format: until start() the rate comes from the graph
     // settings or the device.
-    rtOutput_.store(output_, std::memory_order_release);
+    rtOutput_.store(output_.get(), std::memory_order_release);
     return 0;
 }
 
@@ -243,24 +249,22 @@ void Chain::destroyOutput()
         return;
     rtOutput_.store(nullptr, std::memory_order_release);
     session_.dataLoopBarrier();
-    pw_stream_disconnect(output_);
+    pw_stream_disconnect(output_.get());
     session_.dataLoopBarrier();
     spa_hook_remove(&outputHooks_->hook);
-    pw_stream_destroy(output_);
-    output_ = nullptr;
-    delete outputHooks_;
-    outputHooks_ = nullptr;
+    output_.reset();
+    outputHooks_.reset();
     outputId_ = 0;
     rtPosition_.store(nullptr, std::memory_order_release);
     rate_.store(0, std::memory_order_relaxed);
     deviceLatency_ = spa_latency_info{};
 }
 
-void Chain::setBlock(const AudioDeviceIOBlock *block)
+void Chain::setRender(const RenderCallback *render)
 {
-    if (rtBlock_.load(std::memory_order_acquire) == block)
+    if (rtRender_.load(std::memory_order_acquire) == render)
         return;
-    rtBlock_.store(block, std::memory_order_release);
+    rtRender_.store(render, std::memory_order_release);
     session_.dataLoopBarrier();
 }
 
@@ -280,6 +284,8 @@ int Chain::start()
 
 int Chain::setProcessLatency(std::uint32_t frames)
 {
+    if (frames == processFrames_)
+        return 0; // unchanged: a new latency param would make the graph renegotiate
     processFrames_ = frames;
     return publishLatency();
 }
@@ -295,15 +301,15 @@ int Chain::publishLatency()
     std::uint8_t buffer[256];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     const spa_pod *params[] = {spa_latency_build(&b, SPA_PARAM_Latency, &total)};
-    return pw_stream_update_params(tap_, params, 1);
+    return pw_stream_update_params(tap_.get(), params, 1);
 }
 
 void Chain::setActive(bool active)
 {
     if (output_)
-        pw_stream_set_active(output_, active);
+        pw_stream_set_active(output_.get(), active);
     if (tap_)
-        pw_stream_set_active(tap_, active);
+        pw_stream_set_active(tap_.get(), active);
 }
 
 // ---- router ---------------------------------------------------------------------------------
@@ -311,7 +317,7 @@ void Chain::setActive(bool active)
 bool Chain::namesDevice(const std::string &target) const
 {
     return target == deviceName_ || (deviceSerial_ != 0 && target == std::to_string(deviceSerial_))
-        || target == config_.tapName || (tapSerial_ != 0 && target == std::to_string(tapSerial_));
+           || target == config_.tapName || (tapSerial_ != 0 && target == std::to_string(tapSerial_));
 }
 
 bool Chain::shouldRoute(const Node &n) const
@@ -325,7 +331,7 @@ bool Chain::shouldRoute(const Node &n) const
     if (!config_.ownNamePrefix.empty() && n.name.rfind(config_.ownNamePrefix, 0) == 0)
         return false;
     if (n.dontReconnect)
-        return false;  // the session manager refuses to move these
+        return false; // the session manager refuses to move these
     // A stream that asks for a device other than the one we play to stays where it is.
     if (!n.targetObject.empty() && n.targetObject != "-1" && !namesDevice(n.targetObject))
         return false;
@@ -379,11 +385,14 @@ void Chain::defaultMetadataChanged(std::uint32_t subject, const char *key)
 
 // ---- idle -----------------------------------------------------------------------------------
 
-void Chain::linksChanged() { updateIdle(); }
+void Chain::linksChanged()
+{
+    updateIdle();
+}
 
 void Chain::updateIdle()
 {
-    if (!started_ || tapId_ == 0 || !idleTimer_)
+    if (!started_ || tapId_ == 0 || !idleTimer_.get())
         return;
     bool fed = false;
     for (const auto &[id, l] : session_.links())
@@ -391,14 +400,14 @@ void Chain::updateIdle()
             fed = true;
     if (fed) {
         if (idleTimerArmed_) {
-            pw_loop_update_timer(session_.loop(), idleTimer_, nullptr, nullptr, false);
+            pw_loop_update_timer(session_.loop(), idleTimer_.get(), nullptr, nullptr, false);
             idleTimerArmed_ = false;
         }
         if (idle_.exchange(false))
             setActive(true);
     } else if (!idle_.load() && !idleTimerArmed_) {
         timespec value{config_.idleMs / 1000, long(config_.idleMs % 1000) * 1000000L};
-        pw_loop_update_timer(session_.loop(), idleTimer_, &value, nullptr, false);
+        pw_loop_update_timer(session_.loop(), idleTimer_.get(), &value, nullptr, false);
         idleTimerArmed_ = true;
     }
 }
@@ -475,13 +484,16 @@ void Chain::outputProcess(void *data)
         inFrames = ib->datas[0].chunk->size / std::uint32_t(sizeof(float));
     if (inFrames == 0) {
         const spa_io_position *pos = c->rtPosition_.load(std::memory_order_acquire);
-        inFrames = out->requested ? std::uint32_t(out->requested) : pos ? std::uint32_t(pos->clock.duration) : 0;
+        inFrames = out->requested ? std::uint32_t(out->requested)
+                   : pos          ? std::uint32_t(pos->clock.duration)
+                                  : 0;
     }
     frames = std::min(frames, inFrames);
 
     AudioBufferList &il = c->rtIn_;
     AudioBufferList &ol = c->rtOut_;
-    const std::uint32_t nIn = ib ? std::min<std::uint32_t>(ib->n_datas, AudioBufferList::kMaxBuffers) : kChannels;
+    const std::uint32_t nIn =
+        ib ? std::min<std::uint32_t>(ib->n_datas, AudioBufferList::kMaxBuffers) : kChannels;
     il.mNumberBuffers = nIn;
     for (std::uint32_t i = 0; i < nIn; ++i) {
         AudioBuffer &a = il.mBuffers[i];
@@ -495,7 +507,7 @@ void Chain::outputProcess(void *data)
             avail = std::min(d.chunk->size, d.maxsize - offset) / std::uint32_t(sizeof(float));
         }
         if (!p || avail < frames) {
-            p = c->zeros_.data();  // nothing captured this cycle: feed silence
+            p = c->zeros_.data(); // nothing captured this cycle: feed silence
             avail = frames;
         }
         a.mData = p;
@@ -509,9 +521,9 @@ void Chain::outputProcess(void *data)
         a.mDataByteSize = a.mData ? frames * std::uint32_t(sizeof(float)) : 0;
     }
 
-    const AudioDeviceIOBlock *block = c->rtBlock_.load(std::memory_order_acquire);
-    if (block && *block && frames > 0) {
-        (*block)(nullptr, &il, nullptr, &ol, nullptr);
+    const RenderCallback *render = c->rtRender_.load(std::memory_order_acquire);
+    if (render && *render && frames > 0) {
+        (*render)(il, ol);
     } else {
         for (std::uint32_t i = 0; i < nOut; ++i)
             if (ol.mBuffers[i].mData)

@@ -36,9 +36,9 @@
 //   Every member function must be called with the session's loop lock held. idle() and
 //   rate() may be read from any thread.
 //
-#include "audio/AudioPlatform.h"
+#include "audio/AudioServer.h"
+#include "audio/pipewire/PwHandles.h"
 #include "audio/pipewire/PwSession.h"
-#include "render/RenderChain.h"
 
 #include <spa/param/latency.h>
 
@@ -54,12 +54,12 @@ struct spa_source;
 namespace pwl {
 
 struct ChainConfig {
-    std::string tapName;            // fixed across runs (the session manager keys on it)
+    std::string tapName; // fixed across runs (the session manager keys on it)
     std::string tapDescription;
     std::string outputName;
     std::string outputDescription;
-    std::string group;              // node.group and node.link-group
-    std::string ownNamePrefix;      // nodes named so belong to some instance of us: never moved
+    std::string group;         // node.group and node.link-group
+    std::string ownNamePrefix; // nodes named so belong to some instance of us: never moved
     int idleMs = 3000;
     int timeoutMs = 3000;
 };
@@ -67,7 +67,7 @@ struct ChainConfig {
 class Chain : public SessionObserver {
 public:
     Chain(Session &session, ChainConfig config);
-    ~Chain() override;  // destroys both streams and clears the routing
+    ~Chain() override; // destroys both streams and clears the routing
     Chain(const Chain &) = delete;
     Chain &operator=(const Chain &) = delete;
 
@@ -80,9 +80,9 @@ public:
     int retarget(const Node &device);
     void destroyOutput();
 
-    // Installs (or with null removes) the I/O block. When this returns, no process callback
-    // uses the previous block any more.
-    void setBlock(const AudioDeviceIOBlock *block);
+    // Installs (or with null removes) the render callback. When this returns, no process
+    // callback uses the previous one any more.
+    void setRender(const RenderCallback *render);
     // Starts routing and activates both streams (or resumes idle handling).
     int start();
     // Frames the I/O block delays the audio; published on the tap's ports with the device's
@@ -91,6 +91,8 @@ public:
 
     bool hasTap() const { return tap_ != nullptr; }
     bool hasOutput() const { return output_ != nullptr; }
+    // failed once a stream fell into an error state or was disconnected behind our back.
+    ChainHealth health() const;
     std::uint32_t tapId() const { return tapId_; }
     std::uint64_t tapSerial() const { return tapSerial_; }
     std::uint32_t outputId() const { return outputId_; }
@@ -129,10 +131,11 @@ private:
     Session &session_;
     ChainConfig config_;
 
-    pw_stream *tap_ = nullptr;
-    pw_stream *output_ = nullptr;
-    StreamHooks *tapHooks_ = nullptr;
-    StreamHooks *outputHooks_ = nullptr;
+    // Hooks before their streams: a stream is released first, then its hooks' memory.
+    std::unique_ptr<StreamHooks> tapHooks_;
+    std::unique_ptr<StreamHooks> outputHooks_;
+    StreamPtr tap_;
+    StreamPtr output_;
     std::uint32_t tapId_ = 0;
     std::uint64_t tapSerial_ = 0;
     std::uint32_t outputId_ = 0;
@@ -141,10 +144,10 @@ private:
     std::uint64_t deviceSerial_ = 0;
     bool started_ = false;
     std::set<std::uint32_t> moved_;
-    spa_source *idleTimer_ = nullptr;
+    LoopSource idleTimer_;
     bool idleTimerArmed_ = false;
     std::uint32_t processFrames_ = 0;
-    spa_latency_info deviceLatency_{};  // playback latency downstream of the output stream
+    spa_latency_info deviceLatency_{}; // playback latency downstream of the output stream
 
     std::atomic<bool> idle_{false};
     std::atomic<std::uint32_t> rate_{0};
@@ -153,7 +156,7 @@ private:
     // Read by the data loop.
     std::atomic<pw_stream *> rtTap_{nullptr};
     std::atomic<pw_stream *> rtOutput_{nullptr};
-    std::atomic<const AudioDeviceIOBlock *> rtBlock_{nullptr};
+    std::atomic<const RenderCallback *> rtRender_{nullptr};
     std::atomic<spa_io_position *> rtPosition_{nullptr};
     AudioBufferList rtIn_;
     AudioBufferList rtOut_;

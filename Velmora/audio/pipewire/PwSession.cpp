@@ -21,7 +21,10 @@ const char *dictGet(const spa_dict *props, const char *key)
     return props ? spa_dict_lookup(props, key) : nullptr;
 }
 
-std::string str(const char *s) { return s ? std::string(s) : std::string(); }
+std::string str(const char *s)
+{
+    return s ? std::string(s) : std::string();
+}
 
 // Number of entries in an audio.position value such as "[ FL FR ]" or "FL,FR".
 std::uint32_t countPositions(const char *value)
@@ -52,30 +55,17 @@ bool podInt(const spa_pod *pod, std::int32_t &out)
 struct Session::Bound {
     Session *session = nullptr;
     std::uint32_t id = 0;
-    pw_proxy *proxy = nullptr;
-    spa_hook objectListener{};
-    bool subscribed = false;
-    ~Bound()
-    {
-        spa_hook_remove(&objectListener);
-        if (proxy)
-            pw_proxy_destroy(proxy);
-    }
+    ProxyPtr proxy;
+    Hook objectListener;
 };
 
 struct Session::Metadata {
     Session *session = nullptr;
     std::uint32_t id = 0;
     std::string name;
-    pw_metadata *proxy = nullptr;
-    spa_hook listener{};
+    MetadataPtr proxy;
+    Hook listener;
     std::map<std::pair<std::uint32_t, std::string>, std::pair<std::string, std::string>> values;
-    ~Metadata()
-    {
-        spa_hook_remove(&listener);
-        if (proxy)
-            pw_proxy_destroy(reinterpret_cast<pw_proxy *>(proxy));
-    }
 };
 
 std::unique_ptr<Session> Session::open(int timeoutMs, int &status)
@@ -91,19 +81,19 @@ std::unique_ptr<Session> Session::open(int timeoutMs, int &status)
 
 int Session::init(int timeoutMs)
 {
-    loop_ = pw_thread_loop_new("velmora-pw", nullptr);
+    loop_.reset(pw_thread_loop_new("velmora-pw", nullptr));
     if (!loop_)
         return errno ? -errno : -ENOMEM;
-    context_ = pw_context_new(pw_thread_loop_get_loop(loop_),
-                              pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+    context_.reset(pw_context_new(pw_thread_loop_get_loop(loop_.get()),
+                                  pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0));
     if (!context_)
         return errno ? -errno : -ENOMEM;
-    if (pw_thread_loop_start(loop_) < 0)
+    if (pw_thread_loop_start(loop_.get()) < 0)
         return errno ? -errno : -EIO;
 
     Lock lock(*this);
-    core_ = pw_context_connect(context_,
-                               pw_properties_new(PW_KEY_APP_NAME, "Velmora", nullptr), 0);
+    core_.reset(
+        pw_context_connect(context_.get(), pw_properties_new(PW_KEY_APP_NAME, "Velmora", nullptr), 0));
     if (!core_)
         return errno ? -errno : -ECONNREFUSED;
 
@@ -114,9 +104,9 @@ int Session::init(int timeoutMs)
         e.error = &Session::onCoreError;
         return e;
     }();
-    pw_core_add_listener(core_, &coreListener_, &coreEvents, this);
+    pw_core_add_listener(core_.get(), coreListener_.get(), &coreEvents, this);
 
-    registry_ = pw_core_get_registry(core_, PW_VERSION_REGISTRY, 0);
+    registry_.reset(pw_core_get_registry(core_.get(), PW_VERSION_REGISTRY, 0));
     if (!registry_)
         return errno ? -errno : -ENOMEM;
     static const pw_registry_events registryEvents = [] {
@@ -126,7 +116,7 @@ int Session::init(int timeoutMs)
         e.global_remove = &Session::onGlobalRemove;
         return e;
     }();
-    pw_registry_add_listener(registry_, &registryListener_, &registryEvents, this);
+    pw_registry_add_listener(registry_.get(), registryListener_.get(), &registryEvents, this);
 
     // Globals; then the bound proxies' info and metadata; then the sinks' formats.
     for (int round = 0; round < 3; ++round) {
@@ -139,30 +129,19 @@ int Session::init(int timeoutMs)
 Session::~Session()
 {
     if (loop_)
-        pw_thread_loop_stop(loop_);
-    // The loop thread is gone: nothing can call back any more.
+        pw_thread_loop_stop(loop_.get());
+    // The loop thread is gone: nothing can call back any more. The proxies go before the
+    // registry, core, context and loop (member order).
     defaultMd_.reset();
     settingsMd_.reset();
     boundNodes_.clear();
-    if (registry_) {
-        spa_hook_remove(&registryListener_);
-        pw_proxy_destroy(reinterpret_cast<pw_proxy *>(registry_));
-    }
-    if (core_) {
-        spa_hook_remove(&coreListener_);
-        pw_core_disconnect(core_);
-    }
-    if (context_)
-        pw_context_destroy(context_);
-    if (loop_)
-        pw_thread_loop_destroy(loop_);
 }
 
 int Session::sync(int timeoutMs)
 {
     if (broken_)
         return -EPIPE;
-    const int seq = pw_core_sync(core_, PW_ID_CORE, 0);
+    const int seq = pw_core_sync(core_.get(), PW_ID_CORE, 0);
     if (seq < 0)
         return seq;
     pendingSeq_ = seq;
@@ -171,7 +150,7 @@ int Session::sync(int timeoutMs)
 
 void Session::dataLoopBarrier()
 {
-    pw_data_loop *dl = pw_context_get_data_loop(context_);
+    pw_data_loop *dl = pw_context_get_data_loop(context_.get());
     if (!dl)
         return;
     pw_data_loop_invoke(
@@ -179,7 +158,10 @@ void Session::dataLoopBarrier()
         SPA_ID_INVALID, nullptr, 0, true, nullptr);
 }
 
-void Session::addObserver(SessionObserver *o) { observers_.push_back(o); }
+void Session::addObserver(SessionObserver *o)
+{
+    observers_.push_back(o);
+}
 
 void Session::removeObserver(SessionObserver *o)
 {
@@ -216,7 +198,7 @@ std::string Session::defaultSinkName() const
     spa_json it[2];
     spa_json_init(&it[0], json.c_str(), json.size());
     if (spa_json_enter_object(&it[0], &it[1]) <= 0)
-        return json;  // a bare name
+        return json; // a bare name
     char key[64];
     while (spa_json_get_string(&it[1], key, sizeof key) > 0) {
         if (std::strcmp(key, "name") == 0) {
@@ -240,7 +222,8 @@ std::string Session::defaultMetadata(std::uint32_t subject, const std::string &k
     return it == defaultMd_->values.end() ? std::string() : it->second.second;
 }
 
-std::vector<std::uint32_t> Session::defaultMetadataSubjects(const std::string &key, const std::string &value) const
+std::vector<std::uint32_t> Session::defaultMetadataSubjects(const std::string &key,
+                                                            const std::string &value) const
 {
     std::vector<std::uint32_t> out;
     if (!defaultMd_)
@@ -255,7 +238,7 @@ int Session::setDefaultMetadata(std::uint32_t subject, const char *key, const ch
 {
     if (!defaultMd_ || !defaultMd_->proxy)
         return -ENOENT;
-    return pw_metadata_set_property(defaultMd_->proxy, subject, key, value ? type : nullptr, value);
+    return pw_metadata_set_property(defaultMd_->proxy.get(), subject, key, value ? type : nullptr, value);
 }
 
 std::int64_t Session::setting(const std::string &key) const
@@ -283,8 +266,10 @@ void Session::onCoreError(void *data, std::uint32_t id, int, int res, const char
 {
     auto *s = static_cast<Session *>(data);
     // Errors of single objects (e.g. enumerating the format of an idle sink) are benign.
-    if (id == PW_ID_CORE && res == -EPIPE) {
+    if (id == PW_ID_CORE && res == -EPIPE && !s->broken_) {
         s->broken_ = true;
+        for (auto *o : std::vector<SessionObserver *>(s->observers_))
+            o->connectionLost();
         s->signal();
     }
 }
@@ -312,8 +297,8 @@ void Session::onGlobal(void *data, std::uint32_t id, std::uint32_t, const char *
         const char *in = dictGet(props, PW_KEY_LINK_INPUT_NODE);
         if (!out || !in)
             return;
-        s->links_[id] = Link{std::uint32_t(std::strtoul(out, nullptr, 10)),
-                             std::uint32_t(std::strtoul(in, nullptr, 10))};
+        s->links_[id] =
+            Link{std::uint32_t(std::strtoul(out, nullptr, 10)), std::uint32_t(std::strtoul(in, nullptr, 10))};
         for (auto *o : std::vector<SessionObserver *>(s->observers_))
             o->linksChanged();
         s->signal();
@@ -349,7 +334,8 @@ void Session::bindNode(std::uint32_t id)
     auto b = std::make_unique<Bound>();
     b->session = this;
     b->id = id;
-    b->proxy = static_cast<pw_proxy *>(pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+    b->proxy.reset(static_cast<pw_proxy *>(
+        pw_registry_bind(registry_.get(), id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0)));
     if (!b->proxy)
         return;
     static const pw_node_events nodeEvents = [] {
@@ -359,13 +345,14 @@ void Session::bindNode(std::uint32_t id)
             auto *bound = static_cast<Bound *>(data);
             bound->session->nodeInfo(bound->id, info);
         };
-        e.param = [](void *data, int, std::uint32_t paramId, std::uint32_t, std::uint32_t, const spa_pod *param) {
+        e.param = [](void *data, int, std::uint32_t paramId, std::uint32_t, std::uint32_t,
+                     const spa_pod *param) {
             auto *bound = static_cast<Bound *>(data);
             bound->session->nodeParam(bound->id, paramId, param);
         };
         return e;
     }();
-    pw_proxy_add_object_listener(b->proxy, &b->objectListener, &nodeEvents, b.get());
+    pw_proxy_add_object_listener(b->proxy.get(), b->objectListener.get(), &nodeEvents, b.get());
     boundNodes_[id] = std::move(b);
 }
 
@@ -375,8 +362,8 @@ void Session::bindMetadata(std::uint32_t id, const std::string &name)
     md->session = this;
     md->id = id;
     md->name = name;
-    md->proxy = static_cast<pw_metadata *>(
-        pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
+    md->proxy.reset(static_cast<pw_metadata *>(
+        pw_registry_bind(registry_.get(), id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0)));
     if (!md->proxy)
         return;
     static const pw_metadata_events mdEvents = [] {
@@ -390,7 +377,7 @@ void Session::bindMetadata(std::uint32_t id, const std::string &name)
         };
         return e;
     }();
-    pw_metadata_add_listener(md->proxy, &md->listener, &mdEvents, md.get());
+    pw_metadata_add_listener(md->proxy.get(), md->listener.get(), &mdEvents, md.get());
     (name == "default" ? defaultMd_ : settingsMd_) = std::move(md);
     signal();
 }
@@ -403,10 +390,14 @@ void Session::nodeInfo(std::uint32_t id, const pw_node_info *info)
     Node &n = it->second;
     if ((info->change_mask & PW_NODE_CHANGE_MASK_PROPS) && info->props) {
         const spa_dict *p = info->props;
-        if (const char *v = dictGet(p, PW_KEY_NODE_NAME)) n.name = v;
-        if (const char *v = dictGet(p, PW_KEY_NODE_DESCRIPTION)) n.description = v;
-        if (const char *v = dictGet(p, PW_KEY_NODE_NICK)) n.nick = v;
-        if (const char *v = dictGet(p, PW_KEY_OBJECT_SERIAL)) n.serial = std::strtoull(v, nullptr, 10);
+        if (const char *v = dictGet(p, PW_KEY_NODE_NAME))
+            n.name = v;
+        if (const char *v = dictGet(p, PW_KEY_NODE_DESCRIPTION))
+            n.description = v;
+        if (const char *v = dictGet(p, PW_KEY_NODE_NICK))
+            n.nick = v;
+        if (const char *v = dictGet(p, PW_KEY_OBJECT_SERIAL))
+            n.serial = std::strtoull(v, nullptr, 10);
         n.linkGroup = str(dictGet(p, PW_KEY_NODE_LINK_GROUP));
         const char *target = dictGet(p, PW_KEY_TARGET_OBJECT);
         if (!target)
@@ -424,16 +415,14 @@ void Session::nodeInfo(std::uint32_t id, const pw_node_info *info)
     if ((info->change_mask & PW_NODE_CHANGE_MASK_PARAMS) && n.mediaClass == kMediaClassSink) {
         auto b = boundNodes_.find(id);
         if (b != boundNodes_.end() && b->second->proxy) {
-            auto *proxy = reinterpret_cast<pw_node *>(b->second->proxy);
+            auto *proxy = reinterpret_cast<pw_node *>(b->second->proxy.get());
             pw_node_enum_params(proxy, 0, SPA_PARAM_EnumFormat, 0, 8, nullptr);
             // Fails with a benign error on a suspended sink.
             n.currentRate = 0;
             pw_node_enum_params(proxy, 0, SPA_PARAM_Format, 0, 1, nullptr);
         }
     }
-    const bool first = !n.infoSeen;
     n.infoSeen = true;
-    (void)first;
     const Node copy = n;
     for (auto *o : std::vector<SessionObserver *>(observers_))
         o->nodeReady(copy);

@@ -18,6 +18,8 @@
 //   Observer callbacks run on the loop thread with the lock held: they only record state or
 //   post work elsewhere, and never wait for the loop.
 //
+#include "audio/pipewire/PwHandles.h"
+
 #include <pipewire/pipewire.h>
 
 #include <cstdint>
@@ -40,12 +42,12 @@ struct Node {
     std::string description;
     std::string nick;
     std::string linkGroup;
-    std::string targetObject;  // the node's own target.object (or node.target), if any
+    std::string targetObject; // the node's own target.object (or node.target), if any
     bool dontReconnect = false;
-    bool infoSeen = false;     // full properties known (bound proxy answered)
-    std::uint32_t channels = 0;     // of its format (sinks)
-    std::uint32_t defaultRate = 0;  // of its EnumFormat (sinks)
-    std::uint32_t currentRate = 0;  // of its current Format while it runs (sinks)
+    bool infoSeen = false;         // full properties known (bound proxy answered)
+    std::uint32_t channels = 0;    // of its format (sinks)
+    std::uint32_t defaultRate = 0; // of its EnumFormat (sinks)
+    std::uint32_t currentRate = 0; // of its current Format while it runs (sinks)
 };
 
 struct Link {
@@ -56,11 +58,13 @@ struct Link {
 class SessionObserver {
 public:
     virtual ~SessionObserver() = default;
-    virtual void nodeReady(const Node &) {}      // full properties known (new or changed)
+    virtual void nodeReady(const Node &) {} // full properties known (new or changed)
     virtual void nodeRemoved(std::uint32_t) {}
     virtual void linksChanged() {}
     // A property of the "default" metadata changed (key null: everything cleared).
     virtual void defaultMetadataChanged(std::uint32_t, const char *) {}
+    // The connection to the server broke; nothing of this session works any more.
+    virtual void connectionLost() {}
 };
 
 class Session {
@@ -74,32 +78,32 @@ public:
 
     class Lock {
     public:
-        explicit Lock(Session &s) : loop_(s.loop_) { pw_thread_loop_lock(loop_); }
+        explicit Lock(Session &s) : loop_(s.loop_.get()) { pw_thread_loop_lock(loop_); }
         ~Lock() { pw_thread_loop_unlock(loop_); }
         Lock(const Lock &) = delete;
         Lock &operator=(const Lock &) = delete;
+
     private:
         pw_thread_loop *loop_;
     };
 
-    pw_thread_loop *threadLoop() const { return loop_; }
-    pw_loop *loop() const { return pw_thread_loop_get_loop(loop_); }
-    pw_context *context() const { return context_; }
-    pw_core *core() const { return core_; }
+    pw_thread_loop *threadLoop() const { return loop_.get(); }
+    pw_loop *loop() const { return pw_thread_loop_get_loop(loop_.get()); }
+    pw_context *context() const { return context_.get(); }
+    pw_core *core() const { return core_.get(); }
     bool broken() const { return broken_; }
 
     // Wakes waiters (call from loop callbacks after changing state).
-    void signal() { pw_thread_loop_signal(loop_, false); }
+    void signal() { pw_thread_loop_signal(loop_.get(), false); }
     // Waits until pred() holds. 0, -ETIMEDOUT, or -EPIPE when the connection broke.
-    template <class Pred>
-    int waitFor(Pred pred, int timeoutMs)
+    template <class Pred> int waitFor(Pred pred, int timeoutMs)
     {
         timespec deadline{};
-        pw_thread_loop_get_time(loop_, &deadline, std::int64_t(timeoutMs) * SPA_NSEC_PER_MSEC);
+        pw_thread_loop_get_time(loop_.get(), &deadline, std::int64_t(timeoutMs) * SPA_NSEC_PER_MSEC);
         while (!pred()) {
             if (broken_)
                 return -EPIPE;
-            if (pw_thread_loop_timed_wait_full(loop_, &deadline) == -ETIMEDOUT)
+            if (pw_thread_loop_timed_wait_full(loop_.get(), &deadline) == -ETIMEDOUT)
                 return pred() ? 0 : -ETIMEDOUT;
         }
         return 0;
@@ -125,7 +129,8 @@ public:
     // Value of a key of the "default" metadata for a subject (empty if none).
     std::string defaultMetadata(std::uint32_t subject, const std::string &key) const;
     // Subjects that carry `key` with `value` in the "default" metadata.
-    std::vector<std::uint32_t> defaultMetadataSubjects(const std::string &key, const std::string &value) const;
+    std::vector<std::uint32_t> defaultMetadataSubjects(const std::string &key,
+                                                       const std::string &value) const;
     // Writes (value non-null) or deletes (value null) a "default" metadata property.
     int setDefaultMetadata(std::uint32_t subject, const char *key, const char *type, const char *value);
     // A key of the "settings" metadata as an integer (0 if absent).
@@ -135,7 +140,7 @@ private:
     Session() = default;
     int init(int timeoutMs);
 
-    struct Bound;  // a bound node or metadata proxy with its listeners
+    struct Bound; // a bound node or metadata proxy with its listeners
     struct Metadata;
 
     static void onCoreDone(void *data, std::uint32_t id, int seq);
@@ -151,12 +156,13 @@ private:
     void metadataProperty(Metadata *md, std::uint32_t subject, const char *key, const char *type,
                           const char *value);
 
-    pw_thread_loop *loop_ = nullptr;
-    pw_context *context_ = nullptr;
-    pw_core *core_ = nullptr;
-    pw_registry *registry_ = nullptr;
-    spa_hook coreListener_{};
-    spa_hook registryListener_{};
+    // Released in reverse order, after the destructor stopped the loop thread.
+    ThreadLoopPtr loop_;
+    ContextPtr context_;
+    CorePtr core_;
+    Hook coreListener_;
+    RegistryPtr registry_;
+    Hook registryListener_;
     bool broken_ = false;
     int pendingSeq_ = -1;
     int doneSeq_ = -1;

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "audio/EngineTable.h"
+
+#include <QCoreApplication>
+
+static_assert(
+    [] {
+        for (const EngineSpec &e : EngineTable::engines)
+            if (e.rawValue != static_cast<std::int32_t>(e.kind) || e.slot != std::uint32_t(e.rawValue))
+                return false;
+        return true;
+    }(),
+    "the raw value is the enum's value and the switcher slot");
+
+const EngineSpec *EngineTable::named(std::string_view cliName)
+{
+    for (const EngineSpec &e : engines)
+        if (cliName == e.cliName)
+            return &e;
+    return nullptr;
+}
+
+std::optional<EngineKind> EngineKinds::fromRawValue(std::int32_t raw)
+{
+    for (const EngineSpec &e : EngineTable::engines)
+        if (e.rawValue == raw)
+            return e.kind;
+    return std::nullopt;
+}
+
+QString EngineKinds::title(EngineKind kind)
+{
+    return qtTrId(titleKey(kind));
+}
+
+QString EngineKinds::subtitle(EngineKind kind)
+{
+    return qtTrId(subtitleKey(kind));
+}

@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "render/ChainDsp.h"
+
+#include <cmath>
+
+std::unique_ptr<ChainDsp> ChainDsp::create(std::uint32_t channels, double sampleRate, std::uint32_t maxFrames,
+                                           double factor, EngineKind selected, bool allEngines,
+                                           Failure *failure)
+{
+    auto fail = [failure](const char *operation) {
+        if (failure)
+            failure->operation = operation;
+        return nullptr;
+    };
+    if (channels == 0 || channels > 8 || !(sampleRate > 0.0) || !std::isfinite(sampleRate))
+        return fail("DSP-Objekte anlegen");
+    std::unique_ptr<ChainDsp> d(new ChainDsp);
+    d->sampleRate_ = sampleRate;
+    d->delayLine_.reset(tv_engine_create(EngineTable::delayFrames, sampleRate));
+    if (!d->delayLine_)
+        return fail("DSP-Engine anlegen");
+    for (const EngineSpec &e : EngineTable::engines) {
+        if (e.stretchBlockMs <= 0.0 || (!allEngines && e.kind != selected))
+            continue;
+        tv::StretchPtr s(
+            tv_stretch_create_custom(channels, maxFrames, sampleRate, e.stretchBlockMs, e.stretchIntervalMs));
+        if (!s)
+            return fail("Stretch-Engine anlegen");
+        (e.kind == EngineKind::balanced ? d->balanced_ : d->highQuality_) = std::move(s);
+    }
+    d->switcher_.reset(tv_switch_create(sampleRate));
+    if (!d->switcher_)
+        return fail("Umschalter anlegen");
+    d->fifo_.reset(tv_fifo_create(EngineTable::analysisFifoFrames));
+    if (!d->fifo_)
+        return fail("Analyse-Puffer anlegen");
+
+    d->setFactor(factor);
+    tv_engine_reset(d->delayLine_.get());
+    tv_stretch_reset(d->balanced_.get());
+    tv_stretch_reset(d->highQuality_.get());
+    d->select(selected);
+    d->context_ = RenderContext{d->fifo_.get(),     d->switcher_.get(),    d->delayLine_.get(),
+                                d->balanced_.get(), d->highQuality_.get(), channels};
+    return d;
+}
+
+double ChainDsp::latencySeconds(EngineKind kind) const
+{
+    switch (kind) {
+    case EngineKind::lowLatency:
+        return tv_engine_latency_seconds(delayLine_.get());
+    case EngineKind::balanced:
+        return balanced_ ? tv_stretch_latency_seconds(balanced_.get()) : 0.0;
+    case EngineKind::highQuality:
+        return highQuality_ ? tv_stretch_latency_seconds(highQuality_.get()) : 0.0;
+    }
+    return 0.0;
+}
+
+std::uint32_t ChainDsp::latencyFrames(EngineKind kind) const
+{
+    return static_cast<std::uint32_t>(std::lround(latencySeconds(kind) * sampleRate_));
+}
+
+void ChainDsp::setFactor(double factor)
+{
+    tv_engine_set_factor(delayLine_.get(), factor);
+    tv_stretch_set_factor(balanced_.get(), factor);
+    tv_stretch_set_factor(highQuality_.get(), factor);
+}
+
+void ChainDsp::select(EngineKind kind)
+{
+    tv_switch_select(switcher_.get(), static_cast<std::int32_t>(EngineTable::spec(kind).slot));
+}
+
+std::uint32_t ChainDsp::readAnalysis(float *destination, std::uint32_t maxFrames)
+{
+    return tv_fifo_read(fifo_.get(), destination, maxFrames);
+}

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# PipeWire and WirePlumber stopped and started again under a running `live`: while the server is
+# gone, live says so once and the status document reports "aktiv": false; once it is back,
+# retuned audio (432 Hz, 440 Hz more than 40 dB down) reaches the speakers within 5 s, with no
+# user action and no process restart.
+source "$(dirname "$0")/e2e_lib.sh"
+e2e_start
+ORIGIN=http://radio.example
+sine "$W/sine.wav" 6 440
+
+get_status() {
+  local req
+  printf -v req 'GET /status HTTP/1.1\r\nHost: 127.0.0.1:47432\r\nOrigin: %s\r\nConnection: close\r\n\r\n' "$ORIGIN"
+  exec 3<>/dev/tcp/127.0.0.1/47432 || return 1
+  cat <<<"$req" >&3
+  timeout 5 cat <&3
+  exec 3<&-
+}
+status_says() { get_status 2>/dev/null | grep -q "\"aktiv\":$1"; }
+now() { date +%s.%N; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
+
+"$VELMORA_CLI" consent allow "$ORIGIN" >/dev/null
+start_live "$W/live.log" --preset 432 --engine balanced || e2e_finish
+stack_wait status_says true || bad "status document not active while running"
+play_bg "$W/sine.wav"
+sleep 2
+
+# Stop the server while the sine plays (wireplumber first, as systemd does).
+kill -TERM "${STACK_PIDS[2]}" "$STACK_PW_PID"
+for pid in "${STACK_PIDS[2]}" "$STACK_PW_PID"; do timeout 10 tail --pid="$pid" -f /dev/null; done
+wait_plays
+STACK_WAIT_SEC=10 stack_wait log_has "$W/live.log" "PipeWire-Verbindung verloren"
+expect "live says the server is gone" log_has "$W/live.log" "PipeWire-Verbindung verloren"
+expect "status document reports aktiv: false" stack_wait status_says false
+expect "live keeps running" kill -0 "$LIVE_PID"
+
+# Start it again, with the same speakers.
+pipewire >"$STACK_DIR/pipewire2.log" 2>&1 &
+STACK_PW_PID=$!; STACK_PIDS+=("$STACK_PW_PID")
+stack_wait test -S "$XDG_RUNTIME_DIR/pipewire-0"
+wireplumber >"$STACK_DIR/wireplumber2.log" 2>&1 &
+STACK_PIDS+=("$!")
+stack_wait pw-metadata -n default 0
+stack_add_sink fake_speakers "Fake Speakers"
+stack_wait stack_default_is fake_speakers
+back=$(now)
+STACK_WAIT_SEC=10 stack_wait log_has "$W/live.log" "Neu aufgebaut (PipeWire wieder erreichbar)"
+recovery=$(since "$back")
+figure "server restart: chain rebuilt ${recovery} s after the server was back"
+expect "rebuilt by itself within 5 s ($recovery s)" fcmp "$recovery <= 5"
+expect "said once that the server was gone" test "$(grep -c "PipeWire-Verbindung verloren" "$W/live.log")" -eq 1
+expect "status document active again" stack_wait status_says true
+
+record "$W/after.wav" fake_speakers
+pw-play "$W/sine.wav"
+stop_recordings
+steady_pitch "$W/after.wav" 0.5 4 1 432 1
+figure "after the restart: ${PITCH_HZ} Hz (${PITCH_CENTS} cents), 440 Hz at ${PITCH_REF_DB} dB"
+expect "retuned after the restart ($PITCH_CENTS cents)" fcmp "$(abs "$PITCH_CENTS") <= 1"
+expect "440 Hz more than 40 dB down ($PITCH_REF_DB dB)" fcmp "$PITCH_REF_DB < -40"
+stop_live
+expect "live exits 0" test $? -eq 0
+e2e_finish
