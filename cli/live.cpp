@@ -83,7 +83,8 @@ int cli::runLive(const QStringList &args)
     ExitSignals exitSignals;
     if (!exitSignals.isValid())
         return std::fprintf(stderr, "velmora-cli live: %s\n", qPrintable(qtTrId("cli.live.error.setup"))), 1;
-    // The controller's clean-up line, "Läuft"/"Neu aufgebaut", "Anfrage von" and "Beendet." are read by scripts: fixed.
+    // "Läuft"/"Neu aufgebaut", "Anfrage von", "PipeWire-Verbindung verloren" and "Beendet." are
+    // read by scripts: fixed.
     auto consent = std::make_shared<OriginConsent>(OriginConsent::defaultStorePath());
     std::unique_ptr<StatusServer> server; // outlives the controller, which serves through it
     TonvelController c({engine, consent, {}, {}, {}, {}, true, false});
@@ -102,6 +103,10 @@ int cli::runLive(const QStringList &args)
     QObject::connect(&c, &TonvelController::consentAsked, [](const QString &o) {
         std::printf("Anfrage von %s: zum Erlauben 'velmora-cli consent allow %s' ausführen.\n", qPrintable(o),
                     qPrintable(o));
+    });
+    QObject::connect(&c, &TonvelController::chainStateChanged, [&] {
+        if (c.chainState() == TonvelController::ChainState::waitingForServer)
+            std::printf("PipeWire-Verbindung verloren: Velmora wartet, bis der Server wieder läuft.\n");
     });
     // Queued: the error text follows right after the switch went off.
     const auto stopped = [&](bool on) {
