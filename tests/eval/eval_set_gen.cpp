@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the material of the detection evaluation set into a folder: MIDI compositions in many
 // styles (rendered by make-eval-set.sh with Debian's soundfonts), additive and inharmonic
-// clips as WAV, and plan.txt, one line per clip: name;kind;truth;options. Every tuning is
-// known by construction. Fixed seed: the same set on every machine.
+// clips as WAV, and plan.txt, one line per clip: name;kind;truth;options. Synthesised tunings
+// are known by construction; soundfont clips add their instruments' measured tuning
+// (--truths, after the calibration notes were rendered). Fixed seed: the same set everywhere.
 #include <sndfile.h>
 
 #include <algorithm>
