@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -28,6 +29,7 @@ namespace {
 struct Clip {
     QString file;
     std::optional<double> truth; // cents from A4 = 440 Hz; none: untuned
+    QString source;              // soundfont or synthesis
 };
 
 struct Figures {
@@ -95,9 +97,10 @@ int main(int argc, char **argv)
     truthFile.readLine(); // header
     while (!truthFile.atEnd()) {
         const QStringList f = QString::fromUtf8(truthFile.readLine()).trimmed().split(u',');
-        if (f.size() != 2)
+        if (f.size() < 2)
             continue;
-        clips.push_back({f[0], f[1].isEmpty() ? std::nullopt : std::optional<double>(f[1].toDouble())});
+        clips.push_back(
+            {f[0], f[1].isEmpty() ? std::nullopt : std::optional<double>(f[1].toDouble()), f.value(2)});
     }
 
     double seconds = 0.0;
@@ -109,6 +112,7 @@ int main(int argc, char **argv)
     std::printf("%-28s %8s | %8s %6s | %8s %6s\n", "clip", "truth", "file", "conf", "live", "conf");
     Figures figures[2];
     std::vector<double> absolute[2];
+    std::map<QString, std::vector<double>> bySource[2];
     double audioSeconds = 0.0;
     for (std::size_t i = 0; i < clips.size(); ++i) {
         const QJsonObject r[2] = {(*whole)[qsizetype(i)].toObject(), (*live)[qsizetype(i)].toObject()};
@@ -124,6 +128,7 @@ int main(int argc, char **argv)
             error[m] = FileTuningEstimator::wrapDeviation(r[m][QStringLiteral("centsOffset")].toDouble()
                                                           - *clips[i].truth);
             absolute[m].push_back(std::abs(error[m]));
+            bySource[m][clips[i].source].push_back(std::abs(error[m]));
             figures[m].meanSigned += error[m];
         }
         if (clips[i].truth)
@@ -150,6 +155,11 @@ int main(int argc, char **argv)
                     figures[m].p95, figures[m].meanSigned, figures[m].untunedConfident, untuned,
                     figures[m].tunedConfident, tuned);
     }
+    std::printf("\n%-12s %5s %22s %22s\n", "source", "clips", "file median / p95", "live median / p95");
+    for (const auto &[source, errors] : bySource[0])
+        std::printf("%-12s %5zu %13.2f / %6.2f %13.2f / %6.2f\n", qPrintable(source), errors.size(),
+                    percentile(errors, 0.5), percentile(errors, 0.95), percentile(bySource[1][source], 0.5),
+                    percentile(bySource[1][source], 0.95));
     std::printf("\nspeed of the file method: %.0f s of audio in %.2f s on one core, %.0fx real time "
                 "(decoding and process start included)\n",
                 audioSeconds, seconds, audioSeconds / seconds);

@@ -1,18 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the material of the detection evaluation set into a folder: MIDI compositions in many
 // styles (rendered by make-eval-set.sh with Debian's soundfonts), additive and inharmonic
-// clips as WAV, and plan.txt, one line per clip: name;kind;truth;options. Every tuning is
-// known by construction. Fixed seed: the same set on every machine.
+// clips as WAV, and plan.txt, one line per clip: name;kind;truth;options. Synthesised tunings
+// are known by construction; soundfont clips add their instruments' measured tuning
+// (--truths, after the calibration notes were rendered). Fixed seed: the same set everywhere.
 #include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <numbers>
 #include <random>
+#include <set>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -43,12 +49,23 @@ struct Midi {
     };
     std::vector<Event> events;
     static constexpr int ppq = 480;
+    // Every pitched note as played, for weighting the instruments' own tuning into a truth.
+    struct Use {
+        int program, key, velocity;
+        std::uint32_t ticks;
+    };
+    std::vector<Use> uses;
+    int programs[16] = {};
 
     void add(std::uint32_t tick, int order, std::vector<std::uint8_t> b)
     {
         events.push_back({tick, order, std::move(b)});
     }
-    void program(int ch, int prog) { add(0, 0, {std::uint8_t(0xC0 | ch), std::uint8_t(prog)}); }
+    void program(int ch, int prog, std::uint32_t tick = 0)
+    {
+        programs[ch] = prog;
+        add(tick, 0, {std::uint8_t(0xC0 | ch), std::uint8_t(prog)});
+    }
     void control(int ch, int cc, int v)
     {
         add(0, 0, {std::uint8_t(0xB0 | ch), std::uint8_t(cc), std::uint8_t(v)});
@@ -66,6 +83,9 @@ struct Midi {
         add(tick, 3,
             {std::uint8_t(0x90 | ch), std::uint8_t(key), std::uint8_t(std::clamp(velocity, 1, 127))});
         add(tick + std::max<std::uint32_t>(length, 1), 1, {std::uint8_t(0x80 | ch), std::uint8_t(key), 0});
+        if (ch != 9)
+            uses.push_back(
+                {programs[ch], key, std::clamp(velocity, 1, 127), std::max<std::uint32_t>(length, 1)});
     }
     bool write(const std::string &path, double bpm)
     {
@@ -132,7 +152,8 @@ constexpr int scales[][7] = {
 // A composition from a progression, bass, chords, a melody that favours chord tones, drums.
 // Each channel is bent by the clip's detuning; the melody (and each ensemble voice) gets its
 // own intonation error per note.
-void compose(const std::string &path, const Style &s, double detuneCents, double jitterCents, double seconds)
+std::vector<Midi::Use> compose(const std::string &path, const Style &s, double detuneCents,
+                               double jitterCents, double seconds)
 {
     Midi m;
     const int tonic = pick(12);
@@ -231,6 +252,7 @@ void compose(const std::string &path, const Style &s, double detuneCents, double
         }
     }
     m.write(path, s.bpm);
+    return m.uses;
 }
 
 void drumPattern(const std::string &path, bool latin, double seconds)
@@ -259,6 +281,216 @@ void drumPattern(const std::string &path, bool latin, double seconds)
         }
     }
     m.write(path, bpm);
+}
+
+// ---- the soundfonts' own tuning ----------------------------------------------------------
+//
+// Soundfont instruments are not in tune: a sample's recorded pitch, its root key and its fine
+// tuning disagree by a few cents, differently for every sample, so a clip rendered at a known
+// bend is also off by its instruments' error. Every (font, program, key) a clip plays is
+// rendered alone, unbent, dry, 1.5 s at velocity 100. Its frequency is the maximum of the
+// Hann-windowed spectrum of 1.25 s of the sustain (from 0.15 s after the onset, zero-padded to
+// 2^17 points, vertex of the parabola through the log magnitudes: well below 0.1 ct), searched
+// within 40 ct of the key's fundamental; when the fundamental is weaker than a tenth of the
+// strongest of the first four harmonics, the lowest harmonic that is not is used instead. A
+// clip's truth is its nominal detuning plus the mean error of the notes it plays, each weighed
+// by its duration, velocity squared and its level in the calibration (roughly its share of
+// the clip's energy). A clip whose notes disagree by more than a few cents among themselves
+// has no single tuning and is left out; instruments that do so (FluidR3's choir, bandoneon,
+// violin, alto sax and fiddle, TimGM6mb's accordion and bandoneon: some of their samples lie
+// 10 to 40 ct apart) are not used. The estimators under test play no part in this.
+constexpr double calibrationNoteSeconds = 1.5, calibrationSpacingSeconds = 2.0;
+constexpr double maxClipSpreadCents = 4.0;
+constexpr double calibrationSkipSeconds = 0.15, calibrationWindowSeconds = 1.25;
+
+void fft(std::vector<std::complex<double>> &a)
+{
+    const std::size_t n = a.size();
+    for (std::size_t i = 1, j = 0; i < n; ++i) {
+        std::size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j ^= bit;
+        if (i < j)
+            std::swap(a[i], a[j]);
+    }
+    for (std::size_t len = 2; len <= n; len <<= 1) {
+        const std::complex<double> w = std::polar(1.0, -twoPi / double(len));
+        for (std::size_t i = 0; i < n; i += len) {
+            std::complex<double> wk = 1.0;
+            for (std::size_t k = 0; k < len / 2; ++k, wk *= w) {
+                const auto u = a[i + k], v = a[i + k + len / 2] * wk;
+                a[i + k] = u + v;
+                a[i + k + len / 2] = u - v;
+            }
+        }
+    }
+}
+
+struct NoteTuning {
+    double cents = 0.0, level = 0.0;
+    bool valid = false;
+};
+
+NoteTuning measureNote(const std::vector<double> &mono, int rate, double onset, int key)
+{
+    constexpr std::size_t n = std::size_t(1) << 17;
+    const auto first = std::size_t((onset + calibrationSkipSeconds) * rate);
+    const auto count = std::min(std::size_t(calibrationWindowSeconds * rate), n);
+    if (first + count > mono.size())
+        return {};
+    std::vector<std::complex<double>> spectrum(n);
+    double level = 0.0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double x = mono[first + i];
+        level += x * x;
+        spectrum[i] = x * 0.5 * (1.0 - std::cos(twoPi * double(i) / double(count)));
+    }
+    fft(spectrum);
+    const double nominal = 440.0 * std::exp2((key - 69) / 12.0);
+    double hz[5] = {}, magnitude[5] = {}, strongest = 0.0;
+    for (int h = 1; h <= 4; ++h) {
+        const double centre = h * nominal * double(n) / rate;
+        const auto lo = std::size_t(centre * std::exp2(-40.0 / 1200.0));
+        const auto hi = std::min(std::size_t(centre * std::exp2(40.0 / 1200.0)) + 1, n / 2 - 2);
+        if (lo < 2 || lo >= hi)
+            continue;
+        std::size_t best = lo;
+        for (std::size_t k = lo; k <= hi; ++k)
+            if (std::abs(spectrum[k]) > std::abs(spectrum[best]))
+                best = k;
+        const double a = std::log(std::abs(spectrum[best - 1]) + 1e-300);
+        const double b = std::log(std::abs(spectrum[best]) + 1e-300);
+        const double c = std::log(std::abs(spectrum[best + 1]) + 1e-300);
+        const double d = a - 2.0 * b + c;
+        hz[h] = (double(best) + (d < 0.0 ? 0.5 * (a - c) / d : 0.0)) * rate / double(n) / h;
+        magnitude[h] = std::abs(spectrum[best]);
+        strongest = std::max(strongest, magnitude[h]);
+    }
+    for (int h = 1; h <= 4; ++h) {
+        if (strongest > 0.0 && magnitude[h] >= 0.1 * strongest)
+            return {1200.0 * std::log2(hz[h] / nominal), level / double(count), true};
+    }
+    return {};
+}
+
+std::vector<double> readMono(const std::string &path, int *rate)
+{
+    SF_INFO info{};
+    SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f)
+        return {};
+    std::vector<float> frames(std::size_t(info.frames) * std::size_t(info.channels));
+    sf_readf_float(f, frames.data(), info.frames);
+    sf_close(f);
+    std::vector<double> mono(std::size_t(info.frames));
+    for (std::size_t i = 0; i < mono.size(); ++i)
+        for (int c = 0; c < info.channels; ++c)
+            mono[i] += frames[i * std::size_t(info.channels) + std::size_t(c)];
+    *rate = info.samplerate;
+    return mono;
+}
+
+std::vector<std::string> split(const std::string &line, char sep)
+{
+    std::vector<std::string> fields;
+    std::stringstream in(line);
+    for (std::string f; std::getline(in, f, sep);)
+        fields.push_back(f);
+    if (!line.empty() && line.back() == sep)
+        fields.emplace_back();
+    return fields;
+}
+
+// Measures the rendered calibration notes (calibration-FONT.wav), writes calibration.csv and
+// the instruments' summary, and adds each soundfont clip's tuning error to its truth in plan.txt.
+int correctTruths(const std::string &dir)
+{
+    std::map<std::string, std::vector<double>> audio;
+    std::map<std::string, int> rates;
+    std::map<std::tuple<std::string, int, int>, NoteTuning> notes;
+    std::ifstream calibration(dir + "/calibration.txt");
+    std::ofstream table(dir + "/calibration.csv");
+    table << "font,program,key,cents,level\n";
+    for (std::string line; std::getline(calibration, line);) {
+        const auto f = split(line, ';');
+        if (f.size() != 4)
+            continue;
+        if (!audio.count(f[0]))
+            audio[f[0]] = readMono(dir + "/calibration-" + f[0] + ".wav", &rates[f[0]]);
+        const NoteTuning t = measureNote(audio[f[0]], rates[f[0]], std::stod(f[3]), std::stoi(f[2]));
+        notes[{f[0], std::stoi(f[1]), std::stoi(f[2])}] = t;
+        table << f[0] << ',' << f[1] << ',' << f[2] << ',' << t.cents << ',' << t.level << '\n';
+    }
+    // Per instrument: mean, spread and range over its keys.
+    std::FILE *summary = std::fopen((dir + "/calibration-summary.txt").c_str(), "w");
+    for (auto it = notes.begin(); it != notes.end();) {
+        const auto &[font, program, key] = it->first;
+        std::vector<double> c;
+        for (; it != notes.end() && std::get<0>(it->first) == font && std::get<1>(it->first) == program; ++it)
+            if (it->second.valid)
+                c.push_back(it->second.cents);
+        double mean = 0.0, square = 0.0;
+        for (double x : c)
+            mean += x / double(c.size());
+        for (double x : c)
+            square += (x - mean) * (x - mean) / double(c.size());
+        if (summary && !c.empty())
+            std::fprintf(
+                summary, "%-16s program %3d: %+6.2f ct, spread %5.2f ct, %+6.2f ... %+6.2f over %zu keys\n",
+                font.c_str(), program, mean, std::sqrt(square), *std::min_element(c.begin(), c.end()),
+                *std::max_element(c.begin(), c.end()), c.size());
+    }
+    // Each clip's weighted mean error.
+    std::map<std::string, std::pair<double, double>> clipError; // weighted sum, weight
+    std::map<std::string, double> clipSquares;
+    std::ifstream usage(dir + "/usage.txt");
+    for (std::string line; std::getline(usage, line);) {
+        const auto f = split(line, ';');
+        if (f.size() != 6)
+            continue;
+        const NoteTuning &t = notes[{f[1], std::stoi(f[2]), std::stoi(f[3])}];
+        if (!t.valid)
+            continue;
+        const double v = std::stod(f[4]) / 127.0;
+        const double w = std::stod(f[5]) * v * v * t.level;
+        clipError[f[0]].first += w * t.cents;
+        clipError[f[0]].second += w;
+        clipSquares[f[0]] += w * t.cents * t.cents;
+    }
+    std::ifstream planIn(dir + "/plan.txt");
+    std::vector<std::string> plan;
+    for (std::string line; std::getline(planIn, line);) {
+        auto f = split(line, ';');
+        const auto e = f.size() >= 3 ? clipError.find(f[0]) : clipError.end();
+        if (e != clipError.end() && e->second.second > 0.0 && !f[2].empty()) {
+            const double mean = e->second.first / e->second.second;
+            const double spread =
+                std::sqrt(std::max(0.0, clipSquares[f[0]] / e->second.second - mean * mean));
+            if (summary)
+                std::fprintf(summary, "clip %-24s %+6.2f ct, spread over its notes %5.2f ct\n", f[0].c_str(),
+                             mean, spread);
+            if (spread > maxClipSpreadCents) {
+                std::fprintf(stderr, "eval_set_gen: %s left out, its notes' own tuning spreads %.1f ct\n",
+                             f[0].c_str(), spread);
+                std::remove((dir + "/" + f[0] + ".mid").c_str());
+                continue;
+            }
+            char b[32];
+            std::snprintf(b, sizeof b, "%.3f", std::stod(f[2]) + mean);
+            f[2] = b;
+        }
+        std::string joined;
+        for (std::size_t i = 0; i < f.size(); ++i)
+            joined += (i ? ";" : "") + f[i];
+        plan.push_back(joined);
+    }
+    if (summary)
+        std::fclose(summary);
+    std::ofstream planOut(dir + "/plan.txt");
+    for (const auto &line : plan)
+        planOut << line << '\n';
+    return planOut && table ? 0 : 1;
 }
 
 // ---- additive and inharmonic synthesis ----------------------------------------------------
@@ -377,12 +609,17 @@ std::vector<std::vector<int>> progression(bool minor)
 
 int main(int argc, char **argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "--truths")
+        return correctTruths(argv[2]);
     if (argc != 2) {
-        std::fprintf(stderr, "usage: eval_set_gen OUTPUT_DIR\n");
+        std::fprintf(stderr, "usage: eval_set_gen OUTPUT_DIR | --truths OUTPUT_DIR\n");
         return 2;
     }
     const std::string dir = argv[1];
     std::ofstream plan(dir + "/plan.txt");
+    std::ofstream usage(dir + "/usage.txt");             // clip;font;program;key;velocity;seconds
+    std::ofstream calibration(dir + "/calibration.txt"); // font;program;key;onset seconds
+    std::map<std::string, std::set<std::pair<int, int>>> calibrationNotes;
     bool ok = true;
     auto wav = [&](const std::string &name, const Audio &a, const std::string &truth) {
         ok = save(dir + "/" + name + ".wav", a) && ok;
@@ -403,28 +640,27 @@ int main(int argc, char **argv)
         {"string-ensemble", 42, 48, 40, Texture::sustain, false, 66, 1, false, 2},
         {"jazz-trio", 32, 4, 66, Texture::block, true, 132, 2, true},
         {"rock", 33, 30, 29, Texture::strum, true, 120, 4, false},
-        // The church organ of FluidR3 is itself about 7 ct sharp: its tuning is not known.
-        {"organ-chorale", 19, 19, 19, Texture::sustain, false, 60, 0, false, 0, "TimGM6mb.sf2"},
+        {"organ-chorale", 19, 19, 19, Texture::sustain, false, 60, 0, false},
         {"flute-harp", -1, 46, 73, Texture::arpeggio, false, 90, 0, false},
         {"brass-fanfare", 58, 61, 56, Texture::block, false, 100, 0, false},
-        {"choir", 52, 52, 53, Texture::sustain, false, 56, 1, false},
-        {"folk", 32, 25, 110, Texture::strum, false, 110, 2, false},
+        {"choir", 53, 53, 53, Texture::sustain, false, 56, 1, false, 0, "FluidR3_GM.sf2"},
+        {"folk", 32, 25, 110, Texture::strum, false, 110, 2, false, 0, "TimGM6mb.sf2"},
         {"synth-pop", 38, 89, 80, Texture::block, true, 118, 1, false},
         {"mallets", 32, 12, 11, Texture::arpeggio, false, 96, 0, true},
         {"woodwinds", 70, -1, 71, Texture::none, false, 84, 3, false},
         {"harpsichord", 6, 6, 6, Texture::arpeggio, false, 100, 3, false},
-        {"accordion-waltz", 33, 21, 21, Texture::block, false, 140, 0, false},
-        {"sax-piano", 32, 0, 65, Texture::block, true, 92, 2, true},
+        {"accordion-waltz", 33, 21, 21, Texture::block, false, 140, 0, false, 0, "FluidR3_GM.sf2"},
+        {"sax-piano", 32, 0, 65, Texture::block, true, 92, 2, true, 0, "TimGM6mb.sf2"},
         {"koto-pentatonic", -1, 107, 104, Texture::arpeggio, false, 80, 1, false},
         {"celesta", -1, 8, 10, Texture::arpeggio, false, 76, 0, false},
         {"nylon-guitar", -1, 24, 24, Texture::arpeggio, false, 88, 1, false},
         {"trumpet-band", 57, 61, 56, Texture::block, true, 108, 4, false},
         {"cello-solo", -1, -1, 42, Texture::none, false, 70, 1, false},
-        {"violin-section", 43, 49, 40, Texture::sustain, false, 72, 0, false, 3},
+        {"violin-section", 43, 49, 40, Texture::sustain, false, 72, 0, false, 3, "TimGM6mb.sf2"},
         {"epiano-soul", 33, 5, 4, Texture::block, true, 86, 2, true},
-        {"oboe-strings", 43, 48, 68, Texture::sustain, false, 64, 1, false},
+        {"oboe-strings", 43, 48, 68, Texture::sustain, false, 64, 1, false, 0, "TimGM6mb.sf2"},
         {"clavinet-funk", 36, 7, 7, Texture::strum, true, 104, 4, false},
-        {"bandoneon", 33, 23, 23, Texture::block, false, 120, 3, false},
+        {"harmonica-blues", 33, 22, 22, Texture::block, false, 120, 3, false},
         {"steel-guitar-country", 33, 25, 26, Texture::strum, true, 116, 0, false},
         {"pipe-organ-minor", 19, 19, 20, Texture::sustain, false, 64, 3, false, 0, "TimGM6mb.sf2"},
         {"vibes-jazz", 32, 11, 11, Texture::block, true, 140, 2, true},
@@ -446,7 +682,7 @@ int main(int argc, char **argv)
         const double detune = detuning(i);
         const double jitter = i % 4 == 1 ? 6.0 : (i % 4 == 3 ? 2.0 : 0.0);
         const double length = 12.0 + (i * 7) % 11;
-        compose(dir + "/" + s.name + ".mid", s, detune, jitter, length);
+        const auto uses = compose(dir + "/" + s.name + ".mid", s, detune, jitter, length);
         // Every fourth clip is played back at another speed (tape varispeed): pitch moves too.
         double truth = detune;
         std::string fx = effects[i % std::size(effects)];
@@ -460,7 +696,26 @@ int main(int argc, char **argv)
         const bool mp3 = i % 3 == 1;
         plan << s.name << ";midi;" << cents(truth) << ';' << font << ' ' << rate << ' ' << (mp3 ? 1 : 0)
              << ' ' << fx << '\n';
+        for (const Midi::Use &u : uses) {
+            calibrationNotes[font].insert({u.program, u.key});
+            usage << s.name << ';' << font << ';' << u.program << ';' << u.key << ';' << u.velocity << ';'
+                  << u.ticks * 60.0 / s.bpm / Midi::ppq << '\n';
+        }
         ++i;
+    }
+    // The soundfonts' own tuning: every (program, key) a clip plays, alone, long and dry.
+    for (const auto &[font, notes] : calibrationNotes) {
+        Midi m;
+        m.control(0, 91, 0);
+        m.control(0, 93, 0);
+        std::uint32_t t = 0;
+        for (const auto &[program, key] : notes) {
+            m.program(0, program, t);
+            m.note(0, t, std::uint32_t(calibrationNoteSeconds * Midi::ppq), key, 100);
+            calibration << font << ';' << program << ';' << key << ';' << t / double(Midi::ppq) << '\n';
+            t += std::uint32_t(calibrationSpacingSeconds * Midi::ppq);
+        }
+        m.write(dir + "/calibration-" + font + ".mid", 60.0); // one quarter per second
     }
 
     // Additive material: harmonic chords, stiff-string piano, sung vibrato, just intonation,
@@ -593,5 +848,5 @@ int main(int argc, char **argv)
     plan << "untuned-speech-de;speech;;de Zwölf Boxkämpfer jagen Viktor quer über den großen Sylter Deich. "
             "Sprache "
             "hat keine Stimmung, auch wenn sie eine Weile dauert.\n";
-    return ok && plan ? 0 : 1;
+    return ok && plan && usage && calibration ? 0 : 1;
 }

@@ -4,7 +4,8 @@
 # generated compositions in many styles, some with reverb, mp3 round trips, intonation jitter
 # and varispeed; additive, stiff-string, vibrato, just-intonation, ensemble and sparse clips)
 # and 10 untuned ones (noise, mains hum, sweeps, drums, speech), with truth.csv beside them
-# (file,cents: the offset from A4 = 440 Hz, empty for untuned clips).
+# (file,cents,source: the offset from A4 = 440 Hz, empty for untuned clips; the soundfont or
+# "synthesis"), and the soundfonts' measured tuning in calibration.csv and -summary.txt.
 # Nothing generated is kept in the repository. The set is cached: it is only made again when
 # this script or the generator's source changed.
 #   make-eval-set.sh OUT_DIR GENERATOR
@@ -30,6 +31,17 @@ work="$out.tmp"
 rm -rf "$work"
 mkdir -p "$work"
 "$gen" "$work"
+
+# The soundfonts' own tuning (see the generator): their notes alone, dry, then measured and
+# added to the truths of the clips that play them.
+for font in FluidR3_GM.sf2 TimGM6mb.sf2; do
+  [ -f "$work/calibration-$font.mid" ] || continue
+  fluidsynth -n -i -q -R 0 -C 0 -r 44100 -F "$work/calibration-$font.wav" "$fonts/$font" \
+    "$work/calibration-$font.mid" >/dev/null 2>&1 &
+done
+wait
+"$gen" --truths "$work"
+rm -f "$work"/calibration-*.wav "$work"/calibration-*.mid "$work/calibration.txt" "$work/usage.txt"
 
 # One clip: render (soundfont or speech), then effects and an optional mp3 round trip. Every
 # clip ends normalised to -3 dBFS, like mastered music.
@@ -60,9 +72,11 @@ render() {
 }
 
 pids=()
-echo "file,cents" >"$work/truth.csv"
+echo "file,cents,source" >"$work/truth.csv"
 while IFS=';' read -r name kind truth options; do
-  echo "$name.wav,$truth" >>"$work/truth.csv"
+  source=synthesis
+  [ "$kind" = midi ] && source=${options%%.sf2*}
+  echo "$name.wav,$truth,$source" >>"$work/truth.csv"
   while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do sleep 0.05; done
   render "$name" "$kind" "$options" &
   pids+=($!)
