@@ -412,16 +412,19 @@ tv_stretch *tv_stretch_create_custom(uint32_t channels, uint32_t max_frames, dou
         s->restart();
         s->runSilence(4 * max_frames, max_frames);
         const uint32_t glideChunk = std::min<uint32_t>(max_frames, 256);
-        for (double f = kMinFactor; f <= kMaxFactor * 1.0001; f *= 1.06) {
+        for (double f = kMinFactor; f < kMaxFactor; f *= 1.06) {
             s->targetFactor.store(f);
             s->appliedFactor.store(f);
             s->runSilence(glideChunk, glideChunk);
         }
-        // The resampler resizes its phase tables (one per its two states) to the numerator
-        // of a rational approximation of 1 / factor, at most its limit (96000 or 192000)
-        // plus 3. These factors reach that maximum, so no later factor can grow them.
-        for (double f : {24001.0 / 96003.0, 24002.0 / 96003.0, 48001.0 / 192003.0,
-                         48002.0 / 192003.0}) {
+        // The resampler keeps two states and rebuilds one on every factor change: its input
+        // buffer grows to the largest of the two, longest at the top factor (resampling
+        // down by exactly 4), and its phase table to the numerator of a rational
+        // approximation of 1 / factor, at most its limit (96000 or 192000) plus 3. The top
+        // factor, then these factors, bring both states to those maxima, so no later
+        // factor or reset can grow them.
+        for (double f :
+             {kMaxFactor, 24001.0 / 96003.0, 24002.0 / 96003.0, 48001.0 / 192003.0, 48002.0 / 192003.0}) {
             s->targetFactor.store(f);
             s->appliedFactor.store(f);
             s->runSilence(4096, std::min<uint32_t>(max_frames, 4096));
