@@ -22,20 +22,26 @@
  *   "high consistency" (made for changing pitch; the "high quality" mode clicks when a
  *   glide crosses 1.0), short window for the balanced engine.
  *
- *   Latency is constant for the life of the handle (about 62 ms balanced, 97 ms high
- *   quality): the wrapper keeps an output FIFO pre-filled so that factors in 0.85 ... 1.15
- *   (every preset, the free A4 range and the automatic correction) never run it dry.
- *   Beyond that range the output may lack frames; they are written as silence and counted
- *   (tv_stretch_underflow_frames), never read past the FIFO, and skipped when they arrive
- *   late, so the latency does not drift.
+ *   Latency (tv_stretch_latency_frames, about 57 ms balanced, 90 ms high quality) is fixed
+ *   for the life of the handle and exact at factor 1.0, whatever factors and resets came
+ *   before. Away from 1.0 the library's analysis reaches further back for lower factors
+ *   and less far for higher ones, so the output arrives a little later or earlier: about
+ *   +0.4 / +0.9 ms (balanced / high quality) at 432/440 and +2.5 / -2.2 ms (balanced),
+ *   +4.9 / -3.0 ms (high quality) at A4 = 400 / 470 Hz. The wrapper keeps an output FIFO
+ *   pre-filled with enough frames that the library never runs it dry at any factor of the
+ *   range, steady or gliding. Should it lag further all the same (never seen), the missing
+ *   frames are written as silence and counted (tv_stretch_underflow_frames), and skipped
+ *   when they arrive late, so the latency does not drift.
  *
  * Real-time safety
  *   tv_stretch_create_custom allocates everything (staging, FIFOs, the library object) and
- *   warms the library up, including a factor glide over its range, so that the library's
- *   lazily built tables exist. Creation takes about 0.1-0.5 s of CPU (the first instance of
- *   a configuration in a process also measures the library's lag). After creation no
- *   function allocates, locks, logs or makes a system call; tv_stretch_reset re-primes the
- *   library (its start pad, a few ms of work). Every function accepts a NULL handle and then does nothing (or returns 0).
+ *   warms the library up over the whole factor range 0.25 ... 4.0, so that the library's
+ *   lazily built resampler tables reach their largest size. Creation takes about 0.05-0.1 s
+ *   of CPU; the first instance of a configuration in a process, which also measures the
+ *   library's lag, about 0.25 s balanced, 0.45 s high quality. After creation no function
+ *   allocates, locks, logs or makes a system call, at any factor; tv_stretch_reset re-primes
+ *   the library (its start pad, a few ms of work). Every function accepts a NULL handle and then does
+ *   nothing (or returns 0).
  *   Create never throws; it returns NULL on bad arguments or when memory cannot be had.
  *
  * Thread safety
@@ -81,7 +87,8 @@ void tv_stretch_set_channel(tv_stretch *stretch, uint32_t channel,
  * without touching anything (outputs and factor state unchanged). */
 void tv_stretch_process(tv_stretch *stretch, uint32_t frames);
 
-/* Any thread. Constant total latency (input to output) in seconds / in frames. */
+/* Any thread. Fixed total latency (input to output) in seconds / in frames, exact at
+ * factor 1.0 (see the summary for other factors). */
 double tv_stretch_latency_seconds(const tv_stretch *stretch);
 uint32_t tv_stretch_latency_frames(const tv_stretch *stretch);
 
@@ -94,7 +101,7 @@ uint32_t tv_stretch_block_samples(const tv_stretch *stretch);     /* block ms in
 uint32_t tv_stretch_interval_samples(const tv_stretch *stretch);  /* interval ms in samples */
 int tv_stretch_uses_short_window(const tv_stretch *stretch);
 /* Frames written as silence because the library lagged beyond the latency reserve
- * (only with factors outside 0.85 ... 1.15). Cleared by tv_stretch_reset. */
+ * (a safety net; not expected at any factor). Cleared by tv_stretch_reset. */
 uint64_t tv_stretch_underflow_frames(const tv_stretch *stretch);
 
 #ifdef __cplusplus

@@ -7,8 +7,15 @@
 //     output after every reset, so the library's output lines up with its input;
 //   - keeps one output FIFO per channel, pre-filled with `latency` frames of silence, and
 //     moves everything the library gives into it; each call takes its frames from there.
-// `latency` is the largest amount the library lags behind its input for factors
-// 0.85 ... 1.15, measured at creation by running the library over that range.
+// `latency` is the largest amount the library lags behind its input over the whole factor
+// range, steady and gliding, measured at creation.
+//
+// The library's delay depends on the factor it runs at (its start delay is half its window
+// divided by the factor), and it follows a factor change by giving more or fewer frames.
+// Only the delay at factor 1 is a fixed point, so the start delay dropped after a reset is
+// always that one, whatever the factor: dropping the reset factor's own start delay would
+// shift the stream for good by the difference once the factor moves (550 frames after a
+// reset at 0.7; beyond the FIFO, that is silence, after one at 0.25).
 #include "tonvel_stretch.h"
 
 #include <rubberband/RubberBandStretcher.h>
@@ -29,9 +36,8 @@ using RubberBand::RubberBandStretcher;
 constexpr uint32_t kMaxChannels = 8;
 constexpr double kMinFactor = 0.25;
 constexpr double kMaxFactor = 4.0;
-// Factor range whose latency the output FIFO reserves.
-constexpr double kReservedLowFactor = 0.85;
-constexpr double kReservedHighFactor = 1.15;
+// Factors at which the library's lag is measured, steady and as glide ends: the whole range.
+constexpr double kProbeFactors[] = {kMinFactor, 0.5, 0.85, 1.0, 1.15, 2.0, kMaxFactor};
 constexpr double kGlideSeconds = 0.05;
 constexpr double kOnsetSeconds = 0.025;
 constexpr double kTransposeThreshold = 1e-7;
@@ -114,6 +120,8 @@ struct tv_stretch {
     uint64_t maxLag = 0;
     // The library's output trails its start delay by a few frames more; measured once.
     uint32_t extraDrop = 0;
+    // The library's start delay at factor 1, dropped after every reset whatever the factor.
+    uint64_t unityStartDelay = 0;
     bool probing = false;
     float probePeak = 0.0f;
     uint64_t probePeakIndex = 0;
@@ -215,7 +223,7 @@ struct tv_stretch {
         fifoWrite = latencyFrames;
         for (uint32_t c = 0; c < channels; ++c)
             std::fill_n(fifoChannel(c), latencyFrames, 0.0f);
-        dropRemaining = stretcher->getStartDelay() + extraDrop;
+        dropRemaining = unityStartDelay + extraDrop;
         silenceDebt = 0;
         underflowFrames.store(0, std::memory_order_relaxed);
 
@@ -315,20 +323,20 @@ Calibration measureCalibration(tv_stretch &s, uint32_t libraryRate)
         cal.extraDrop = static_cast<uint32_t>(s.probePeakIndex);
     s.extraDrop = cal.extraDrop;
 
-    // Lag: the largest distance of the library's output behind its input, steady at the
-    // edges and the centre of the reserved range and while gliding across it.
+    // Lag: the largest distance of the library's output behind its input, steady after a
+    // reset at each probe factor, and while gliding between the extremes and back.
     uint64_t lag = 0;
-    for (double f : {kReservedLowFactor, 1.0, kReservedHighFactor}) {
+    for (double f : kProbeFactors) {
         s.targetFactor.store(f);
         s.restart();
         s.runSilence(libraryRate / 4, chunk);
         lag = std::max(lag, s.maxLag);
     }
-    s.targetFactor.store(kReservedLowFactor);
+    s.targetFactor.store(1.0);
     s.restart();
-    for (int leg = 0; leg < 4; ++leg) {
-        s.targetFactor.store(leg % 2 == 0 ? kReservedHighFactor : kReservedLowFactor);
-        s.runSilence(libraryRate / 4, chunk);
+    for (double f : {kMinFactor, kMaxFactor, kMinFactor, 1.0, 0.5, 2.0, 0.85, 1.15, 1.0}) {
+        s.targetFactor.store(f);
+        s.runSilence(libraryRate / 8, chunk);
     }
     lag = std::max(lag, s.maxLag);
     cal.latencyFrames = static_cast<uint32_t>(lag) + kLatencyMargin;
@@ -392,6 +400,7 @@ tv_stretch *tv_stretch_create_custom(uint32_t channels, uint32_t max_frames, dou
         if (s->stretcher->getEngineVersion() != 3)
             return nullptr;
         s->stretcher->setMaxProcessSize(max_frames);
+        s->unityStartDelay = s->stretcher->getStartDelay();
 
         const size_t staging = static_cast<size_t>(channels) * max_frames;
         s->inputStaging.assign(staging, 0.0f);
@@ -412,16 +421,19 @@ tv_stretch *tv_stretch_create_custom(uint32_t channels, uint32_t max_frames, dou
         s->restart();
         s->runSilence(4 * max_frames, max_frames);
         const uint32_t glideChunk = std::min<uint32_t>(max_frames, 256);
-        for (double f = kMinFactor; f <= kMaxFactor * 1.0001; f *= 1.06) {
+        for (double f = kMinFactor; f < kMaxFactor; f *= 1.06) {
             s->targetFactor.store(f);
             s->appliedFactor.store(f);
             s->runSilence(glideChunk, glideChunk);
         }
-        // The resampler resizes its phase tables (one per its two states) to the numerator
-        // of a rational approximation of 1 / factor, at most its limit (96000 or 192000)
-        // plus 3. These factors reach that maximum, so no later factor can grow them.
-        for (double f : {24001.0 / 96003.0, 24002.0 / 96003.0, 48001.0 / 192003.0,
-                         48002.0 / 192003.0}) {
+        // The resampler keeps two states and rebuilds one on every factor change: its input
+        // buffer grows to the largest of the two, longest at the top factor (resampling
+        // down by exactly 4), and its phase table to the numerator of a rational
+        // approximation of 1 / factor, at most its limit (96000 or 192000) plus 3. The top
+        // factor, then these factors, bring both states to those maxima, so no later
+        // factor or reset can grow them.
+        for (double f :
+             {kMaxFactor, 24001.0 / 96003.0, 24002.0 / 96003.0, 48001.0 / 192003.0, 48002.0 / 192003.0}) {
             s->targetFactor.store(f);
             s->appliedFactor.store(f);
             s->runSilence(4096, std::min<uint32_t>(max_frames, 4096));

@@ -224,14 +224,17 @@ TEST(StretchLatency, output_stays_aligned_whatever_the_block_partition)
         ASSERT_LT(std::fabs(steady[i] - varied[i]), 0.01f) << "at frame " << i;
 }
 
+// The reported latency is exact at 1.0; below 1.0 the library's analysis window reaches
+// further back (0.4 ms balanced, 0.8 ms high quality at 432/440).
 struct LatencyCase {
     double blockMs;
     double factor;
+    int tolerance;
 };
 
 class StretchLatencyMeasured : public ::testing::TestWithParam<LatencyCase> {};
 
-TEST_P(StretchLatencyMeasured, cross_correlation_agrees_with_reported_latency_within_16_frames)
+TEST_P(StretchLatencyMeasured, cross_correlation_agrees_with_reported_latency)
 {
     const LatencyCase c = GetParam();
     Stretch s = make(c.blockMs, 1, 4096);
@@ -246,15 +249,15 @@ TEST_P(StretchLatencyMeasured, cross_correlation_agrees_with_reported_latency_wi
     const std::vector<float> out = run(s.get(), in, 512);
     const int reported = static_cast<int>(tv_stretch_latency_frames(s.get()));
     EXPECT_NEAR(tv_stretch_latency_seconds(s.get()) * kRate, reported, 1e-6);
-    EXPECT_NEAR(crossCorrelationLag(in, out, reported + 2000, reported - 2000), reported, 16);
+    EXPECT_NEAR(crossCorrelationLag(in, out, reported + 2000, reported - 2000), reported, c.tolerance);
     EXPECT_EQ(tv_stretch_underflow_frames(s.get()), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, StretchLatencyMeasured,
-                         ::testing::Values(LatencyCase{kBalancedMs, 1.0},
-                                           LatencyCase{kBalancedMs, 432.0 / 440.0},
-                                           LatencyCase{kHighQualityMs, 1.0},
-                                           LatencyCase{kHighQualityMs, 432.0 / 440.0}));
+                         ::testing::Values(LatencyCase{kBalancedMs, 1.0, 16},
+                                           LatencyCase{kBalancedMs, 432.0 / 440.0, 32},
+                                           LatencyCase{kHighQualityMs, 1.0, 16},
+                                           LatencyCase{kHighQualityMs, 432.0 / 440.0, 48}));
 
 // Balanced from a reset; high quality gliding from 440 (no reset), measured after the glide.
 TEST(StretchPitch, sine_440_to_432_balanced_and_high_quality_48k)
@@ -299,17 +302,18 @@ TEST(StretchReset, signal_after_reset_fades_in_without_a_jump)
     }
 }
 
-// Factors outside 0.85 ... 1.15, entered by a reset, outrun the latency reserve: the engine pads
-// with silence and counts it, never writes past the block nor allocates; a reset clears the count
-// and restores exactly the reported latency.
-TEST(StretchReset, beyond_the_reserve_pads_with_silence_and_a_reset_recovers)
+// Any factor of the range, entered by a reset and left by a glide back to 1.0: nothing is
+// allocated or written past the block, no frame is padded, and at 1.0 the output is exactly
+// as late as reported again (the library's delay depends on the factor; a reset away from
+// 1.0 once left it early by up to 4000 frames, or silent for good).
+TEST(StretchReset, any_factor_from_a_reset_returns_to_the_reported_latency)
 {
     constexpr uint32_t channels = 6;
     Stretch s = make(kBalancedMs, channels, 1024);
     ASSERT_TRUE(s);
     // Every channel carries the same signal; blocks alternate 700 and 1500 (above max_frames) frames.
     const auto runAll = [&](const std::vector<float> &mono, std::vector<float> &in, std::vector<float> &out) {
-        for (size_t i = 0; i < in.size(); ++i)
+        for (size_t i = 0; i < channels * mono.size(); ++i)
             in[i] = mono[i / channels];
         for (size_t off = 0, n = 0; off < mono.size(); off += n) {
             n = std::min<size_t>(off % 2 ? 700 : 1500, mono.size() - off);
@@ -319,32 +323,33 @@ TEST(StretchReset, beyond_the_reserve_pads_with_silence_and_a_reset_recovers)
             tv_stretch_process(s.get(), static_cast<uint32_t>(n));
         }
     };
-    const std::vector<float> tone = sine(440.0, 48000), burst = noiseBursts(48000);
-    std::vector<float> in(channels * tone.size()), out(channels * tone.size() + 16, 9.0f);
-    long allocated = 0;
+    const std::vector<float> tone = sine(440.0, 48000);
+    std::vector<float> clicks(2 * 48000, 0.0f);
+    for (size_t i = 500; i < clicks.size(); i += 4801)
+        clicks[i] = 1.0f;
+    std::vector<float> in(channels * clicks.size()), out(channels * clicks.size() + 16, 9.0f);
+    const int reported = static_cast<int>(tv_stretch_latency_frames(s.get()));
     for (double f : {4.0, 2.0, 0.25, 0.7}) {
         tv_stretch_set_factor(s.get(), f);
-        CountAllocations counter;
-        tv_stretch_reset(s.get());
-        runAll(tone, in, out);
-        // At 4.0 the library builds a resampler state on first use (one allocation); the chain
-        // never leaves 0.85 ... 1.15, so that factor is checked for bounds only.
-        allocated += f < 4.0 ? counter.count() : 0;
+        {
+            CountAllocations counter;
+            tv_stretch_reset(s.get());
+            runAll(tone, in, out);
+            EXPECT_EQ(counter.count(), 0) << f;
+        }
+        tv_stretch_set_factor(s.get(), 1.0);
+        runAll(clicks, in, out);
         EXPECT_TRUE(std::all_of(out.end() - 16, out.end(), [](float v) { return v == 9.0f; })) << f;
         EXPECT_TRUE(std::all_of(out.begin(), out.end() - 16, [](float v) { return std::isfinite(v); })) << f;
+        // The last second, channel 5.
+        std::vector<float> a(48000), b(48000);
+        for (size_t i = 0; i < a.size(); ++i) {
+            a[i] = clicks[48000 + i];
+            b[i] = out[channels * (48000 + i) + channels - 1];
+        }
+        EXPECT_NEAR(crossCorrelationLag(a, b, reported + 2000, reported - 2000), reported, 16) << f;
     }
-    EXPECT_EQ(allocated, 0);
-    EXPECT_GT(tv_stretch_underflow_frames(s.get()), 0u);
-
-    tv_stretch_set_factor(s.get(), 1.0);
-    tv_stretch_reset(s.get());
     EXPECT_EQ(tv_stretch_underflow_frames(s.get()), 0u);
-    runAll(burst, in, out);
-    std::vector<float> last(burst.size());
-    for (size_t i = 0; i < last.size(); ++i)
-        last[i] = out[channels * i + channels - 1];
-    EXPECT_NEAR(crossCorrelationLag(burst, last, 8000), static_cast<int>(tv_stretch_latency_frames(s.get())),
-                16);
 }
 
 } // namespace
