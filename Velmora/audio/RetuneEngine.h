@@ -31,6 +31,8 @@ struct RunInfo {
     std::string outputDeviceName; // never our own virtual sink; "Unbekannt" when not known
     double sampleRate = 0.0;
     int channels = 0;
+    // 0 for an engine still being built: after a start or a new rate the selected engine plays
+    // first, the others follow within about a second (read runInfo() again).
     double lowLatencySeconds = 0.0;
     double balancedSeconds = 0.0;
     double highQualitySeconds = 0.0;

@@ -233,10 +233,11 @@ void TapEngine::build(std::uint64_t generation, Build kind)
     old.reset(); // closed before a new chain opens: one chain per process
 
     const bool newDsp = !dsp;
+    const std::uint32_t maxFrames = EngineTable::stretchMaxFrames(device.maxBlockFrames);
     if (newDsp) {
+        // The selected engine first; the others follow once the chain runs.
         ChainDsp::Failure failure;
-        dsp = ChainDsp::create(channels, device.rate, EngineTable::stretchMaxFrames(device.maxBlockFrames),
-                               factor, engine, true, &failure);
+        dsp = ChainDsp::create(channels, device.rate, maxFrames, factor, engine, false, &failure);
         if (!dsp) {
             fail(AudioError(-ENOMEM, failure.operation));
             return;
@@ -276,15 +277,13 @@ void TapEngine::build(std::uint64_t generation, Build kind)
                 chain_->setRender(renderWith(dsp_)); // the old objects are unused after this
         }
         dsp_->setFactor(factor_);
-        dsp_->select(engine_);
-        chain_->setProcessingLatency(dsp_->latencyFrames(engine_));
+        applySelection();
         info.outputDeviceName = device.description;
         info.sampleRate = device.rate;
         info.channels = int(channels);
-        info.lowLatencySeconds = dsp_->latencySeconds(EngineKind::lowLatency);
-        info.balancedSeconds = dsp_->latencySeconds(EngineKind::balanced);
-        info.highQualitySeconds = dsp_->latencySeconds(EngineKind::highQuality);
         runInfo_ = info;
+        noteLatencies();
+        info = *runInfo_;
         deliver(generation, [info](const Events &e) {
             if (e.running)
                 e.running(info);
@@ -294,6 +293,58 @@ void TapEngine::build(std::uint64_t generation, Build kind)
     qCInfo(lcTapEngine(), "Kette laeuft: %s, %.0f Hz, %d Kanaele (%s)", info.outputDeviceName.c_str(),
            info.sampleRate, info.channels,
            keepChain ? (newDsp ? "Strom behalten, DSP neu" : "Strom und DSP behalten") : "neu aufgebaut");
+    completeEngines(generation, dsp, maxFrames);
+}
+
+// Worker thread: builds the engines the running chain does not have yet and hands the chain
+// a context that names them. The engine that plays is not touched.
+void TapEngine::completeEngines(std::uint64_t generation, const std::shared_ptr<ChainDsp> &dsp,
+                                std::uint32_t maxFrames)
+{
+    double factor = 1.0;
+    {
+        std::lock_guard lock(mutex_);
+        if (generation != generation_ || dsp_ != dsp)
+            return;
+        factor = factor_;
+    }
+    if (dsp->has(EngineKind::balanced) && dsp->has(EngineKind::highQuality))
+        return;
+    ChainDsp::Failure failure;
+    ChainDsp::Engines engines = dsp->buildMissingEngines(maxFrames, factor, &failure);
+    if (!engines.balanced && !engines.highQuality) {
+        qCWarning(lcTapEngine(), "%s fehlgeschlagen: nur die gewaehlte Engine laeuft", failure.operation);
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    if (generation != generation_ || dsp_ != dsp || !chain_)
+        return;
+    dsp_->addEngines(std::move(engines));
+    dsp_->setFactor(factor_);
+    chain_->setRender(renderWith(dsp_));
+    applySelection();
+    noteLatencies();
+}
+
+// Caller holds mutex_. An engine that is still being built is selected once it exists.
+void TapEngine::applySelection()
+{
+    if (!dsp_ || !dsp_->has(engine_))
+        return;
+    dsp_->select(engine_);
+    // Only players' picture timing depends on it: a failure is worth a line, not a stop.
+    if (chain_)
+        chain_->setProcessingLatency(dsp_->latencyFrames(engine_));
+}
+
+// Caller holds mutex_.
+void TapEngine::noteLatencies()
+{
+    if (!runInfo_ || !dsp_)
+        return;
+    runInfo_->lowLatencySeconds = dsp_->latencySeconds(EngineKind::lowLatency);
+    runInfo_->balancedSeconds = dsp_->latencySeconds(EngineKind::balanced);
+    runInfo_->highQualitySeconds = dsp_->latencySeconds(EngineKind::highQuality);
 }
 
 bool TapEngine::isRunning() const
@@ -320,12 +371,7 @@ void TapEngine::selectEngine(EngineKind engine)
 {
     std::lock_guard lock(mutex_);
     engine_ = engine;
-    if (!dsp_)
-        return;
-    dsp_->select(engine);
-    // Only players' picture timing depends on it: a failure is worth a line, not a stop.
-    if (chain_)
-        chain_->setProcessingLatency(dsp_->latencyFrames(engine));
+    applySelection();
 }
 
 EngineStats TapEngine::stats() const

@@ -6,7 +6,10 @@
 // Summary
 //   start() and rebuild() return at once; a worker thread ("<application id>.chain") asks the
 //   server for the default output, builds the DSP objects (ChainDsp) for its rate and opens a
-//   chain to it, then reports `running` or `failed`. A rebuild keeps what still fits: the open
+//   chain to it, then reports `running` or `failed`. New DSP objects start with the selected
+//   engine alone; the other two follow on the worker while the chain already plays (their
+//   latencies in runInfo() are 0 and selecting one takes effect once it exists). A rebuild
+//   keeps what still fits: the open
 //   chain while it is healthy (moved to a new default device if there is one) and the DSP
 //   objects while the rate is unchanged, so a device change or a stall costs no gap; a chain
 //   whose stream failed, or one of a lost server, is replaced by a new one. stop() is final:
@@ -65,6 +68,10 @@ public:
 private:
     enum class Build { fresh, rebuild, reconnect };
     void build(std::uint64_t generation, Build kind);
+    void completeEngines(std::uint64_t generation, const std::shared_ptr<ChainDsp> &dsp,
+                         std::uint32_t maxFrames);
+    void applySelection();
+    void noteLatencies();
     void deliver(std::uint64_t generation, std::function<void(const Events &)> call);
     void closeForExit();
 

@@ -45,6 +45,43 @@ std::unique_ptr<ChainDsp> ChainDsp::create(std::uint32_t channels, double sample
     return d;
 }
 
+ChainDsp::Engines ChainDsp::buildMissingEngines(std::uint32_t maxFrames, double factor,
+                                                Failure *failure) const
+{
+    Engines built;
+    for (const EngineSpec &e : EngineTable::engines) {
+        if (e.stretchBlockMs <= 0.0 || has(e.kind))
+            continue;
+        tv::StretchPtr s(tv_stretch_create_custom(context_.channelCount, maxFrames, sampleRate_,
+                                                  e.stretchBlockMs, e.stretchIntervalMs));
+        if (!s) {
+            if (failure)
+                failure->operation = "Stretch-Engine anlegen";
+            return {};
+        }
+        tv_stretch_set_factor(s.get(), factor);
+        tv_stretch_reset(s.get());
+        (e.kind == EngineKind::balanced ? built.balanced : built.highQuality) = std::move(s);
+    }
+    return built;
+}
+
+void ChainDsp::addEngines(Engines engines)
+{
+    if (engines.balanced)
+        balanced_ = std::move(engines.balanced);
+    if (engines.highQuality)
+        highQuality_ = std::move(engines.highQuality);
+    context_.stretchBalanced = balanced_.get();
+    context_.stretchHighQuality = highQuality_.get();
+}
+
+bool ChainDsp::has(EngineKind kind) const
+{
+    return kind == EngineKind::lowLatency
+           || (kind == EngineKind::balanced ? balanced_ : highQuality_) != nullptr;
+}
+
 double ChainDsp::latencySeconds(EngineKind kind) const
 {
     switch (kind) {

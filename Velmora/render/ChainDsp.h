@@ -39,10 +39,22 @@ public:
                                             std::uint32_t maxFrames, double factor, EngineKind selected,
                                             bool allEngines, Failure *failure = nullptr);
 
+    // The stretch engines create() left out, built off to the side (slow: call it without
+    // holding anything the audio or control threads wait for), then handed to addEngines().
+    struct Engines {
+        tv::StretchPtr balanced;
+        tv::StretchPtr highQuality;
+    };
+    Engines buildMissingEngines(std::uint32_t maxFrames, double factor, Failure *failure = nullptr) const;
+    // Takes them over; context() then names them. Control thread, while no other thread calls
+    // this object; a render callback keeps the context it was given.
+    void addEngines(Engines engines);
+    bool has(EngineKind kind) const;
+
     const RenderContext &context() const { return context_; }
     double sampleRate() const { return sampleRate_; }
     std::uint32_t channels() const { return context_.channelCount; }
-    // Latency of an engine in seconds; 0 for a stretch engine that was not built.
+    // Latency of an engine in seconds; 0 for a stretch engine that is not built (yet).
     double latencySeconds(EngineKind kind) const;
     std::uint32_t latencyFrames(EngineKind kind) const;
 

@@ -23,6 +23,9 @@ since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
 
 "$VELMORA_CLI" consent allow "$ORIGIN" >/dev/null
 start_live "$W/live.log" --preset 432 --engine balanced || e2e_finish
+# Another program on 127.0.0.1:47432 (a parallel test run) would answer in our place.
+stack_wait log_has "$W/live.log" "Statusdienst"
+log_has "$W/live.log" "Statusdienst nicht" && { bad "status port 47432 busy: run again"; e2e_finish; }
 stack_wait status_says true || bad "status document not active while running"
 play_bg "$W/sine.wav"
 sleep 2
