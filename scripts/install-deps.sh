@@ -14,7 +14,7 @@ packages=(
   qml6-module-qttest
   fonts-dejavu-core xvfb xauth
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  sox python3 curl
+  sox python3 curl pulseaudio-utils
   fluidsynth fluid-soundfont-gm timgm6mb-soundfont espeak-ng libsox-fmt-mp3
   chromium chromium-driver
   desktop-file-utils appstream trayer xdotool x11-utils
