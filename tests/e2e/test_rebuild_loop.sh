@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# 200 stop/start rebuilds of the real chain (all three engines in turn, the analysis worker
-# polling throughout) while an application plays: no failure, the tap is kept and adopted (so
-# no application ever falls back to the device), no unprocessed audio reaches the speakers, the
-# silence of a rebuild stays bounded, and no node of ours is left afterwards. Factor 0.5 puts
+# 200 rebuilds of the real chain at an unchanged rate (the analysis worker polling throughout)
+# while an application plays: no failure, the open chain and its DSP are kept by every rebuild
+# (so no application ever falls back to the device), no unprocessed audio reaches the speakers,
+# a rebuild adds next to no silence, and no node of ours is left afterwards. Factor 0.5 puts
 # retuned audio an octave below the unprocessed 440 Hz. Also run under AddressSanitizer.
 source "$(dirname "$0")/e2e_lib.sh"
 e2e_start
@@ -27,13 +27,13 @@ expect "loop ran without error (status $rc)" test "$rc" -eq 0
 expect "no sanitizer report" bash -c "! grep -q 'ERROR: \(Address\|Leak\)Sanitizer\|runtime error' '$W/loop.log'"
 expect "no failed start" test "$(kv failures <<<"$summary")" = 0
 expect "the tap was kept and adopted by every rebuild" test "$(kv distinct_taps <<<"$summary")" = 1
-# Bounds well above what a rebuild takes: median 252 ms, longest 524 ms measured; the sanitizer
-# build takes about twice as long (510 and 990 ms), so its bounds are doubled.
+# A rebuild at the same rate keeps streams and DSP: it reaches `running` within a few ms
+# (sanitizer build: twice the bounds).
 slow=1
 ldd "$PW_REBUILD_LOOP" 2>/dev/null | grep -q libasan && slow=2
-median=$(kv gap_ms_median <<<"$summary"); longest=$(kv gap_ms_max <<<"$summary")
-expect "median rebuild gap at most $((600 * slow)) ms ($median)" fcmp "${median:--1} >= 0 && ${median:--1} <= 600 * $slow"
-expect "longest rebuild gap at most $((2 * slow)) s ($longest)" fcmp "${longest:--1} >= 0 && ${longest:--1} <= 2000 * $slow"
+median=$(kv build_ms_median <<<"$summary"); longest=$(kv build_ms_max <<<"$summary")
+expect "median rebuild at most $((30 * slow)) ms ($median)" fcmp "${median:--1} >= 0 && ${median:--1} <= 30 * $slow"
+expect "longest rebuild at most $((150 * slow)) ms ($longest)" fcmp "${longest:--1} >= 0 && ${longest:--1} <= 150 * $slow"
 expect "no node of ours left" ours_are 0
 expect "no routing left" routing_is no
 
@@ -45,10 +45,11 @@ leak=$("$WAVCHECK" tone "$W/loop.wav" --hz 440 --window-ms 50 --above 0.1 --from
 gaps=$("$WAVCHECK" gaps "$W/loop.wav" --threshold 0.01 --min-ms 5)
 figure "rebuild loop recording: unprocessed 440 Hz [$leak] retuned 220 Hz [$good] silence [$gaps]"
 expect "no unprocessed audio reached the speakers" test "$(kv windows_above <<<"$leak")" -eq 0
-# Silence fails: 200 rounds of 30 ms gave 72 retuned 50 ms windows (the stretch engines' latency
-# outlasts most holds), so fewer than ITERATIONS / 4 means rounds went silent; and the longest
-# silence spans a few rebuilds (1.9 s measured, 2.2 s with the sanitizer), not many.
-expect "retuned audio in most low-latency rounds" test "$(kv windows_above <<<"$good")" -ge $((ITERATIONS / 4))
-silent=$(kv longest_ms <<<"$gaps")
-expect "no silence in the recording longer than $((4 * slow)) s ($silent ms)" fcmp "${silent:-1e9} <= 4000 * $slow"
+# Silence fails: the rebuilds must not silence the playing application, so the recording's silence
+# is bounded per rebuild (a null sink on a loaded machine drops a quantum now and then: 43 ms).
+expect "retuned audio throughout" test "$(kv windows_above <<<"$good")" -ge $((ITERATIONS / 4))
+silent=$(kv longest_ms <<<"$gaps"); total=$(kv total_ms <<<"$gaps")
+expect "no silence longer than $((150 * slow)) ms ($silent ms)" fcmp "${silent:-1e9} <= 150 * $slow"
+expect "at most 30 ms of silence per rebuild on average ($total ms in all)" \
+       fcmp "${total:-1e9} <= 30 * $ITERATIONS * $slow"
 e2e_finish
