@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-cli live: a terminal client of the controller. The saved settings are the defaults; the
-// options count for this run only. The end-to-end tests and log readers match the lines about
-// the chain (running, rebuilt, orphans removed, a page asking, ended): those stay in German in
-// every language, byte for byte; everything else a person reads comes from the tables.
+// options count for this run only. Scripts match the lines about the chain (running, rebuilt,
+// server lost, a page asking, ended): those stay German in every language, byte for byte.
 #include "Commands.h"
-
+#include "audio/EngineTable.h"
 #include "audio/TapEngine.h"
 #include "audio/pipewire/PipeWireServer.h"
 #include "controller/ExitSignals.h"
 #include "controller/TonvelController.h"
-#include "audio/EngineTable.h"
 #include "status/StatusServer.h"
 
 #include <TonvelCore/TuningMath.h>
@@ -83,8 +81,6 @@ int cli::runLive(const QStringList &args)
     ExitSignals exitSignals;
     if (!exitSignals.isValid())
         return std::fprintf(stderr, "velmora-cli live: %s\n", qPrintable(qtTrId("cli.live.error.setup"))), 1;
-    // "Läuft"/"Neu aufgebaut", "Anfrage von", "PipeWire-Verbindung verloren" and "Beendet." are
-    // read by scripts: fixed.
     auto consent = std::make_shared<OriginConsent>(OriginConsent::defaultStorePath());
     std::unique_ptr<StatusServer> server; // outlives the controller, which serves through it
     TonvelController c({engine, consent, {}, {}, {}, {}, true, false});
@@ -124,9 +120,8 @@ int cli::runLive(const QStringList &args)
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     if (terminal)
         QObject::connect(&c, &TonvelController::changed, [&] {
-            const QString a4 = c.detectionIsConfident()
-                                   ? QStringLiteral("%1 Hz").arg(c.detectedA4(), 0, 'f', 1)
-                                   : QStringLiteral("–");
+            const QString a4 = c.detectionIsConfident() ? QStringLiteral("%1 Hz").arg(c.detectedA4(), 0, 'f', 1)
+                                                        : QStringLiteral("–");
             std::printf("\r\033[K%s%s",
                         qPrintable(qtTrId("cli.live.status")
                                        .arg(c.outputDeviceName(), QString::number(c.sampleRate(), 'f', 0),

@@ -3,7 +3,7 @@
 // Every text a person reads comes from the tables in cli/i18n, keyed cli.<command>.<what>
 // (cli.<what> where all commands share it), in the user's language.
 #include "Commands.h"
-#include "app/AppIdentity.h"
+#include "identity/AppIdentity.h"
 #include "i18n/Translations.h"
 
 #include <QCoreApplication>

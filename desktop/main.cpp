@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Velmora's tray program. Everything but the application object lives in DesktopApp.
-#include "app/AppIdentity.h"
+#include "identity/AppIdentity.h"
 #include "lifecycle/DesktopApp.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The whole-file estimator on material with a known answer. Its accuracy over many styles is
-// measured by tests/eval (detect_eval_report); here: the cases its design exists for.
+// measured by bench/eval (detect_eval_report); here: the cases its design exists for.
 #include "TonvelCore/FileTuningEstimator.h"
 
 #include "ToneSignals.h"

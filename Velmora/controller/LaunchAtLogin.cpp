@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "controller/LaunchAtLogin.h"
 
-#include "app/AppIdentity.h"
+#include "identity/AppIdentity.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +9,7 @@
 #include <QLoggingCategory>
 #include <QSaveFile>
 
-Q_LOGGING_CATEGORY(lcLaunchAtLogin, VELMORA_APP_ID ".LaunchAtLogin")
+static const QLoggingCategory &lcLaunchAtLogin() { return AppIdentity::logCategory("LaunchAtLogin"); }
 
 namespace LaunchAtLogin {
 

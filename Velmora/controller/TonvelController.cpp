@@ -2,7 +2,7 @@
 #include "controller/TonvelController.h"
 
 #include "analysis/TuningAnalysisWorker.h"
-#include "app/AppIdentity.h"
+#include "identity/AppIdentity.h"
 #include "controller/LaunchAtLogin.h"
 #include "status/StatusServer.h"
 
@@ -26,7 +26,7 @@
 #include <cmath>
 #include <utility>
 
-Q_LOGGING_CATEGORY(lcController, VELMORA_APP_ID ".Controller")
+static const QLoggingCategory &lcController() { return AppIdentity::logCategory("Controller"); }
 
 namespace {
 

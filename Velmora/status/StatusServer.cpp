@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "status/StatusServer.h"
 
-#include "app/AppIdentity.h"
+#include "identity/AppIdentity.h"
 #include "status/StatusHttp.h"
 
 #include <QElapsedTimer>
@@ -22,7 +22,7 @@
 #include <algorithm>
 #include <vector>
 
-Q_LOGGING_CATEGORY(lcStatusServer, VELMORA_APP_ID ".StatusServer")
+static const QLoggingCategory &lcStatusServer() { return AppIdentity::logCategory("StatusServer"); }
 
 namespace {
 

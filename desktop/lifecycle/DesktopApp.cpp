@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "lifecycle/DesktopApp.h"
+#include "identity/AppIdentity.h"
 
 #include "audio/TapEngine.h"
 #include "controller/ExitSignals.h"
@@ -22,7 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-Q_LOGGING_CATEGORY(lcUi, VELMORA_APP_ID ".UI")
+const QLoggingCategory &lcUi() { return AppIdentity::logCategory("UI"); }
 
 namespace {
 

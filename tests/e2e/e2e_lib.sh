@@ -60,6 +60,15 @@ routing_is() {  # routing_is yes|no : whether a stream still carries target.obje
 node_present() { pw-cli ls Node 2>/dev/null | grep -q "node.name = \"$1\""; }
 log_has() { grep -q -- "$2" "$1" 2>/dev/null; }
 
+get_status() {  # get_status : prints the HTTP response of GET /status from $ORIGIN
+  local req
+  printf -v req 'GET /status HTTP/1.1\r\nHost: 127.0.0.1:47432\r\nOrigin: %s\r\nConnection: close\r\n\r\n' "$ORIGIN"
+  exec 3<>/dev/tcp/127.0.0.1/47432 || return 1
+  # One write: the server judges a request by its first segment.
+  cat <<<"$req" >&3
+  timeout 5 cat <&3
+  exec 3<&-
+}
 start_live() {  # start_live LOG ARGS... : runs velmora-cli live, waits until it runs; a failed start fails the test
   local log=$1; shift
   : >"$log"

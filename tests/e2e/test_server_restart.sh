@@ -9,14 +9,6 @@ e2e_start
 ORIGIN=http://radio.example
 sine "$W/sine.wav" 6 440
 
-get_status() {
-  local req
-  printf -v req 'GET /status HTTP/1.1\r\nHost: 127.0.0.1:47432\r\nOrigin: %s\r\nConnection: close\r\n\r\n' "$ORIGIN"
-  exec 3<>/dev/tcp/127.0.0.1/47432 || return 1
-  cat <<<"$req" >&3
-  timeout 5 cat <&3
-  exec 3<&-
-}
 status_says() { get_status 2>/dev/null | grep -q "\"aktiv\":$1"; }
 now() { date +%s.%N; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }

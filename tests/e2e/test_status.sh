@@ -6,15 +6,6 @@ source "$(dirname "$0")/e2e_lib.sh"
 e2e_start
 ORIGIN=http://radio.example
 
-get_status() {  # get_status : prints the HTTP response of GET /status from $ORIGIN
-  local req
-  printf -v req 'GET /status HTTP/1.1\r\nHost: 127.0.0.1:47432\r\nOrigin: %s\r\nConnection: close\r\n\r\n' "$ORIGIN"
-  exec 3<>/dev/tcp/127.0.0.1/47432 || return 1
-  # One write: the server judges a request by its first segment.
-  cat <<<"$req" >&3
-  timeout 5 cat <&3
-  exec 3<&-
-}
 listening() { (exec 3<>/dev/tcp/127.0.0.1/47432) 2>/dev/null; }
 
 start_live "$W/live.log" --preset 432 || e2e_finish
