@@ -65,7 +65,7 @@ std::unique_ptr<FileTuningEstimator> FileTuningEstimator::create(double sampleRa
         return nullptr;
     try {
         std::unique_ptr<FileTuningEstimator> e(new FileTuningEstimator(sampleRate));
-        e->fft_ = tv_fft_create(std::uint32_t(e->frameSize_));
+        e->fft_.reset(tv_fft_create(std::uint32_t(e->frameSize_)));
         if (!e->fft_)
             return nullptr;
         return e;
@@ -80,7 +80,7 @@ FileTuningEstimator::FileTuningEstimator(double sampleRate) : sampleRate_(sample
     const double wanted = std::log2(sampleRate * frameSeconds);
     frameSize_ = std::int64_t(1) << int(std::lround(wanted));
     hopSize_ = frameSize_ / 4;
-    inputBuffer_.assign(std::size_t(frameSize_), 0.0f);
+    frames_ = OverlappingFrames(frameSize_, hopSize_);
     windowed_.assign(std::size_t(frameSize_), 0.0f);
     window_.resize(std::size_t(frameSize_));
     for (std::int64_t i = 0; i < frameSize_; ++i) // periodic Hann
@@ -111,44 +111,26 @@ FileTuningEstimator::FileTuningEstimator(double sampleRate) : sampleRate_(sample
     }
 }
 
-FileTuningEstimator::~FileTuningEstimator()
-{
-    tv_fft_destroy(fft_);
-}
+FileTuningEstimator::~FileTuningEstimator() = default;
 
 void FileTuningEstimator::append(const float *samples, std::int64_t count)
 {
-    if (!samples || count <= 0)
-        return;
-    while (count > 0) {
-        const std::int64_t take = std::min(count, frameSize_ - inputFill_);
-        std::memcpy(inputBuffer_.data() + inputFill_, samples, std::size_t(take) * sizeof(float));
-        inputFill_ += take;
-        samples += take;
-        count -= take;
-        if (inputFill_ == frameSize_) {
-            analyseFrame();
-            const std::int64_t keep = frameSize_ - hopSize_;
-            std::memmove(inputBuffer_.data(), inputBuffer_.data() + hopSize_,
-                         std::size_t(keep) * sizeof(float));
-            inputFill_ = keep;
-        }
-    }
+    frames_.append(samples, count, [this](const float *frame) { analyseFrame(frame); });
 }
 
-void FileTuningEstimator::analyseFrame()
+void FileTuningEstimator::analyseFrame(const float *frame)
 {
     ++analysedFrames_;
     double energy = 0.0;
     for (std::size_t i = 0; i < windowed_.size(); ++i) {
-        const float v = inputBuffer_[i] * window_[i];
+        const float v = frame[i] * window_[i];
         windowed_[i] = v;
         energy += double(v) * double(v);
     }
     // Hann keeps 3/8 of the energy; compare the signal's own mean square with the gate.
     if (!(energy / (0.375 * double(frameSize_)) > gateMeanSquare) || !std::isfinite(energy))
         return;
-    tv_fft_forward(fft_, windowed_.data(), outReal_.data(), outImag_.data());
+    tv_fft_forward(fft_.get(), windowed_.data(), outReal_.data(), outImag_.data());
     // Regions may reach two bins past the band, and their vertex needs one neighbour more.
     for (std::int64_t k = lowBin_ - 3; k <= highBin_ + 3; ++k) {
         const float re = outReal_[std::size_t(k)], im = outImag_[std::size_t(k)];

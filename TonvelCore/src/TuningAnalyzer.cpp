@@ -27,7 +27,7 @@ std::unique_ptr<TuningAnalyzer> TuningAnalyzer::create(double sampleRate, std::i
         return nullptr;
     try {
         std::unique_ptr<TuningAnalyzer> analyzer(new TuningAnalyzer(sampleRate, fftSize));
-        analyzer->fft_ = tv_fft_create(std::uint32_t(fftSize));
+        analyzer->fft_.reset(tv_fft_create(std::uint32_t(fftSize)));
         if (!analyzer->fft_)
             return nullptr;
         return analyzer;
@@ -43,7 +43,7 @@ TuningAnalyzer::TuningAnalyzer(double sampleRate, std::int64_t fftSize)
     , binCount_(fftSize / 2)
     , decay_(std::exp(-double(hopSize_) / (sampleRate * windowSeconds)))
     , expectedFrames_(sampleRate * coverageSeconds / double(hopSize_))
-    , inputBuffer_(std::size_t(fftSize), 0.0f)
+    , frames_(fftSize, fftSize / 2)
     , window_(std::size_t(fftSize))
     , outReal_(std::size_t(binCount_), 0.0f)
     , outImag_(std::size_t(binCount_), 0.0f)
@@ -66,37 +66,20 @@ TuningAnalyzer::TuningAnalyzer(double sampleRate, std::int64_t fftSize)
     }
 }
 
-TuningAnalyzer::~TuningAnalyzer()
-{
-    tv_fft_destroy(fft_);
-}
+TuningAnalyzer::~TuningAnalyzer() = default;
 
 void TuningAnalyzer::append(const float *samples, std::int64_t count)
 {
-    if (!samples || count <= 0)
-        return;
-    while (count > 0) {
-        const std::int64_t take = std::min(count, fftSize_ - inputFill_);
-        std::memcpy(inputBuffer_.data() + inputFill_, samples, std::size_t(take) * sizeof(float));
-        inputFill_ += take;
-        samples += take;
-        count -= take;
-        if (inputFill_ == fftSize_) {
-            analyseFrame();
-            const std::int64_t keep = fftSize_ - hopSize_;
-            std::memmove(inputBuffer_.data(), inputBuffer_.data() + hopSize_, std::size_t(keep) * sizeof(float));
-            inputFill_ = keep;
-        }
-    }
+    frames_.append(samples, count, [this](const float *frame) { analyseFrame(frame); });
 }
 
-void TuningAnalyzer::analyseFrame()
+void TuningAnalyzer::analyseFrame(const float *frame)
 {
     ++analysedFrames_;
 
     double energy = 0.0;
     for (std::size_t i = 0; i < windowed_.size(); ++i) {
-        const float v = inputBuffer_[i] * window_[i];
+        const float v = frame[i] * window_[i];
         windowed_[i] = v;
         energy += double(v) * double(v);
     }
@@ -112,7 +95,7 @@ void TuningAnalyzer::analyseFrame()
     }
 
     if (meanSquare > gateMeanSquare) {
-        tv_fft_forward(fft_, windowed_.data(), outReal_.data(), outImag_.data());
+        tv_fft_forward(fft_.get(), windowed_.data(), outReal_.data(), outImag_.data());
         outReal_[0] = 0.0f;
         outImag_[0] = 0.0f;   // also drops the Nyquist value packed there
         for (std::size_t k = 0; k < magnitudes_.size(); ++k)
@@ -201,7 +184,7 @@ TuningAnalyzer::Estimate TuningAnalyzer::estimate() const
 
 void TuningAnalyzer::reset()
 {
-    inputFill_ = 0;
+    frames_.clear();
     analysedFrames_ = 0;
     std::lock_guard guard(lock_);
     accumulatorReal_ = 0.0;

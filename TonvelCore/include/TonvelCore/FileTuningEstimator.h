@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "TonvelCore/OverlappingFrames.h"
+#include <tv_handles.h>
+
 #include "TonvelCore/TuningAnalyzer.h"
 
 #include <array>
@@ -9,7 +12,6 @@
 #include <span>
 #include <vector>
 
-struct tv_fft;
 
 // Summary
 //   Estimates the reference A4 of a whole recording, for files (velmora-cli detect), where
@@ -75,7 +77,7 @@ public:
 
 private:
     explicit FileTuningEstimator(double sampleRate);
-    void analyseFrame();
+    void analyseFrame(const float *frame);
     void collectPeaks();
     void addPeak(double hz, double weight);
 
@@ -99,8 +101,7 @@ private:
     std::int64_t lowBin_ = 0;
     std::int64_t highBin_ = 0;
 
-    std::vector<float> inputBuffer_;
-    std::int64_t inputFill_ = 0;
+    OverlappingFrames frames_{0, 0}; // sized by create()
     std::vector<float> window_;
     std::vector<float> windowed_;
     std::vector<float> outReal_;
@@ -108,7 +109,7 @@ private:
     std::vector<float> magnitudes_;
     std::vector<Peak> peaks_;
     std::vector<HumLine> humLines_;
-    tv_fft *fft_ = nullptr;
+    tv::FftPtr fft_;
 
     std::vector<double> histogram_; // octaveBins weights: position within the octave above A
     double voicedFrames_ = 0.0;

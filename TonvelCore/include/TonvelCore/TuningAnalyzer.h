@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "TonvelCore/OverlappingFrames.h"
+#include <tv_handles.h>
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <span>
 #include <vector>
 
-struct tv_fft;
 
 // Summary
 //   Estimates the reference A4 a stream of mono samples is tuned to. Frames of N samples
@@ -64,7 +66,7 @@ public:
 
     // Feeding thread only: samples waiting for the next frame, and frames analysed since
     // creation or reset (lets callers line published estimates up with time).
-    std::int64_t inputFill() const { return inputFill_; }
+    std::int64_t inputFill() const { return frames_.fill(); }
     std::uint64_t analysedFrames() const { return analysedFrames_; }
 
     // The publish arithmetic: circular mean of the decayed sums, times coverage (0 ... 1).
@@ -72,7 +74,7 @@ public:
 
 private:
     TuningAnalyzer(double sampleRate, std::int64_t fftSize);
-    void analyseFrame();
+    void analyseFrame(const float *frame);
     void accumulatePeaks();
 
     double sampleRate_;
@@ -84,10 +86,9 @@ private:
     double decay_;               // forgetting per frame
     double expectedFrames_;      // hops in 3 s
 
-    std::vector<float> inputBuffer_;
-    std::int64_t inputFill_ = 0;
+    OverlappingFrames frames_;
     std::vector<float> window_;
-    tv_fft *fft_ = nullptr;
+    tv::FftPtr fft_;
     std::vector<float> outReal_;
     std::vector<float> outImag_;
     std::vector<float> magnitudes_;
