@@ -73,7 +73,7 @@ int cli::runLive(const QStringList &args)
     try {
         platform = PipeWireServer::connect();
     } catch (const AudioError &e) {
-        return std::fprintf(stderr, "velmora-cli live: %s\n%s\n", e.what(),
+        return std::fprintf(stderr, "velmora-cli live: %s\n%s\n", qPrintable(e.localizedDescription()),
                             qPrintable(qtTrId("cli.live.hint.noServer"))),
                1;
     }

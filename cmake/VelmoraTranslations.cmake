@@ -1,7 +1,9 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # velmora_add_translations(<target> <table> <ts files...>)
-# Compiles hand-written id-based tables to <table>_<language>.qm and embeds them in <target> as
-# :/i18n/<table>_<language>.qm, where Translations::install() finds every program's tables.
+# Compiles hand-written id-based tables <name>_<language>.ts to .qm and embeds them in <target> as
+# :/i18n/<name>_<language>.qm, where Translations::install() finds every program's tables.
+# Once per target (lrelease makes one target_lrelease): pass all of its tables; <table> names
+# the build folder and the resource.
 # (qt_add_translations would regenerate the tables with lupdate and can empty them.)
 function(velmora_add_translations target table)
   set(out "${CMAKE_CURRENT_BINARY_DIR}/${table}_i18n")

@@ -43,7 +43,7 @@ wait_plays
 # -- A second instance leaves the first alone
 start_live "$W/first.log" --a4 400 --no-status-server || e2e_finish
 first=$LIVE_PID
-timeout 20 "$VELMORA_CLI" live --a4 400 --no-status-server >"$W/second.log" 2>&1; rc=$?
+LANGUAGE=de timeout 20 "$VELMORA_CLI" live --a4 400 --no-status-server >"$W/second.log" 2>&1; rc=$?
 cat "$W/second.log"
 expect "second instance fails (exit $rc)" test "$rc" -ne 0 -a "$rc" -ne 124
 expect "second instance says why" log_has "$W/second.log" "Aufnahme-Senke anlegen fehlgeschlagen (-16: Device or resource busy)"

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+
 using Mode = TonvelController::Mode;
 using Engine = TonvelController::Engine;
 using State = TonvelController::ChainState;
@@ -176,6 +178,19 @@ TEST_F(ControllerTest, unreadable_settings_file_is_kept_aside_before_anything_is
 }
 
 // ---- supervision -----------------------------------------------------------------------
+
+TEST_F(ControllerTest, audio_failure_reads_in_the_installed_language_and_logs_in_german)
+{
+    const AudioError error(-EBUSY, "Aufnahme-Senke anlegen");
+    const QString german =
+        QStringLiteral("Aufnahme-Senke anlegen fehlgeschlagen (-16: Device or resource busy)");
+    Translations::install(QStringLiteral("en"));
+    EXPECT_EQ(error.localizedDescription(),
+              QStringLiteral("Create the capture sink failed (-16: Device or resource busy)"));
+    EXPECT_EQ(QString::fromStdString(error.errorDescription()), german);
+    Translations::install(QStringLiteral("de")); // what the other cases read
+    EXPECT_EQ(error.localizedDescription(), german);
+}
 
 TEST_F(ControllerTest, failed_start_switches_off_with_the_error_and_a_later_start_clears_it)
 {
