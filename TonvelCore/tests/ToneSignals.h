@@ -30,25 +30,12 @@ struct Partial
 // Sum of steady sinusoids; phases spread so the peaks do not line up.
 inline std::vector<float> partials(const std::vector<Partial> &list, double seconds, double rate)
 {
-    const auto n = std::size_t(seconds * rate);
-    std::vector<double> mix(n, 0.0);
+    std::vector<double> mix(std::size_t(seconds * rate), 0.0);
     double phase0 = 0.3;
     for (const Partial &p : list) {
         const double step = twoPi * p.hz / rate;
-        // Rotate a phasor instead of calling sin per sample; renormalise now and then.
-        double re = std::cos(phase0), im = std::sin(phase0);
-        const double cr = std::cos(step), ci = std::sin(step);
-        for (std::size_t i = 0; i < n; ++i) {
-            mix[i] += p.amplitude * im;
-            const double r2 = re * cr - im * ci;
-            im = re * ci + im * cr;
-            re = r2;
-            if ((i & 1023) == 1023) {
-                const double g = 1.0 / std::hypot(re, im);
-                re *= g;
-                im *= g;
-            }
-        }
+        for (std::size_t i = 0; i < mix.size(); ++i)
+            mix[i] += p.amplitude * std::sin(phase0 + step * double(i));
         phase0 += 1.7;
     }
     return std::vector<float>(mix.begin(), mix.end());
@@ -59,29 +46,21 @@ inline std::vector<float> sine(double hz, double seconds, double rate, double am
     return partials({{hz, amplitude}}, seconds, rate);
 }
 
-// Harmonic tone with `count` partials falling as 1/k (a bright, saw-like timbre).
-inline std::vector<Partial> harmonicPartials(double f0, int count, double amplitude)
+// Harmonic notes (semitones from A4) with `count` partials falling as 1/k (a bright, saw-like
+// timbre), sounding together.
+inline std::vector<float> chord(const std::vector<double> &semitones, double offsetCents, int count,
+                                double seconds, double rate, double amplitude = 0.15)
 {
     std::vector<Partial> list;
-    for (int k = 1; k <= count; ++k)
-        list.push_back({f0 * k, amplitude / k});
-    return list;
+    for (double s : semitones)
+        for (int k = 1; k <= count; ++k)
+            list.push_back({noteHz(s, offsetCents) * k, amplitude / k});
+    return partials(list, seconds, rate);
 }
 
 inline std::vector<float> harmonicTone(double f0, int count, double seconds, double rate)
 {
-    return partials(harmonicPartials(f0, count, 0.3), seconds, rate);
-}
-
-// Several harmonic notes at once (semitones from A4).
-inline std::vector<float> chord(const std::vector<double> &semitones, double offsetCents, int count,
-                                double seconds, double rate)
-{
-    std::vector<Partial> list;
-    for (double s : semitones)
-        for (const Partial &p : harmonicPartials(noteHz(s, offsetCents), count, 0.15))
-            list.push_back(p);
-    return partials(list, seconds, rate);
+    return chord({12.0 * std::log2(f0 / 440.0)}, 0.0, count, seconds, rate, 0.3);
 }
 
 // Piano-like: struck notes with stretched partials f_k = k f0 sqrt(1 + B k^2) that decay,

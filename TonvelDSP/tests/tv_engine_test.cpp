@@ -13,6 +13,7 @@
 #include <numbers>
 #include <numeric>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -203,18 +204,15 @@ TEST(TvEngine, sine_440_to_432_low_latency_48k)
         return s1 * s1 + s2 * s2 - coeff * s1 * s2;
     };
     double best = 380, bestPower = 0;
-    for (double hz = 380; hz <= 480; hz += 0.25)
+    auto consider = [&](double hz) {
         if (const double p = power(hz); p > bestPower)
             best = hz, bestPower = p;
-    double lo = best - 0.25, hi = best + 0.25;
-    while (hi - lo > 0.002) { // golden-section search
-        const double m1 = hi - 0.618 * (hi - lo), m2 = lo + 0.618 * (hi - lo);
-        if (power(m1) > power(m2))
-            hi = m2;
-        else
-            lo = m1;
-    }
-    EXPECT_NEAR(1200 * std::log2((lo + hi) / 2 / 432.0), 0.0, 2.0) << "peak at " << (lo + hi) / 2 << " Hz";
+    };
+    for (double hz = 380; hz <= 480; hz += 0.25) // coarse, then fine around the peak
+        consider(hz);
+    for (double hz = best - 0.25, top = best + 0.25; hz <= top; hz += 0.002)
+        consider(hz);
+    EXPECT_NEAR(1200 * std::log2(best / 432.0), 0.0, 2.0) << "peak at " << best << " Hz";
 }
 
 // A ramp as input with only head B audible (narrow fade, delay near 0) makes the output
@@ -251,11 +249,10 @@ TEST(TvEngine, invalid_factors_and_rates_fall_back_and_clamp)
         ref.process(0, in.data(), 1, expect.data(), 1, 3000);
         EXPECT_EQ(firstDifference(out, expect), out.size()) << "factor " << given;
     }
-    EXPECT_DOUBLE_EQ(tv_engine_latency_seconds(make(2048, 48000).get()), 1024.0 / 48000);
-    EXPECT_DOUBLE_EQ(tv_engine_latency_seconds(make(10, 44100).get()), 32.0 / 44100);
-    EXPECT_DOUBLE_EQ(tv_engine_latency_seconds(make(100000, 0).get()), 32768.0 / 48000);
-    EXPECT_DOUBLE_EQ(tv_engine_latency_seconds(make(3000, -5).get()), 1500.0 / 48000);
-    EXPECT_DOUBLE_EQ(tv_engine_latency_seconds(make(3000, INFINITY).get()), 1500.0 / 48000);
+    for (auto [delay, rate, seconds] : {std::tuple{2048u, 48000.0, 1024.0 / 48000}, {10u, 44100.0, 32.0 / 44100},
+                                        {100000u, 0.0, 32768.0 / 48000}, {3000u, -5.0, 1500.0 / 48000},
+                                        {3000u, double(INFINITY), 1500.0 / 48000}})
+        EXPECT_DOUBLE_EQ(tv_engine_latency_seconds(make(delay, rate).get()), seconds) << delay << " " << rate;
 }
 
 TEST(TvEngine, invalid_channel_or_pointers_change_nothing_and_reset_forgets_audio)

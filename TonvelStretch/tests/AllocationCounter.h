@@ -15,16 +15,10 @@ namespace {
 std::atomic<bool> counting{false};
 std::atomic<long> allocations{0};
 
-// Separate so a debugger can break on exactly the counted allocations.
-__attribute__((noinline)) void countedAllocation()
-{
-    allocations.fetch_add(1, std::memory_order_relaxed);
-}
-
 void noteAllocation()
 {
     if (counting.load(std::memory_order_relaxed))
-        countedAllocation();
+        allocations.fetch_add(1, std::memory_order_relaxed);
 }
 
 struct CountAllocations {
@@ -84,24 +78,18 @@ void *memalign(size_t alignment, size_t size)
 }
 void *aligned_alloc(size_t alignment, size_t size)
 {
-    noteAllocation();
-    return __libc_memalign(alignment, size);
+    return memalign(alignment, size);
 }
 int posix_memalign(void **out, size_t alignment, size_t size)
 {
-    noteAllocation();
-    void *p = __libc_memalign(alignment, size);
-    if (p == nullptr)
-        return ENOMEM;
-    *out = p;
-    return 0;
+    void *p = memalign(alignment, size);
+    return p ? (*out = p, 0) : ENOMEM;
 }
 } // extern "C"
 
 void *operator new(size_t size)
 {
-    noteAllocation();
-    if (void *p = __libc_malloc(size == 0 ? 1 : size))
+    if (void *p = malloc(size == 0 ? 1 : size))
         return p;
     throw std::bad_alloc();
 }
@@ -111,8 +99,7 @@ void *operator new[](size_t size)
 }
 void *operator new(size_t size, std::align_val_t al)
 {
-    noteAllocation();
-    if (void *p = __libc_memalign(static_cast<size_t>(al), size == 0 ? 1 : size))
+    if (void *p = memalign(static_cast<size_t>(al), size == 0 ? 1 : size))
         return p;
     throw std::bad_alloc();
 }

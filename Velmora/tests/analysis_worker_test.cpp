@@ -36,14 +36,6 @@ template <typename F> bool processEventsUntil(F done, int ms = 3000)
     return done();
 }
 
-std::atomic<int> workerWarnings{0};
-void countWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type == QtWarningMsg
-        && message == QStringLiteral("Velmora: Stimmungserkennung liess sich nicht anlegen."))
-        ++workerWarnings;
-}
-
 class AnalysisWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -66,16 +58,14 @@ protected:
     // One 100 ms stretch of a sine through the I/O callback (10 blocks of 480 frames).
     void play(double hz, std::uint64_t &phase)
     {
-        std::vector<float> left(480), right(480), outL(480), outR(480);
+        std::vector<float> samples(480), output(480); // both channels read and write the same
         AudioBufferList in, out;
         in.mNumberBuffers = out.mNumberBuffers = 2;
-        in.mBuffers[0] = {1, 480 * 4, left.data()};
-        in.mBuffers[1] = {1, 480 * 4, right.data()};
-        out.mBuffers[0] = {1, 480 * 4, outL.data()};
-        out.mBuffers[1] = {1, 480 * 4, outR.data()};
+        in.mBuffers[0] = in.mBuffers[1] = {1, 480 * 4, samples.data()};
+        out.mBuffers[0] = out.mBuffers[1] = {1, 480 * 4, output.data()};
         for (int block = 0; block < 10; ++block) {
             for (int f = 0; f < 480; ++f, ++phase)
-                left[f] = right[f] = 0.4f * float(std::sin(2.0 * M_PI * hz * double(phase) / 48000.0));
+                samples[f] = 0.4f * float(std::sin(2.0 * M_PI * hz * double(phase) / 48000.0));
             fake->render(in, out);
         }
     }
@@ -95,8 +85,12 @@ protected:
 
 TEST_F(AnalysisWorkerTest, failed_analyzer_leaves_the_worker_stopped_and_logs_once_per_start)
 {
-    const QtMessageHandler previous = qInstallMessageHandler(countWarnings);
-    workerWarnings = 0;
+    static std::atomic<int> workerWarnings{0};
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+            workerWarnings += type == QtWarningMsg
+                && message == QStringLiteral("Velmora: Stimmungserkennung liess sich nicht anlegen.");
+        });
     worker.start(engine, 0.0);
     EXPECT_FALSE(worker.isRunning());
     worker.start(engine, -1.0);

@@ -82,6 +82,11 @@ float ramp(uint32_t channel, uint32_t frame)
     return static_cast<float>(channel * 1000 + (frame % 997) + 1) * 1e-4f;
 }
 
+bool allAre(const float *data, uint32_t count, float value)
+{
+    return std::all_of(data, data + count, [value](float v) { return v == value; });
+}
+
 void fillRamp(Buffers &b, uint32_t buffer, uint32_t firstChannel, uint32_t frames)
 {
     const uint32_t n = b.list.mBuffers[buffer].mNumberChannels;
@@ -131,6 +136,7 @@ TEST(RenderChainLayout, planar_and_interleaved_buffers_keep_channels_apart_both_
     }
 }
 
+// The left channel of the first input buffer with channels; of a short one, what it holds.
 TEST(RenderChainAnalysis, fifo_gets_left_channel_of_first_input_buffer_with_channels)
 {
     Chain chain(2);
@@ -138,44 +144,36 @@ TEST(RenderChainAnalysis, fifo_gets_left_channel_of_first_input_buffer_with_chan
     fillRamp(in, 1, 0, kBlock);
     Buffers out({2}, kBlock);
     renderBlock(chain.context, &in.list, &out.list);
-    const std::vector<float> fed = chain.drainFifo();
-    ASSERT_EQ(fed.size(), kBlock);
+    std::vector<float> expected(kBlock);
     for (uint32_t f = 0; f < kBlock; ++f)
-        ASSERT_EQ(fed[f], ramp(0, f)) << f;
-}
+        expected[f] = ramp(0, f);
+    EXPECT_EQ(chain.drainFifo(), expected);
 
-TEST(RenderChainAnalysis, fifo_gets_only_what_a_short_first_input_buffer_holds)
-{
-    Chain chain(1);
-    Buffers in({1}, 100);
-    Buffers out({1}, kBlock);
-    renderBlock(chain.context, &in.list, &out.list);
+    Buffers shortIn({1}, 100);
+    renderBlock(chain.context, &shortIn.list, &out.list);
     EXPECT_EQ(chain.drainFifo().size(), 100u);
-    EXPECT_EQ(tv_engine_underruns(chain.engine), 1u); // the short input channel is missing
 }
 
-TEST(RenderChainMissing, delay_line_with_mono_output_counts_one_underrun_per_block)
+// On the delay line, one underrun per missing channel and block; the present channel still
+// plays, an output whose input is missing is silenced.
+TEST(RenderChainMissing, delay_line_counts_each_missing_channel_and_silences_its_output)
 {
     Chain chain(2);
     Buffers in({2}, kBlock);
     fillRamp(in, 0, 0, kBlock);
-    Buffers out({1}, kBlock);
+    Buffers monoOut({1}, kBlock);
     for (int block = 1; block <= 2; ++block) {
-        renderBlock(chain.context, &in.list, &out.list);
+        renderBlock(chain.context, &in.list, &monoOut.list);
         EXPECT_EQ(tv_engine_underruns(chain.engine), static_cast<uint64_t>(block));
     }
-    EXPECT_EQ(out.at(0, kDelay), ramp(0, 0)); // channel 0 still processed
-}
+    EXPECT_EQ(monoOut.at(0, kDelay), ramp(0, 0));
 
-TEST(RenderChainMissing, delay_line_missing_input_channel_silences_its_output)
-{
-    Chain chain(2);
-    Buffers in({1}, kBlock, 0.5f);
+    Buffers monoIn({1}, kBlock, 0.5f);
     Buffers out({1, 1}, kBlock, 0.75f);
-    renderBlock(chain.context, &in.list, &out.list);
-    EXPECT_EQ(tv_engine_underruns(chain.engine), 1u);
+    renderBlock(chain.context, &monoIn.list, &out.list);
+    EXPECT_EQ(tv_engine_underruns(chain.engine), 3u);
     EXPECT_EQ(out.at(0, kBlock - 1), 0.5f);
-    EXPECT_TRUE(std::all_of(out.data(1), out.data(1) + kBlock, [](float v) { return v == 0.0f; }));
+    EXPECT_TRUE(allAre(out.data(1), kBlock, 0.0f));
 }
 
 // Switches to slot 2 and renders until the balanced stretch is active. Returns the blocks used.
@@ -186,8 +184,7 @@ int switchToBalanced(Chain &chain, Buffers &in, Buffers &out)
         renderBlock(chain.context, &in.list, &out.list);
         // The stretch engine outputs exact silence for its latency after its reset.
         const AudioBuffer &b = out.list.mBuffers[0];
-        if (std::all_of(b.mData, b.mData + b.mDataByteSize / sizeof(float),
-                        [](float v) { return v == 0.0f; }))
+        if (allAre(b.mData, b.mDataByteSize / sizeof(float), 0.0f))
             return block;
     }
     return -1;
@@ -212,32 +209,23 @@ TEST(RenderChainMissing, stretch_with_input_missing_channel_1_counts_one_underru
     // The stretch did not run (its glide did not move), and the device's stale samples were
     // not played: both output channels are silent.
     EXPECT_EQ(tv_stretch_applied_factor(chain.balanced), appliedBefore);
-    for (uint32_t b = 0; b < 2; ++b)
-        EXPECT_TRUE(
-            std::all_of(garbageOut.data(b), garbageOut.data(b) + kBlock, [](float v) { return v == 0.0f; }));
+    EXPECT_TRUE(allAre(garbageOut.data(0), kBlock, 0.0f) && allAre(garbageOut.data(1), kBlock, 0.0f));
 }
 
-TEST(RenderChainSwitch, activation_resets_the_new_engine_to_its_target_factor)
+// The new engine is reset to its target factor (no glide), the inactive one left alone. With a
+// mono output and two processed channels the fade must still be committed (by the only channel
+// faded), or the gain saws between 1.0 and 0.57 and the slot never changes.
+TEST(RenderChainSwitch, activation_resets_the_new_engine_and_completes_with_mono_output)
 {
     Chain chain(2, true);
     tv_stretch_set_factor(chain.balanced, 0.98);
-    Buffers in({2}, kBlock, 0.5f);
-    Buffers out({2}, kBlock);
-    ASSERT_GT(switchToBalanced(chain, in, out), 0);
-    EXPECT_EQ(tv_stretch_applied_factor(chain.balanced), 0.98);   // jumped, no glide
-    EXPECT_EQ(tv_stretch_applied_factor(chain.highQuality), 1.0); // inactive: untouched
-}
-
-// With a mono output and two processed channels, the fade must still be committed (by the
-// only channel faded), or the gain saws between 1.0 and 0.57 and the slot never changes.
-TEST(RenderChainSwitch, slot_change_completes_with_mono_output_and_two_channels)
-{
-    Chain chain(2, true);
     Buffers in({2}, kBlock, 0.5f);
     Buffers out({1}, kBlock);
     const int blocks = switchToBalanced(chain, in, out);
     EXPECT_GT(blocks, 1);
     EXPECT_LE(blocks, 4); // 25 ms fade-out in 512-frame blocks, then the change
+    EXPECT_EQ(tv_stretch_applied_factor(chain.balanced), 0.98);
+    EXPECT_EQ(tv_stretch_applied_factor(chain.highQuality), 1.0);
 }
 
 // A switch fades the old engine out and the new one in; the new engine's first sound comes
@@ -283,8 +271,7 @@ TEST(RenderChainSilence, eight_channel_output_beyond_two_processed_is_exactly_ze
                 ASSERT_EQ(out.at(0, f, c), 0.0f) << f << " " << c;
         renderBlock(chain.context, &in.list, &planarOut.list);
         for (uint32_t b = 2; b < 8; ++b)
-            ASSERT_TRUE(std::all_of(planarOut.data(b), planarOut.data(b) + kBlock,
-                                    [](float v) { return v == 0.0f; }));
+            ASSERT_TRUE(allAre(planarOut.data(b), kBlock, 0.0f)) << b;
     }
     EXPECT_EQ(tv_engine_underruns(chain.engine), 0u);
 }
@@ -301,8 +288,8 @@ TEST(RenderChainBounds, short_buffers_count_as_missing_and_are_never_overrun)
     out.add(1, kBlock / 4, 0.3f); // an extra channel, short: silenced as far as it goes
     renderBlock(chain.context, &in.list, &out.list);
     EXPECT_EQ(tv_engine_underruns(chain.engine), 1u); // channel 1: one count on the delay line
-    EXPECT_TRUE(std::all_of(out.data(1), out.data(1) + 10, [](float v) { return v == 0.2f; }));
-    EXPECT_TRUE(std::all_of(out.data(2), out.data(2) + kBlock / 4, [](float v) { return v == 0.0f; }));
+    EXPECT_TRUE(allAre(out.data(1), 10, 0.2f));
+    EXPECT_TRUE(allAre(out.data(2), kBlock / 4, 0.0f));
 
     // The same on a stretch slot.
     ASSERT_GT(switchToBalanced(chain, in, out), 0);

@@ -12,6 +12,7 @@
 
 #include <sys/resource.h>
 
+#include <atomic>
 #include <random>
 #include <vector>
 
@@ -39,7 +40,7 @@ protected:
     void SetUp() override
     {
         consent = std::make_shared<OriginConsent>(dir.filePath(QStringLiteral("c.json")), 60.0);
-        server = std::make_unique<StatusServer>(consent, 0, limits());
+        server = std::make_unique<StatusServer>(consent, 0, limits);
         server->setOnConsentNeeded([this](const QString &origin) {
             QMutexLocker l(&askedLock);
             asked << origin;
@@ -49,13 +50,13 @@ protected:
         ASSERT_TRUE(server->isListening());
         port = server->port();
     }
-    virtual StatusServer::Limits limits() const { return {}; }
     QStringList askedOrigins()
     {
         QMutexLocker l(&askedLock);
         return asked;
     }
 
+    StatusServer::Limits limits;
     QTemporaryDir dir;
     std::shared_ptr<OriginConsent> consent;
     std::unique_ptr<StatusServer> server;
@@ -155,15 +156,28 @@ TEST(StatusHttpResponse, heads_are_byte_exact)
 
 // ---- decisions over real TCP ------------------------------------------------------------
 
-TEST_F(ServerTest, request_without_origin_or_from_denied_origin_gets_403_without_cors_header)
+// No origin, an empty, unusable or denied one: the same bare 403, nothing asked, stored or
+// echoed. Bytes that are no request at all are closed without an answer.
+TEST_F(ServerTest, refusals_never_ask_store_or_echo_and_non_requests_get_no_answer)
 {
-    const Reply r = exchange(port, "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    EXPECT_TRUE(r.closed);
-    EXPECT_EQ(r.raw, StatusHttp::response(StatusHttp::Status::forbidden, std::nullopt, {}));
-    EXPECT_EQ(exchange(port, getStatus("")).status, 403);
-    consent->resolve(QString::fromLatin1(A), OriginConsent::Decision::denied);
-    EXPECT_EQ(exchange(port, getStatus(A)).status, 403);
+    consent->resolve(QStringLiteral("http://denied.test"), OriginConsent::Decision::denied);
+    const QByteArray refusals[] = {"GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", getStatus(""),
+                                   getStatus("http://denied.test"),
+                                   getStatus("http://a.test\rAccess-Control-Allow-Origin: *"),
+                                   getStatus("http://" + QByteArray(2000, 'a')),
+                                   getStatus("http://b\xc3\xbc" "cher.test")};
+    for (const QByteArray &request : refusals) {
+        const Reply r = exchange(port, request);
+        EXPECT_TRUE(r.closed);
+        EXPECT_EQ(r.raw, StatusHttp::response(StatusHttp::Status::forbidden, std::nullopt, {}))
+            << request.toHex().constData();
+    }
+    const Reply r = exchange(port, "GET /status\xff HTTP/1.1\r\nOrigin: " + A + "\r\n\r\n");
+    EXPECT_TRUE(r.closed && r.raw.isEmpty());
+    EXPECT_EQ(server->stats().closedWithoutResponse, 1u);
     EXPECT_TRUE(askedOrigins().isEmpty());
+    EXPECT_EQ(consent->pendingOrigin(), std::nullopt);
+    EXPECT_EQ(consent->allEntries().size(), 1);
 }
 
 TEST_F(ServerTest, unknown_origin_asks_once_and_after_allowing_gets_the_document)
@@ -200,30 +214,6 @@ TEST_F(ServerTest, allowed_origin_gets_404_for_every_other_method_or_path)
         EXPECT_EQ(exchange(port, QByteArray(line) + "\r\nOrigin: " + A + "\r\n\r\n").raw,
                   StatusHttp::response(StatusHttp::Status::notFound, QString::fromLatin1(A), {}))
             << line;
-    const Reply caps = exchange(port, "GET /status HTTP/1.1\r\nORIGIN:    " + A + "   \r\n\r\n");
-    EXPECT_EQ(caps.status, 200);
-    EXPECT_EQ(caps.headers.value("access-control-allow-origin"), A);
-}
-
-TEST_F(ServerTest, unusable_origin_is_refused_never_asked_stored_or_echoed)
-{
-    const QByteArray evil = "http://a.test\rAccess-Control-Allow-Origin: *";
-    const Reply r = exchange(port, "GET /status HTTP/1.1\r\nOrigin: " + evil + "\r\n\r\n");
-    EXPECT_EQ(r.status, 403);
-    EXPECT_FALSE(r.raw.contains("Access-Control"));
-    EXPECT_EQ(exchange(port, getStatus("http://" + QByteArray(2000, 'a'))).status, 403);
-    EXPECT_EQ(exchange(port, getStatus("http://b\xc3\xbc" "cher.test")).status, 403);
-    EXPECT_TRUE(askedOrigins().isEmpty());
-    EXPECT_EQ(consent->pendingOrigin(), std::nullopt);
-    EXPECT_TRUE(consent->allEntries().isEmpty());
-}
-
-TEST_F(ServerTest, invalid_utf8_is_closed_without_a_response)
-{
-    const Reply r = exchange(port, "GET /status\xff HTTP/1.1\r\nOrigin: " + A + "\r\n\r\n");
-    EXPECT_TRUE(r.closed);
-    EXPECT_TRUE(r.raw.isEmpty());
-    EXPECT_EQ(server->stats().closedWithoutResponse, 1u);
 }
 
 TEST_F(ServerTest, only_the_first_read_counts_and_unread_bytes_do_not_reset_the_response)
@@ -236,10 +226,6 @@ TEST_F(ServerTest, only_the_first_read_counts_and_unread_bytes_do_not_reset_the_
         EXPECT_EQ(r.body, knownJson);
         EXPECT_FALSE(r.reset);
     }
-    // A character cut in two at the read limit does not cost the answer.
-    const QByteArray prefix = getStatus(A).chopped(2) + "X-Pad: ";
-    const QByteArray cut = prefix + QByteArray(StatusHttp::maxRequestBytes - prefix.size() - 1, 'p') + "\xc3\xa4\r\n\r\n";
-    EXPECT_EQ(exchange(port, cut).status, 200);
     // Origin only after the first 8192 bytes: judged without it.
     const QByteArray late = "GET /status HTTP/1.1\r\nX-Pad: " + QByteArray(9000, 'p') + "\r\nOrigin: " + A + "\r\n\r\n";
     EXPECT_EQ(exchange(port, late).status, 403);
@@ -276,16 +262,12 @@ TEST_F(ServerTest, start_twice_keeps_one_listener_and_stop_frees_the_port)
     EXPECT_EQ(exchange(port, getStatus(A)).status, 403);
     server->stop();
     EXPECT_FALSE(server->isListening());
-    EXPECT_LT(connectTo(port, 500), 0);
+    EXPECT_LT(connectTo(port), 0);
 }
 
 class ShortLimitsTest : public ServerTest {
-    StatusServer::Limits limits() const override
-    {
-        StatusServer::Limits l;
-        l.firstBytesTimeoutMs = 300;
-        return l;
-    }
+protected:
+    ShortLimitsTest() { limits.firstBytesTimeoutMs = 300; }
 };
 
 TEST_F(ShortLimitsTest, silent_connection_is_closed_after_the_first_bytes_timeout)
@@ -333,11 +315,8 @@ TEST_F(ServerTest, running_out_of_file_descriptors_pauses_accepting_without_endi
     std::vector<int> hogs;
     for (int fd; (fd = ::dup(client)) >= 0;)
         hogs.push_back(fd);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected = ::connect(client, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+    const sockaddr_in addr = loopback(port);
+    const bool connected = ::connect(client, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0;
     const bool sawError = eventually([&] { return server->stats().acceptErrors > 1; }, 3000);
     for (int fd : hogs)
         ::close(fd);
@@ -361,34 +340,25 @@ TEST(StatusServerPort, listens_on_47432_and_reports_a_taken_port)
     QTemporaryDir dir;
     auto consent = std::make_shared<OriginConsent>(dir.filePath(QStringLiteral("c.json")));
 
-    static QStringList messages;
-    static QMutex messagesLock;
-    const QtMessageHandler previous = qInstallMessageHandler(
-        [](QtMsgType, const QMessageLogContext &, const QString &text) {
-            QMutexLocker l(&messagesLock);
-            messages << text;
+    static std::atomic<int> taken{0}; // log lines saying why the service is off
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) {
+            taken += text.startsWith(QStringLiteral("Statusdienst nicht gestartet:"));
         });
-    auto taken = [] {
-        QMutexLocker l(&messagesLock);
-        return messages.filter(QStringLiteral("Statusdienst nicht gestartet:")).size();
-    };
 
     // Hold the port ourselves. SO_REUSEADDR only lets us past connections of earlier runs
     // still in TIME_WAIT; a listening socket keeps the server out all the same.
     const int blocker = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int one = 1;
     ::setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(StatusServer::defaultPort);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool weHoldIt = ::bind(blocker, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0
+    const sockaddr_in addr = loopback(StatusServer::defaultPort);
+    const bool weHoldIt = ::bind(blocker, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0
         && ::listen(blocker, 1) == 0;
     {
         StatusServer server(consent);
         server.start();
         EXPECT_FALSE(server.isListening());
-        EXPECT_EQ(taken(), 1);
+        EXPECT_EQ(taken, 1);
         ::close(blocker);
         if (weHoldIt) {
             server.start();   // a later start tries again
@@ -418,13 +388,9 @@ TEST_F(ServerTest, destroying_the_server_with_open_connections_is_clean)
     }
 }
 
-// ---- random input ------------------------------------------------------------------------
-
-namespace {
-
 // Pieces of requests and stray bytes in random order, below the read limit so one read takes
 // the whole request.
-QByteArray randomRequest(std::mt19937 &rng)
+static QByteArray randomRequest(std::mt19937 &rng)
 {
     static const char *pieces[] = {"GET", "get", "HEAD", "/status", "/", " ", "\r\n", "\n", "Origin:",
                                    "ORIGIN: ", "HTTP/1.1", "\t", "\xc3\xa4", "\xff", "\x7f", "?",
@@ -439,37 +405,30 @@ QByteArray randomRequest(std::mt19937 &rng)
     return b;
 }
 
-} // namespace
-
-TEST(StatusHttpParse, random_input_never_yields_an_unusable_origin)
-{
-    std::mt19937 rng(20261206);
-    for (int i = 0; i < 20000; ++i) {
-        const auto r = parseRequest(randomRequest(rng));
-        if (!r || !r->origin)
-            continue;
-        ASSERT_LE(r->origin->size(), StatusHttp::maxOriginBytes);
-        for (const QChar c : *r->origin)
-            ASSERT_TRUE(c.unicode() >= 0x20 && c.unicode() <= 0x7e) << qPrintable(*r->origin);
-    }
-}
-
-// Over the wire: a well-formed answer, or a silent close exactly when the bytes are no request.
-TEST_F(ServerTest, random_requests_are_answered_or_closed_silently_only_when_not_a_request)
+// The parser on many random inputs never yields an unusable origin; every 64th input also
+// goes over the wire: a well-formed answer, or a silent close exactly when it is no request.
+TEST_F(ServerTest, random_requests_never_yield_unusable_origins_and_get_well_formed_answers)
 {
     consent->resolve(QString::fromLatin1(A), OriginConsent::Decision::allowed);
     std::mt19937 rng(4711);
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 20000; ++i) {
         const QByteArray request = randomRequest(rng);
+        const auto parsed = parseRequest(request);
+        if (parsed && parsed->origin) {
+            ASSERT_LE(parsed->origin->size(), StatusHttp::maxOriginBytes);
+            for (const QChar c : *parsed->origin)
+                ASSERT_TRUE(c.unicode() >= 0x20 && c.unicode() <= 0x7e) << qPrintable(*parsed->origin);
+        }
+        if (i % 64 != 0)
+            continue;
         const int fd = connectTo(port);
-        ASSERT_GE(fd, 0) << "server stopped accepting after " << i << " requests";
-        if (!request.isEmpty())
-            sendAll(fd, request);
+        ASSERT_GE(fd, 0) << "server stopped accepting after " << i / 64 << " requests";
+        sendAll(fd, request);
         ::shutdown(fd, SHUT_WR);
         const Reply r = readReply(fd, 5000);
         ::close(fd);
         ASSERT_TRUE(r.closed) << request.toHex().constData();
-        if (!parseRequest(request)) {
+        if (!parsed) {
             EXPECT_TRUE(r.raw.isEmpty()) << request.toHex().constData();
             continue;
         }

@@ -2,22 +2,21 @@
 #pragma once
 
 // Blocking loopback client for the status server tests: raw bytes in, raw bytes out, every
-// wait bounded by a timeout.
+// read bounded by a timeout.
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QMap>
+
+#include <algorithm>
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <chrono>
-#include <optional>
 
 namespace statustest {
 
@@ -30,52 +29,44 @@ inline void ensureCoreApplication()
         new QCoreApplication(argc, argv);
 }
 
-// Connected socket or -1; never waits longer than timeoutMs.
-inline int connectTo(quint16 port, int timeoutMs = 3000)
+inline sockaddr_in loopback(quint16 port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return -1;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        if (errno != EINPROGRESS) {
-            ::close(fd);
-            return -1;
-        }
-        pollfd p{fd, POLLOUT, 0};
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (::poll(&p, 1, timeoutMs) != 1 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0
-            || err != 0) {
-            ::close(fd);
-            return -1;
-        }
+    return addr;
+}
+
+// Connected socket or -1; connect (and later sends) give up after timeoutMs (SO_SNDTIMEO).
+inline int connectTo(quint16 port, int timeoutMs = 3000)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval limit{timeoutMs / 1000, timeoutMs % 1000 * 1000};
+    const sockaddr_in addr = loopback(port);
+    if (fd >= 0
+        && (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0
+            || ::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0)) {
+        ::close(fd);
+        return -1;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
 inline bool sendAll(int fd, QByteArrayView bytes)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
-        if (n <= 0)
+    for (qsizetype done = 0, n; done < bytes.size(); done += n)
+        if ((n = ::send(fd, bytes.data() + done, size_t(bytes.size() - done), MSG_NOSIGNAL)) <= 0)
             return false;
-        done += n;
-    }
     return true;
 }
 
 struct Reply {
-    bool closed = false;   // the server closed the connection (EOF or reset) in time
-    bool reset = false;    // ... with a reset
+    bool closed = false; // the server closed the connection (EOF or reset) in time
+    bool reset = false;  // ... with a reset
     QByteArray raw;
     int status = 0;
-    QMap<QByteArray, QByteArray> headers;   // names lower-cased
+    QMap<QByteArray, QByteArray> headers; // names lower-cased
     QByteArray body;
 };
 
@@ -83,38 +74,21 @@ struct Reply {
 inline Reply readReply(int fd, int timeoutMs = 5000)
 {
     Reply r;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const QDeadlineTimer deadline(timeoutMs);
     char buf[16384];
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0)
-            break;
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, int(left)) != 1)
-            break;
+    for (pollfd p{fd, POLLIN, 0}; !r.closed && ::poll(&p, 1, int(deadline.remainingTime())) == 1;) {
         const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n == 0) {
-            r.closed = true;
-            break;
-        }
-        if (n < 0) {
-            r.closed = true;
-            r.reset = (errno == ECONNRESET);
-            break;
-        }
-        r.raw.append(buf, n);
+        r.closed = n <= 0;
+        r.reset = n < 0 && errno == ECONNRESET;
+        r.raw.append(buf, std::max<ssize_t>(n, 0));
     }
     const qsizetype headEnd = r.raw.indexOf("\r\n\r\n");
     if (r.raw.startsWith("HTTP/1.1 ") && headEnd > 0) {
         r.status = r.raw.mid(9, 3).toInt();
-        const QList<QByteArray> lines = r.raw.left(headEnd).split('\n');
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const QByteArray line = lines[i].trimmed();
+        for (const QByteArray &line : r.raw.left(headEnd).split('\n').mid(1)) {
             const qsizetype colon = line.indexOf(':');
             if (colon > 0)
-                r.headers.insert(line.left(colon).toLower(), line.mid(colon + 1).trimmed());
+                r.headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
         }
         r.body = r.raw.mid(headEnd + 4);
     }
@@ -125,12 +99,11 @@ inline Reply readReply(int fd, int timeoutMs = 5000)
 inline Reply exchange(quint16 port, QByteArrayView request, int timeoutMs = 5000)
 {
     const int fd = connectTo(port);
-    if (fd < 0)
-        return {};
     Reply r;
-    if (sendAll(fd, request))
+    if (fd >= 0 && sendAll(fd, request))
         r = readReply(fd, timeoutMs);
-    ::close(fd);
+    if (fd >= 0)
+        ::close(fd);
     return r;
 }
 

@@ -40,8 +40,6 @@ protected:
         static int run = 0;
         const QString folder = scratch->filePath(QString::number(++run));
         QDir().mkpath(folder);
-        engine_ = std::make_shared<FakeRetuneEngine>();
-        timers_ = std::make_shared<ManualTimers>();
         TonvelController::Options options;
         options.engine = engine_;
         options.consent = std::make_shared<OriginConsent>(folder + QStringLiteral("/einwilligungen.json"));
@@ -63,12 +61,6 @@ protected:
         ASSERT_TRUE(panel_->view()->rootObject());
         panel_->open();
         settle();
-    }
-    void TearDown() override
-    {
-        panel_.reset();
-        support_.reset();
-        controller_.reset();
     }
 
     // Lets queued events, timers and a frame (layouts are polished before it) run.
@@ -113,8 +105,8 @@ protected:
         EXPECT_TRUE(panel_->view()->grabWindow().save(QStringLiteral(SCREENSHOT_DIR "/") + name + ".png"));
     }
 
-    std::shared_ptr<FakeRetuneEngine> engine_;
-    std::shared_ptr<ManualTimers> timers_;
+    std::shared_ptr<FakeRetuneEngine> engine_ = std::make_shared<FakeRetuneEngine>();
+    std::shared_ptr<ManualTimers> timers_ = std::make_shared<ManualTimers>();
     std::unique_ptr<TonvelController> controller_;
     std::unique_ptr<PanelSupport> support_;
     std::unique_ptr<PanelWindow> panel_;
@@ -160,16 +152,17 @@ TEST_F(PanelTest, mode_and_engine_switches_keep_the_panel_height)
 
 TEST_F(PanelTest, low_latency_warning_only_beyond_35_cents)
 {
-    struct Case {
+    using E = TonvelController::Engine;
+    const struct {
         const char *preset;
-        TonvelController::Engine engine;
+        E engine;
         bool warning;
-    };
-    for (const Case &c : {Case{"432", TonvelController::Engine::lowLatency, false}, // -31.8 ct
-                          Case{"528", TonvelController::Engine::lowLatency, false}, // +15.6 ct
-                          Case{"285", TonvelController::Engine::lowLatency, true},  // +48.2 ct
-                          Case{"963", TonvelController::Engine::lowLatency, true},  // -44.0 ct
-                          Case{"285", TonvelController::Engine::balanced, false}}) {
+    } cases[] = {{"432", E::lowLatency, false}, // -31.8 ct
+                 {"528", E::lowLatency, false}, // +15.6 ct
+                 {"285", E::lowLatency, true},  // +48.2 ct
+                 {"963", E::lowLatency, true},  // -44.0 ct
+                 {"285", E::balanced, false}};
+    for (const auto &c : cases) {
         controller_->setSelectedPresetID(QString::fromLatin1(c.preset));
         controller_->setEngine(c.engine);
         settle();
@@ -287,12 +280,6 @@ TEST_F(PanelTest, screenshots)
         controller_->revokeConsent(QStringLiteral("https://tuning.example.org"));
     }
     useLanguage(QStringLiteral("en"));
-
-    const auto colors = TrayArt::rainbowColors();
-    TrayArt::idleIcon(TrayArt::inactiveColor()).save(QStringLiteral(SCREENSHOT_DIR "/tray_off.png"));
-    for (int frame : {0, 20, 80})
-        TrayArt::labelledIcon(colors[frame], QStringLiteral("432"))
-            .save(QStringLiteral(SCREENSHOT_DIR "/tray_432_%1.png").arg(frame));
 }
 
 int main(int argc, char **argv)

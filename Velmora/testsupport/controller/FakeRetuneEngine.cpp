@@ -1,20 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FakeRetuneEngine.h"
 
-#include <limits>
-
-void FakeRetuneEngine::setEvents(Events events, Executor executor)
-{
-    events_ = std::move(events);
-    executor_ = std::move(executor);
-}
-
-void FakeRetuneEngine::post(std::function<void()> task)
-{
-    if (executor_)
-        executor_(std::move(task));
-}
-
 void FakeRetuneEngine::start(double f, EngineKind engine)
 {
     calls.push_back("start");
@@ -23,63 +9,6 @@ void FakeRetuneEngine::start(double f, EngineKind engine)
     factor = f;
     selected = engine;
     running_ = building_ = true;
-}
-
-void FakeRetuneEngine::rebuild()
-{
-    calls.push_back("rebuild");
-    if (running_)
-        building_ = true;
-}
-
-void FakeRetuneEngine::stop()
-{
-    calls.push_back("stop");
-    running_ = building_ = false;
-}
-
-std::optional<RunInfo> FakeRetuneEngine::runInfo() const
-{
-    return running_ && !building_ ? std::optional<RunInfo>(info) : std::nullopt;
-}
-
-void FakeRetuneEngine::finishBuild()
-{
-    building_ = false;
-    post([this, info = info] {
-        if (events_.running)
-            events_.running(info);
-    });
-}
-
-void FakeRetuneEngine::failBuild(const std::string &operation)
-{
-    running_ = building_ = false;
-    post([this, operation] {
-        if (events_.failed)
-            events_.failed(AudioError(-2, operation));
-    });
-}
-
-void FakeRetuneEngine::requestRebuild(const std::string &reason)
-{
-    post([this, reason] {
-        if (events_.rebuildNeeded)
-            events_.rebuildNeeded(reason);
-    });
-}
-
-void FakeRetuneEngine::connection(bool connected)
-{
-    post([this, connected] {
-        if (events_.serverConnection)
-            events_.serverConnection(connected);
-    });
-}
-
-std::optional<std::uint32_t> FakeRetuneEngine::readAnalysisSamples(float *, std::uint32_t)
-{
-    return running_ ? std::optional<std::uint32_t>(0) : std::nullopt;
 }
 
 class ManualTimer : public TimerSource::Timer {
@@ -103,29 +32,25 @@ private:
 
 std::unique_ptr<TimerSource::Timer> ManualTimers::create(std::function<void()> onTimeout)
 {
-    const int id = nextId_++;
-    timers_[id].fire = std::move(onTimeout);
-    return std::make_unique<ManualTimer>(*this, id);
+    timers_[nextId_].fire = std::move(onTimeout);
+    return std::make_unique<ManualTimer>(*this, nextId_++);
 }
 
 void ManualTimers::advance(int milliseconds)
 {
     const long long end = now_ + milliseconds;
     for (;;) {
-        int next = -1;
-        long long due = std::numeric_limits<long long>::max();
-        for (const auto &[id, e] : timers_) {
-            if (e.due >= 0 && e.due <= end && e.due < due) {
-                due = e.due;
-                next = id;
-            }
-        }
-        if (next < 0)
+        auto next = timers_.end();
+        for (auto it = timers_.begin(); it != timers_.end(); ++it)
+            if (it->second.due >= 0 && it->second.due <= end
+                && (next == timers_.end() || it->second.due < next->second.due))
+                next = it;
+        if (next == timers_.end())
             break;
-        now_ = due;
-        Entry &e = timers_[next];
+        Entry &e = next->second;
+        now_ = e.due;
         e.due = e.repeating ? now_ + e.interval : -1;
-        const auto fire = e.fire; // the callback may stop or restart this very timer
+        const auto fire = e.fire; // the callback may stop, restart or destroy this very timer
         fire();
     }
     now_ = end;

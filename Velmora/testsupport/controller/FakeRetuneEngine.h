@@ -17,37 +17,67 @@
 
 class FakeRetuneEngine : public RetuneEngine {
 public:
-    // What the calls did, in order: "start", "rebuild", "stop".
-    std::vector<std::string> calls;
+    std::vector<std::string> calls; // "start", "rebuild", "stop", in order
     double factor = 0.0;
     EngineKind selected = EngineKind::lowLatency;
     EngineStats stats_;
     std::optional<std::string> defaultOutput = "Lautsprecher";
-    double defaultRate = 44100.0;
     RunInfo info{"Lautsprecher", 48000.0, 2, 0.0213, 0.120, 0.250};
 
-    // A build under way ends; its event is posted through the executor.
-    void finishBuild();
-    void failBuild(const std::string &operation = "Kette aufbauen");
-    void requestRebuild(const std::string &reason);
-    void connection(bool connected);
-    bool building() const { return building_; }
+    // A build under way ends; each event is posted through the executor.
+    void finishBuild()
+    {
+        building_ = false;
+        post(&Events::running, info);
+    }
+    void failBuild(const std::string &operation = "Kette aufbauen")
+    {
+        running_ = building_ = false;
+        post(&Events::failed, AudioError(-2, operation));
+    }
+    void requestRebuild(const std::string &reason) { post(&Events::rebuildNeeded, reason); }
+    void connection(bool connected) { post(&Events::serverConnection, connected); }
 
-    void setEvents(Events events, Executor executor) override;
-    void start(double factor, EngineKind engine) override;
-    void rebuild() override;
-    void stop() override;
+    void setEvents(Events events, Executor executor) override
+    {
+        events_ = std::move(events);
+        executor_ = std::move(executor);
+    }
+    void start(double f, EngineKind engine) override;
+    void rebuild() override
+    {
+        calls.push_back("rebuild");
+        building_ = building_ || running_;
+    }
+    void stop() override
+    {
+        calls.push_back("stop");
+        running_ = building_ = false;
+    }
     bool isRunning() const override { return running_; }
-    std::optional<RunInfo> runInfo() const override;
+    std::optional<RunInfo> runInfo() const override
+    {
+        return running_ && !building_ ? std::optional<RunInfo>(info) : std::nullopt;
+    }
     void setFactor(double f) override { factor = f; }
     void selectEngine(EngineKind engine) override { selected = engine; }
     EngineStats stats() const override { return stats_; }
     std::optional<std::string> defaultOutputName() const override { return defaultOutput; }
-    double defaultOutputRate() const override { return defaultRate; }
-    std::optional<std::uint32_t> readAnalysisSamples(float *, std::uint32_t) override;
+    double defaultOutputRate() const override { return 44100.0; }
+    std::optional<std::uint32_t> readAnalysisSamples(float *, std::uint32_t) override
+    {
+        return running_ ? std::optional<std::uint32_t>(0) : std::nullopt;
+    }
 
 private:
-    void post(std::function<void()> task);
+    template <typename Event, typename Arg> void post(Event Events::*event, Arg arg)
+    {
+        if (executor_)
+            executor_([this, event, arg] {
+                if (events_.*event)
+                    (events_.*event)(arg);
+            });
+    }
     Events events_;
     Executor executor_;
     bool running_ = false;
@@ -59,7 +89,6 @@ public:
     std::unique_ptr<Timer> create(std::function<void()> onTimeout) override;
     // Moves the clock on, firing every timer that falls due on the way, in order.
     void advance(int milliseconds);
-    long long now() const { return now_; }
 
 private:
     struct Entry {
