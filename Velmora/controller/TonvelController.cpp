@@ -759,6 +759,21 @@ QString TonvelController::modeTitle(Mode mode)
     return mode == Mode::freeA4 ? qtTrId("mode.freeA4") : qtTrId("mode.preset");
 }
 
+QString TonvelController::reasonText(const QString &reason)
+{
+    static const std::pair<const char *, const char *> known[] = {
+        {"Audio stand still", "controller.reason.stalled"},
+        {"Ausgabegerät gewechselt", "controller.reason.deviceChanged"},
+        {"Samplerate geändert", "controller.reason.rateChanged"},
+        {"PipeWire wieder erreichbar", "controller.reason.serverBack"},
+        {"Audiostrom im Fehlerzustand", "controller.reason.streamFailed"},
+    };
+    for (const auto &[text, id] : known)
+        if (reason == QString::fromUtf8(text))
+            return qtTrId(id);
+    return reason;
+}
+
 void TonvelController::refreshDeviceLabel()
 {
     const auto name = d_->engine->defaultOutputName();

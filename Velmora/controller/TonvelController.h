@@ -176,6 +176,8 @@ public:
 
     // The localised name of a mode ("mode.preset", "mode.freeA4").
     Q_INVOKABLE static QString modeTitle(Mode mode);
+    // A rebuild reason as the user reads it; the reason itself stays fixed (scripts read it).
+    Q_INVOKABLE static QString reasonText(const QString &reason);
 
     static QString defaultSettingsPath();  // $XDG_CONFIG_HOME/Velmora/Velmora.conf
     static QString defaultAutostartPath(); // $XDG_CONFIG_HOME/autostart/org.velmora.Velmora.desktop

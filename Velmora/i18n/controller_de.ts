@@ -11,6 +11,26 @@
         <source>PipeWire cannot be reached. Velmora carries on as soon as it is back.</source>
         <translation>PipeWire ist nicht erreichbar. Velmora macht weiter, sobald es wieder da ist.</translation>
     </message>
+    <message id="controller.reason.stalled">
+        <source>Audio stand still</source>
+        <translation>Audio stand still</translation>
+    </message>
+    <message id="controller.reason.deviceChanged">
+        <source>Ausgabegerät gewechselt</source>
+        <translation>Ausgabegerät gewechselt</translation>
+    </message>
+    <message id="controller.reason.rateChanged">
+        <source>Samplerate geändert</source>
+        <translation>Samplerate geändert</translation>
+    </message>
+    <message id="controller.reason.serverBack">
+        <source>PipeWire wieder erreichbar</source>
+        <translation>PipeWire wieder erreichbar</translation>
+    </message>
+    <message id="controller.reason.streamFailed">
+        <source>Audiostrom im Fehlerzustand</source>
+        <translation>Audiostrom im Fehlerzustand</translation>
+    </message>
     <message id="mode.preset">
         <source>Preset</source>
         <translation>Preset</translation>

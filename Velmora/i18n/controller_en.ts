@@ -11,6 +11,26 @@
         <source>PipeWire cannot be reached. Velmora carries on as soon as it is back.</source>
         <translation>PipeWire cannot be reached. Velmora carries on as soon as it is back.</translation>
     </message>
+    <message id="controller.reason.stalled">
+        <source>Audio stand still</source>
+        <translation>Audio stood still</translation>
+    </message>
+    <message id="controller.reason.deviceChanged">
+        <source>Ausgabegerät gewechselt</source>
+        <translation>Output device changed</translation>
+    </message>
+    <message id="controller.reason.rateChanged">
+        <source>Samplerate geändert</source>
+        <translation>Sample rate changed</translation>
+    </message>
+    <message id="controller.reason.serverBack">
+        <source>PipeWire wieder erreichbar</source>
+        <translation>PipeWire reachable again</translation>
+    </message>
+    <message id="controller.reason.streamFailed">
+        <source>Audiostrom im Fehlerzustand</source>
+        <translation>Audio stream in an error state</translation>
+    </message>
     <message id="mode.preset">
         <source>Preset</source>
         <translation>Preset</translation>

@@ -424,7 +424,7 @@ Pane {
                     visible: panel.controller.isEnabled
                     label: qsTrId("ui.readout.rebuilds")
                     value: panel.controller.rebuilds
-                           + (panel.controller.lastRebuildReason !== "" ? " · " + panel.controller.lastRebuildReason : "")
+                           + (panel.controller.lastRebuildReason !== "" ? " · " + panel.controller.reasonText(panel.controller.lastRebuildReason) : "")
                 }
             }
         }

@@ -182,7 +182,9 @@ TEST_F(PanelTest, rebuilds_read_count_and_reason)
         settle();
     }
     EXPECT_EQ(controller_->rebuilds(), 3);
-    EXPECT_EQ(rowValue("rebuildsRow"), QStringLiteral("3 · Ausgabegerät gewechselt"));
+    // The reason stays fixed for scripts; the panel shows it in the reader's language.
+    EXPECT_EQ(rowValue("rebuildsRow"), QStringLiteral("3 · ") + qtTrId("controller.reason.deviceChanged"));
+    EXPECT_NE(qtTrId("controller.reason.deviceChanged"), QStringLiteral("controller.reason.deviceChanged"));
 }
 
 TEST_F(PanelTest, free_a4_slider_range_step_and_one_decimal)
