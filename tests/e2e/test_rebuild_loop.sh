@@ -27,14 +27,15 @@ expect "loop ran without error (status $rc)" test "$rc" -eq 0
 expect "no sanitizer report" bash -c "! grep -q 'ERROR: \(Address\|Leak\)Sanitizer\|runtime error' '$W/loop.log'"
 expect "no failed start" test "$(kv failures <<<"$summary")" = 0
 expect "the tap was kept and adopted by every rebuild" test "$(kv distinct_taps <<<"$summary")" = 1
-# A rebuild at the same rate keeps streams and DSP: it reaches `running` within a few ms; the
-# longest may wait for a busy machine, and the sound plays on meanwhile (sanitizer build: twice
-# the bounds).
+# A rebuild at the same rate keeps streams and DSP: it reaches `running` within a few ms. The
+# first ones queue behind the background creation of the engines not selected (0.4-1 s here,
+# more on a loaded machine) while the sound plays on, so the longest is only bounded against a
+# hang (sanitizer build: twice the bounds).
 slow=1
 ldd "$PW_REBUILD_LOOP" 2>/dev/null | grep -q libasan && slow=2
 median=$(kv build_ms_median <<<"$summary"); longest=$(kv build_ms_max <<<"$summary")
 expect "median rebuild at most $((30 * slow)) ms ($median)" fcmp "${median:--1} >= 0 && ${median:--1} <= 30 * $slow"
-expect "longest rebuild at most $((2 * slow)) s ($longest ms)" fcmp "${longest:--1} >= 0 && ${longest:--1} <= 2000 * $slow"
+expect "longest rebuild at most $((10 * slow)) s ($longest ms)" fcmp "${longest:--1} >= 0 && ${longest:--1} <= 10000 * $slow"
 expect "no node of ours left" ours_are 0
 expect "no routing left" routing_is no
 
