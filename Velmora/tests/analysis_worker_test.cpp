@@ -10,7 +10,6 @@
 #include <QElapsedTimer>
 
 #include <atomic>
-#include <cmath>
 #include <thread>
 
 namespace {
@@ -56,19 +55,7 @@ protected:
     }
 
     // One 100 ms stretch of a sine through the I/O callback (10 blocks of 480 frames).
-    void play(double hz, std::uint64_t &phase)
-    {
-        std::vector<float> samples(480), output(480); // both channels read and write the same
-        AudioBufferList in, out;
-        in.mNumberBuffers = out.mNumberBuffers = 2;
-        in.mBuffers[0] = in.mBuffers[1] = {1, 480 * 4, samples.data()};
-        out.mBuffers[0] = out.mBuffers[1] = {1, 480 * 4, output.data()};
-        for (int block = 0; block < 10; ++block) {
-            for (int f = 0; f < 480; ++f, ++phase)
-                samples[f] = 0.4f * float(std::sin(2.0 * M_PI * hz * double(phase) / 48000.0));
-            fake->render(in, out);
-        }
-    }
+    void play(double hz, std::uint64_t &phase) { fake->renderSine(hz, 0.4f, 10, 480, phase); }
 
     void startEngine()
     {
@@ -88,7 +75,8 @@ TEST_F(AnalysisWorkerTest, failed_analyzer_leaves_the_worker_stopped_and_logs_on
     static std::atomic<int> workerWarnings{0};
     const QtMessageHandler previous =
         qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
-            workerWarnings += type == QtWarningMsg
+            workerWarnings +=
+                type == QtWarningMsg
                 && message == QStringLiteral("Velmora: Stimmungserkennung liess sich nicht anlegen.");
         });
     worker.start(engine, 0.0);

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <thread>
 
@@ -88,28 +87,8 @@ protected:
             return runs() > before;
         }));
     }
-    // `blocks` blocks of 512 frames of a 440 Hz sine through the open chain; the left output's
-    // peak (-1: no chain).
-    float render(int blocks = 1)
-    {
-        std::vector<float> l(512), r(512), ol(512), orr(512);
-        AudioBufferList in, out;
-        in.mNumberBuffers = out.mNumberBuffers = 2;
-        in.mBuffers[0] = {1, 512 * 4, l.data()};
-        in.mBuffers[1] = {1, 512 * 4, r.data()};
-        out.mBuffers[0] = {1, 512 * 4, ol.data()};
-        out.mBuffers[1] = {1, 512 * 4, orr.data()};
-        float peak = 0.0f;
-        for (int b = 0; b < blocks; ++b) {
-            for (std::uint32_t f = 0; f < 512; ++f, ++phase)
-                l[f] = r[f] = 0.5f * float(std::sin(2.0 * M_PI * 440.0 * double(phase) / 48000.0));
-            if (!fake->render(in, out))
-                return -1.0f;
-            for (float v : ol)
-                peak = std::max(peak, std::fabs(v));
-        }
-        return peak;
-    }
+    // `blocks` blocks of a 440 Hz sine; the left output's peak (-1: no chain).
+    float render(int blocks = 1) { return fake->renderSine(440.0, 0.5f, blocks, 512, phase); }
 
     std::shared_ptr<FakeAudioServer> fake;
     std::uint32_t speakers = 0, headphones = 0;
