@@ -83,6 +83,13 @@ double measuredHz(const Audio &a, size_t from, size_t to)
     return n < 2 ? 0.0 : (n - 1) * a.rate / (last - first);
 }
 
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
 struct CliResult {
     int exitCode = -1;
     QString out;
@@ -96,7 +103,8 @@ CliResult cli(const QStringList &args, const QString &workDir)
     p.start(QStringLiteral(VELMORA_CLI), QStringList{QStringLiteral("retune")} + args);
     p.waitForFinished(300000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromLocal8Bit(p.readAllStandardOutput()), QString::fromLocal8Bit(p.readAllStandardError())};
+            QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
 class Retune : public ::testing::Test {
@@ -131,7 +139,8 @@ TEST_F(Retune, off_preset_low_latency_float_wav_is_identical_to_input)
     for (float &s : in.samples)
         s = noise(rng);
     ASSERT_TRUE(writeAudio(path("noise.wav"), in));
-    const CliResult r = cli({"noise.wav", "--preset", "off", "--engine", "lowLatency", "-o", "same.wav"}, dir.path());
+    const CliResult r =
+        cli({"noise.wav", "--preset", "off", "--engine", "lowLatency", "-o", "same.wav"}, dir.path());
     ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
     const Audio out = readAudio(path("same.wav"));
     EXPECT_EQ(out.format, in.format);
@@ -167,23 +176,25 @@ TEST_F(Retune, balanced_output_lines_up_with_input)
     EXPECT_LE(std::abs(best), 16);
 }
 
+// --format also changes container and sample format.
 TEST_F(Retune, existing_output_is_refused_without_force_and_replaced_with_it)
 {
-    ASSERT_TRUE(writeAudio(path("a.wav"), sine(440, 0.5, 1, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16)));
-    QFile existing(path("a.A4-435Hz.wav"));
-    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
-    existing.write("keep me");
-    existing.close();
-    CliResult r = cli({"a.wav", "--a4", "435"}, dir.path());
+    ASSERT_TRUE(writeAudio(path("a.flac"), sine(440, 0.5, 1, 48000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16)));
+    writeBytes(path("a.A4-435Hz.wav"), "keep me");
+    CliResult r = cli({"a.flac", "--a4", "435", "--format", "wav:float"}, dir.path());
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("--force")) << qPrintable(r.err);
+    QFile existing(path("a.A4-435Hz.wav"));
     ASSERT_TRUE(existing.open(QIODevice::ReadOnly));
     EXPECT_EQ(existing.readAll(), QByteArray("keep me"));
     existing.close();
 
-    r = cli({"a.wav", "--a4", "435", "--force"}, dir.path());
+    r = cli({"a.flac", "--a4", "435", "--format", "wav:float", "--engine", "highQuality", "--force"},
+            dir.path());
     EXPECT_EQ(r.exitCode, 0) << qPrintable(r.err);
-    EXPECT_EQ(readAudio(path("a.A4-435Hz.wav")).frames(), 24000);
+    const Audio out = readAudio(path("a.A4-435Hz.wav"));
+    EXPECT_EQ(out.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(out.frames(), 24000);
 }
 
 TEST_F(Retune, input_is_never_overwritten_even_with_force)
@@ -201,14 +212,11 @@ TEST_F(Retune, batch_goes_on_past_bad_files_and_fails_at_the_end)
 {
     ASSERT_TRUE(writeAudio(path("one.wav"), sine(440, 0.5, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_24)));
     ASSERT_TRUE(writeAudio(path("two.aiff"), sine(440, 0.5, 1, 22050, SF_FORMAT_AIFF | SF_FORMAT_PCM_16)));
-    QFile bogus(path("notes.txt"));
-    ASSERT_TRUE(bogus.open(QIODevice::WriteOnly));
-    bogus.write("not audio at all");
-    bogus.close();
+    writeBytes(path("notes.txt"), "not audio at all");
     ASSERT_TRUE(writeAudio(path("nine.wav"), sine(440, 0.2, 9, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16)));
 
-    const CliResult r = cli({"one.wav", "notes.txt", "missing.flac", "nine.wav", "two.aiff", "--output-dir", "out"},
-                      dir.path());
+    const CliResult r = cli(
+        {"one.wav", "notes.txt", "missing.flac", "nine.wav", "two.aiff", "--output-dir", "out"}, dir.path());
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("notes.txt")) << qPrintable(r.err);
     EXPECT_TRUE(r.err.contains("missing.flac")) << qPrintable(r.err);
@@ -225,26 +233,14 @@ TEST_F(Retune, batch_goes_on_past_bad_files_and_fails_at_the_end)
     EXPECT_EQ(two.frames(), 11025);
 }
 
-TEST_F(Retune, format_option_changes_container_and_sample_format)
-{
-    ASSERT_TRUE(writeAudio(path("x.flac"), sine(440, 0.5, 2, 48000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16)));
-    const CliResult r = cli({"x.flac", "--format", "wav:float", "--engine", "highQuality"}, dir.path());
-    ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
-    const Audio out = readAudio(path("x.432Hz.wav"));
-    EXPECT_EQ(out.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-    EXPECT_EQ(out.frames(), 24000);
-}
-
 TEST_F(Retune, usage_errors_exit_2)
 {
     ASSERT_TRUE(writeAudio(path("a.wav"), sine(440, 0.1, 1, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16)));
-    for (const QStringList &args : {QStringList{}, QStringList{"a.wav", "--a4", "500"},
-                                    QStringList{"a.wav", "--preset", "nope"},
-                                    QStringList{"a.wav", "--engine", "fast"},
-                                    QStringList{"a.wav", "--format", "xyz"},
-                                    QStringList{"a.wav", "--jobs", "0"},
-                                    QStringList{"a.wav", "a.wav", "-o", "b.wav"},
-                                    QStringList{"a.wav", "--preset", "432", "--a4", "432"}}) {
+    for (const QStringList &args :
+         {QStringList{}, QStringList{"a.wav", "--a4", "500"}, QStringList{"a.wav", "--preset", "nope"},
+          QStringList{"a.wav", "--engine", "fast"}, QStringList{"a.wav", "--format", "xyz"},
+          QStringList{"a.wav", "--jobs", "0"}, QStringList{"a.wav", "a.wav", "-o", "b.wav"},
+          QStringList{"a.wav", "--preset", "432", "--a4", "432"}}) {
         EXPECT_EQ(cli(args, dir.path()).exitCode, 2) << qPrintable(args.join(' '));
     }
     EXPECT_EQ(files(), QStringList{"a.wav"});
@@ -257,7 +253,8 @@ TEST_F(Retune, interrupt_leaves_no_partial_file)
     ASSERT_TRUE(QFile::copy(path("long.wav"), path("long2.wav")));
     QProcess p;
     p.setWorkingDirectory(dir.path());
-    p.start(QStringLiteral(VELMORA_CLI), {"retune", "long.wav", "long2.wav", "--jobs", "2", "--engine", "highQuality"});
+    p.start(QStringLiteral(VELMORA_CLI),
+            {"retune", "long.wav", "long2.wav", "--jobs", "2", "--engine", "highQuality"});
     ASSERT_TRUE(p.waitForStarted());
     // Wait until the temporary output exists and has data in it.
     bool writing = false;
