@@ -5,6 +5,7 @@
 #include <tv_handles.h>
 
 #include "AllocationCounter.h"
+#include "SignalMeasures.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +20,7 @@ constexpr double kBalancedMs = 120.0;
 constexpr double kHighQualityMs = 240.0;
 
 using Stretch = tv::StretchPtr;
+using namespace signalmeasures;
 
 Stretch make(double blockMs, uint32_t channels = 1, uint32_t maxFrames = 4096, double rate = kRate)
 {
@@ -43,46 +45,6 @@ std::vector<float> sine(double hz, size_t frames, double amplitude = 0.5)
     for (size_t i = 0; i < frames; ++i)
         v[i] = static_cast<float>(amplitude * std::sin(2.0 * M_PI * hz * static_cast<double>(i) / kRate));
     return v;
-}
-
-// Frequency from interpolated upward zero crossings in [from, to).
-double measuredHz(const std::vector<float> &v, size_t from, size_t to)
-{
-    double first = -1.0, last = -1.0;
-    int crossings = 0;
-    for (size_t i = from + 1; i < to; ++i) {
-        if (v[i - 1] < 0.0f && v[i] >= 0.0f) {
-            const double t = static_cast<double>(i - 1) + v[i - 1] / (v[i - 1] - v[i]);
-            if (first < 0.0)
-                first = t;
-            last = t;
-            ++crossings;
-        }
-    }
-    if (crossings < 2)
-        return 0.0;
-    return (crossings - 1) * kRate / (last - first);
-}
-
-double cents(double ratio)
-{
-    return 1200.0 * std::log2(ratio);
-}
-
-// Lag (minLag ... maxLag) at which out best matches in.
-int crossCorrelationLag(const std::vector<float> &in, const std::vector<float> &out, int maxLag,
-                        int minLag = 0)
-{
-    int best = 0;
-    double bestValue = -1e300;
-    for (int lag = minLag; lag <= maxLag; ++lag) {
-        double acc = 0.0;
-        for (size_t i = 0; i + lag < in.size(); ++i)
-            acc += static_cast<double>(in[i]) * out[i + lag];
-        if (acc > bestValue)
-            bestValue = acc, best = lag;
-    }
-    return best;
 }
 
 // Noise bursts separated by silence: an unambiguous correlation peak.
@@ -268,7 +230,7 @@ TEST(StretchPitch, sine_440_to_432_balanced_and_high_quality_48k)
         if (!hq)
             tv_stretch_reset(s.get());
         const std::vector<float> out = run(s.get(), sine(440.0, 2 * 48000), hq ? 1024 : 512);
-        EXPECT_NEAR(cents(measuredHz(out, hq ? 48000 : 24000, 96000) / 432.0), 0.0, 0.5) << hq;
+        EXPECT_NEAR(cents(measuredHz(out, hq ? 48000 : 24000, 96000, kRate) / 432.0), 0.0, 0.5) << hq;
     }
 }
 

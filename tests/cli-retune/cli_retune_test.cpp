@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // velmora-cli retune against real files.
+#include "../../TonvelStretch/tests/SignalMeasures.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -16,6 +18,8 @@
 #include <vector>
 
 namespace {
+
+using namespace signalmeasures;
 
 struct Audio {
     int rate = 0;
@@ -65,24 +69,6 @@ Audio sine(double hz, double seconds, int channels, int rate, int format)
     return a;
 }
 
-// Channel 0 frequency from interpolated upward zero crossings in [from, to).
-double measuredHz(const Audio &a, size_t from, size_t to)
-{
-    double first = -1, last = -1;
-    int n = 0;
-    for (size_t i = from + 1; i < to; ++i) {
-        const float p = a.samples[(i - 1) * a.channels], q = a.samples[i * a.channels];
-        if (p < 0 && q >= 0) {
-            const double t = (i - 1) + p / (p - q);
-            if (first < 0)
-                first = t;
-            last = t;
-            ++n;
-        }
-    }
-    return n < 2 ? 0.0 : (n - 1) * a.rate / (last - first);
-}
-
 void writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
@@ -125,7 +111,7 @@ TEST_F(Retune, sine_440_flac16_stereo_to_432_keeps_format_length_and_pitch)
     EXPECT_EQ(out.channels, 2);
     EXPECT_EQ(out.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
     EXPECT_EQ(out.frames(), 3 * 48000);
-    EXPECT_NEAR(1200 * std::log2(measuredHz(out, 24000, 120000) / 432.0), 0.0, 1.0);
+    EXPECT_NEAR(cents(measuredHz(out.samples, 24000, 120000, out.rate, 2) / 432.0), 0.0, 1.0);
 }
 
 // With the delay line at factor 1 the chain is a pure delay; once that is removed the file
@@ -162,18 +148,7 @@ TEST_F(Retune, balanced_output_lines_up_with_input)
     ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
     const Audio out = readAudio(path("bursts.440Hz.wav"));
     ASSERT_EQ(out.samples.size(), in.samples.size());
-    int best = 0;
-    double bestValue = -1;
-    for (int lag = -200; lag <= 200; ++lag) {
-        double acc = 0;
-        for (size_t i = 200; i + 200 < in.samples.size(); ++i)
-            acc += in.samples[i] * out.samples[i + lag];
-        if (acc > bestValue) {
-            bestValue = acc;
-            best = lag;
-        }
-    }
-    EXPECT_LE(std::abs(best), 16);
+    EXPECT_LE(std::abs(crossCorrelationLag(in.samples, out.samples, 200, -200)), 16);
 }
 
 // --format also changes container and sample format.
