@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <tv_handles.h>
 
+#include "../../TonvelCore/tests/ToneSignals.h"
 #include "AllocationCounter.h"
 #include "SignalMeasures.h"
 
@@ -21,6 +22,7 @@ constexpr double kHighQualityMs = 240.0;
 
 using Stretch = tv::StretchPtr;
 using namespace signalmeasures;
+using tonesignals::sine;
 
 Stretch make(double blockMs, uint32_t channels = 1, uint32_t maxFrames = 4096, double rate = kRate)
 {
@@ -37,14 +39,6 @@ std::vector<float> run(tv_stretch *s, const std::vector<float> &in, uint32_t blo
         tv_stretch_process(s, n);
     }
     return out;
-}
-
-std::vector<float> sine(double hz, size_t frames, double amplitude = 0.5)
-{
-    std::vector<float> v(frames);
-    for (size_t i = 0; i < frames; ++i)
-        v[i] = static_cast<float>(amplitude * std::sin(2.0 * M_PI * hz * static_cast<double>(i) / kRate));
-    return v;
 }
 
 // Noise bursts separated by silence: an unambiguous correlation peak.
@@ -154,7 +148,7 @@ TEST(StretchBinding, unbound_channel_makes_process_a_no_op_and_stride_zero_is_on
     EXPECT_EQ(out[0], 3.0f);
     // Stride zero counts as one.
     Stretch a = make(kBalancedMs), b = make(kBalancedMs);
-    const std::vector<float> tone = sine(440.0, 8192);
+    const std::vector<float> tone = sine(440.0, 0.25, kRate);
     EXPECT_EQ(run(a.get(), tone, 512, 0), run(b.get(), tone, 512));
 }
 
@@ -170,7 +164,7 @@ TEST(StretchLatency, output_stays_aligned_whatever_the_block_partition)
         tv_stretch_set_factor(s, 432.0 / 440.0);
         tv_stretch_reset(s);
     }
-    const std::vector<float> in = sine(440.0, 48000);
+    const std::vector<float> in = sine(440.0, 1.0, kRate);
     const std::vector<float> steady = run(a.get(), in, 512);
     std::vector<float> varied(in.size());
     std::mt19937 rng(3);
@@ -229,7 +223,7 @@ TEST(StretchPitch, sine_440_to_432_balanced_and_high_quality_48k)
         tv_stretch_set_factor(s.get(), 432.0 / 440.0);
         if (!hq)
             tv_stretch_reset(s.get());
-        const std::vector<float> out = run(s.get(), sine(440.0, 2 * 48000), hq ? 1024 : 512);
+        const std::vector<float> out = run(s.get(), sine(440.0, 2.0, kRate), hq ? 1024 : 512);
         EXPECT_NEAR(cents(measuredHz(out, hq ? 48000 : 24000, 96000, kRate) / 432.0), 0.0, 0.5) << hq;
     }
 }
@@ -245,7 +239,7 @@ TEST(StretchReset, reset_clears_audio_and_the_signal_fades_in_without_a_jump)
         tv_stretch_set_factor(s.get(), 432.0 / 440.0);
         run(s.get(), noiseBursts(24000), 512);
         tv_stretch_reset(s.get());
-        const std::vector<float> out = run(s.get(), sine(440.0, 24000), 512);
+        const std::vector<float> out = run(s.get(), sine(440.0, 0.5, kRate), 512);
         const auto silent = out.begin() + tv_stretch_latency_frames(s.get()) - 512;
         EXPECT_TRUE(std::all_of(out.begin(), silent, [](float v) { return v == 0.0f; })) << blockMs;
         float largest = 0.0f;
@@ -277,7 +271,7 @@ TEST(StretchReset, any_factor_from_a_reset_returns_to_the_reported_latency)
             tv_stretch_process(s.get(), static_cast<uint32_t>(n));
         }
     };
-    const std::vector<float> tone = sine(440.0, 48000);
+    const std::vector<float> tone = sine(440.0, 1.0, kRate);
     std::vector<float> clicks(2 * 48000, 0.0f);
     for (size_t i = 500; i < clicks.size(); i += 4801)
         clicks[i] = 1.0f;
