@@ -99,8 +99,6 @@ protected:
 
 } // namespace
 
-// ---- settings --------------------------------------------------------------------------
-
 TEST_F(ControllerTest, restore_takes_only_acceptable_values_and_writes_nothing)
 {
     const struct {
@@ -173,8 +171,6 @@ TEST_F(ControllerTest, unreadable_settings_file_is_kept_aside_before_anything_is
     EXPECT_EQ(readAll(config + QStringLiteral("/Velmora/") + aside[0]), garbage);
     EXPECT_TRUE(readAll(settingsPath).contains("engine=2"));
 }
-
-// ---- supervision -----------------------------------------------------------------------
 
 TEST_F(ControllerTest, audio_failure_reads_in_the_installed_language_and_logs_in_german)
 {
@@ -340,8 +336,6 @@ TEST_F(ControllerTest, after_shutdown_nothing_builds_a_chain_again)
     EXPECT_EQ(count("rebuild"), 0);
 }
 
-// ---- published document and labels ---------------------------------------------------
-
 TEST_F(ControllerTest, document_and_labels_follow_mode_preset_and_engine)
 {
     const struct {
@@ -390,8 +384,6 @@ TEST_F(ControllerTest, document_and_labels_follow_mode_preset_and_engine)
     EXPECT_EQ(t.sampleRate(), 44100.0);
 }
 
-// ---- consent ---------------------------------------------------------------------------
-
 TEST_F(ControllerTest, consent_is_asked_once_and_follows_decisions_of_another_process)
 {
     TonvelController &t = make();
@@ -410,8 +402,6 @@ TEST_F(ControllerTest, consent_is_asked_once_and_follows_decisions_of_another_pr
     t.resolveConsent(QStringLiteral("http://c.test"), true); // before the watch saw b
     EXPECT_EQ(OriginConsent(consent->storePath()).allEntries().size(), 3);
 }
-
-// ---- launch at login -------------------------------------------------------------------
 
 TEST_F(ControllerTest, autostart_entry_round_trip_with_a_quoted_program_path)
 {
