@@ -12,6 +12,7 @@
 #include <cmath>
 #include <memory>
 #include <random>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -39,6 +40,15 @@ std::vector<float> run(tv_stretch *s, const std::vector<float> &in, uint32_t blo
         tv_stretch_process(s, n);
     }
     return out;
+}
+
+// Single-sample clicks 4801 frames apart from `first` on.
+std::vector<float> clicks(size_t frames, size_t first)
+{
+    std::vector<float> v(frames, 0.0f);
+    for (size_t i = first; i < frames; i += 4801)
+        v[i] = 1.0f;
+    return v;
 }
 
 // Noise bursts separated by silence: an unambiguous correlation peak.
@@ -181,38 +191,27 @@ TEST(StretchLatency, output_stays_aligned_whatever_the_block_partition)
 
 // The reported latency is exact at 1.0; below 1.0 the library's analysis window reaches
 // further back (0.4 ms balanced, 0.8 ms high quality at 432/440).
-struct LatencyCase {
-    double blockMs;
-    double factor;
-    int tolerance;
-};
-
-class StretchLatencyMeasured : public ::testing::TestWithParam<LatencyCase> {};
-
-TEST_P(StretchLatencyMeasured, cross_correlation_agrees_with_reported_latency)
+TEST(StretchLatency, cross_correlation_agrees_with_reported_latency)
 {
-    const LatencyCase c = GetParam();
-    Stretch s = make(c.blockMs, 1, 4096);
-    ASSERT_TRUE(s);
-    tv_stretch_set_factor(s.get(), c.factor);
-    tv_stretch_reset(s.get());
     // Clicks 4801 frames apart: a click stays a click at any pitch (shifted noise hardly
     // correlates with the original). The search spans less than one click spacing.
-    std::vector<float> in(3 * 48000, 0.0f);
-    for (size_t i = 1000; i < in.size(); i += 4801)
-        in[i] = 1.0f;
-    const std::vector<float> out = run(s.get(), in, 512);
-    const int reported = static_cast<int>(tv_stretch_latency_frames(s.get()));
-    EXPECT_NEAR(tv_stretch_latency_seconds(s.get()) * kRate, reported, 1e-6);
-    EXPECT_NEAR(crossCorrelationLag(in, out, reported + 2000, reported - 2000), reported, c.tolerance);
-    EXPECT_EQ(tv_stretch_underflow_frames(s.get()), 0u);
+    const std::vector<float> in = clicks(3 * 48000, 1000);
+    for (auto [blockMs, factor, tolerance] : {std::tuple{kBalancedMs, 1.0, 16},
+                                              {kBalancedMs, 432.0 / 440.0, 32},
+                                              {kHighQualityMs, 1.0, 16},
+                                              {kHighQualityMs, 432.0 / 440.0, 48}}) {
+        Stretch s = make(blockMs, 1, 4096);
+        ASSERT_TRUE(s);
+        tv_stretch_set_factor(s.get(), factor);
+        tv_stretch_reset(s.get());
+        const std::vector<float> out = run(s.get(), in, 512);
+        const int reported = static_cast<int>(tv_stretch_latency_frames(s.get()));
+        EXPECT_NEAR(tv_stretch_latency_seconds(s.get()) * kRate, reported, 1e-6);
+        EXPECT_NEAR(crossCorrelationLag(in, out, reported + 2000, reported - 2000), reported, tolerance)
+            << blockMs << " " << factor;
+        EXPECT_EQ(tv_stretch_underflow_frames(s.get()), 0u);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Engines, StretchLatencyMeasured,
-                         ::testing::Values(LatencyCase{kBalancedMs, 1.0, 16},
-                                           LatencyCase{kBalancedMs, 432.0 / 440.0, 32},
-                                           LatencyCase{kHighQualityMs, 1.0, 16},
-                                           LatencyCase{kHighQualityMs, 432.0 / 440.0, 48}));
 
 // Balanced from a reset; high quality gliding from 440 (no reset), measured after the glide.
 TEST(StretchPitch, sine_440_to_432_balanced_and_high_quality_48k)
@@ -272,9 +271,7 @@ TEST(StretchReset, any_factor_from_a_reset_returns_to_the_reported_latency)
         }
     };
     const std::vector<float> tone = sine(440.0, 1.0, kRate);
-    std::vector<float> clicks(2 * 48000, 0.0f);
-    for (size_t i = 500; i < clicks.size(); i += 4801)
-        clicks[i] = 1.0f;
+    const std::vector<float> clicks = ::clicks(2 * 48000, 500);
     std::vector<float> in(channels * clicks.size()), out(channels * clicks.size() + 16, 9.0f);
     const int reported = static_cast<int>(tv_stretch_latency_frames(s.get()));
     for (double f : {4.0, 2.0, 0.25, 0.7}) {
