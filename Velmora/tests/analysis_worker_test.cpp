@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QTest>
 
 #include <atomic>
 #include <thread>
@@ -21,18 +21,6 @@ QCoreApplication &app()
     static char *argv[] = {name, nullptr};
     static QCoreApplication *instance = new QCoreApplication(argc, argv);
     return *instance;
-}
-
-// Runs the main thread's events until `done` holds or `ms` pass.
-template <typename F> bool processEventsUntil(F done, int ms = 3000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return done();
 }
 
 class AnalysisWorkerTest : public ::testing::Test {
@@ -60,7 +48,7 @@ protected:
     void startEngine()
     {
         engine->start(1.0, EngineKind::lowLatency);
-        ASSERT_TRUE(processEventsUntil([&] { return engine->runInfo().has_value(); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return engine->runInfo().has_value(); }));
     }
 
     std::shared_ptr<FakeAudioServer> fake = std::make_shared<FakeAudioServer>();
@@ -90,7 +78,7 @@ TEST_F(AnalysisWorkerTest, failed_analyzer_leaves_the_worker_stopped_and_logs_on
 TEST_F(AnalysisWorkerTest, engine_without_chain_still_reports_every_100_ms)
 {
     worker.start(engine, 48000.0); // engine exists, no chain
-    ASSERT_TRUE(processEventsUntil([&] { return estimates.size() >= 3; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return estimates.size() >= 3; }));
     EXPECT_EQ(estimates.front(), TuningAnalyzer::Estimate::assumedStandard);
     EXPECT_EQ(elapsedValues.front(), 0.1);
 }
