@@ -194,9 +194,7 @@ TEST_F(Retune, batch_goes_on_past_bad_files_and_fails_at_the_end)
         {"one.wav", "notes.txt", "missing.flac", "nine.wav", "two.aiff", "--output-dir", "out"}, dir.path());
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("notes.txt")) << qPrintable(r.err);
-    EXPECT_TRUE(r.err.contains("missing.flac")) << qPrintable(r.err);
-    EXPECT_TRUE(r.err.contains("9 channels")) << qPrintable(r.err);
-    // Files run in parallel, yet everything is reported in the order given.
+    // Files run in parallel, yet everything is reported in the order given (and so at all).
     EXPECT_LT(r.err.indexOf("notes.txt"), r.err.indexOf("missing.flac"));
     EXPECT_LT(r.err.indexOf("missing.flac"), r.err.indexOf("9 channels"));
     EXPECT_LT(r.out.indexOf("one.wav"), r.out.indexOf("two.aiff")) << qPrintable(r.out);
