@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -43,13 +45,6 @@ struct Recorder {
     std::vector<std::string> log;
 };
 
-template <typename F> bool eventually(F done)
-{
-    for (int i = 0; i < 500 && !done(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return done();
-}
-
 class TapEngineTest : public ::testing::Test {
 protected:
     void SetUp() override { fresh(); }
@@ -83,7 +78,7 @@ protected:
         const auto runs = [&] { return std::count(recorder.log.begin(), recorder.log.end(), "running"); };
         const auto before = runs();
         engine->rebuild();
-        ASSERT_TRUE(eventually([&] {
+        ASSERT_TRUE(QTest::qWaitFor([&] {
             std::lock_guard lock(recorder.mutex);
             return runs() > before;
         }));
@@ -109,7 +104,7 @@ TEST_F(TapEngineTest, start_reports_what_runs_and_tells_players_the_selected_eng
         EXPECT_GT(info->latencySeconds(e.kind), 0.0) << e.cliName; // the selected engine plays first
         EXPECT_EQ(fake->chain().latency, std::lround(info->latencySeconds(e.kind) * 48000.0)) << e.cliName;
         // The other engines follow while the chain plays.
-        ASSERT_TRUE(eventually(
+        ASSERT_TRUE(QTest::qWaitFor(
             [&] { return engine->runInfo()->balancedSeconds * engine->runInfo()->highQualitySeconds > 0; }));
         info = engine->runInfo();
         EXPECT_GT(info->balancedSeconds, info->lowLatencySeconds);
@@ -164,10 +159,10 @@ TEST_F(TapEngineTest, start_returns_at_once_and_a_stop_drops_the_build_silently)
     engine->start(1.0, EngineKind::balanced);
     engine->start(1.0, EngineKind::balanced); // under way: nothing more
     EXPECT_TRUE(engine->isRunning());
-    ASSERT_TRUE(eventually([&] { return fake->waitingOpens() == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake->waitingOpens() == 1; }));
     engine->stop();
     fake->holdOpens(false);
-    ASSERT_TRUE(eventually([&] { return fake->opens() == 1 && !fake->chain().open; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake->opens() == 1 && !fake->chain().open; }));
     EXPECT_TRUE(recorder.waitFor(0).empty());
 }
 
@@ -234,7 +229,7 @@ TEST_F(TapEngineTest, a_lost_server_is_reported_and_the_engine_comes_back_by_its
     fake->setConnected(false);
     EXPECT_EQ(recorder.waitFor(2).back(), "server lost");
     EXPECT_EQ(engine->stats().health, ChainHealth::serverLost);
-    EXPECT_TRUE(eventually([&] { return !fake->chain().open; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !fake->chain().open; }));
     engine->rebuild(); // nothing to build on: waits for the server
     EXPECT_TRUE(engine->isRunning());
     fake->setConnected(true);
