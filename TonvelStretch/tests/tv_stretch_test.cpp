@@ -51,18 +51,6 @@ std::vector<float> clicks(size_t frames, size_t first)
     return v;
 }
 
-// Noise bursts separated by silence: an unambiguous correlation peak.
-std::vector<float> noiseBursts(size_t frames)
-{
-    std::mt19937 rng(7);
-    std::normal_distribution<float> noise(0.0f, 0.25f);
-    std::vector<float> v(frames, 0.0f);
-    for (size_t i = 0; i < frames; ++i)
-        if ((i / 4800) % 3 == 0)
-            v[i] = noise(rng);
-    return v;
-}
-
 TEST(StretchCreate, rejects_bad_channels_frames_and_rates_and_a_null_handle_is_ignored)
 {
     EXPECT_EQ(tv_stretch_create_custom(9, 512, kRate, 120, 30), nullptr);
@@ -232,7 +220,7 @@ TEST(StretchReset, reset_clears_audio_and_the_signal_fades_in_without_a_jump)
         Stretch s = make(blockMs);
         ASSERT_TRUE(s);
         tv_stretch_set_factor(s.get(), 432.0 / 440.0);
-        run(s.get(), noiseBursts(24000), 512);
+        run(s.get(), tonesignals::whiteNoise(0.5, kRate), 512);
         tv_stretch_reset(s.get());
         const std::vector<float> out = run(s.get(), sine(440.0, 0.5, kRate), 512);
         const auto silent = out.begin() + tv_stretch_latency_frames(s.get()) - 512;
