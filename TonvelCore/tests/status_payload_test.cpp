@@ -11,20 +11,10 @@
 
 namespace {
 
-QByteArray json(const StatusPayload &p)
-{
-    return p.jsonData();
-}
-
-StatusPayload withTarget(double hz)
-{
-    return StatusPayload(QStringLiteral("0"), false, hz);
-}
-
 // The value the document shows for "zielstimmung", as written.
 QByteArray writtenTarget(double hz)
 {
-    const QByteArray doc = json(withTarget(hz));
+    const QByteArray doc = StatusPayload(QStringLiteral("0"), false, hz).jsonData();
     const qsizetype at = doc.indexOf("\"zielstimmung\":") + 15;
     return doc.mid(at, doc.size() - at - 1);
 }
@@ -52,7 +42,7 @@ TEST(StatusPayload, documents_are_written_byte_for_byte_and_method_names_read_ba
          R"("verfahren":"pitch-preserving","version":"0","vertrauen":null,"zielstimmung":null})"},
     };
     for (const auto &[payload, expected] : cases)
-        EXPECT_EQ(json(payload), QByteArray(expected));
+        EXPECT_EQ(payload.jsonData(), QByteArray(expected));
     // Method names read back; other spellings are refused.
     for (M m : {M::pitchPreserving, M::resampling})
         EXPECT_EQ(StatusPayload::methodFromRawValue(StatusPayload::rawValue(m)), m);
@@ -66,7 +56,8 @@ TEST(StatusPayload, rounds_to_three_decimals_with_halves_away_from_zero_and_huge
     for (auto [hz, written] : cases)
         EXPECT_EQ(writtenTarget(hz), written) << hz;
     // Scaling by 1000 overflows here; the value must stay a valid number, not null or an error.
-    const QJsonDocument huge = QJsonDocument::fromJson(json(withTarget(1.5e307)));
+    const QJsonDocument huge =
+        QJsonDocument::fromJson(StatusPayload(QStringLiteral("0"), false, 1.5e307).jsonData());
     EXPECT_DOUBLE_EQ(huge.object().value(QStringLiteral("zielstimmung")).toDouble(), 1.5e307);
 }
 
@@ -74,10 +65,10 @@ TEST(StatusPayload, strings_are_escaped_as_json)
 {
     StatusPayload p(QStringLiteral("1\"\\\n"), false);
     p.presetID = QStringLiteral("ä/β");
-    const QJsonDocument parsed = QJsonDocument::fromJson(json(p));
+    const QJsonDocument parsed = QJsonDocument::fromJson(p.jsonData());
     EXPECT_EQ(parsed.object().value(QStringLiteral("version")).toString(), QStringLiteral("1\"\\\n"));
     EXPECT_EQ(parsed.object().value(QStringLiteral("preset")).toString(), QStringLiteral("ä/β"));
-    EXPECT_TRUE(json(p).contains(R"("preset":"ä\/β")"));
+    EXPECT_TRUE(p.jsonData().contains(R"("preset":"ä\/β")"));
 }
 
 TEST(StatusPayload, equality_compares_every_field_and_nan_never_equals)
