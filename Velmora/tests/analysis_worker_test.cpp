@@ -14,20 +14,13 @@
 
 namespace {
 
-QCoreApplication &app()
-{
-    static int argc = 1;
-    static char name[] = "analysis_worker_test";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication *instance = new QCoreApplication(argc, argv);
-    return *instance;
-}
-
 class AnalysisWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        app();
+        static int argc = 1;
+        static char name[] = "analysis_worker_test", *argv[] = {name, nullptr};
+        [[maybe_unused]] static auto *app = new QCoreApplication(argc, argv);
         fake->setDefault(fake->addDevice("speakers", "Lautsprecher", 48000.0, 2, 480));
         worker.setOnEstimate([this](const TuningAnalyzer::Estimate &e, double elapsed) {
             estimates.push_back(e);
