@@ -162,7 +162,6 @@ TEST_F(Retune, existing_output_is_refused_without_force_and_replaced_with_it)
     QFile existing(path("a.A4-435Hz.wav"));
     ASSERT_TRUE(existing.open(QIODevice::ReadOnly));
     EXPECT_EQ(existing.readAll(), QByteArray("keep me"));
-    existing.close();
 
     r = cli({"a.flac", "--a4", "435", "--format", "wav:float", "--engine", "highQuality", "--force"},
             dir.path());
