@@ -41,7 +41,8 @@ std::vector<float> run(tv_stretch *s, const std::vector<float> &in, uint32_t blo
     return out;
 }
 
-// Single-sample clicks 4801 frames apart from `first` on.
+// Single-sample clicks 4801 frames apart from `first` on: a click stays a click at any pitch
+// (shifted noise hardly correlates with the original).
 std::vector<float> clicks(size_t frames, size_t first)
 {
     std::vector<float> v(frames, 0.0f);
@@ -176,8 +177,7 @@ TEST(StretchLatency, output_stays_aligned_whatever_the_block_partition)
 // further back (0.4 ms balanced, 0.8 ms high quality at 432/440).
 TEST(StretchLatency, cross_correlation_agrees_with_reported_latency)
 {
-    // Clicks 4801 frames apart: a click stays a click at any pitch (shifted noise hardly
-    // correlates with the original). The search spans less than one click spacing.
+    // The search spans less than one click spacing.
     const std::vector<float> in = clicks(3 * 48000, 1000);
     for (auto [blockMs, factor, tolerance] : {std::tuple{kBalancedMs, 1.0, 16},
                                               {kBalancedMs, 432.0 / 440.0, 32},
@@ -270,11 +270,10 @@ TEST(StretchReset, any_factor_from_a_reset_returns_to_the_reported_latency)
         EXPECT_TRUE(std::all_of(out.end() - 16, out.end(), [](float v) { return v == 9.0f; })) << f;
         EXPECT_TRUE(std::all_of(out.begin(), out.end() - 16, [](float v) { return std::isfinite(v); })) << f;
         // The last second, channel 5.
-        std::vector<float> a(48000), b(48000);
-        for (size_t i = 0; i < a.size(); ++i) {
-            a[i] = clicks[48000 + i];
+        const std::vector<float> a(clicks.begin() + 48000, clicks.end());
+        std::vector<float> b(48000);
+        for (size_t i = 0; i < b.size(); ++i)
             b[i] = out[channels * (48000 + i) + channels - 1];
-        }
         EXPECT_NEAR(crossCorrelationLag(a, b, reported + 2000, reported - 2000), reported, 16) << f;
     }
     EXPECT_EQ(tv_stretch_underflow_frames(s.get()), 0u);

@@ -120,8 +120,7 @@ TEST_F(Retune, off_preset_low_latency_float_wav_is_identical_to_input)
 {
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
-    Audio in{44100, 3, SF_FORMAT_WAV | SF_FORMAT_FLOAT, {}};
-    in.samples.resize(3 * 44100 + 3 * 777);
+    Audio in{44100, 3, SF_FORMAT_WAV | SF_FORMAT_FLOAT, std::vector<float>(3 * 44100 + 3 * 777)};
     for (float &s : in.samples)
         s = noise(rng);
     ASSERT_TRUE(writeAudio(path("noise.wav"), in));
@@ -138,8 +137,7 @@ TEST_F(Retune, balanced_output_lines_up_with_input)
 {
     std::mt19937 rng(9);
     std::normal_distribution<float> noise(0.0f, 0.2f);
-    Audio in{48000, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, {}};
-    in.samples.assign(2 * 48000, 0.0f);
+    Audio in{48000, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, std::vector<float>(2 * 48000, 0.0f)};
     for (size_t i = 0; i < in.samples.size(); ++i)
         if ((i / 4800) % 3 == 1)
             in.samples[i] = noise(rng);
