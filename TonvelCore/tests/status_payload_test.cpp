@@ -11,100 +11,64 @@
 
 namespace {
 
-QByteArray json(const StatusPayload &p) { return p.jsonData(); }
-
-StatusPayload withTarget(double hz)
-{
-    return StatusPayload(QStringLiteral("0"), false, hz);
-}
-
 // The value the document shows for "zielstimmung", as written.
 QByteArray writtenTarget(double hz)
 {
-    const QByteArray doc = json(withTarget(hz));
+    const QByteArray doc = StatusPayload(QStringLiteral("0"), false, hz).jsonData();
     const qsizetype at = doc.indexOf("\"zielstimmung\":") + 15;
     return doc.mid(at, doc.size() - at - 1);
 }
 
 } // namespace
 
-TEST(StatusPayload, example_document_is_reproduced_byte_for_byte)
+// Whole documents, byte for byte: key order, nulls for absent values and for non-finite ones.
+TEST(StatusPayload, documents_are_written_byte_for_byte_and_method_names_read_back)
 {
-    const StatusPayload p(QStringLiteral("0"), true, 432.0, 440.0, 0.873,
-                          StatusPayload::Method::pitchPreserving);
-    EXPECT_EQ(json(p),
-              QByteArray(R"({"aktiv":true,"app":"velmora","preset":null,"presetHz":null,)"
-                         R"("quellstimmung":440,"verfahren":"pitch-preserving","version":"0",)"
-                         R"("vertrauen":0.873,"zielstimmung":432})"));
+    using M = StatusPayload::Method;
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+    const std::pair<StatusPayload, const char *> cases[] = {
+        {{QStringLiteral("0"), true, 432.0, 440.0, 0.873, M::pitchPreserving},
+         R"({"aktiv":true,"app":"velmora","preset":null,"presetHz":null,"quellstimmung":440,)"
+         R"("verfahren":"pitch-preserving","version":"0","vertrauen":0.873,"zielstimmung":432})"},
+        {{QStringLiteral("1.2.3"), false},
+         R"({"aktiv":false,"app":"velmora","preset":null,"presetHz":null,"quellstimmung":null,)"
+         R"("verfahren":"pitch-preserving","version":"1.2.3","vertrauen":null,"zielstimmung":null})"},
+        {{QStringLiteral("0.1.0"), true, 431.99992, std::nullopt, std::nullopt, M::resampling,
+          QStringLiteral("432"), 432.0},
+         R"({"aktiv":true,"app":"velmora","preset":"432","presetHz":432,"quellstimmung":null,)"
+         R"("verfahren":"resampling","version":"0.1.0","vertrauen":null,"zielstimmung":432})"},
+        {{QStringLiteral("0"), true, nan, inf, -inf, M::pitchPreserving, std::nullopt, inf},
+         R"({"aktiv":true,"app":"velmora","preset":null,"presetHz":null,"quellstimmung":null,)"
+         R"("verfahren":"pitch-preserving","version":"0","vertrauen":null,"zielstimmung":null})"},
+    };
+    for (const auto &[payload, expected] : cases)
+        EXPECT_EQ(payload.jsonData(), QByteArray(expected));
+    // Method names read back; other spellings are refused.
+    for (M m : {M::pitchPreserving, M::resampling})
+        EXPECT_EQ(StatusPayload::methodFromRawValue(StatusPayload::rawValue(m)), m);
+    EXPECT_EQ(StatusPayload::methodFromRawValue(u"Resampling"), std::nullopt);
 }
 
-TEST(StatusPayload, all_optionals_absent_gives_nine_keys_with_nulls)
-{
-    const StatusPayload p(QStringLiteral("1.2.3"), false);
-    EXPECT_EQ(json(p),
-              QByteArray(R"({"aktiv":false,"app":"velmora","preset":null,"presetHz":null,)"
-                         R"("quellstimmung":null,"verfahren":"pitch-preserving",)"
-                         R"("version":"1.2.3","vertrauen":null,"zielstimmung":null})"));
-    EXPECT_EQ(p.jsonObject().size(), 9);
-}
-
-TEST(StatusPayload, preset_fields_and_resampling_method_are_written)
-{
-    const StatusPayload p(QStringLiteral("0.1.0"), true, 431.99992, std::nullopt, std::nullopt,
-                          StatusPayload::Method::resampling, QStringLiteral("432"), 432.0);
-    EXPECT_EQ(json(p),
-              QByteArray(R"({"aktiv":true,"app":"velmora","preset":"432","presetHz":432,)"
-                         R"("quellstimmung":null,"verfahren":"resampling","version":"0.1.0",)"
-                         R"("vertrauen":null,"zielstimmung":432})"));
-}
-
-TEST(StatusPayload, rounds_to_three_decimals_with_halves_away_from_zero)
+TEST(StatusPayload, rounds_to_three_decimals_with_halves_away_from_zero_and_huge_values_stay_numbers)
 {
     const std::pair<double, const char *> cases[] = {
         {432.12345, "432.123"}, {432.1235, "432.124"}, {-0.0005, "-0.001"}, {440.0, "440"}, {0.0001, "0"}};
     for (auto [hz, written] : cases)
         EXPECT_EQ(writtenTarget(hz), written) << hz;
-}
-
-TEST(StatusPayload, non_finite_numbers_become_null_and_serialisation_succeeds)
-{
-    const double inf = std::numeric_limits<double>::infinity();
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    for (double v : {nan, inf, -inf}) {
-        const StatusPayload p(QStringLiteral("0"), true, v, v, v,
-                              StatusPayload::Method::pitchPreserving, std::nullopt, v);
-        EXPECT_EQ(json(p), QByteArray(R"({"aktiv":true,"app":"velmora","preset":null,"presetHz":null,)"
-                                      R"("quellstimmung":null,"verfahren":"pitch-preserving","version":"0",)"
-                                      R"("vertrauen":null,"zielstimmung":null})"));
-    }
-}
-
-TEST(StatusPayload, huge_finite_values_stay_valid_json_numbers)
-{
-    // Scaling by 1000 overflows here; the value must not turn into null or an error.
-    const QByteArray doc = json(withTarget(1.5e307));
-    QJsonParseError err{};
-    const QJsonDocument parsed = QJsonDocument::fromJson(doc, &err);
-    ASSERT_EQ(err.error, QJsonParseError::NoError) << doc.constData();
-    EXPECT_DOUBLE_EQ(parsed.object().value(QStringLiteral("zielstimmung")).toDouble(), 1.5e307);
+    // Scaling by 1000 overflows here; the value must stay a valid number, not null or an error.
+    const QJsonDocument huge =
+        QJsonDocument::fromJson(StatusPayload(QStringLiteral("0"), false, 1.5e307).jsonData());
+    EXPECT_DOUBLE_EQ(huge.object().value(QStringLiteral("zielstimmung")).toDouble(), 1.5e307);
 }
 
 TEST(StatusPayload, strings_are_escaped_as_json)
 {
     StatusPayload p(QStringLiteral("1\"\\\n"), false);
     p.presetID = QStringLiteral("ä/β");
-    const QJsonDocument parsed = QJsonDocument::fromJson(json(p));
+    const QJsonDocument parsed = QJsonDocument::fromJson(p.jsonData());
     EXPECT_EQ(parsed.object().value(QStringLiteral("version")).toString(), QStringLiteral("1\"\\\n"));
     EXPECT_EQ(parsed.object().value(QStringLiteral("preset")).toString(), QStringLiteral("ä/β"));
-    EXPECT_TRUE(json(p).contains(R"("preset":"ä\/β")"));
-}
-
-TEST(StatusPayload, method_raw_values_round_trip_and_others_are_rejected)
-{
-    using M = StatusPayload::Method;
-    for (M m : {M::pitchPreserving, M::resampling})
-        EXPECT_EQ(StatusPayload::methodFromRawValue(StatusPayload::rawValue(m)), m);
-    EXPECT_EQ(StatusPayload::methodFromRawValue(u"Resampling"), std::nullopt);
+    EXPECT_TRUE(p.jsonData().contains(R"("preset":"ä\/β")"));
 }
 
 TEST(StatusPayload, equality_compares_every_field_and_nan_never_equals)

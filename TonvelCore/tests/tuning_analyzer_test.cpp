@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 // Counts every allocation of this program, to prove that feeding frames allocates nothing.
 #include "../../TonvelStretch/tests/AllocationCounter.h"
@@ -40,26 +41,19 @@ double interpolationBiasCents(double hz, double sampleRate = rate)
     return 1200.0 * std::log2(1.0 + 0.0170 * sampleRate / double(n) / hz);
 }
 
-TEST(TuningAnalyzerCreate, rejects_sizes_that_are_small_or_not_powers_of_two_and_bad_rates)
+TEST(TuningAnalyzerCreate, rejects_bad_sizes_and_rates_accepts_1024_and_extreme_rates)
 {
     // 1 << 32 is beyond the FFT's 32-bit size.
     for (std::int64_t size : {std::int64_t(1000), std::int64_t(1536), std::int64_t(512), std::int64_t(0),
                               std::int64_t(-16384), std::int64_t(1) << 32})
         EXPECT_EQ(TuningAnalyzer::create(rate, size), nullptr) << size;
-    for (double r : {0.0, -48000.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()})
+    for (double r :
+         {0.0, -48000.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()})
         EXPECT_EQ(TuningAnalyzer::create(r, n), nullptr) << r;
-}
-
-TEST(TuningAnalyzerCreate, accepts_1024_and_16384_and_starts_at_assumed_standard)
-{
-    auto small = TuningAnalyzer::create(rate, 1024);
+    auto small = TuningAnalyzer::create(rate, 1024); // the smallest size
     ASSERT_NE(small, nullptr);
     EXPECT_EQ(small->hopSize(), 512);
-    EXPECT_EQ(analyzer48k()->estimate(), (Estimate{440.0, 0.0, 0.0}));
-}
-
-TEST(TuningAnalyzerCreate, extreme_sample_rates_analyse_without_harm)
-{
+    // Extreme rates analyse without harm.
     for (double r : {1e-300, 1.0, 1e300}) {
         auto a = TuningAnalyzer::create(r, 1024);
         ASSERT_NE(a, nullptr);
@@ -73,6 +67,9 @@ TEST(TuningAnalyzerFraming, fewer_than_n_samples_analyse_nothing_then_each_half_
 {
     auto a = analyzer48k();
     const std::vector<float> tone = sine(440.0, 1.0, rate);
+    a->append(tone.data(), -5); // negative and null input are ignored
+    a->append(nullptr, 100);
+    EXPECT_EQ(a->inputFill(), 0);
     a->append(tone.data(), n - 1);
     EXPECT_EQ(a->analysedFrames(), 0u);
     EXPECT_EQ(a->estimate(), Estimate::assumedStandard);
@@ -104,48 +101,40 @@ TEST(TuningAnalyzerFraming, block_size_does_not_change_the_result)
     EXPECT_EQ(whole->estimate(), pieces->estimate());
 }
 
-TEST(TuningAnalyzerFraming, ignores_empty_negative_and_null_input)
-{
-    auto a = analyzer48k();
-    const float x[4] = {1, 2, 3, 4};
-    a->append(x, -5);
-    a->append(nullptr, 100);
-    EXPECT_EQ(a->inputFill(), 0);
-}
-
 TEST(TuningAnalyzerEstimate, silence_never_moves_off_assumed_standard)
 {
     auto a = analyzer48k();
     a->append(std::vector<float>(std::size_t(rate * 10), 0.0f));
-    a->append(sine(440.0, 5.0, rate, 0.0005));   // below the gate: mean square under 1e-6
+    a->append(sine(440.0, 5.0, rate, 0.0005)); // below the gate: mean square under 1e-6
     EXPECT_GT(a->analysedFrames(), 80u);
     EXPECT_EQ(a->estimate(), Estimate::assumedStandard);
 }
 
-TEST(TuningAnalyzerEstimate, sine_432_reads_minus_31_77_cents_and_440_reads_zero)
+// Non-finite samples (and finite ones whose square overflows in single precision) must not
+// poison the estimate.
+TEST(TuningAnalyzerEstimate, sine_432_reads_minus_31_77_cents_despite_bad_samples_and_440_reads_zero)
 {
-    const Estimate low = analyse(sine(432.0, 8.0, rate));
-    EXPECT_NEAR(low.centsOffset, 1200.0 * std::log2(432.0 / 440.0), 0.1);   // -31.77
+    std::vector<float> tone = sine(432.0, 8.0, rate);
+    tone[1000] = std::numeric_limits<float>::infinity();
+    tone[40000] = std::numeric_limits<float>::quiet_NaN();
+    tone[70000] = 3e38f;
+    const Estimate low = analyse(tone);
+    EXPECT_NEAR(low.centsOffset, 1200.0 * std::log2(432.0 / 440.0), 0.1); // -31.77
     EXPECT_NEAR(low.a4Hz, 432.0, 0.03);
     EXPECT_GT(low.confidence, 0.95);
     // 440 Hz sits 0.19 bin off a centre.
     EXPECT_NEAR(analyse(sine(440.0, 8.0, rate)).centsOffset, 0.0, interpolationBiasCents(440.0));
 }
 
-TEST(TuningAnalyzerEstimate, other_sample_rates_read_the_same_offset)
+// Other rates, and offsets near the wrap that must stay on their side.
+TEST(TuningAnalyzerEstimate, offsets_read_the_same_at_other_rates_and_near_the_wrap)
 {
-    for (double r : {44100.0, 96000.0}) {
-        const double hz = tonesignals::noteHz(3, 12.0);
-        const Estimate e = analyse(sine(hz, 8.0, r), r);
-        EXPECT_NEAR(e.centsOffset, 12.0, interpolationBiasCents(hz, r)) << r;
+    for (auto [note, cents, r] :
+         {std::tuple{3, 12.0, 44100.0}, {3, 12.0, 96000.0}, {0, 48.0, rate}, {0, -48.0, rate}}) {
+        const double hz = tonesignals::noteHz(note, cents);
+        EXPECT_NEAR(analyse(sine(hz, 8.0, r), r).centsOffset, cents, interpolationBiasCents(hz, r))
+            << hz << " " << r;
     }
-}
-
-TEST(TuningAnalyzerEstimate, offsets_near_the_wrap_stay_on_their_side)
-{
-    for (double cents : {48.0, -48.0})
-        EXPECT_NEAR(analyse(sine(tonesignals::noteHz(0, cents), 8.0, rate)).centsOffset, cents,
-                    interpolationBiasCents(440.0));
 }
 
 TEST(TuningAnalyzerEstimate, deviations_across_the_wrap_average_as_angles)
@@ -157,16 +146,15 @@ TEST(TuningAnalyzerEstimate, deviations_across_the_wrap_average_as_angles)
     EXPECT_GT(std::abs(e.centsOffset), 49.0);
     EXPECT_GE(e.centsOffset, -50.0);
     EXPECT_LT(e.centsOffset, 50.0);
-    EXPECT_GT(e.confidence, 0.9);   // cos(18 degrees) = 0.95 when both weigh the same
+    EXPECT_GT(e.confidence, 0.9); // cos(18 degrees) = 0.95 when both weigh the same
 }
 
 TEST(TuningAnalyzerEstimate, offset_of_exactly_plus_50_is_reported_as_minus_50)
 {
-    const Estimate e = TuningAnalyzer::estimateFrom(-2.0, +0.0, 2.0, 1.0);   // atan2 = +pi
+    const Estimate e = TuningAnalyzer::estimateFrom(-2.0, +0.0, 2.0, 1.0); // atan2 = +pi
     EXPECT_EQ(e.centsOffset, -50.0);
-    EXPECT_DOUBLE_EQ(e.a4Hz, 440.0 * std::exp2(-50.0 / 1200.0));
     EXPECT_DOUBLE_EQ(e.confidence, 1.0);
-    EXPECT_EQ(TuningAnalyzer::estimateFrom(-2.0, -0.0, 2.0, 1.0).centsOffset, -50.0);   // atan2 = -pi
+    EXPECT_EQ(TuningAnalyzer::estimateFrom(-2.0, -0.0, 2.0, 1.0).centsOffset, -50.0); // atan2 = -pi
 
     const Estimate tone = analyse(sine(tonesignals::noteHz(0, 50.0), 8.0, rate));
     EXPECT_NEAR(std::abs(tone.centsOffset), 50.0, interpolationBiasCents(452.0));
@@ -225,47 +213,27 @@ TEST(TuningAnalyzerBand, peak_below_60_hz_is_ignored_and_one_at_60_hz_counts)
     EXPECT_EQ(analyse(sine(59.9, 4.0, rate)), Estimate::assumedStandard);
     const Estimate at60 = analyse(sine(60.0, 4.0, rate));
     EXPECT_GT(at60.confidence, 0.5);
-    EXPECT_NEAR(at60.centsOffset, 1200.0 * std::log2(60.0 / 440.0) + 3400.0, 0.5);   // -49.4
+    EXPECT_NEAR(at60.centsOffset, 1200.0 * std::log2(60.0 / 440.0) + 3400.0, 0.5); // -49.4
 }
 
 TEST(TuningAnalyzerLifecycle, feeding_and_reset_allocate_nothing_and_reset_starts_afresh)
 {
     const std::vector<float> music = tonesignals::chord({-21, -9, -5, -2, 3}, 5.0, 8, 3.0, rate);
     auto a = analyzer48k();
-    Estimate afterReset;
-    std::int64_t fill = -1;
-    std::uint64_t frames = 1;
     long allocated = 0;
     {
         CountAllocations counter;
         a->append(music);
         a->append(music.data(), 1000);
         a->reset();
-        afterReset = a->estimate();
-        fill = a->inputFill();
-        frames = a->analysedFrames();
-        a->append(music);
         allocated = counter.count();
     }
     EXPECT_EQ(allocated, 0);
-    EXPECT_EQ(afterReset, Estimate::assumedStandard);
-    EXPECT_EQ(fill, 0);
-    EXPECT_EQ(frames, 0u);
-    EXPECT_GT(a->analysedFrames(), 10u);
+    EXPECT_EQ(a->estimate(), Estimate::assumedStandard);
+    EXPECT_EQ(a->inputFill(), 0);
+    EXPECT_EQ(a->analysedFrames(), 0u);
+    a->append(music);
     EXPECT_EQ(a->estimate(), analyse(music)); // identical to a fresh analyzer
-}
-
-TEST(TuningAnalyzerLifecycle, non_finite_samples_do_not_poison_the_estimate)
-{
-    auto a = analyzer48k();
-    std::vector<float> tone = sine(432.0, 8.0, rate);
-    tone[1000] = std::numeric_limits<float>::infinity();
-    tone[40000] = std::numeric_limits<float>::quiet_NaN();
-    tone[70000] = 3e38f;   // finite, but its square overflows in single precision
-    a->append(tone);
-    const Estimate e = a->estimate();
-    EXPECT_NEAR(e.centsOffset, -31.77, 0.1);
-    EXPECT_GT(e.confidence, 0.9);
 }
 
 } // namespace

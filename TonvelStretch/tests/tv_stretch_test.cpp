@@ -1,15 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tonvel_stretch.h"
 
-#include <tv_handles.h>
 #include <gtest/gtest.h>
+#include <tv_handles.h>
 
+#include "../../TonvelCore/tests/ToneSignals.h"
 #include "AllocationCounter.h"
+#include "SignalMeasures.h"
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <random>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -19,6 +21,8 @@ constexpr double kBalancedMs = 120.0;
 constexpr double kHighQualityMs = 240.0;
 
 using Stretch = tv::StretchPtr;
+using namespace signalmeasures;
+using tonesignals::sine;
 
 Stretch make(double blockMs, uint32_t channels = 1, uint32_t maxFrames = 4096, double rate = kRate)
 {
@@ -37,73 +41,23 @@ std::vector<float> run(tv_stretch *s, const std::vector<float> &in, uint32_t blo
     return out;
 }
 
-std::vector<float> sine(double hz, size_t frames, double amplitude = 0.5)
+// Single-sample clicks 4801 frames apart from `first` on: a click stays a click at any pitch
+// (shifted noise hardly correlates with the original).
+std::vector<float> clicks(size_t frames, size_t first)
 {
-    std::vector<float> v(frames);
-    for (size_t i = 0; i < frames; ++i)
-        v[i] = static_cast<float>(amplitude * std::sin(2.0 * M_PI * hz * static_cast<double>(i) / kRate));
-    return v;
-}
-
-// Frequency from interpolated upward zero crossings in [from, to).
-double measuredHz(const std::vector<float> &v, size_t from, size_t to)
-{
-    double first = -1.0, last = -1.0;
-    int crossings = 0;
-    for (size_t i = from + 1; i < to; ++i) {
-        if (v[i - 1] < 0.0f && v[i] >= 0.0f) {
-            const double t = static_cast<double>(i - 1) + v[i - 1] / (v[i - 1] - v[i]);
-            if (first < 0.0)
-                first = t;
-            last = t;
-            ++crossings;
-        }
-    }
-    if (crossings < 2)
-        return 0.0;
-    return (crossings - 1) * kRate / (last - first);
-}
-
-double cents(double ratio) { return 1200.0 * std::log2(ratio); }
-
-// Lag (minLag ... maxLag) at which out best matches in.
-int crossCorrelationLag(const std::vector<float> &in, const std::vector<float> &out, int maxLag, int minLag = 0)
-{
-    int best = 0;
-    double bestValue = -1e300;
-    for (int lag = minLag; lag <= maxLag; ++lag) {
-        double acc = 0.0;
-        for (size_t i = 0; i + lag < in.size(); ++i)
-            acc += static_cast<double>(in[i]) * out[i + lag];
-        if (acc > bestValue)
-            bestValue = acc, best = lag;
-    }
-    return best;
-}
-
-// Noise bursts separated by silence: an unambiguous correlation peak.
-std::vector<float> noiseBursts(size_t frames)
-{
-    std::mt19937 rng(7);
-    std::normal_distribution<float> noise(0.0f, 0.25f);
     std::vector<float> v(frames, 0.0f);
-    for (size_t i = 0; i < frames; ++i)
-        if ((i / 4800) % 3 == 0)
-            v[i] = noise(rng);
+    for (size_t i = first; i < frames; i += 4801)
+        v[i] = 1.0f;
     return v;
 }
 
-TEST(StretchCreate, rejects_channels_frames_and_rates_out_of_range)
+TEST(StretchCreate, rejects_bad_channels_frames_and_rates_and_a_null_handle_is_ignored)
 {
     EXPECT_EQ(tv_stretch_create_custom(9, 512, kRate, 120, 30), nullptr);
     EXPECT_EQ(tv_stretch_create_custom(0, 512, kRate, 120, 30), nullptr);
     EXPECT_EQ(tv_stretch_create_custom(2, 0, kRate, 120, 30), nullptr);
     for (double rate : {0.0, -44100.0, double(NAN)})
         EXPECT_EQ(tv_stretch_create_custom(2, 512, rate, 120, 30), nullptr) << rate;
-}
-
-TEST(StretchCreate, null_handle_is_ignored_everywhere)
-{
     float x = 1.0f;
     tv_stretch_destroy(nullptr);
     tv_stretch_reset(nullptr);
@@ -119,7 +73,7 @@ TEST(StretchCreate, null_handle_is_ignored_everywhere)
 TEST(StretchCreate, block_and_interval_samples_follow_rate_and_milliseconds)
 {
     Stretch hq(tv_stretch_create_custom(2, 512, kRate, 0.0, 10.0));
-    Stretch balanced(tv_stretch_create_custom(1, 512, 44100.0, 120.0, 30.0));
+    Stretch balanced = make(kBalancedMs, 1, 512, 44100.0);
     ASSERT_TRUE(hq && balanced);
     EXPECT_EQ(tv_stretch_block_samples(hq.get()), 11520u);
     EXPECT_EQ(tv_stretch_interval_samples(hq.get()), 1440u);
@@ -172,7 +126,7 @@ TEST(StretchFactor, glide_covers_63_percent_in_its_time_constant_whatever_the_bl
     EXPECT_EQ(tv_stretch_applied_factor(small.get()), 0.98);
 }
 
-TEST(StretchBinding, unbound_channel_makes_process_a_no_op)
+TEST(StretchBinding, unbound_channel_makes_process_a_no_op_and_stride_zero_is_one)
 {
     Stretch s = make(kBalancedMs, 2);
     ASSERT_TRUE(s);
@@ -186,15 +140,10 @@ TEST(StretchBinding, unbound_channel_makes_process_a_no_op)
     tv_stretch_set_channel(s.get(), 2, in.data(), 1, out.data(), 1);
     tv_stretch_process(s.get(), 512);
     EXPECT_EQ(out[0], 3.0f);
-}
-
-TEST(StretchBinding, stride_zero_behaves_as_stride_one)
-{
-    Stretch a = make(kBalancedMs);
-    Stretch b = make(kBalancedMs);
-    ASSERT_TRUE(a && b);
-    const std::vector<float> in = sine(440.0, 8192);
-    EXPECT_EQ(run(a.get(), in, 512, 0), run(b.get(), in, 512));
+    // Stride zero counts as one.
+    Stretch a = make(kBalancedMs), b = make(kBalancedMs);
+    const std::vector<float> tone = sine(440.0, 0.25, kRate);
+    EXPECT_EQ(run(a.get(), tone, 512, 0), run(b.get(), tone, 512));
 }
 
 // Fixed latency: whatever the block sizes, the output is the same stream, sample for sample.
@@ -209,7 +158,7 @@ TEST(StretchLatency, output_stays_aligned_whatever_the_block_partition)
         tv_stretch_set_factor(s, 432.0 / 440.0);
         tv_stretch_reset(s);
     }
-    const std::vector<float> in = sine(440.0, 48000);
+    const std::vector<float> in = sine(440.0, 1.0, kRate);
     const std::vector<float> steady = run(a.get(), in, 512);
     std::vector<float> varied(in.size());
     std::mt19937 rng(3);
@@ -226,38 +175,26 @@ TEST(StretchLatency, output_stays_aligned_whatever_the_block_partition)
 
 // The reported latency is exact at 1.0; below 1.0 the library's analysis window reaches
 // further back (0.4 ms balanced, 0.8 ms high quality at 432/440).
-struct LatencyCase {
-    double blockMs;
-    double factor;
-    int tolerance;
-};
-
-class StretchLatencyMeasured : public ::testing::TestWithParam<LatencyCase> {};
-
-TEST_P(StretchLatencyMeasured, cross_correlation_agrees_with_reported_latency)
+TEST(StretchLatency, cross_correlation_agrees_with_reported_latency)
 {
-    const LatencyCase c = GetParam();
-    Stretch s = make(c.blockMs, 1, 4096);
-    ASSERT_TRUE(s);
-    tv_stretch_set_factor(s.get(), c.factor);
-    tv_stretch_reset(s.get());
-    // Clicks 4801 frames apart: a click stays a click at any pitch (shifted noise hardly
-    // correlates with the original). The search spans less than one click spacing.
-    std::vector<float> in(3 * 48000, 0.0f);
-    for (size_t i = 1000; i < in.size(); i += 4801)
-        in[i] = 1.0f;
-    const std::vector<float> out = run(s.get(), in, 512);
-    const int reported = static_cast<int>(tv_stretch_latency_frames(s.get()));
-    EXPECT_NEAR(tv_stretch_latency_seconds(s.get()) * kRate, reported, 1e-6);
-    EXPECT_NEAR(crossCorrelationLag(in, out, reported + 2000, reported - 2000), reported, c.tolerance);
-    EXPECT_EQ(tv_stretch_underflow_frames(s.get()), 0u);
+    // The search spans less than one click spacing.
+    const std::vector<float> in = clicks(3 * 48000, 1000);
+    for (auto [blockMs, factor, tolerance] : {std::tuple{kBalancedMs, 1.0, 16},
+                                              {kBalancedMs, 432.0 / 440.0, 32},
+                                              {kHighQualityMs, 1.0, 16},
+                                              {kHighQualityMs, 432.0 / 440.0, 48}}) {
+        Stretch s = make(blockMs, 1, 4096);
+        ASSERT_TRUE(s);
+        tv_stretch_set_factor(s.get(), factor);
+        tv_stretch_reset(s.get());
+        const std::vector<float> out = run(s.get(), in, 512);
+        const int reported = static_cast<int>(tv_stretch_latency_frames(s.get()));
+        EXPECT_NEAR(tv_stretch_latency_seconds(s.get()) * kRate, reported, 1e-6);
+        EXPECT_NEAR(crossCorrelationLag(in, out, reported + 2000, reported - 2000), reported, tolerance)
+            << blockMs << " " << factor;
+        EXPECT_EQ(tv_stretch_underflow_frames(s.get()), 0u);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Engines, StretchLatencyMeasured,
-                         ::testing::Values(LatencyCase{kBalancedMs, 1.0, 16},
-                                           LatencyCase{kBalancedMs, 432.0 / 440.0, 32},
-                                           LatencyCase{kHighQualityMs, 1.0, 16},
-                                           LatencyCase{kHighQualityMs, 432.0 / 440.0, 48}));
 
 // Balanced from a reset; high quality gliding from 440 (no reset), measured after the glide.
 TEST(StretchPitch, sine_440_to_432_balanced_and_high_quality_48k)
@@ -268,32 +205,25 @@ TEST(StretchPitch, sine_440_to_432_balanced_and_high_quality_48k)
         tv_stretch_set_factor(s.get(), 432.0 / 440.0);
         if (!hq)
             tv_stretch_reset(s.get());
-        const std::vector<float> out = run(s.get(), sine(440.0, 2 * 48000), hq ? 1024 : 512);
-        EXPECT_NEAR(cents(measuredHz(out, hq ? 48000 : 24000, 96000) / 432.0), 0.0, 0.5) << hq;
+        const std::vector<float> out = run(s.get(), sine(440.0, 2.0, kRate), hq ? 1024 : 512);
+        EXPECT_NEAR(cents(measuredHz(out, hq ? 48000 : 24000, 96000, kRate) / 432.0), 0.0, 0.5) << hq;
     }
 }
 
-TEST(StretchReset, reset_clears_audio_and_restores_the_latency)
-{
-    Stretch s = make(kBalancedMs);
-    ASSERT_TRUE(s);
-    run(s.get(), noiseBursts(48000), 512);
-    tv_stretch_reset(s.get());
-    const std::vector<float> out = run(s.get(), std::vector<float>(24000, 0.0f), 512);
-    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return v == 0.0f; }));
-}
-
-// After a reset the engine is silent for its latency; the signal must then rise smoothly,
-// not jump in at full level (which clicks on every engine switch).
-TEST(StretchReset, signal_after_reset_fades_in_without_a_jump)
+// After a reset nothing of the earlier audio remains and the engine is silent for its
+// latency; the signal must then rise smoothly, not jump in at full level (which clicks on
+// every engine switch).
+TEST(StretchReset, reset_clears_audio_and_the_signal_fades_in_without_a_jump)
 {
     for (double blockMs : {kBalancedMs, kHighQualityMs}) {
         Stretch s = make(blockMs);
         ASSERT_TRUE(s);
         tv_stretch_set_factor(s.get(), 432.0 / 440.0);
-        run(s.get(), noiseBursts(24000), 512);
+        run(s.get(), tonesignals::whiteNoise(0.5, kRate), 512);
         tv_stretch_reset(s.get());
-        const std::vector<float> out = run(s.get(), sine(440.0, 24000), 512);
+        const std::vector<float> out = run(s.get(), sine(440.0, 0.5, kRate), 512);
+        const auto silent = out.begin() + tv_stretch_latency_frames(s.get()) - 512;
+        EXPECT_TRUE(std::all_of(out.begin(), silent, [](float v) { return v == 0.0f; })) << blockMs;
         float largest = 0.0f;
         for (size_t i = 1; i < out.size(); ++i)
             largest = std::max(largest, std::fabs(out[i] - out[i - 1]));
@@ -323,10 +253,8 @@ TEST(StretchReset, any_factor_from_a_reset_returns_to_the_reported_latency)
             tv_stretch_process(s.get(), static_cast<uint32_t>(n));
         }
     };
-    const std::vector<float> tone = sine(440.0, 48000);
-    std::vector<float> clicks(2 * 48000, 0.0f);
-    for (size_t i = 500; i < clicks.size(); i += 4801)
-        clicks[i] = 1.0f;
+    const std::vector<float> tone = sine(440.0, 1.0, kRate);
+    const std::vector<float> clicks = ::clicks(2 * 48000, 500);
     std::vector<float> in(channels * clicks.size()), out(channels * clicks.size() + 16, 9.0f);
     const int reported = static_cast<int>(tv_stretch_latency_frames(s.get()));
     for (double f : {4.0, 2.0, 0.25, 0.7}) {
@@ -342,11 +270,10 @@ TEST(StretchReset, any_factor_from_a_reset_returns_to_the_reported_latency)
         EXPECT_TRUE(std::all_of(out.end() - 16, out.end(), [](float v) { return v == 9.0f; })) << f;
         EXPECT_TRUE(std::all_of(out.begin(), out.end() - 16, [](float v) { return std::isfinite(v); })) << f;
         // The last second, channel 5.
-        std::vector<float> a(48000), b(48000);
-        for (size_t i = 0; i < a.size(); ++i) {
-            a[i] = clicks[48000 + i];
+        const std::vector<float> a(clicks.begin() + 48000, clicks.end());
+        std::vector<float> b(48000);
+        for (size_t i = 0; i < b.size(); ++i)
             b[i] = out[channels * (48000 + i) + channels - 1];
-        }
         EXPECT_NEAR(crossCorrelationLag(a, b, reported + 2000, reported - 2000), reported, 16) << f;
     }
     EXPECT_EQ(tv_stretch_underflow_frames(s.get()), 0u);

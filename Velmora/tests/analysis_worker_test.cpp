@@ -7,40 +7,20 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QTest>
 
 #include <atomic>
-#include <cmath>
 #include <thread>
 
 namespace {
-
-QCoreApplication &app()
-{
-    static int argc = 1;
-    static char name[] = "analysis_worker_test";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication *instance = new QCoreApplication(argc, argv);
-    return *instance;
-}
-
-// Runs the main thread's events until `done` holds or `ms` pass.
-template <typename F> bool processEventsUntil(F done, int ms = 3000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return done();
-}
 
 class AnalysisWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        app();
+        static int argc = 1;
+        static char name[] = "analysis_worker_test", *argv[] = {name, nullptr};
+        [[maybe_unused]] static auto *app = new QCoreApplication(argc, argv);
         fake->setDefault(fake->addDevice("speakers", "Lautsprecher", 48000.0, 2, 480));
         worker.setOnEstimate([this](const TuningAnalyzer::Estimate &e, double elapsed) {
             estimates.push_back(e);
@@ -56,24 +36,12 @@ protected:
     }
 
     // One 100 ms stretch of a sine through the I/O callback (10 blocks of 480 frames).
-    void play(double hz, std::uint64_t &phase)
-    {
-        std::vector<float> samples(480), output(480); // both channels read and write the same
-        AudioBufferList in, out;
-        in.mNumberBuffers = out.mNumberBuffers = 2;
-        in.mBuffers[0] = in.mBuffers[1] = {1, 480 * 4, samples.data()};
-        out.mBuffers[0] = out.mBuffers[1] = {1, 480 * 4, output.data()};
-        for (int block = 0; block < 10; ++block) {
-            for (int f = 0; f < 480; ++f, ++phase)
-                samples[f] = 0.4f * float(std::sin(2.0 * M_PI * hz * double(phase) / 48000.0));
-            fake->render(in, out);
-        }
-    }
+    void play(double hz, std::uint64_t &phase) { fake->renderSine(hz, 0.4f, 10, 480, phase); }
 
     void startEngine()
     {
         engine->start(1.0, EngineKind::lowLatency);
-        ASSERT_TRUE(processEventsUntil([&] { return engine->runInfo().has_value(); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return engine->runInfo().has_value(); }));
     }
 
     std::shared_ptr<FakeAudioServer> fake = std::make_shared<FakeAudioServer>();
@@ -88,7 +56,8 @@ TEST_F(AnalysisWorkerTest, failed_analyzer_leaves_the_worker_stopped_and_logs_on
     static std::atomic<int> workerWarnings{0};
     const QtMessageHandler previous =
         qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
-            workerWarnings += type == QtWarningMsg
+            workerWarnings +=
+                type == QtWarningMsg
                 && message == QStringLiteral("Velmora: Stimmungserkennung liess sich nicht anlegen.");
         });
     worker.start(engine, 0.0);
@@ -102,7 +71,7 @@ TEST_F(AnalysisWorkerTest, failed_analyzer_leaves_the_worker_stopped_and_logs_on
 TEST_F(AnalysisWorkerTest, engine_without_chain_still_reports_every_100_ms)
 {
     worker.start(engine, 48000.0); // engine exists, no chain
-    ASSERT_TRUE(processEventsUntil([&] { return estimates.size() >= 3; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return estimates.size() >= 3; }));
     EXPECT_EQ(estimates.front(), TuningAnalyzer::Estimate::assumedStandard);
     EXPECT_EQ(elapsedValues.front(), 0.1);
 }

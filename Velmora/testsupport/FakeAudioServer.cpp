@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testsupport/FakeAudioServer.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <utility>
+#include <vector>
 
 class FakeAudioServer::Open final : public AudioChain {
 public:
@@ -128,6 +131,27 @@ bool FakeAudioServer::render(const AudioBufferList &input, AudioBufferList &outp
         return false;
     render_(input, output);
     return true;
+}
+
+float FakeAudioServer::renderSine(double hz, float amplitude, int blocks, std::uint32_t frames,
+                                  std::uint64_t &phase)
+{
+    std::vector<float> in(frames), left(frames), right(frames);
+    AudioBufferList input, output;
+    input.mNumberBuffers = output.mNumberBuffers = 2;
+    input.mBuffers[0] = input.mBuffers[1] = {1, frames * 4, in.data()};
+    output.mBuffers[0] = {1, frames * 4, left.data()};
+    output.mBuffers[1] = {1, frames * 4, right.data()};
+    float peak = 0.0f;
+    for (int b = 0; b < blocks; ++b) {
+        for (std::uint32_t f = 0; f < frames; ++f, ++phase)
+            in[f] = amplitude * float(std::sin(2.0 * M_PI * hz * double(phase) / 48000.0));
+        if (!render(input, output))
+            return -1.0f;
+        for (float v : left)
+            peak = std::max(peak, std::fabs(v));
+    }
+    return peak;
 }
 
 void FakeAudioServer::setEvents(Events events, Executor executor)
