@@ -276,7 +276,7 @@ TEST_F(PanelTest, screenshots)
         controller_->setEnabled(false);
         controller_->setAutomatic(false);
         controller_->setEnabled(true);
-        engine_->failBuild("Verbindung zu PipeWire");
+        engine_->failBuild("Verbindung zu PipeWire herstellen");
         settle();
         save(QStringLiteral("panel_%1_error").arg(language));
         controller_->revokeConsent(QStringLiteral("https://tuning.example.org"));
