@@ -9,6 +9,7 @@
 #include "controller/ExitSignals.h"
 #include "controller/TonvelController.h"
 #include "status/StatusServer.h"
+#include "status/StatusServerLink.h"
 
 #include <TonvelCore/TuningMath.h>
 #include <TonvelCore/TuningPreset.h>
@@ -42,7 +43,7 @@ static QString applyOptions(const QCommandLineParser &p, TonvelController *c)
     if (has("a4"))
         c->setMode(TonvelController::Mode::freeA4), c->setFreeA4(a4);
     if (spec)
-        c->setEngine(TonvelController::engineOf(spec->kind));
+        c->setEngine(spec->kind);
     c->setAutomatic(c->automatic() || has("auto"));
     c->setStatusServerEnabled(c->statusServerEnabled() && !has("no-status-server"));
     return {};
@@ -82,8 +83,9 @@ int cli::runLive(const QStringList &args)
     if (!exitSignals.isValid())
         return std::fprintf(stderr, "velmora-cli live: %s\n", qPrintable(qtTrId("cli.live.error.setup"))), 1;
     auto consent = std::make_shared<OriginConsent>(OriginConsent::defaultStorePath());
-    std::unique_ptr<StatusServer> server; // outlives the controller, which serves through it
     TonvelController c({engine, consent, {}, {}, {}, {}, true, false});
+    std::unique_ptr<StatusServer> server;
+    std::unique_ptr<StatusServerLink> statusLink; // goes before the server and the controller
     applyOptions(p, &c);
 
     QObject::connect(&c, &TonvelController::chainStarted, [&](bool rebuilt, const QString &reason) {
@@ -93,8 +95,10 @@ int cli::runLive(const QStringList &args)
                         info->outputDeviceName.c_str(), info->sampleRate, info->channels,
                         c.latencySeconds() * 1000.0, std::round(c.latencySeconds() * info->sampleRate),
                         c.effectiveFactor());
-        if (!server && c.statusServerEnabled())
-            c.attachStatusServer((server = std::make_unique<StatusServer>(consent)).get());
+        if (!server && c.statusServerEnabled()) {
+            server = std::make_unique<StatusServer>(consent);
+            statusLink = std::make_unique<StatusServerLink>(c, *server);
+        }
     });
     QObject::connect(&c, &TonvelController::consentAsked, [](const QString &o) {
         std::printf("Anfrage von %s: zum Erlauben 'velmora-cli consent allow %s' ausführen.\n", qPrintable(o),

@@ -20,7 +20,7 @@ const EngineSpec *EngineTable::named(std::string_view cliName)
     return nullptr;
 }
 
-std::optional<EngineKind> EngineKinds::fromRawValue(std::int32_t raw)
+std::optional<EngineKind> EngineTable::fromRawValue(std::int32_t raw)
 {
     for (const EngineSpec &e : EngineTable::engines)
         if (e.rawValue == raw)
@@ -28,12 +28,12 @@ std::optional<EngineKind> EngineKinds::fromRawValue(std::int32_t raw)
     return std::nullopt;
 }
 
-QString EngineKinds::title(EngineKind kind)
+QString EngineTable::title(EngineKind kind)
 {
-    return qtTrId(titleKey(kind));
+    return qtTrId(spec(kind).titleKey);
 }
 
-QString EngineKinds::subtitle(EngineKind kind)
+QString EngineTable::subtitle(EngineKind kind)
 {
-    return qtTrId(subtitleKey(kind));
+    return qtTrId(spec(kind).subtitleKey);
 }

@@ -7,6 +7,7 @@
 //
 #include <TonvelCore/StatusPayload.h>
 
+#include <QObject>
 #include <QString>
 
 #include <array>
@@ -14,12 +15,20 @@
 #include <optional>
 #include <string_view>
 
+namespace EngineTable {
+Q_NAMESPACE
+
 // The user's choice of engine. The raw value is the persisted setting and the switcher slot.
 enum class EngineKind : std::int32_t {
     lowLatency = 0,
     highQuality = 1,
     balanced = 2,
 };
+Q_ENUM_NS(EngineKind)
+
+} // namespace EngineTable
+
+using EngineTable::EngineKind;
 
 struct EngineSpec {
     EngineKind kind;
@@ -69,37 +78,10 @@ constexpr std::uint32_t stretchMaxFrames(std::uint32_t largestBlock)
 
 // The engine called `cliName` exactly; null for any other name.
 const EngineSpec *named(std::string_view cliName);
-
-} // namespace EngineTable
-
-// The older spelling of the same table, used by the settings and the panel.
-namespace EngineKinds {
-
-using Method = StatusPayload::Method;
-
-inline constexpr std::array<EngineKind, 3> allCases{EngineKind::lowLatency, EngineKind::balanced,
-                                                    EngineKind::highQuality};
-
-constexpr std::int32_t rawValue(EngineKind kind)
-{
-    return EngineTable::spec(kind).rawValue;
-}
 // No value outside 0 ... 2.
 std::optional<EngineKind> fromRawValue(std::int32_t raw);
-constexpr Method method(EngineKind kind)
-{
-    return EngineTable::spec(kind).method;
-}
-constexpr const char *titleKey(EngineKind kind)
-{
-    return EngineTable::spec(kind).titleKey;
-}
-constexpr const char *subtitleKey(EngineKind kind)
-{
-    return EngineTable::spec(kind).subtitleKey;
-}
 // Looked up in the translations; an untranslated id shows the id itself.
 QString title(EngineKind kind);
 QString subtitle(EngineKind kind);
 
-} // namespace EngineKinds
+} // namespace EngineTable

@@ -3,15 +3,34 @@
 
 #include "identity/AppIdentity.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 static const QLoggingCategory &lcLaunchAtLogin() { return AppIdentity::logCategory("LaunchAtLogin"); }
 
 namespace LaunchAtLogin {
+
+QString defaultEntryPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart/")
+           + QString::fromLatin1(AppIdentity::applicationId) + QStringLiteral(".desktop");
+}
+
+QString defaultProgram()
+{
+    const QString installed = QStandardPaths::findExecutable(QStringLiteral("velmora"));
+    if (!installed.isEmpty())
+        return installed;
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/velmora");
+    if (QFileInfo(beside).isExecutable())
+        return beside;
+    return QCoreApplication::applicationFilePath();
+}
 
 QString quoteExecArgument(const QString &argument)
 {

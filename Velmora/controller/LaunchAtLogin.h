@@ -19,6 +19,10 @@ bool set(const QString &entryPath, const QString &program, bool on);
 bool isEnabled(const QString &entryPath);
 // The complete entry for `program`.
 QByteArray desktopEntry(const QString &program);
+// $XDG_CONFIG_HOME/autostart/org.velmora.Velmora.desktop
+QString defaultEntryPath();
+// What the entry runs: the installed `velmora` on the PATH or beside, else the running program.
+QString defaultProgram();
 // `argument` as one Exec= argument: double-quoted, with `"`, `` ` ``, `$` and `\` escaped,
 // then the value-level escapes (backslash, line breaks) and `%` doubled.
 QString quoteExecArgument(const QString &argument);

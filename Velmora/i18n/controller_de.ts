@@ -31,6 +31,14 @@
         <source>Audiostrom im Fehlerzustand</source>
         <translation>Audiostrom im Fehlerzustand</translation>
     </message>
+    <message id="controller.statusServer.portTaken">
+        <source>Port %1 is taken. The status service starts as soon as it is free.</source>
+        <translation>Port %1 ist belegt. Der Statusdienst startet, sobald er frei ist.</translation>
+    </message>
+    <message id="controller.statusServer.failed">
+        <source>Status service not started: %1</source>
+        <translation>Statusdienst nicht gestartet: %1</translation>
+    </message>
     <message id="mode.preset">
         <source>Preset</source>
         <translation>Preset</translation>

@@ -31,6 +31,14 @@
         <source>Audiostrom im Fehlerzustand</source>
         <translation>Audio stream in an error state</translation>
     </message>
+    <message id="controller.statusServer.portTaken">
+        <source>Port %1 is taken. The status service starts as soon as it is free.</source>
+        <translation>Port %1 is taken. The status service starts as soon as it is free.</translation>
+    </message>
+    <message id="controller.statusServer.failed">
+        <source>Status service not started: %1</source>
+        <translation>Status service not started: %1</translation>
+    </message>
     <message id="mode.preset">
         <source>Preset</source>
         <translation>Preset</translation>

@@ -54,6 +54,8 @@ class StatusListener : public QTcpServer {
 public:
     explicit StatusListener(StatusServer::Shared &shared) : shared_(shared)
     {
+        retry_.setSingleShot(true);
+        connect(&retry_, &QTimer::timeout, this, [this] { tryListening(); });
         // Qt stops accepting while a connection waits to be taken, which is how a full
         // house leaves newcomers in the backlog instead of turning them away.
         setMaxPendingConnections(1);
@@ -77,33 +79,69 @@ public:
 
     void startListening()
     {
-        if (isListening())
+        if (wanted_)
             return;
-        if (!listen(QHostAddress(QHostAddress::LocalHost), shared_.requestedPort)) {
-            const bool notCreated = serverError() == QAbstractSocket::SocketResourceError
-                || serverError() == QAbstractSocket::UnsupportedSocketOperationError;
-            qCCritical(lcStatusServer).noquote()
-                << (notCreated ? QStringLiteral("Statusdienst nicht anlegbar: %1")
-                               : QStringLiteral("Statusdienst nicht gestartet: %1"))
-                       .arg(errorString());
-            close();
-            return;
-        }
-        shared_.boundPort.store(serverPort());
-        shared_.listening.store(true);
-        qCInfo(lcStatusServer).noquote()
-            << QStringLiteral("Statusdienst auf 127.0.0.1:%1").arg(serverPort());
+        wanted_ = true;
+        tryListening();
     }
 
     void stopListening()
     {
-        if (!isListening())
-            return;
-        close();
+        wanted_ = false;
+        retry_.stop();
+        if (isListening())
+            close();
         shared_.listening.store(false);
+        report(StatusServer::Problem::none, QString());
     }
 
 private:
+    void tryListening()
+    {
+        if (!wanted_ || isListening())
+            return;
+        if (!listen(QHostAddress(QHostAddress::LocalHost), shared_.requestedPort)) {
+            const bool notCreated = serverError() == QAbstractSocket::SocketResourceError
+                || serverError() == QAbstractSocket::UnsupportedSocketOperationError;
+            const auto problem = serverError() == QAbstractSocket::AddressInUseError
+                ? StatusServer::Problem::portTaken : StatusServer::Problem::other;
+            const QString text = errorString();
+            close();
+            // Logged once per failure, not on every retry.
+            if (report(problem, text))
+                qCCritical(lcStatusServer).noquote()
+                    << (notCreated ? QStringLiteral("Statusdienst nicht anlegbar: %1").arg(text)
+                                   : QStringLiteral("Statusdienst nicht gestartet: %1; neuer Versuch alle %2 ms")
+                                         .arg(text)
+                                         .arg(shared_.limits.bindRetryMs));
+            retry_.start(shared_.limits.bindRetryMs);
+            return;
+        }
+        shared_.boundPort.store(serverPort());
+        shared_.listening.store(true);
+        report(StatusServer::Problem::none, QString());
+        qCInfo(lcStatusServer).noquote()
+            << QStringLiteral("Statusdienst auf 127.0.0.1:%1").arg(serverPort());
+    }
+
+    // Publishes the state; false when the problem was already known.
+    bool report(StatusServer::Problem problem, const QString &text)
+    {
+        std::function<void()> notify;
+        {
+            std::lock_guard guard(shared_.callbackLock);
+            const bool same = shared_.problem == problem && shared_.problemText == text;
+            shared_.problem = problem;
+            shared_.problemText = text;
+            notify = shared_.onStateChanged;
+            if (same && problem != StatusServer::Problem::none)
+                return false;
+        }
+        if (notify)
+            notify();
+        return true;
+    }
+
     // Takes accepted connections while there is room. At the limit the oldest connection
     // that has sent nothing is closed for the newcomer; when every slot is busy answering,
     // the newcomer waits (Qt holds one, the kernel's backlog the rest) until a slot frees.
@@ -316,6 +354,8 @@ private:
     StatusServer::Shared &shared_;
     std::vector<Connection *> connections_;   // in order of arrival
     QElapsedTimer acceptLogClock_;   // at most one warning per ten seconds
+    QTimer retry_{this};             // listening again while the port is taken
+    bool wanted_ = false;            // started and not stopped
 };
 
 StatusServer::StatusServer(std::shared_ptr<OriginConsent> consent, quint16 port, Limits limits)
@@ -367,6 +407,24 @@ void StatusServer::setOnConsentNeeded(std::function<void(const QString &)> callb
 {
     std::lock_guard guard(shared_->callbackLock);
     shared_->onConsentNeeded = std::move(callback);
+}
+
+StatusServer::Problem StatusServer::problem() const
+{
+    std::lock_guard guard(shared_->callbackLock);
+    return shared_->problem;
+}
+
+QString StatusServer::problemText() const
+{
+    std::lock_guard guard(shared_->callbackLock);
+    return shared_->problemText;
+}
+
+void StatusServer::setOnStateChanged(std::function<void()> callback)
+{
+    std::lock_guard guard(shared_->callbackLock);
+    shared_->onStateChanged = std::move(callback);
 }
 
 StatusServer::Stats StatusServer::stats() const

@@ -21,6 +21,7 @@ struct StatusServerLimits {
     int finishTimeoutMs = 2000;        // writing and draining after the response
     qint64 maxDrainBytes = 256 * 1024; // unread bytes discarded before closing
     int acceptRetryMs = 100;           // pause after an accept failure (e.g. EMFILE)
+    int bindRetryMs = 2000;            // while switched on but unable to listen (port taken)
 };
 
 // Summary: the loopback status service. Answers `GET /status` on 127.0.0.1 with the
@@ -61,12 +62,24 @@ public:
     StatusServer(const StatusServer &) = delete;
     StatusServer &operator=(const StatusServer &) = delete;
 
-    // Starts listening; does nothing while listening. On failure logs why and stays off.
+    // Why a started server does not listen.
+    enum class Problem { none, portTaken, other };
+
+    // Starts listening; does nothing while started. When the port cannot be had, logs why
+    // once and tries again every `bindRetryMs` until it listens or stop() is called.
     void start();
-    // Stops listening; a later start() listens again. Open connections finish on their own.
+    // Stops listening and retrying; a later start() listens again. Open connections finish
+    // on their own.
     void stop();
     bool isListening() const { return shared_->listening.load(); }
+    // Why the started server does not listen (none while listening or stopped), with the
+    // system's text of the last failure.
+    Problem problem() const;
+    QString problemText() const;
+    // Called on the server thread whenever listening or the problem changed.
+    void setOnStateChanged(std::function<void()> callback);
     quint16 port() const { return shared_->boundPort.load(); }
+    quint16 requestedPort() const { return shared_->requestedPort; }
 
     // Replaces the served document.
     void update(const StatusPayload &payload);
@@ -87,6 +100,9 @@ public:
 
         std::mutex callbackLock;
         std::function<void(const QString &)> onConsentNeeded;
+        std::function<void()> onStateChanged;
+        Problem problem = Problem::none; // under callbackLock, with problemText
+        QString problemText;
 
         std::atomic<bool> listening{false};
         std::atomic<quint16> boundPort{0};

@@ -12,6 +12,7 @@
 #include "panel/PanelSupport.h"
 #include "panel/PanelWindow.h"
 #include "status/StatusServer.h"
+#include "status/StatusServerLink.h"
 #include "tray/TrayIcon.h"
 
 #include <TonvelCore/OriginConsent.h>
@@ -42,8 +43,7 @@ DesktopApp::~DesktopApp()
     // The panel and the tray read the controller; the server is detached before it goes.
     panel_.reset();
     tray_.reset();
-    if (controller_)
-        controller_->attachStatusServer(nullptr);
+    statusLink_.reset();
     server_.reset();
     controller_.reset();
 }
@@ -114,9 +114,7 @@ void DesktopApp::startServices()
     refreshTray();
 
     server_ = std::make_unique<StatusServer>(consent_);
-    controller_->attachStatusServer(server_.get());
-    if (controller_->statusServerEnabled())
-        server_->start();
+    statusLink_ = std::make_unique<StatusServerLink>(*controller_, *server_);
 
     if (!trayHost) {
         qCWarning(lcUi, "Kein Tray vorhanden: das Panel oeffnet als Fenster.");

@@ -22,6 +22,7 @@ class PanelSupport;
 class PanelWindow;
 class SingleInstance;
 class StatusServer;
+class StatusServerLink;
 class ExitSignals;
 class TonvelController;
 class TrayIcon;
@@ -50,4 +51,5 @@ private:
     std::unique_ptr<PanelSupport> support_;
     std::unique_ptr<PanelWindow> panel_;
     std::unique_ptr<StatusServer> server_;
+    std::unique_ptr<StatusServerLink> statusLink_;
 };

@@ -49,8 +49,8 @@ QVariantList PanelSupport::presets() const
 QVariantList PanelSupport::engines() const
 {
     QVariantList list;
-    for (EngineKind kind : EngineKinds::allCases)
-        list.append(EngineKinds::rawValue(kind));
+    for (const EngineSpec &e : EngineTable::engines)
+        list.append(e.rawValue);
     return list;
 }
 
@@ -76,14 +76,14 @@ QString PanelSupport::presetBackground(const QString &id) const
 
 QString PanelSupport::engineTitle(int raw) const
 {
-    const auto kind = EngineKinds::fromRawValue(raw);
-    return kind ? EngineKinds::title(*kind) : QString();
+    const auto kind = EngineTable::fromRawValue(raw);
+    return kind ? EngineTable::title(*kind) : QString();
 }
 
 QString PanelSupport::engineSubtitle(int raw) const
 {
-    const auto kind = EngineKinds::fromRawValue(raw);
-    return kind ? EngineKinds::subtitle(*kind) : QString();
+    const auto kind = EngineTable::fromRawValue(raw);
+    return kind ? EngineTable::subtitle(*kind) : QString();
 }
 
 double PanelSupport::cents(double factor) const

@@ -139,8 +139,7 @@ TEST_F(PanelTest, mode_and_engine_switches_keep_the_panel_height)
         const int before = height();
         for (auto mode : {TonvelController::Mode::freeA4, TonvelController::Mode::preset}) {
             controller_->setMode(mode);
-            for (auto engine : {TonvelController::Engine::balanced, TonvelController::Engine::highQuality,
-                                TonvelController::Engine::lowLatency}) {
+            for (auto engine : {EngineKind::balanced, EngineKind::highQuality, EngineKind::lowLatency}) {
                 controller_->setEngine(engine);
                 settle();
                 EXPECT_EQ(height(), before)
@@ -152,7 +151,7 @@ TEST_F(PanelTest, mode_and_engine_switches_keep_the_panel_height)
 
 TEST_F(PanelTest, low_latency_warning_only_beyond_35_cents)
 {
-    using E = TonvelController::Engine;
+    using E = EngineKind;
     const struct {
         const char *preset;
         E engine;

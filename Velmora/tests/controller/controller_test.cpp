@@ -19,7 +19,7 @@
 #include <cerrno>
 
 using Mode = TonvelController::Mode;
-using Engine = TonvelController::Engine;
+using Engine = EngineKind;
 using State = TonvelController::ChainState;
 
 namespace {
