@@ -1,0 +1,94 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The settings file: only acceptable values are read back, the engine keeps its raw values,
+// and a file that cannot be read is set aside before anything is written over it.
+#include "controller/SettingsStore.h"
+
+#include "ControllerTestKit.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+using ControllerTestKit::readAll;
+
+namespace {
+
+struct SettingsStoreTest : ::testing::Test {
+    void write(const QByteArray &bytes)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("Velmora.conf"));
+};
+
+} // namespace
+
+TEST_F(SettingsStoreTest, restore_takes_only_acceptable_values)
+{
+    using E = EngineKind;
+    const std::optional<bool> no;
+    const struct {
+        QByteArray ini;
+        std::optional<bool> freeMode;
+        std::optional<QString> preset;
+        std::optional<double> a4;
+        std::optional<EngineKind> engine;
+        bool automatic;
+        std::optional<bool> statusServer;
+        bool resume;
+    } cases[] = {
+        {"presetID=gone\nengine=3\nmode=bogus\n", no, {}, {}, {}, false, no, false},
+        {"presetID=528\nfreeA4=399.9\nengine=-1\nmode=freeA4\n", true, "528", {}, {}, false, no, false},
+        {"freeA4=400\nengine=1\nautomatic=true\nstatusServer=false\n", no, {}, 400, E::highQuality, true, false,
+         false},
+        {"freeA4=470\nengine=2\nenabled=true\n", no, {}, 470, E::balanced, false, no, false},
+        {"freeA4=470.1\nengine=x\nstatusServer=maybe\nenabled=true\neverStarted=true\n", no, {}, {}, {}, false, no,
+         true},
+    };
+    for (const auto &c : cases) {
+        write("[General]\n" + c.ini);
+        SCOPED_TRACE(c.ini.constData());
+        const SettingsStore::Restored r = SettingsStore(path, true).restore();
+        EXPECT_EQ(r.freeMode, c.freeMode);
+        EXPECT_EQ(r.presetID, c.preset);
+        EXPECT_EQ(r.freeA4, c.a4);
+        EXPECT_EQ(r.engine, c.engine);
+        EXPECT_EQ(r.automatic, c.automatic);
+        EXPECT_EQ(r.statusServer, c.statusServer);
+        EXPECT_EQ(r.shouldResume, c.resume);
+        EXPECT_EQ(readAll(path), "[General]\n" + c.ini);
+    }
+}
+
+TEST_F(SettingsStoreTest, saved_choice_reads_back_and_a_read_only_store_writes_nothing)
+{
+    SettingsStore(path, false).save({true, QStringLiteral("528"), 432.5, true, EngineKind::highQuality, true, false});
+    EXPECT_FALSE(QFile::exists(path));
+    SettingsStore store(path, true);
+    store.save({true, QStringLiteral("528"), 432.5, true, EngineKind::highQuality, true, false});
+    store.markEverStarted();
+    EXPECT_TRUE(readAll(path).contains("engine=1\n")) << readAll(path).constData();
+    const SettingsStore::Restored r = SettingsStore(path, true).restore();
+    EXPECT_EQ(r.freeMode, true);
+    EXPECT_EQ(r.presetID, QStringLiteral("528"));
+    EXPECT_EQ(r.freeA4, 432.5);
+    EXPECT_EQ(r.engine, EngineKind::highQuality);
+    EXPECT_TRUE(r.automatic);
+    EXPECT_EQ(r.statusServer, false);
+    EXPECT_TRUE(r.shouldResume);
+}
+
+TEST_F(SettingsStoreTest, unreadable_file_is_kept_aside_before_anything_is_written)
+{
+    const QByteArray garbage("[General\nengine=2\n\xff\x00\x01", 20);
+    write(garbage);
+    SettingsStore(path, true).save({false, QStringLiteral("432"), 440, false, EngineKind::balanced, false, true});
+    const QStringList aside = QDir(dir.path()).entryList({QStringLiteral("Velmora.conf.unreadable-*")});
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(readAll(dir.filePath(aside[0])), garbage);
+    EXPECT_TRUE(readAll(path).contains("engine=2"));
+}
