@@ -3,6 +3,7 @@
 // (or JSON), optionally a timeline CSV. By default with the whole-file estimator; --method live
 // gives what the running program's analyzer would follow.
 #include "Batch.h"
+#include "CommandLine.h"
 #include "Commands.h"
 #include "TerminalProgress.h"
 
@@ -30,12 +31,11 @@ namespace {
 // The analysis frame the running program uses.
 constexpr std::int64_t analysisSize = 16384;
 
-void printHelp(FILE *out)
+QString helpText()
 {
-    std::fprintf(out, "%s\n",
-                 qPrintable(qtTrId("cli.detect.usage")
-                                .arg(QString::number(TuningAnalyzer::confidenceThreshold, 'f', 2))
-                                .arg(cli::availableCores())));
+    return qtTrId("cli.detect.usage")
+        .arg(QString::number(TuningAnalyzer::confidenceThreshold, 'f', 2))
+        .arg(cli::availableCores());
 }
 
 struct Options
@@ -49,54 +49,35 @@ struct Options
 
 std::optional<Options> parse(const QStringList &args, int &exitCode)
 {
-    Options o;
-    bool optionsEnded = false;
-    // "--name value" or "--name=value".
-    auto value = [&](qsizetype &i, const QString &a, QString &out) {
-        if (a.contains(u'='))
-            out = a.section(u'=', 1);
-        else if (i + 1 < args.size())
-            out = args[++i];
-        return !out.isEmpty();
-    };
-    auto usage = [&](const QString &message) {
-        std::fprintf(stderr, "velmora-cli detect: %s\n%s\n", qPrintable(message),
-                     qPrintable(qtTrId("cli.hint.help").arg(QStringLiteral("detect"))));
-        exitCode = 2;
+    cli::CommandLine cl("detect", {{"json", {}}, {"timeline", {}, "FILE"}, {"method", {}, "METHOD"},
+                                   {{"j", "jobs"}, {}, "N"}});
+    if (const std::optional<int> exit = cl.parse(args, helpText)) {
+        exitCode = *exit;
+        return std::nullopt;
+    }
+    const auto usage = [&](const QString &message) {
+        exitCode = cl.usageError(message);
         return std::nullopt;
     };
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &a = args[i];
-        const QString name = a.section(u'=', 0, 0);
-        QString v;
-        if (optionsEnded || !a.startsWith(u'-') || a == QLatin1String("-")) {
-            o.files.append(a);
-        } else if (a == QLatin1String("--")) {
-            optionsEnded = true;
-        } else if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
-            printHelp(stdout);
-            exitCode = 0;
-            return std::nullopt;
-        } else if (a == QLatin1String("--json")) {
-            o.json = true;
-        } else if (name == QLatin1String("--timeline")) {
-            if (!value(i, a, o.timeline))
-                return usage(qtTrId("cli.detect.error.needsTimeline"));
-        } else if (name == QLatin1String("--method")) {
-            if (!value(i, a, v) || (v != QLatin1String("file") && v != QLatin1String("live")))
-                return usage(qtTrId("cli.detect.error.method"));
-            o.live = v == QLatin1String("live");
-        } else if (name == QLatin1String("--jobs") || a == QLatin1String("-j")) {
-            const std::optional<int> jobs = value(i, a, v) ? cli::parseJobs(v) : std::nullopt;
-            if (!jobs)
-                return usage(qtTrId("cli.error.jobs"));
-            o.jobs = *jobs;
-        } else {
-            return usage(qtTrId("cli.error.unknownOption").arg(a));
-        }
+    Options o;
+    o.json = cl.isSet("json");
+    o.timeline = cl.value("timeline");
+    if (cl.isSet("timeline") && o.timeline.isEmpty())
+        return usage(qtTrId("cli.error.needsValue").arg(QStringLiteral("--timeline")));
+    if (const QString v = cl.value("method"); cl.isSet("method")) {
+        if (v != QLatin1String("file") && v != QLatin1String("live"))
+            return usage(qtTrId("cli.detect.error.method"));
+        o.live = v == QLatin1String("live");
     }
+    if (cl.isSet("jobs")) {
+        const std::optional<int> jobs = cli::parseJobs(cl.value("jobs"));
+        if (!jobs)
+            return usage(qtTrId("cli.error.jobs"));
+        o.jobs = *jobs;
+    }
+    o.files = cl.positional();
     if (o.files.isEmpty()) {
-        printHelp(stderr);
+        std::fprintf(stderr, "%s\n", qPrintable(helpText()));
         exitCode = 2;
         return std::nullopt;
     }

@@ -2,6 +2,7 @@
 // velmora-cli live: a terminal client of the controller. The saved settings are the defaults; the
 // options count for this run only. Scripts match the lines about the chain (running, rebuilt,
 // server lost, a page asking, ended): those stay German in every language, byte for byte.
+#include "CommandLine.h"
 #include "Commands.h"
 #include "audio/EngineTable.h"
 #include "audio/TapEngine.h"
@@ -14,7 +15,6 @@
 #include <TonvelCore/TuningMath.h>
 #include <TonvelCore/TuningPreset.h>
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 
 #include <cmath>
@@ -22,13 +22,13 @@
 #include <unistd.h>
 
 // What is wrong with the options, or an empty text after applying them to `c` (if given).
-static QString applyOptions(const QCommandLineParser &p, TonvelController *c)
+static QString applyOptions(const cli::CommandLine &p, TonvelController *c)
 {
-    const auto has = [&](const char *name) { return p.isSet(QLatin1String(name)); };
-    const QString preset = p.value(QStringLiteral("preset")), engine = p.value(QStringLiteral("engine"));
-    const double a4 = p.value(QStringLiteral("a4")).toDouble();
+    const auto has = [&](const char *name) { return p.isSet(name); };
+    const QString preset = p.value("preset"), engine = p.value("engine");
+    const double a4 = p.value("a4").toDouble();
     const EngineSpec *spec = EngineTable::named(engine.toStdString());
-    if (!p.positionalArguments().isEmpty() || (has("preset") && has("a4")))
+    if (!p.positional().isEmpty() || (has("preset") && has("a4")))
         return qtTrId("cli.live.error.arguments");
     if (has("preset") && !TuningPreset::preset(preset))
         return qtTrId("cli.live.error.unknownPreset").arg(preset);
@@ -51,23 +51,12 @@ static QString applyOptions(const QCommandLineParser &p, TonvelController *c)
 
 int cli::runLive(const QStringList &args)
 {
-    QCommandLineParser p;
-    // The parser's own help and error texts are not translated: cli.live.usage and ours instead.
-    for (const auto &o : {std::array{"preset", "ID"}, std::array{"a4", "HZ"}, std::array{"engine", "KIND"},
-                          std::array{"auto", ""}, std::array{"no-status-server", ""}})
-        p.addOption({QString::fromLatin1(o[0]), QString(), QString::fromLatin1(o[1])});
-    p.addHelpOption();
-    const bool parsed = p.parse(QStringList(QStringLiteral("live")) + args);
-    QString wrong = parsed ? applyOptions(p, nullptr) : qtTrId("cli.live.error.value");
-    if (const QStringList unknown = p.unknownOptionNames(); !unknown.isEmpty())
-        wrong = qtTrId("cli.error.unknownOption")
-                    .arg(QString::fromLatin1(unknown.front().size() > 1 ? "--" : "-") + unknown.front());
-    if (!wrong.isEmpty())
-        return std::fprintf(stderr, "velmora-cli live: %s\n%s\n", qPrintable(wrong),
-                            qPrintable(qtTrId("cli.hint.help").arg(QStringLiteral("live")))),
-               2;
-    if (p.isSet(QStringLiteral("help")))
-        return std::printf("%s\n", qPrintable(qtTrId("cli.live.usage"))), 0;
+    cli::CommandLine p("live", {{"preset", {}, "ID"}, {"a4", {}, "HZ"}, {"engine", {}, "KIND"}, {"auto", {}},
+                                {"no-status-server", {}}});
+    if (const std::optional<int> exit = p.parse(args, [] { return qtTrId("cli.live.usage"); }))
+        return *exit;
+    if (const QString wrong = applyOptions(p, nullptr); !wrong.isEmpty())
+        return p.usageError(wrong);
 
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // whole lines reach a log file at once
     std::shared_ptr<PipeWireServer> platform;

@@ -2,6 +2,7 @@
 // velmora-cli retune: retunes audio files through the same render chain the tray program
 // runs live, with the engine's latency removed so the result lines up with the original.
 #include "Batch.h"
+#include "CommandLine.h"
 #include "Commands.h"
 #include "TerminalProgress.h"
 
@@ -74,16 +75,9 @@ struct Options {
     int jobs = cli::availableCores();
 };
 
-void printHelp(FILE *out)
+QString helpText()
 {
-    std::fprintf(out, "%s\n", qPrintable(qtTrId("cli.retune.usage").arg(cli::availableCores())));
-}
-
-int usageError(const QString &message)
-{
-    std::fprintf(stderr, "velmora-cli retune: %s\n%s\n", qPrintable(message),
-                 qPrintable(qtTrId("cli.hint.help").arg(QStringLiteral("retune"))));
-    return 2;
+    return qtTrId("cli.retune.usage").arg(cli::availableCores());
 }
 
 // "432" -> "432Hz", 435.5 -> "A4-435.5Hz".
@@ -98,84 +92,60 @@ QString presetTag(const QString &id)
 
 std::optional<int> parseArgs(const QStringList &args, Options &o)
 {
+    cli::CommandLine cl("retune", {{{"o", "output"}, {}, "FILE"}, {"output-dir", {}, "DIR"}, {"preset", {}, "ID"},
+                                   {"a4", {}, "HZ"}, {"engine", {}, "KIND"}, {"format", {}, "FORMAT"},
+                                   {{"j", "jobs"}, {}, "N"}, {"force", {}}, {{"q", "quiet"}, {}}});
+    if (const std::optional<int> exit = cl.parse(args, helpText))
+        return exit;
+    const auto usageError = [&](const QString &message) { return std::optional<int>(cl.usageError(message)); };
     std::optional<QString> presetId;
     std::optional<double> a4;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &a = args[i];
-        auto value = [&](QString &out) -> bool {
-            if (i + 1 >= args.size())
-                return false;
-            out = args[++i];
-            return true;
-        };
-        QString v;
-        if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
-            printHelp(stdout);
-            return 0;
-        } else if (a == QLatin1String("-o") || a == QLatin1String("--output")) {
-            if (!value(o.output))
-                return usageError(qtTrId("cli.retune.error.needsFile").arg(a));
-        } else if (a == QLatin1String("--output-dir")) {
-            if (!value(o.outputDir))
-                return usageError(qtTrId("cli.retune.error.needsDir"));
-        } else if (a == QLatin1String("--preset")) {
-            if (!value(v))
-                return usageError(qtTrId("cli.retune.error.needsPreset"));
-            presetId = v;
-        } else if (a == QLatin1String("--a4")) {
-            if (!value(v))
-                return usageError(qtTrId("cli.retune.error.needsA4"));
-            bool ok = false;
-            const double hz = v.toDouble(&ok);
-            if (!ok || !std::isfinite(hz) || !TuningMath::freeA4Range.contains(hz))
-                return usageError(qtTrId("cli.retune.error.a4Range")
-                                      .arg(TuningMath::freeA4Range.lowerBound)
-                                      .arg(TuningMath::freeA4Range.upperBound)
-                                      .arg(v));
-            a4 = hz;
-        } else if (a == QLatin1String("--engine")) {
-            if (!value(v))
-                return usageError(qtTrId("cli.retune.error.needsEngine"));
-            const EngineSpec *it = EngineTable::named(v.toStdString());
-            if (!it)
-                return usageError(qtTrId("cli.error.unknownEngine").arg(v));
-            o.engine = it->kind;
-            o.engineName = it->cliName;
-        } else if (a == QLatin1String("--format")) {
-            if (!value(v))
-                return usageError(qtTrId("cli.retune.error.needsFormat"));
-            const QString name = v.section(u':', 0, 0).toLower();
-            const QString sample = v.section(u':', 1);
-            const auto c = std::find_if(std::begin(kContainers), std::end(kContainers),
-                                        [&](const Container &c) { return name == QLatin1String(c.name); });
-            if (c == std::end(kContainers))
-                return usageError(qtTrId("cli.retune.error.unknownFormat").arg(v));
-            o.container = *c;
-            if (!sample.isEmpty()) {
-                const auto s = std::find_if(std::begin(kSampleFormats), std::end(kSampleFormats),
-                                            [&](const SampleFormat &s) { return sample == QLatin1String(s.name); });
-                if (s == std::end(kSampleFormats))
-                    return usageError(qtTrId("cli.retune.error.unknownSampleFormat").arg(sample));
-                o.subtype = s->subtype;
-            }
-        } else if (a == QLatin1String("-j") || a == QLatin1String("--jobs")) {
-            const std::optional<int> jobs = value(v) ? cli::parseJobs(v) : std::nullopt;
-            if (!jobs)
-                return usageError(qtTrId("cli.error.jobs"));
-            o.jobs = *jobs;
-        } else if (a == QLatin1String("--force")) {
-            o.force = true;
-        } else if (a == QLatin1String("-q") || a == QLatin1String("--quiet")) {
-            o.quiet = true;
-        } else if (a == QLatin1String("--")) {
-            o.inputs += args.mid(i + 1);
-            break;
-        } else if (a.startsWith(u'-') && a.size() > 1) {
-            return usageError(qtTrId("cli.error.unknownOption").arg(a));
-        } else {
-            o.inputs += a;
+    o.output = cl.value("output");
+    o.outputDir = cl.value("output-dir");
+    if (cl.isSet("preset"))
+        presetId = cl.value("preset");
+    if (const QString v = cl.value("a4"); cl.isSet("a4")) {
+        bool ok = false;
+        const double hz = v.toDouble(&ok);
+        if (!ok || !std::isfinite(hz) || !TuningMath::freeA4Range.contains(hz))
+            return usageError(qtTrId("cli.retune.error.a4Range")
+                                  .arg(TuningMath::freeA4Range.lowerBound)
+                                  .arg(TuningMath::freeA4Range.upperBound)
+                                  .arg(v));
+        a4 = hz;
+    }
+    if (const QString v = cl.value("engine"); cl.isSet("engine")) {
+        const EngineSpec *it = EngineTable::named(v.toStdString());
+        if (!it)
+            return usageError(qtTrId("cli.error.unknownEngine").arg(v));
+        o.engine = it->kind;
+        o.engineName = it->cliName;
+    }
+    if (const QString v = cl.value("format"); cl.isSet("format")) {
+        const QString name = v.section(u':', 0, 0).toLower();
+        const QString sample = v.section(u':', 1);
+        const auto c = std::find_if(std::begin(kContainers), std::end(kContainers),
+                                    [&](const Container &c) { return name == QLatin1String(c.name); });
+        if (c == std::end(kContainers))
+            return usageError(qtTrId("cli.retune.error.unknownFormat").arg(v));
+        o.container = *c;
+        if (!sample.isEmpty()) {
+            const auto s = std::find_if(std::begin(kSampleFormats), std::end(kSampleFormats),
+                                        [&](const SampleFormat &s) { return sample == QLatin1String(s.name); });
+            if (s == std::end(kSampleFormats))
+                return usageError(qtTrId("cli.retune.error.unknownSampleFormat").arg(sample));
+            o.subtype = s->subtype;
         }
     }
+    if (cl.isSet("jobs")) {
+        const std::optional<int> jobs = cli::parseJobs(cl.value("jobs"));
+        if (!jobs)
+            return usageError(qtTrId("cli.error.jobs"));
+        o.jobs = *jobs;
+    }
+    o.force = cl.isSet("force");
+    o.quiet = cl.isSet("quiet");
+    o.inputs = cl.positional();
     if (o.inputs.isEmpty())
         return usageError(qtTrId("cli.retune.error.noInput"));
     if (!o.output.isEmpty() && !o.outputDir.isEmpty())

@@ -39,6 +39,14 @@ Befehle:</translation>
         <source>list the tuning presets</source>
         <translation>die Stimmungs-Voreinstellungen auflisten</translation>
     </message>
+    <message id="cli.error.needsValue">
+        <source>%1 needs a value</source>
+        <translation>%1 braucht einen Wert</translation>
+    </message>
+    <message id="cli.error.takesNoValue">
+        <source>%1 takes no value</source>
+        <translation>%1 nimmt keinen Wert</translation>
+    </message>
     <message id="cli.error.unknownOption">
         <source>unknown option '%1'</source>
         <translation>unbekannte Option '%1'</translation>
@@ -171,10 +179,6 @@ Optionen:
         <source>--a4 needs a frequency between 400 and 470 Hz</source>
         <translation>--a4 braucht eine Frequenz zwischen 400 und 470 Hz</translation>
     </message>
-    <message id="cli.live.error.value">
-        <source>--preset, --a4 and --engine need a value; --auto and --no-status-server take none</source>
-        <translation>--preset, --a4 und --engine brauchen einen Wert; --auto und --no-status-server nehmen keinen</translation>
-    </message>
     <message id="cli.live.error.setup">
         <source>audio layer or signal handling not available</source>
         <translation>Audioschicht oder Signale nicht verfügbar</translation>
@@ -289,33 +293,9 @@ Optionen:
 Rückgabewert: 0 alle Dateien umgestimmt, 1 eine Datei ist fehlgeschlagen (die anderen
 sind trotzdem fertig), 2 Aufruffehler, 130 abgebrochen.</translation>
     </message>
-    <message id="cli.retune.error.needsFile">
-        <source>%1 needs a file name</source>
-        <translation>%1 braucht einen Dateinamen</translation>
-    </message>
-    <message id="cli.retune.error.needsDir">
-        <source>--output-dir needs a directory</source>
-        <translation>--output-dir braucht einen Ordner</translation>
-    </message>
-    <message id="cli.retune.error.needsPreset">
-        <source>--preset needs an id</source>
-        <translation>--preset braucht eine ID</translation>
-    </message>
-    <message id="cli.retune.error.needsA4">
-        <source>--a4 needs a frequency in Hz</source>
-        <translation>--a4 braucht eine Frequenz in Hz</translation>
-    </message>
     <message id="cli.retune.error.a4Range">
         <source>--a4 must be a frequency from %1 to %2 Hz, not '%3'</source>
         <translation>--a4 muss eine Frequenz von %1 bis %2 Hz sein, nicht '%3'</translation>
-    </message>
-    <message id="cli.retune.error.needsEngine">
-        <source>--engine needs a name</source>
-        <translation>--engine braucht einen Namen</translation>
-    </message>
-    <message id="cli.retune.error.needsFormat">
-        <source>--format needs a format, e.g. flac or wav:24</source>
-        <translation>--format braucht ein Format, z. B. flac oder wav:24</translation>
     </message>
     <message id="cli.retune.error.unknownFormat">
         <source>unknown format '%1'</source>
@@ -483,10 +463,6 @@ Optionen:
 
 Rückgabewert: 0 wenn jede Datei analysiert wurde, 1 wenn eine Datei nicht lesbar war,
 2 bei einem Aufruffehler, 130 abgebrochen.</translation>
-    </message>
-    <message id="cli.detect.error.needsTimeline">
-        <source>--timeline needs a file name</source>
-        <translation>--timeline braucht einen Dateinamen</translation>
     </message>
     <message id="cli.detect.error.method">
         <source>--method must be file or live</source>

@@ -39,6 +39,14 @@ Commands:</translation>
         <source>list the tuning presets</source>
         <translation>list the tuning presets</translation>
     </message>
+    <message id="cli.error.needsValue">
+        <source>%1 needs a value</source>
+        <translation>%1 needs a value</translation>
+    </message>
+    <message id="cli.error.takesNoValue">
+        <source>%1 takes no value</source>
+        <translation>%1 takes no value</translation>
+    </message>
     <message id="cli.error.unknownOption">
         <source>unknown option '%1'</source>
         <translation>unknown option '%1'</translation>
@@ -171,10 +179,6 @@ Options:
         <source>--a4 needs a frequency between 400 and 470 Hz</source>
         <translation>--a4 needs a frequency between 400 and 470 Hz</translation>
     </message>
-    <message id="cli.live.error.value">
-        <source>--preset, --a4 and --engine need a value; --auto and --no-status-server take none</source>
-        <translation>--preset, --a4 and --engine need a value; --auto and --no-status-server take none</translation>
-    </message>
     <message id="cli.live.error.setup">
         <source>audio layer or signal handling not available</source>
         <translation>audio layer or signal handling not available</translation>
@@ -287,33 +291,9 @@ Options:
 Exit status: 0 all files retuned, 1 some file failed (the others are still done),
 2 usage error, 130 interrupted.</translation>
     </message>
-    <message id="cli.retune.error.needsFile">
-        <source>%1 needs a file name</source>
-        <translation>%1 needs a file name</translation>
-    </message>
-    <message id="cli.retune.error.needsDir">
-        <source>--output-dir needs a directory</source>
-        <translation>--output-dir needs a directory</translation>
-    </message>
-    <message id="cli.retune.error.needsPreset">
-        <source>--preset needs an id</source>
-        <translation>--preset needs an id</translation>
-    </message>
-    <message id="cli.retune.error.needsA4">
-        <source>--a4 needs a frequency in Hz</source>
-        <translation>--a4 needs a frequency in Hz</translation>
-    </message>
     <message id="cli.retune.error.a4Range">
         <source>--a4 must be a frequency from %1 to %2 Hz, not '%3'</source>
         <translation>--a4 must be a frequency from %1 to %2 Hz, not '%3'</translation>
-    </message>
-    <message id="cli.retune.error.needsEngine">
-        <source>--engine needs a name</source>
-        <translation>--engine needs a name</translation>
-    </message>
-    <message id="cli.retune.error.needsFormat">
-        <source>--format needs a format, e.g. flac or wav:24</source>
-        <translation>--format needs a format, e.g. flac or wav:24</translation>
     </message>
     <message id="cli.retune.error.unknownFormat">
         <source>unknown format '%1'</source>
@@ -480,10 +460,6 @@ Options:
 
 Exit status: 0 when every file was analysed, 1 when a file could not be read,
 2 on a usage error, 130 interrupted.</translation>
-    </message>
-    <message id="cli.detect.error.needsTimeline">
-        <source>--timeline needs a file name</source>
-        <translation>--timeline needs a file name</translation>
     </message>
     <message id="cli.detect.error.method">
         <source>--method must be file or live</source>
