@@ -70,20 +70,3 @@ TEST(StatusPayload, strings_are_escaped_as_json)
     EXPECT_EQ(parsed.object().value(QStringLiteral("preset")).toString(), QStringLiteral("ä/β"));
     EXPECT_TRUE(p.jsonData().contains(R"("preset":"ä\/β")"));
 }
-
-TEST(StatusPayload, equality_compares_every_field_and_nan_never_equals)
-{
-    const StatusPayload a(QStringLiteral("0"), true, 432.0, 440.0, 0.5);
-    StatusPayload b = a;
-    EXPECT_EQ(a, b);
-    b.presetID = QStringLiteral("432");
-    EXPECT_NE(a, b);
-    b = a;
-    b.presetHz = 432.0;
-    EXPECT_NE(a, b);
-    b = a;
-    b.method = StatusPayload::Method::resampling;
-    EXPECT_NE(a, b);
-    const StatusPayload n(QStringLiteral("0"), true, std::nan(""));
-    EXPECT_NE(n, n);
-}

@@ -69,21 +69,6 @@ TEST(StretchCreate, rejects_bad_channels_frames_and_rates_and_a_null_handle_is_i
     EXPECT_EQ(x, 1.0f);
 }
 
-// Zero block ms means 240 and 30 ms together; 120 ms blocks use the short window.
-TEST(StretchCreate, block_and_interval_samples_follow_rate_and_milliseconds)
-{
-    Stretch hq(tv_stretch_create_custom(2, 512, kRate, 0.0, 10.0));
-    Stretch balanced = make(kBalancedMs, 1, 512, 44100.0);
-    ASSERT_TRUE(hq && balanced);
-    EXPECT_EQ(tv_stretch_block_samples(hq.get()), 11520u);
-    EXPECT_EQ(tv_stretch_interval_samples(hq.get()), 1440u);
-    EXPECT_EQ(tv_stretch_uses_short_window(hq.get()), 0);
-    EXPECT_EQ(tv_stretch_block_samples(balanced.get()), 5292u);
-    EXPECT_EQ(tv_stretch_interval_samples(balanced.get()), 1323u);
-    EXPECT_EQ(tv_stretch_uses_short_window(balanced.get()), 1);
-    EXPECT_NEAR(tv_stretch_latency_seconds(balanced.get()), 0.055, 0.025); // what the engine is built for
-}
-
 TEST(StretchFactor, invalid_factors_store_one_and_extremes_are_limited)
 {
     Stretch s = make(kBalancedMs);

@@ -291,10 +291,6 @@ TEST(RenderChainBounds, short_buffers_count_as_missing_and_are_never_overrun)
     EXPECT_TRUE(allAre(out.data(1), 10, 0.2f));
     EXPECT_TRUE(allAre(out.data(2), kBlock / 4, 0.0f));
 
-    // The same on a stretch slot.
-    ASSERT_GT(switchToBalanced(chain, in, out), 0);
-    renderBlock(chain.context, &in.list, &out.list);
-
     // More buffers claimed than a list can hold, and null data in the middle.
     Buffers many({1, 1}, kBlock, 0.5f);
     many.list.mNumberBuffers = 1000;
