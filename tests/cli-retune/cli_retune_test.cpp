@@ -82,11 +82,11 @@ struct CliResult {
     QString err;
 };
 
-CliResult cli(const QStringList &args, const QString &workDir)
+CliResult cli(const QStringList &args, const QString &workDir, const char *command = "retune")
 {
     QProcess p;
     p.setWorkingDirectory(workDir);
-    p.start(QStringLiteral(VELMORA_CLI), QStringList{QStringLiteral("retune")} + args);
+    p.start(QStringLiteral(VELMORA_CLI), QStringList{QString::fromLatin1(command)} + args);
     p.waitForFinished(300000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromLocal8Bit(p.readAllStandardOutput()),
@@ -214,6 +214,31 @@ TEST_F(Retune, usage_errors_exit_2)
         EXPECT_EQ(cli(args, dir.path()).exitCode, 2) << qPrintable(args.join(' '));
     }
     EXPECT_EQ(files(), QStringList{"a.wav"});
+}
+
+// Every subcommand parses options alike: the same words and exit 2 for the same mistakes.
+TEST_F(Retune, every_subcommand_reports_option_mistakes_alike)
+{
+    const struct {
+        const char *command;
+        QStringList args;
+        const char *message;
+    } cases[] = {
+        {"retune", {"--bogus", "a.wav"}, "unknown option '--bogus'"},
+        {"detect", {"-z", "a.wav"}, "unknown option '-z'"},
+        {"live", {"--bogus"}, "unknown option '--bogus'"},
+        {"retune", {"a.wav", "--engine"}, "--engine needs a value"},
+        {"detect", {"a.wav", "--method"}, "--method needs a value"},
+        {"live", {"--preset"}, "--preset needs a value"},
+        {"live", {"--auto=yes"}, "--auto takes no value"},
+    };
+    for (const auto &c : cases) {
+        const CliResult r = cli(c.args, dir.path(), c.command);
+        EXPECT_EQ(r.exitCode, 2) << c.command;
+        EXPECT_TRUE(r.err.startsWith(QStringLiteral("velmora-cli %1: %2\n").arg(QLatin1String(c.command),
+                                                                              QLatin1String(c.message))))
+            << qPrintable(r.err);
+    }
 }
 
 // Ctrl-C while a long file is being written: nothing half-written stays behind.
