@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <limits>
-#include <tuple>
 
 // Counts every allocation of this program, to prove that feeding frames allocates nothing.
 #include "../../TonvelStretch/tests/AllocationCounter.h"
@@ -101,18 +100,20 @@ TEST(TuningAnalyzerFraming, block_size_does_not_change_the_result)
     EXPECT_EQ(whole->estimate(), pieces->estimate());
 }
 
-TEST(TuningAnalyzerEstimate, silence_never_moves_off_assumed_standard)
+// Silence, a tone below the level gate and a peak below the 60 Hz band all count as nothing.
+TEST(TuningAnalyzerEstimate, silence_quiet_tones_and_peaks_below_60_hz_never_move_off_assumed_standard)
 {
     auto a = analyzer48k();
     a->append(std::vector<float>(std::size_t(rate * 10), 0.0f));
-    a->append(sine(440.0, 5.0, rate, 0.0005)); // below the gate: mean square under 1e-6
+    a->append(sine(440.0, 5.0, rate, 0.0005)); // mean square under 1e-6
     EXPECT_GT(a->analysedFrames(), 80u);
     EXPECT_EQ(a->estimate(), Estimate::assumedStandard);
+    EXPECT_EQ(analyse(sine(59.9, 4.0, rate)), Estimate::assumedStandard);
 }
 
 // Non-finite samples (and finite ones whose square overflows in single precision) must not
 // poison the estimate.
-TEST(TuningAnalyzerEstimate, sine_432_reads_minus_31_77_cents_despite_bad_samples_and_440_reads_zero)
+TEST(TuningAnalyzerEstimate, sine_432_reads_minus_31_77_cents_despite_bad_samples)
 {
     std::vector<float> tone = sine(432.0, 8.0, rate);
     tone[1000] = std::numeric_limits<float>::infinity();
@@ -122,31 +123,6 @@ TEST(TuningAnalyzerEstimate, sine_432_reads_minus_31_77_cents_despite_bad_sample
     EXPECT_NEAR(low.centsOffset, 1200.0 * std::log2(432.0 / 440.0), 0.1); // -31.77
     EXPECT_NEAR(low.a4Hz, 432.0, 0.03);
     EXPECT_GT(low.confidence, 0.95);
-    // 440 Hz sits 0.19 bin off a centre.
-    EXPECT_NEAR(analyse(sine(440.0, 8.0, rate)).centsOffset, 0.0, interpolationBiasCents(440.0));
-}
-
-// Other rates, and offsets near the wrap that must stay on their side.
-TEST(TuningAnalyzerEstimate, offsets_read_the_same_at_other_rates_and_near_the_wrap)
-{
-    for (auto [note, cents, r] :
-         {std::tuple{3, 12.0, 44100.0}, {3, 12.0, 96000.0}, {0, 48.0, rate}, {0, -48.0, rate}}) {
-        const double hz = tonesignals::noteHz(note, cents);
-        EXPECT_NEAR(analyse(sine(hz, 8.0, r), r).centsOffset, cents, interpolationBiasCents(hz, r))
-            << hz << " " << r;
-    }
-}
-
-TEST(TuningAnalyzerEstimate, deviations_across_the_wrap_average_as_angles)
-{
-    // +45 and -45 cents are 10 cents apart on the circle: the mean lies at the wrap, not at 0.
-    const std::vector<float> mix = tonesignals::partials(
-        {{tonesignals::noteHz(0, 45.0), 0.3}, {tonesignals::noteHz(7, -45.0), 0.3}}, 8.0, rate);
-    const Estimate e = analyse(mix);
-    EXPECT_GT(std::abs(e.centsOffset), 49.0);
-    EXPECT_GE(e.centsOffset, -50.0);
-    EXPECT_LT(e.centsOffset, 50.0);
-    EXPECT_GT(e.confidence, 0.9); // cos(18 degrees) = 0.95 when both weigh the same
 }
 
 TEST(TuningAnalyzerEstimate, offset_of_exactly_plus_50_is_reported_as_minus_50)
@@ -155,10 +131,6 @@ TEST(TuningAnalyzerEstimate, offset_of_exactly_plus_50_is_reported_as_minus_50)
     EXPECT_EQ(e.centsOffset, -50.0);
     EXPECT_DOUBLE_EQ(e.confidence, 1.0);
     EXPECT_EQ(TuningAnalyzer::estimateFrom(-2.0, -0.0, 2.0, 1.0).centsOffset, -50.0); // atan2 = -pi
-
-    const Estimate tone = analyse(sine(tonesignals::noteHz(0, 50.0), 8.0, rate));
-    EXPECT_NEAR(std::abs(tone.centsOffset), 50.0, interpolationBiasCents(452.0));
-    EXPECT_LT(tone.centsOffset, 50.0);
 }
 
 // After the music stops the offset stays; once the evidence no longer covers three seconds the
@@ -179,41 +151,50 @@ TEST(TuningAnalyzerEstimate, silence_after_music_keeps_the_offset_and_fades_the_
     EXPECT_NEAR(later.confidence / fading.confidence, std::exp(-1.0), 0.01);
 }
 
-// Rich material reads its offset within a few cents (off-grid partials pull rich tones flat,
-// stretched piano partials sharp) and is confident within 4 s; noise and drums stay unsure.
+// Pure tones read their offset to within the interpolation bound at any rate, near the wrap
+// (staying on their side; +50 is -50) and at the bottom of the band. Rich material reads it
+// within a few cents (off-grid partials pull rich tones flat, stretched piano partials sharp)
+// and is confident within 4 s; deviations average as angles (+45 and -45 cents are 10 cents
+// apart, their mean at the wrap); noise and drums stay unsure. Offsets compare on the circle.
 TEST(TuningAnalyzerEstimate, music_reads_its_offset_and_noise_and_drums_stay_unsure)
 {
     namespace ts = tonesignals;
+    const double at12 = ts::noteHz(3, 12.0), up48 = ts::noteHz(0, 48.0), down48 = ts::noteHz(0, -48.0),
+                 up50 = ts::noteHz(0, 50.0);
     const struct {
         const char *name;
         std::vector<float> signal;
         double offset, allowed; // allowed < 0: must stay below the confidence threshold
+        double sampleRate = rate;
     } cases[] = {
+        {"440 Hz, 0.19 bin off a centre", sine(440.0, 8.0, rate), 0.0, interpolationBiasCents(440.0)},
+        {"+12 at 44.1 kHz", sine(at12, 8.0, 44100.0), 12.0, interpolationBiasCents(at12, 44100.0), 44100.0},
+        {"+12 at 96 kHz", sine(at12, 8.0, 96000.0), 12.0, interpolationBiasCents(at12, 96000.0), 96000.0},
+        {"+48", sine(up48, 8.0, rate), 48.0, interpolationBiasCents(up48)},
+        {"-48", sine(down48, 8.0, rate), -48.0, interpolationBiasCents(down48)},
+        {"+50", sine(up50, 8.0, rate), -50.0, interpolationBiasCents(up50)},
+        {"60 Hz", sine(60.0, 8.0, rate), 1200.0 * std::log2(60.0 / 440.0) + 3400.0, 0.5}, // -49.4
         {"chord at 432", ts::chord({-21, -9, -5, -2}, -31.77, 8, 4.0, rate), -31.77, 6.0},
         {"harmonic tone", ts::harmonicTone(ts::noteHz(-12, 25.0), 10, 4.0, rate), 25.0, 6.0},
         {"piano-like", ts::pianoLike({-21, -17, -14, -9, -5, -2, 3}, 12.0, 4.0, rate), 12.0, 8.0},
         {"vibrato", ts::vibrato(ts::noteHz(-9, -45.0), 20.0, 5.5, 6, 4.0, rate), -45.0, 6.0},
+        {"+45 and -45", ts::partials({{ts::noteHz(0, 45.0), 0.3}, {ts::noteHz(7, -45.0), 0.3}}, 8.0, rate),
+         -50.0, 1.0},
         {"white noise", ts::whiteNoise(8.0, rate), 0.0, -1.0},
         {"pink noise", ts::pinkNoise(8.0, rate), 0.0, -1.0},
         {"drums", ts::drums(8.0, rate), 0.0, -1.0},
     };
     for (const auto &c : cases) {
-        const Estimate e = analyse(c.signal);
+        const Estimate e = analyse(c.signal, c.sampleRate);
         if (c.allowed < 0) {
             EXPECT_LT(e.confidence, TuningAnalyzer::confidenceThreshold) << c.name;
             continue;
         }
         EXPECT_TRUE(e.isConfident()) << c.name << " " << e.confidence;
-        EXPECT_NEAR(e.centsOffset, c.offset, c.allowed) << c.name;
+        EXPECT_NEAR(std::remainder(e.centsOffset - c.offset, 100.0), 0.0, c.allowed) << c.name;
+        EXPECT_GE(e.centsOffset, -50.0) << c.name;
+        EXPECT_LT(e.centsOffset, 50.0) << c.name;
     }
-}
-
-TEST(TuningAnalyzerBand, peak_below_60_hz_is_ignored_and_one_at_60_hz_counts)
-{
-    EXPECT_EQ(analyse(sine(59.9, 4.0, rate)), Estimate::assumedStandard);
-    const Estimate at60 = analyse(sine(60.0, 4.0, rate));
-    EXPECT_GT(at60.confidence, 0.5);
-    EXPECT_NEAR(at60.centsOffset, 1200.0 * std::log2(60.0 / 440.0) + 3400.0, 0.5); // -49.4
 }
 
 TEST(TuningAnalyzerLifecycle, feeding_and_reset_allocate_nothing_and_reset_starts_afresh)
