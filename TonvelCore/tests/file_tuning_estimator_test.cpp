@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 
 namespace {
 
@@ -33,45 +32,33 @@ std::vector<float> hum()
     return partials(list, seconds, rate);
 }
 
-struct Case {
-    const char *name;
-    std::function<std::vector<float>()> signal;
-    double cents; // expected offset; NAN: not checked
-    double tolerance;
-    bool confident;
-};
-
 TEST(FileTuningEstimator, EstimatesAndConfidence)
 {
-    const Case cases[] = {
+    const struct {
+        const char *name;
+        std::vector<float> signal;
+        double cents; // expected offset; NAN: not checked
+        double tolerance;
+        bool confident;
+    } cases[] = {
         // 10 partials: the flat 5th and 7th harmonics must not pull the estimate.
-        {"harmonic chords at 432 Hz",
-         [] {
-             return chord({-9, -5, -2, 3}, -31.77, 10, seconds, rate);
-         },
-         -31.77, 0.3, true},
-        {"stiff-string notes at 444 Hz",
-         [] {
-             return pianoLike({-21, -17, -14, -9, -5, -2}, 15.67, seconds, rate);
-         },
-         15.67, 1.0, true}, // the octave partials of a stiff string are sharp
+        {"harmonic chords at 432 Hz", chord({-9, -5, -2, 3}, -31.77, 10, seconds, rate), -31.77, 0.3, true},
+        // The octave partials of a stiff string are sharp.
+        {"stiff-string notes at 444 Hz", pianoLike({-21, -17, -14, -9, -5, -2}, 15.67, seconds, rate), 15.67, 1.0,
+         true},
         // A melody over steady hum: the hum's lines (about +34 ct) are not the music's.
-        {"music over hum",
-         [] {
-             return mix(hum(), pianoLike({-12, -8, -5, 0, 2, 4}, -10.0, seconds, rate));
-         },
-         -10.0, 0.5, true},
-        {"mains hum alone", hum, NAN, 0.0, false},
+        {"music over hum", mix(hum(), pianoLike({-12, -8, -5, 0, 2, 4}, -10.0, seconds, rate)), -10.0, 0.5, true},
+        {"mains hum alone", hum(), NAN, 0.0, false},
         // One pitch class cannot show a tuning, however steady.
-        {"a single test tone", [] { return sine(432.0, seconds, rate); }, -31.77, 0.3, false},
-        {"white noise", [] { return whiteNoise(seconds, rate); }, NAN, 0.0, false},
-        {"drums", [] { return drums(seconds, rate); }, NAN, 0.0, false},
+        {"a single test tone", sine(432.0, seconds, rate), -31.77, 0.3, false},
+        {"white noise", whiteNoise(seconds, rate), NAN, 0.0, false},
+        {"drums", drums(seconds, rate), NAN, 0.0, false},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         auto e = FileTuningEstimator::create(rate);
         ASSERT_TRUE(e);
-        e->append(c.signal());
+        e->append(c.signal);
         const auto r = e->estimate();
         if (!std::isnan(c.cents)) {
             EXPECT_NEAR(r.centsOffset, c.cents, c.tolerance);
