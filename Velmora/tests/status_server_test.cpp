@@ -141,29 +141,20 @@ TEST(StatusHttpParse, empty_or_invalid_utf8_is_no_request)
     }
 }
 
-TEST(StatusHttpResponse, heads_are_byte_exact)
-{
-    using StatusHttp::Status;
-    EXPECT_EQ(StatusHttp::response(Status::forbidden, std::nullopt, {}),
-              "HTTP/1.1 403 Forbidden\r\nContent-Type: application/json; charset=utf-8\r\n"
-              "Cache-Control: no-store\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-    EXPECT_EQ(StatusHttp::response(Status::notFound, QStringLiteral("http://a.test"), {}),
-              "HTTP/1.1 404 Not Found\r\nAccess-Control-Allow-Origin: http://a.test\r\n"
-              "Content-Type: application/json; charset=utf-8\r\n"
-              "Cache-Control: no-store\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-}
-
 // ---- decisions over real TCP ------------------------------------------------------------
 
-// Every answer but the document, by table. Refusals (no origin, an empty, unusable, denied or
-// late one) are the same bare 403: nothing asked, stored or echoed. An allowed origin gets 404
-// for every other method or path. Bytes that are no request at all are closed unanswered.
+// Every answer but the document, byte for byte. Refusals (no origin, an empty, unusable,
+// denied or late one; which origins are unusable is the parser's table) are the same bare
+// 403: nothing asked, stored or echoed. An allowed origin gets 404 for every other method or
+// path. Bytes that are no request at all are closed unanswered.
 TEST_F(ServerTest, answers_by_origin_method_and_path)
 {
     consent->resolve(QStringLiteral("http://denied.test"), OriginConsent::Decision::denied);
     consent->resolve(QString::fromLatin1(A), OriginConsent::Decision::allowed);
-    const QByteArray refused = StatusHttp::response(StatusHttp::Status::forbidden, std::nullopt, {});
-    const QByteArray notFound = StatusHttp::response(StatusHttp::Status::notFound, QString::fromLatin1(A), {});
+    const QByteArray tail = "Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\n"
+                            "Content-Length: 0\r\nConnection: close\r\n\r\n";
+    const QByteArray refused = "HTTP/1.1 403 Forbidden\r\n" + tail;
+    const QByteArray notFound = "HTTP/1.1 404 Not Found\r\nAccess-Control-Allow-Origin: " + A + "\r\n" + tail;
     const auto line = [](const char *requestLine) { return QByteArray(requestLine) + "\r\nOrigin: " + A + "\r\n\r\n"; };
     const struct {
         QByteArray request, reply;
@@ -172,8 +163,6 @@ TEST_F(ServerTest, answers_by_origin_method_and_path)
         {getStatus(""), refused},
         {getStatus("http://denied.test"), refused},
         {getStatus("http://a.test\rAccess-Control-Allow-Origin: *"), refused},
-        {getStatus("http://" + QByteArray(2000, 'a')), refused},
-        {getStatus("http://b\xc3\xbc" "cher.test"), refused},
         // The origin only after the first 8192 bytes: judged without it.
         {"GET /status HTTP/1.1\r\nX-Pad: " + QByteArray(9000, 'p') + "\r\nOrigin: " + A + "\r\n\r\n", refused},
         {line("GET /status?x=1 HTTP/1.1"), notFound},
