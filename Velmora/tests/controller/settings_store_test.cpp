@@ -10,9 +10,17 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <tuple>
+
 using ControllerTestKit::readAll;
 
 namespace {
+
+// Every field, to compare whole results.
+auto fields(const SettingsStore::Restored &r)
+{
+    return std::tuple(r.freeMode, r.presetID, r.freeA4, r.engine, r.automatic, r.statusServer, r.shouldResume);
+}
 
 struct SettingsStoreTest : ::testing::Test {
     void write(const QByteArray &bytes)
@@ -33,33 +41,20 @@ TEST_F(SettingsStoreTest, restore_takes_only_acceptable_values)
     const std::optional<bool> no;
     const struct {
         QByteArray ini;
-        std::optional<bool> freeMode;
-        std::optional<QString> preset;
-        std::optional<double> a4;
-        std::optional<EngineKind> engine;
-        bool automatic;
-        std::optional<bool> statusServer;
-        bool resume;
+        SettingsStore::Restored restored;
     } cases[] = {
-        {"presetID=gone\nengine=3\nmode=bogus\n", no, {}, {}, {}, false, no, false},
-        {"presetID=528\nfreeA4=399.9\nengine=-1\nmode=freeA4\n", true, "528", {}, {}, false, no, false},
-        {"freeA4=400\nengine=1\nautomatic=true\nstatusServer=false\n", no, {}, 400, E::highQuality, true, false,
-         false},
-        {"freeA4=470\nengine=2\nenabled=true\n", no, {}, 470, E::balanced, false, no, false},
-        {"freeA4=470.1\nengine=x\nstatusServer=maybe\nenabled=true\neverStarted=true\n", no, {}, {}, {}, false, no,
-         true},
+        {"presetID=gone\nengine=3\nmode=bogus\n", {no, {}, {}, {}, false, no, false}},
+        {"presetID=528\nfreeA4=399.9\nengine=-1\nmode=freeA4\n", {true, "528", {}, {}, false, no, false}},
+        {"freeA4=400\nengine=1\nautomatic=true\nstatusServer=false\n",
+         {no, {}, 400, E::highQuality, true, false, false}},
+        {"freeA4=470\nengine=2\nenabled=true\n", {no, {}, 470, E::balanced, false, no, false}},
+        {"freeA4=470.1\nengine=x\nstatusServer=maybe\nenabled=true\neverStarted=true\n",
+         {no, {}, {}, {}, false, no, true}},
     };
     for (const auto &c : cases) {
         write("[General]\n" + c.ini);
         SCOPED_TRACE(c.ini.constData());
-        const SettingsStore::Restored r = SettingsStore(path, true).restore();
-        EXPECT_EQ(r.freeMode, c.freeMode);
-        EXPECT_EQ(r.presetID, c.preset);
-        EXPECT_EQ(r.freeA4, c.a4);
-        EXPECT_EQ(r.engine, c.engine);
-        EXPECT_EQ(r.automatic, c.automatic);
-        EXPECT_EQ(r.statusServer, c.statusServer);
-        EXPECT_EQ(r.shouldResume, c.resume);
+        EXPECT_EQ(fields(SettingsStore(path, true).restore()), fields(c.restored));
         EXPECT_EQ(readAll(path), "[General]\n" + c.ini);
     }
 }
@@ -72,14 +67,8 @@ TEST_F(SettingsStoreTest, saved_choice_reads_back_and_a_read_only_store_writes_n
     store.save({true, QStringLiteral("528"), 432.5, true, EngineKind::highQuality, true, false});
     store.markEverStarted();
     EXPECT_TRUE(readAll(path).contains("engine=1\n")) << readAll(path).constData();
-    const SettingsStore::Restored r = SettingsStore(path, true).restore();
-    EXPECT_EQ(r.freeMode, true);
-    EXPECT_EQ(r.presetID, QStringLiteral("528"));
-    EXPECT_EQ(r.freeA4, 432.5);
-    EXPECT_EQ(r.engine, EngineKind::highQuality);
-    EXPECT_TRUE(r.automatic);
-    EXPECT_EQ(r.statusServer, false);
-    EXPECT_TRUE(r.shouldResume);
+    EXPECT_EQ(fields(SettingsStore(path, true).restore()),
+              fields({true, QStringLiteral("528"), 432.5, EngineKind::highQuality, true, false, true}));
 }
 
 TEST_F(SettingsStoreTest, unreadable_file_is_kept_aside_before_anything_is_written)
