@@ -8,7 +8,7 @@
 #include <QMutex>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QTest>
 
 #include <sys/resource.h>
 
@@ -64,20 +64,9 @@ protected:
     QStringList asked;
 };
 
-// Polls `done` for up to timeoutMs.
-template <typename F> bool eventually(F done, int timeoutMs = 5000)
-{
-    for (int waited = 0; waited < timeoutMs; waited += 10) {
-        if (done())
-            return true;
-        QThread::msleep(10);
-    }
-    return done();
-}
-
 } // namespace
 
-// ---- parsing and response bytes ------------------------------------------------------
+// ---- parsing ----------------------------------------------------------------------------
 
 // Request line split at single spaces; origin header in any case, blanks trimmed, only
 // CRLF ends a line (the request line is searched too) and the first origin line decides.
@@ -259,7 +248,7 @@ TEST_F(ShortLimitsTest, silent_connection_is_closed_after_the_first_bytes_timeou
     EXPECT_TRUE(r.raw.isEmpty());
     ::close(fd);
     EXPECT_EQ(server->stats().timedOut, 1u);
-    EXPECT_TRUE(eventually([&] { return server->openConnections() == 0; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server->openConnections() == 0; }));
 }
 
 TEST_F(ServerTest, idle_connections_cannot_lock_out_a_real_client)
@@ -271,7 +260,7 @@ TEST_F(ServerTest, idle_connections_cannot_lock_out_a_real_client)
         ASSERT_GE(fd, 0);
         idle.push_back(fd);
     }
-    ASSERT_TRUE(eventually([&] { return server->stats().displaced >= 68; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->stats().displaced >= 68; }));
     EXPECT_LE(server->openConnections(), 32);
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(exchange(port, getStatus(A)).status, 200);
@@ -297,7 +286,7 @@ TEST_F(ServerTest, running_out_of_file_descriptors_pauses_accepting_without_endi
         hogs.push_back(fd);
     const sockaddr_in addr = loopback(port);
     const bool connected = ::connect(client, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0;
-    const bool sawError = eventually([&] { return server->stats().acceptErrors > 1; }, 3000);
+    const bool sawError = QTest::qWaitFor([&] { return server->stats().acceptErrors > 1; }, 3000);
     for (int fd : hogs)
         ::close(fd);
     setrlimit(RLIMIT_NOFILE, &saved);
@@ -318,7 +307,7 @@ TEST_F(ServerTest, destroying_the_server_with_open_connections_is_clean)
     for (int i = 0; i < 5; ++i)
         clients.push_back(connectTo(port));
     sendAll(clients[0], "GET /status HTTP/1.1\r\n");   // answered, then left draining
-    ASSERT_TRUE(eventually([&] { return server->openConnections() == 5; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->openConnections() == 5; }));
     server.reset();
     for (int fd : clients) {
         EXPECT_TRUE(readReply(fd, 2000).closed);
