@@ -35,17 +35,11 @@ std::vector<float> noise(uint32_t n)
 
 } // namespace
 
-TEST(TvFft, accepts_only_powers_of_two_from_two)
+TEST(TvFft, accepts_only_powers_of_two_from_two_and_null_arguments_do_nothing)
 {
-    EXPECT_EQ(tv_fft_create(0), nullptr);
-    EXPECT_EQ(tv_fft_create(1), nullptr);
-    EXPECT_EQ(tv_fft_create(3000), nullptr);
+    for (uint32_t bad : {0u, 1u, 3000u})
+        EXPECT_EQ(tv_fft_create(bad), nullptr) << bad;
     EXPECT_NE(make(2).get(), nullptr);
-    EXPECT_NE(make(4096).get(), nullptr);
-}
-
-TEST(TvFft, null_arguments_do_nothing)
-{
     auto fft = make(8);
     std::vector<float> in(8, 1.f), re(4, 7.f), im(4, 7.f);
     tv_fft_forward(nullptr, in.data(), re.data(), im.data());
