@@ -77,18 +77,14 @@ TEST(TuningPresetTexts, unknown_language_or_key_yields_the_key)
 TEST(TuningPresetTexts, current_language_follows_the_locale_and_falls_back_to_english)
 {
     const TuningPreset p = *TuningPreset::preset(QStringLiteral("432"));
-    const QString de = TuningPreset::localized(p.id(), QStringLiteral("keyword"), QStringLiteral("de"));
-    const QString en = TuningPreset::localized(p.id(), QStringLiteral("keyword"), QStringLiteral("en"));
-
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Austria));
-    EXPECT_EQ(p.keyword(), de);
-    EXPECT_EQ(TuningPreset::localized(p.id(), QStringLiteral("background")),
-              TuningPreset::localized(p.id(), QStringLiteral("background"), QStringLiteral("de")));
-    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
-    EXPECT_EQ(p.keyword(), en);
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
-    EXPECT_EQ(p.keyword(), en);
-    EXPECT_EQ(p.background(), TuningPreset::localized(p.id(), QStringLiteral("background"), QStringLiteral("en")));
+    const std::pair<QLocale, QString> cases[] = {{QLocale(QLocale::German, QLocale::Austria), QStringLiteral("de")},
+                                                 {QLocale(QLocale::French, QLocale::France), QStringLiteral("en")},
+                                                 {QLocale(QLocale::English, QLocale::UnitedKingdom), QStringLiteral("en")}};
+    for (const auto &[locale, language] : cases) {
+        QLocale::setDefault(locale);
+        EXPECT_EQ(p.keyword(), TuningPreset::localized(p.id(), QStringLiteral("keyword"), language));
+        EXPECT_EQ(p.background(), TuningPreset::localized(p.id(), QStringLiteral("background"), language));
+    }
     QLocale::setDefault(QLocale::c());
 }
 
