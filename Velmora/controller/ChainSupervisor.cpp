@@ -16,6 +16,7 @@ static const QLoggingCategory &lcSupervisor() { return AppIdentity::logCategory(
 const QString ChainSupervisor::stallReason = QStringLiteral("Audio stand still");
 const QString ChainSupervisor::chainErrorReason = QStringLiteral("Audiostrom im Fehlerzustand");
 const QString ChainSupervisor::serverBackReason = QStringLiteral("PipeWire wieder erreichbar");
+const QString ChainSupervisor::sessionBackReason = QStringLiteral("Sitzung wieder bereit");
 
 namespace {
 
@@ -50,6 +51,7 @@ ChainSupervisor::ChainSupervisor(std::shared_ptr<RetuneEngine> engine, std::shar
     events.failed = [this](const AudioError &error) { onFailed(error); };
     events.rebuildNeeded = [this](const std::string &reason) { scheduleRestart(QString::fromStdString(reason)); };
     events.serverConnection = [this](bool connected) { onServerConnection(connected); };
+    events.waiting = [this](SessionWait why) { onSessionWait(why); };
     // Posted to the application object (it lives on this thread for as long as the process):
     // `self` is read only here, never on the thread that reports the event.
     engine_->setEvents(std::move(events), [self](std::function<void()> task) {
@@ -160,10 +162,12 @@ void ChainSupervisor::onRunning(const RunInfo &info)
 {
     if (shutDown_ || !wanted_
         || (state_ != ChainState::starting && state_ != ChainState::rebuilding
-            && state_ != ChainState::waitingForServer))
+            && state_ != ChainState::waitingForServer && state_ != ChainState::waitingForSession))
         return;
     const bool rebuilt = state_ != ChainState::starting;
-    const QString reason = state_ == ChainState::waitingForServer ? serverBackReason : buildReason_;
+    const QString reason = state_ == ChainState::waitingForServer    ? serverBackReason
+                           : state_ == ChainState::waitingForSession ? sessionBackReason
+                                                                     : buildReason_;
     resumeAttemptsLeft_ = 0;
     setServerLost(false);
     setError(QString(), false);
@@ -236,6 +240,21 @@ void ChainSupervisor::onServerConnection(bool connected)
         resumeAfterServerLoss();
 }
 
+// The engine closed its chain because the session went away (applications play unprocessed
+// meanwhile) and comes back with `running` by itself.
+void ChainSupervisor::onSessionWait(SessionWait why)
+{
+    if (shutDown_ || !wanted_ || state_ == ChainState::stopped || serverLost_)
+        return;
+    pollTimer_->stop();
+    restartTimer_->stop();
+    detection_.stop();
+    setError(qtTrId(why == SessionWait::sessionManager ? "controller.error.noSessionManager"
+                                                       : "controller.error.noOutputDevice"),
+             false);
+    setState(ChainState::waitingForSession);
+}
+
 void ChainSupervisor::resumeAfterServerLoss()
 {
     --resumeAttemptsLeft_;
@@ -269,6 +288,11 @@ void ChainSupervisor::pollTick()
     change(underruns_, quint64(stats.underruns), &ChainSupervisor::underrunsChanged);
     if (stats.health == ChainHealth::failed) {
         scheduleRestart(chainErrorReason);
+        return;
+    }
+    if (stats.health == ChainHealth::bypassed) { // the applications already play unprocessed
+        setError(qtTrId("controller.error.bypassed"), false);
+        scheduleRestart(stallReason);
         return;
     }
     if (stats.health == ChainHealth::serverLost)
@@ -344,6 +368,7 @@ QString ChainSupervisor::reasonText(const QString &reason)
         {"Ausgabegerät gewechselt", "controller.reason.deviceChanged"},
         {"Samplerate geändert", "controller.reason.rateChanged"},
         {"PipeWire wieder erreichbar", "controller.reason.serverBack"},
+        {"Sitzung wieder bereit", "controller.reason.sessionBack"},
         {"Audiostrom im Fehlerzustand", "controller.reason.streamFailed"},
     };
     for (const auto &[text, id] : known)

@@ -31,11 +31,11 @@ class ChainSupervisor : public QObject {
     Q_OBJECT
 public:
     // Where the chain is; `starting`/`rebuilding` last until the audio layer reports back.
-    enum class ChainState { stopped, starting, running, rebuilding, waitingForServer };
+    enum class ChainState { stopped, starting, running, rebuilding, waitingForServer, waitingForSession };
     Q_ENUM(ChainState)
 
     // Restart reasons (fixed: scripts read them).
-    static const QString stallReason, chainErrorReason, serverBackReason;
+    static const QString stallReason, chainErrorReason, serverBackReason, sessionBackReason;
     static constexpr int pollMs = 1000, stallPolls = 3, restartDebounceMs = 400;
     // After the sound server came back the session manager may need a moment before a chain can
     // be built; a failed resume is tried again on the next polls before it counts as a failure.
@@ -98,6 +98,7 @@ private:
     void onFailed(const AudioError &error);
     void giveUp(const QString &error);
     void onServerConnection(bool connected);
+    void onSessionWait(SessionWait why);
     void resumeAfterServerLoss();
     void startPolling();
     void pollTick();

@@ -59,6 +59,7 @@ TonvelController::TonvelController(Options options, QObject *parent)
     forward(chain_.get(), &C::rebuildsChanged, &T::rebuildsChanged);
     forward(chain_.get(), &C::lastRebuildReasonChanged, &T::lastRebuildReasonChanged);
     connect(chain_.get(), &C::serverLostChanged, this, &T::publish); // the document's isActive
+    connect(chain_.get(), &C::stateChanged, this, &T::publish); // waiting for the session: not active
     connect(chain_.get(), &C::gaveUp, this, [this] { setEnabled(false); });
     connect(chain_.get(), &C::started, this, [this](bool rebuilt, const QString &reason) {
         settings_->markEverStarted();
@@ -276,7 +277,8 @@ void TonvelController::publish()
 StatusPayload TonvelController::statusPayload() const
 {
     // While the sound server is away nothing is retuned, whatever the switch says.
-    const bool active = isEnabled_ && !chain_->serverLost();
+    const bool active = isEnabled_ && !chain_->serverLost()
+                        && chain_->state() != ChainSupervisor::ChainState::waitingForSession;
     const bool free = mode_ == Mode::freeA4;
     const TuningPreset preset = presetOrOff(selectedPresetID_);
     return StatusPayload(QString::fromLatin1(AppIdentity::version), active,

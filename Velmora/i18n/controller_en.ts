@@ -39,6 +39,22 @@
         <source>Status service not started: %1</source>
         <translation>Status service not started: %1</translation>
     </message>
+    <message id="controller.error.noSessionManager">
+        <source>Waiting for the session manager (WirePlumber); applications play unprocessed meanwhile. Velmora retunes again as soon as it is back.</source>
+        <translation>Waiting for the session manager (WirePlumber); applications play unprocessed meanwhile. Velmora retunes again as soon as it is back.</translation>
+    </message>
+    <message id="controller.error.noOutputDevice">
+        <source>Waiting for an output device. Velmora retunes again as soon as one is there.</source>
+        <translation>Waiting for an output device. Velmora retunes again as soon as one is there.</translation>
+    </message>
+    <message id="controller.error.bypassed">
+        <source>Playing unprocessed while the audio chain restarts.</source>
+        <translation>Playing unprocessed while the audio chain restarts.</translation>
+    </message>
+    <message id="controller.reason.sessionBack">
+        <source>Sitzung wieder bereit</source>
+        <translation>Session ready again</translation>
+    </message>
     <message id="mode.preset">
         <source>Preset</source>
         <translation>Preset</translation>

@@ -165,6 +165,26 @@ TEST_F(ChainSupervisorTest, lost_sound_server_is_waited_for_and_resumed_until_th
     }
 }
 
+TEST_F(ChainSupervisorTest, a_session_away_is_shown_in_words_and_its_return_counts_as_a_rebuild)
+{
+    const std::pair<SessionWait, const char *> cases[] = {
+        {SessionWait::sessionManager, "Warte auf den Sitzungsmanager"},
+        {SessionWait::outputDevice, "Warte auf ein Ausgabegerät"},
+    };
+    for (const auto &[why, words] : cases) {
+        ChainSupervisor &c = running();
+        engine->sessionAway(why);
+        settle();
+        EXPECT_EQ(c.state(), State::waitingForSession);
+        EXPECT_TRUE(c.errorMessage().startsWith(QString::fromUtf8(words))) << words;
+        engine->finishBuild(); // the engine's own build once the session is back
+        settle();
+        EXPECT_EQ(c.state(), State::running);
+        EXPECT_EQ(c.lastRebuildReason(), QStringLiteral("Sitzung wieder bereit"));
+        EXPECT_TRUE(c.errorMessage().isEmpty());
+    }
+}
+
 TEST_F(ChainSupervisorTest, after_shutdown_nothing_builds_a_chain_again)
 {
     ChainSupervisor &c = running();
