@@ -11,6 +11,7 @@
 #include <QQuickItem>
 #include <QQuickView>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -20,6 +21,8 @@ namespace {
 constexpr int reopenGuardMs = 300;
 constexpr int focusGraceMs = 300;
 constexpr int gap = 4;
+constexpr int grabAttempts = 40;
+constexpr int grabRetryMs = 50;
 // An activation point lies somewhere on the bar: keep this far from it, so the panel
 // does not cover the bar where the desktop does not report it as taken.
 constexpr int pointClearance = 16;
@@ -138,10 +141,20 @@ void PanelWindow::open(const QRect &anchor)
         view_->raise();
         view_->requestActivate();
     }
-    if (kind_ == Kind::popup) {
-        view_->setMouseGrabEnabled(true);
-        view_->setKeyboardGrabEnabled(true);
-    }
+    if (kind_ == Kind::popup)
+        grabInput(grabAttempts);
+}
+
+void PanelWindow::grabInput(int attemptsLeft)
+{
+    // The tray host may still hold the pointer from the click that opened us (GTK panels
+    // do until the button is released): try again shortly.
+    if (!isShown() || kind_ != Kind::popup)
+        return;
+    const bool mouse = view_->setMouseGrabEnabled(true);
+    const bool keyboard = view_->setKeyboardGrabEnabled(true);
+    if ((!mouse || !keyboard) && attemptsLeft > 1)
+        QTimer::singleShot(grabRetryMs, this, [this, attemptsLeft] { grabInput(attemptsLeft - 1); });
 }
 
 void PanelWindow::toggle(const QRect &anchor)

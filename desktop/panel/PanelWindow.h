@@ -57,6 +57,7 @@ protected:
 
 private:
     void applyKind();
+    void grabInput(int attemptsLeft);
     bool closesLikePopup() const { return kind_ != Kind::window; }
 
     Kind kind_;

@@ -8,7 +8,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
-#include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QLoggingCategory>
@@ -191,22 +190,20 @@ void StatusNotifierItem::registerWithWatcher()
     auto call = QDBusMessage::createMethodCall(watcherService, watcherPath, watcherService,
                                                QStringLiteral("RegisterStatusNotifierItem"));
     call << service_;
-    auto *pending = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *reply) {
-        reply->deleteLater();
-        if (reply->isError()) {
-            qCWarning(lcUi, "Tray-Symbol nicht angemeldet: %s", qUtf8Printable(reply->error().message()));
-            return setRegistered(false);
-        }
-        // Registered with the watcher; shown only once a host reads the watcher.
-        auto get = QDBusMessage::createMethodCall(watcherService, watcherPath,
-                                                  QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                  QStringLiteral("Get"));
-        get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
-        const QDBusMessage answer = QDBusConnection::sessionBus().call(get, QDBus::Block, 2000);
-        const QVariant value = answer.arguments().value(0).value<QDBusVariant>().variant();
-        setRegistered(answer.type() == QDBusMessage::ReplyMessage && value.toBool());
-    });
+    // Waits for the answer (a watcher replies at once): at start the program decides by it
+    // whether to open a window.
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 2000);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        qCWarning(lcUi, "Tray-Symbol nicht angemeldet: %s", qUtf8Printable(reply.errorMessage()));
+        return setRegistered(false);
+    }
+    // Registered with the watcher; shown only once a host reads the watcher.
+    auto get = QDBusMessage::createMethodCall(watcherService, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                              QStringLiteral("Get"));
+    get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage answer = QDBusConnection::sessionBus().call(get, QDBus::Block, 2000);
+    const QVariant value = answer.arguments().value(0).value<QDBusVariant>().variant();
+    setRegistered(answer.type() == QDBusMessage::ReplyMessage && value.toBool());
 }
 
 void StatusNotifierItem::setRegistered(bool on)
