@@ -214,8 +214,12 @@ check_wireplumber_restart() {
   done
   [[ -n $wp ]] || { bad "$SCN: the stack's wireplumber is running"; return; }
   kill -TERM "$wp"; timeout 5 tail --pid="$wp" -f /dev/null
+  # The device nodes a session manager made go with it and come back with the new one.
+  pw-cli destroy fake_speakers >/dev/null 2>&1
   wireplumber >"$W/wireplumber2.log" 2>&1 &
   STACK_PIDS+=("$!")
+  stack_wait pw-metadata -n default 0
+  stack_add_sink fake_speakers "Fake Speakers"
   STACK_WAIT_SEC=15 stack_wait stack_default_is fake_speakers
   STACK_WAIT_SEC=15 stack_wait ours_are 2
   record "$W/after_wp.wav" fake_speakers
@@ -258,7 +262,7 @@ scenario_openbox() {
   expect "$SCN: un-minimised" eval "! xprop -id $id _NET_WM_STATE | grep -q HIDDEN"
   shot "$SCN-back"
 
-  # check_wireplumber_restart: enabled once the audio layer survives the restart
+  check_wireplumber_restart
   stop_velmora
 }
 
