@@ -223,5 +223,9 @@
         <source>Start Velmora again to show its window; Quit in the window ends it.</source>
         <translation>Starte Velmora erneut, um das Fenster zu zeigen; „Beenden“ im Fenster beendet es.</translation>
     </message>
+    <message id="ui.error.noServer">
+        <source>Velmora needs a running PipeWire sound server in this session.</source>
+        <translation>Velmora braucht einen laufenden PipeWire-Tondienst in dieser Sitzung.</translation>
+    </message>
 </context>
 </TS>

@@ -223,5 +223,9 @@
         <source>Start Velmora again to show its window; Quit in the window ends it.</source>
         <translation>Start Velmora again to show its window; Quit in the window ends it.</translation>
     </message>
+    <message id="ui.error.noServer">
+        <source>Velmora needs a running PipeWire sound server in this session.</source>
+        <translation>Velmora needs a running PipeWire sound server in this session.</translation>
+    </message>
 </context>
 </TS>

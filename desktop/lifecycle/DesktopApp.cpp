@@ -2,6 +2,7 @@
 #include "lifecycle/DesktopApp.h"
 #include "identity/AppIdentity.h"
 
+#include "audio/AudioError.h"
 #include "audio/TapEngine.h"
 #include "controller/ExitSignals.h"
 #include "controller/TonvelController.h"
@@ -22,6 +23,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLocale>
+#include <QMessageBox>
 #include <QLoggingCategory>
 
 #include <cstdio>
@@ -76,17 +78,30 @@ int DesktopApp::run()
     });
 
     Translations::install();
-    startServices();
+    if (!startServices())
+        return 1;
     return QApplication::exec();
 }
 
-void DesktopApp::startServices()
+bool DesktopApp::startServices()
 {
     QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(VELMORA_APP_ID),
                                                     QIcon(QStringLiteral(":/icons/" VELMORA_APP_ID ".svg"))));
     consent_ = std::make_shared<OriginConsent>(OriginConsent::defaultStorePath(), 60.0);
 
-    SystemAudio audio = makeSystemAudio();
+    SystemAudio audio;
+    try {
+        audio = makeSystemAudio();
+    } catch (const AudioError &error) {
+        // No PipeWire to talk to at all in this session: say so instead of dying silently.
+        qCCritical(lcUi, "%s", error.what());
+        if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+            //% "Velmora needs a running PipeWire sound server in this session."
+            QMessageBox::critical(nullptr, QStringLiteral("Velmora"),
+                                  qtTrId("ui.error.noServer") + u'\n' + error.localizedDescription());
+        }
+        return false;
+    }
     TonvelController::Options options;
     options.engine = audio.engine;
     options.consent = consent_;
@@ -133,6 +148,7 @@ void DesktopApp::startServices()
 
     qCInfo(lcUi, "Sprache: %s von %s", qUtf8Printable(QLocale().uiLanguages().join(QStringLiteral(", "))),
            qUtf8Printable(Translations::shippedLanguages().join(QStringLiteral(", "))));
+    return true;
 }
 
 void DesktopApp::followTrayHost(bool available)

@@ -42,7 +42,7 @@ public:
     int run();
 
 private:
-    void startServices();
+    bool startServices();
     void openPanel(const QRect &anchor = {});
     void followTrayHost(bool available);
     void noticeBackground();

@@ -220,6 +220,20 @@ TEST_F(PanelTest, rebuilds_read_count_and_reason)
     EXPECT_NE(qtTrId("controller.reason.deviceChanged"), QStringLiteral("controller.reason.deviceChanged"));
 }
 
+// On Wayland the panel is a floating window that closes like a popup; without a tray it is
+// an ordinary window that Escape leaves alone. Both have the content's fixed size.
+TEST_F(PanelTest, escape_closes_the_floating_panel_only)
+{
+    for (auto [kind, closes] : {std::pair{PanelWindow::Kind::floating, true}, {PanelWindow::Kind::window, false}}) {
+        panel_->setKind(kind);
+        panel_->open();
+        settle();
+        EXPECT_EQ(panel_->view()->minimumSize(), panel_->view()->maximumSize());
+        key(Qt::Key_Escape);
+        EXPECT_EQ(panel_->isShown(), !closes) << int(kind);
+    }
+}
+
 TEST_F(PanelTest, free_a4_slider_range_step_and_one_decimal)
 {
     controller_->setMode(TonvelController::Mode::freeA4);
