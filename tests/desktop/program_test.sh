@@ -33,7 +33,7 @@ ENV_PIDS=()
 
 start_velmora() {  # start_velmora NAME : retuning to 432 Hz from the saved settings
   mkdir -p "$XDG_CONFIG_HOME/Velmora"
-  printf '[General]\nenabled=true\neverStarted=true\nmode=preset\npresetID=432\nstatusServer=false\n' \
+  printf '[General]\nenabled=true\neverStarted=true\nmode=preset\npresetID=432\nfreeA4=432\nstatusServer=false\n' \
     >"$XDG_CONFIG_HOME/Velmora/Velmora.conf"
   "$VELMORA" >"$W/$1.log" 2>&1 &
   LIVE_PID=$!
@@ -142,6 +142,9 @@ tray_checks() {  # tray_checks BAR CLOSE...
   panel_inside "$1"
   expect "$SCN: activating the icon opens the panel fully below the bar ($PANEL_AT)" panel_inside "$1"
   check_tooltip_truth
+  sni Scroll 240 vertical  # two wheel notches up: the free A4 from 432 to 433 Hz
+  STACK_WAIT_SEC=10 stack_wait tooltip_says "retuning to 433"
+  expect "$SCN: the wheel on the icon steps the free A4 by 0.5 Hz" tooltip_says "retuning to 433"
   shot "$SCN-panel"
   "${@:2}"
   STACK_WAIT_SEC=15 stack_wait panel_hidden
@@ -248,7 +251,7 @@ check_wireplumber_restart() {
 }
 
 scenario_openbox() {
-  openbox >"$W/openbox.log" 2>&1 &
+  openbox >"$W/wm.log" 2>&1 &
   ENV_PIDS+=("$!")
   dbus-monitor "interface='org.freedesktop.Notifications'" >"$W/notify.log" 2>&1 &
   ENV_PIDS+=("$!")
@@ -258,10 +261,15 @@ scenario_openbox() {
   STACK_WAIT_SEC=20 stack_wait ours_are 2
   local id
   id=$(panel_window)
-  expect "$SCN: without a tray the window opens, with our icon" eval "xprop -id '$id' _NET_WM_ICON | grep -q 'Icon ('"
+  expect "$SCN: without a tray the window opens, with our icon and the entry's StartupWMClass" \
+         eval "xprop -id '$id' _NET_WM_ICON | grep -q 'Icon (' && xprop -id '$id' WM_CLASS | grep -q '\"Velmora\"'"
   shot "$SCN-window"
-  xdotool windowactivate --sync "$id" key --clearmodifiers alt+F4
-  STACK_WAIT_SEC=5 stack_wait grep -q 'keeps retuning' "$W/notify.log"
+  local try
+  for try in 1 2 3; do  # Alt+F4 is openbox's close, as the title bar's × is
+    xdotool windowactivate --sync "$id" key --clearmodifiers alt+F4
+    STACK_WAIT_SEC=5 stack_wait panel_hidden 2>/dev/null && break
+  done
+  STACK_WAIT_SEC=15 stack_wait grep -q 'keeps retuning' "$W/notify.log"
   expect "$SCN: the title bar's × closes the window; the program runs on and says so in a notification" \
          eval "panel_hidden && kill -0 $LIVE_PID && grep -q 'keeps retuning' '$W/notify.log'"
   plays_at_432 "retuning goes on with the window closed"
