@@ -11,7 +11,8 @@
 # free area and closes on a click elsewhere or focus loss, the tooltip read over D-Bus tells
 # the true state while the panel is open, and a second launch shows the first one's panel.
 # Without a tray, the window's × keeps retuning (a 440 Hz sine measured at 432 Hz); then
-# WirePlumber is restarted and retuning must come back. Screenshots land in $SHOTS.
+# WirePlumber is restarted and retuning must come back; started by the login autostart it
+# opens no window. Screenshots land in $SHOTS.
 # Arguments: the scenarios to run (default: every one whose programs are installed).
 for tool in Xvfb xdotool xwininfo xprop gdbus dbus-monitor pipewire wireplumber sox; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
@@ -35,7 +36,7 @@ start_velmora() {  # start_velmora NAME : retuning to 432 Hz from the saved sett
   mkdir -p "$XDG_CONFIG_HOME/Velmora"
   printf '[General]\nenabled=true\neverStarted=true\nmode=preset\npresetID=432\nfreeA4=432\nstatusServer=false\n' \
     >"$XDG_CONFIG_HOME/Velmora/Velmora.conf"
-  "$VELMORA" >"$W/$1.log" 2>&1 &
+  "$VELMORA" ${VELMORA_ARGS:-} >"$W/$1.log" 2>&1 &
   LIVE_PID=$!
   SNI=org.kde.StatusNotifierItem-$LIVE_PID-1
 }
@@ -279,6 +280,11 @@ scenario_openbox() {
   expect "$SCN: un-minimised" eval "! xprop -id $id _NET_WM_STATE | grep -q HIDDEN"
   shot "$SCN-back"
   check_wireplumber_restart
+  stop_velmora
+  # Started by the login autostart: retuning resumes, no window opens.
+  VELMORA_ARGS=--autostart start_velmora "$SCN-autostart"
+  STACK_WAIT_SEC=20 stack_wait ours_are 2
+  expect "$SCN: launched at login it retunes without opening a window" eval "ours_are 2 && panel_hidden"
   stop_velmora
 }
 
