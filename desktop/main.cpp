@@ -8,12 +8,13 @@
 
 int main(int argc, char *argv[])
 {
-    // The panel opens at the tray icon, which only X11 (or XWayland) lets a program do.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+    // A Wayland session gets a Wayland client, not an Xwayland one: Xwayland knows neither
+    // the pointer nor the bars, so a panel placed through it lands in the wrong spot.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
+    QApplication::setDesktopFileName(QStringLiteral(VELMORA_APP_ID)); // compositors find our icon by it
     QApplication app(argc, argv);
     AppIdentity::applyToApplication();
-    QApplication::setDesktopFileName(QStringLiteral(VELMORA_APP_ID));
     QApplication::setQuitOnLastWindowClosed(false);
     if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE"))
         QQuickStyle::setStyle(QStringLiteral("Fusion"));

@@ -18,6 +18,8 @@ packages=(
   fluidsynth fluid-soundfont-gm timgm6mb-soundfont espeak-ng libsox-fmt-mp3
   chromium chromium-driver
   desktop-file-utils appstream trayer xdotool x11-utils
+  qt6-wayland dpkg-dev libglib2.0-bin
+  sway waybar grim xfce4-panel openbox
 )
 
 missing=()

@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -22,6 +23,8 @@ namespace {
 
 // A consent file is a few kilobytes; anything far larger is not ours to parse.
 constexpr qint64 maxFileBytes = 16 * 1024 * 1024;
+// Another process holds the file lock only for one read-modify-write.
+constexpr int lockWaitMs = 5000;
 
 void appendJsonString(QByteArray &out, const QString &text)
 {
@@ -114,9 +117,17 @@ OriginConsent::OriginConsent(QString storePath, double askTimeoutSeconds, Clock 
     load();
 }
 
+bool OriginConsent::isWellFormedOrigin(QStringView origin)
+{
+    static const QRegularExpression form(QStringLiteral(
+        R"(^[a-z][a-z0-9+.\-]*://([a-z0-9.\-]+|\[[0-9a-f:.]+\])(:[0-9]{1,5})?$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    return origin == u"null" || (origin.size() <= 1024 && form.match(origin.toString()).hasMatch());
+}
+
 OriginConsent::Outcome OriginConsent::evaluate(const std::optional<QString> &origin)
 {
-    if (!origin || origin->isEmpty())
+    if (!origin || !isWellFormedOrigin(*origin))
         return Outcome::refuse();
     std::lock_guard guard(lock_);
     if (const auto it = entries_.constFind(*origin); it != entries_.cend())
@@ -140,30 +151,41 @@ std::optional<QString> OriginConsent::pendingOrigin() const
 
 void OriginConsent::resolve(const QString &origin, Decision decision)
 {
-    std::lock_guard saveGuard(saveLock_);
-    reloadBeforeSave();
-    QList<Entry> copy;
-    {
-        std::lock_guard guard(lock_);
-        entries_.insert(origin, Entry{origin, decision, wholeSecondsUtc(now_())});
+    modify([&](QMap<QString, Entry> &entries) {
+        entries.insert(origin, Entry{origin, decision, wholeSecondsUtc(now_())});
         if (pending_ && pending_->origin == origin)
             pending_.reset();
-        copy = sortedEntriesLocked();
-    }
-    save(copy);
+    });
 }
 
 void OriginConsent::revoke(const QString &origin)
 {
+    modify([&](QMap<QString, Entry> &entries) { entries.remove(origin); });
+}
+
+void OriginConsent::modify(const std::function<void(QMap<QString, Entry> &)> &change)
+{
     std::lock_guard saveGuard(saveLock_);
-    reloadBeforeSave();
+    QDir().mkpath(QFileInfo(storePath_).absolutePath());
+    QLockFile fileLock(storePath_ + QStringLiteral(".lock"));
+    // A lock that cannot even be created (no folder, no rights) leaves the save to report why.
+    const bool locked = writeBlocked_ || fileLock.tryLock(lockWaitMs) || fileLock.error() != QLockFile::LockFailedError;
+    // Skipped while our own last change has not reached the disk: the file would not hold it.
+    if (locked && !writeBlocked_ && saveError_.isEmpty())
+        reloadLocked();
     QList<Entry> copy;
     {
         std::lock_guard guard(lock_);
-        entries_.remove(origin);
+        change(entries_);
         copy = sortedEntriesLocked();
     }
-    save(copy);
+    if (locked) {
+        save(copy);
+        return;
+    }
+    // Writing now could undo the other process's change; keep ours in memory and say so.
+    saveError_ = QStringLiteral("Einwilligungen nicht gespeichert (%1): Sperrdatei belegt").arg(storePath_);
+    qCWarning(lcConsent).noquote() << saveError_;
 }
 
 QList<OriginConsent::Entry> OriginConsent::allEntries() const
@@ -289,6 +311,16 @@ void OriginConsent::load()
 
 bool OriginConsent::reload()
 {
+    std::lock_guard saveGuard(saveLock_);
+    // No file lock: writers replace the file atomically, so a read sees one whole version.
+    if (writeBlocked_ || !saveError_.isEmpty())
+        return false;
+    return reloadLocked();
+}
+
+// Caller holds saveLock_.
+bool OriginConsent::reloadLocked()
+{
     QFile file(storePath_);
     std::optional<QList<Entry>> entries;
     if (!file.exists())
@@ -305,14 +337,6 @@ bool OriginConsent::reload()
     if (pending_ && entries_.contains(pending_->origin))
         pending_.reset();
     return true;
-}
-
-void OriginConsent::reloadBeforeSave()
-{
-    // Caller holds saveLock_. Skipped while our own last change has not reached the disk:
-    // the file would not hold it.
-    if (!writeBlocked_ && saveError_.isEmpty())
-        reload();
 }
 
 void OriginConsent::save(const QList<Entry> &entries)

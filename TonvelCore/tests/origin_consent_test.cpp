@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <thread>
+
 namespace {
 
 using Decision = OriginConsent::Decision;
@@ -109,6 +111,52 @@ TEST_F(OriginConsentTest, reload_takes_over_another_writer_and_keeps_state_on_a_
     EXPECT_FALSE(running->reload());
     EXPECT_EQ(running->evaluate(A), Outcome::allow());
     EXPECT_TRUE(asideFiles().isEmpty());   // another process may still be writing: leave it
+}
+
+// Only what a browser can send is asked about: the panel shows the origin, so markup, paths
+// or spaces would let a local process dress its question up as another page.
+TEST_F(OriginConsentTest, malformed_origins_are_refused_without_a_question)
+{
+    auto c = make();
+    for (const char *bad : {"<b>https://bank.example</b>", "https://a.test/path", "https://a b.test",
+                            "javascript:alert(1)", "https://a.test:123456", "https://"})
+        EXPECT_EQ(c->evaluate(QString::fromUtf8(bad)), Outcome::refuse()) << bad;
+    EXPECT_EQ(c->pendingOrigin(), std::nullopt);
+    for (const char *good : {"http://[::1]:8080", "https://xn--bcher-kva.example", "null"})
+        EXPECT_TRUE(OriginConsent::isWellFormedOrigin(QString::fromUtf8(good))) << good;
+}
+
+// Two processes answering at once (the tray program and velmora-cli consent): the lock file
+// serialises their read-modify-write, so neither undoes the other's answers.
+TEST_F(OriginConsentTest, concurrent_writers_lose_no_decision)
+{
+    auto first = make();
+    auto second = make();
+    auto answer = [](OriginConsent *store, const char *host) {
+        for (int i = 0; i < 12; ++i)
+            store->resolve(QStringLiteral("https://%1%2.test").arg(QLatin1String(host)).arg(i), Decision::allowed);
+    };
+    std::thread a(answer, first.get(), "a"), b(answer, second.get(), "b");
+    a.join();
+    b.join();
+    EXPECT_TRUE(first->saveError().isEmpty());
+    EXPECT_EQ(make()->allEntries().size(), 24);
+}
+
+// While our own answer is not on disk, the folder watcher's reload must not put the older
+// file (here: none) back over it.
+TEST_F(OriginConsentTest, reload_keeps_an_answer_that_could_not_be_saved)
+{
+    auto c = make();
+    c->resolve(A, Decision::allowed);
+    const QString folder = QFileInfo(path()).absolutePath();
+    ASSERT_TRUE(QDir().rename(folder, folder + QStringLiteral(".away")));
+    QFile blocker(folder); // a plain file where the folder was: nothing can be saved
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    c->resolve(B, Decision::allowed);
+    ASSERT_FALSE(c->saveError().isEmpty());
+    EXPECT_FALSE(c->reload());
+    EXPECT_EQ(c->evaluate(B), Outcome::allow());
 }
 
 TEST_F(OriginConsentTest, origins_are_exact_strings)

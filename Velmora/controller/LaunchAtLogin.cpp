@@ -73,7 +73,7 @@ QByteArray desktopEntry(const QString &program)
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
                           "Name=Velmora\n"
-                          "Exec=%1\n"
+                          "Exec=%1 --autostart\n"
                           "Icon=%2\n"
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n")

@@ -11,7 +11,8 @@
 
 namespace LaunchAtLogin {
 
-// Writes (on) or removes (off) the entry that runs `program`. Logs the outcome; false when
+// Writes (on) or removes (off) the entry that runs `program --autostart` (the tray program
+// then opens no window). Logs the outcome; false when
 // the file could not be written or removed.
 bool set(const QString &entryPath, const QString &program, bool on);
 // Whether the entry exists and is not switched off inside (Hidden=true,

@@ -199,5 +199,33 @@
         <source>Velmora: off</source>
         <translation>Velmora: aus</translation>
     </message>
+    <message id="ui.error.hint.busy">
+        <source>Another Velmora is already retuning (for example velmora-cli live). Quit it, then try again.</source>
+        <translation>Ein anderes Velmora stimmt bereits um (etwa velmora-cli live). Beende es und versuche es dann erneut.</translation>
+    </message>
+    <message id="ui.error.hint.noSessionManager">
+        <source>No session manager (WirePlumber) is running: without it there is no output device to play to (systemctl --user status wireplumber).</source>
+        <translation>Kein Sitzungsmanager (WirePlumber) läuft: ohne ihn gibt es kein Ausgabegerät (systemctl --user status wireplumber).</translation>
+    </message>
+    <message id="ui.consent.notSaved">
+        <source>Not saved: %1</source>
+        <translation>Nicht gespeichert: %1</translation>
+    </message>
+    <message id="ui.consent.revokeOrigin">
+        <source>Revoke %1</source>
+        <translation>%1 widerrufen</translation>
+    </message>
+    <message id="notify.background.title">
+        <source>Velmora keeps retuning in the background</source>
+        <translation>Velmora stimmt im Hintergrund weiter um</translation>
+    </message>
+    <message id="notify.background.body">
+        <source>Start Velmora again to show its window; Quit in the window ends it.</source>
+        <translation>Starte Velmora erneut, um das Fenster zu zeigen; „Beenden“ im Fenster beendet es.</translation>
+    </message>
+    <message id="ui.error.noServer">
+        <source>Velmora needs a running PipeWire sound server in this session.</source>
+        <translation>Velmora braucht einen laufenden PipeWire-Tondienst in dieser Sitzung.</translation>
+    </message>
 </context>
 </TS>

@@ -199,5 +199,33 @@
         <source>Velmora: off</source>
         <translation>Velmora: off</translation>
     </message>
+    <message id="ui.error.hint.busy">
+        <source>Another Velmora is already retuning (for example velmora-cli live). Quit it, then try again.</source>
+        <translation>Another Velmora is already retuning (for example velmora-cli live). Quit it, then try again.</translation>
+    </message>
+    <message id="ui.error.hint.noSessionManager">
+        <source>No session manager (WirePlumber) is running: without it there is no output device to play to (systemctl --user status wireplumber).</source>
+        <translation>No session manager (WirePlumber) is running: without it there is no output device to play to (systemctl --user status wireplumber).</translation>
+    </message>
+    <message id="ui.consent.notSaved">
+        <source>Not saved: %1</source>
+        <translation>Not saved: %1</translation>
+    </message>
+    <message id="ui.consent.revokeOrigin">
+        <source>Revoke %1</source>
+        <translation>Revoke %1</translation>
+    </message>
+    <message id="notify.background.title">
+        <source>Velmora keeps retuning in the background</source>
+        <translation>Velmora keeps retuning in the background</translation>
+    </message>
+    <message id="notify.background.body">
+        <source>Start Velmora again to show its window; Quit in the window ends it.</source>
+        <translation>Start Velmora again to show its window; Quit in the window ends it.</translation>
+    </message>
+    <message id="ui.error.noServer">
+        <source>Velmora needs a running PipeWire sound server in this session.</source>
+        <translation>Velmora needs a running PipeWire sound server in this session.</translation>
+    </message>
 </context>
 </TS>

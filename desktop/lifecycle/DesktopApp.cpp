@@ -2,6 +2,7 @@
 #include "lifecycle/DesktopApp.h"
 #include "identity/AppIdentity.h"
 
+#include "audio/AudioError.h"
 #include "audio/TapEngine.h"
 #include "controller/ExitSignals.h"
 #include "controller/TonvelController.h"
@@ -18,7 +19,12 @@
 #include <TonvelCore/OriginConsent.h>
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QGuiApplication>
+#include <QIcon>
 #include <QLocale>
+#include <QMessageBox>
 #include <QLoggingCategory>
 
 #include <cstdio>
@@ -50,6 +56,7 @@ DesktopApp::~DesktopApp()
 
 int DesktopApp::run()
 {
+    autostarted_ = QCoreApplication::arguments().contains(QStringLiteral("--autostart"));
     instance_ = std::make_unique<SingleInstance>();
     if (!instance_->claim()) {
         if (instance_->askRunningToShowPanel())
@@ -71,43 +78,59 @@ int DesktopApp::run()
     });
 
     Translations::install();
-    startServices();
+    if (!startServices())
+        return 1;
     return QApplication::exec();
 }
 
-void DesktopApp::startServices()
+bool DesktopApp::startServices()
 {
+    QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(VELMORA_APP_ID),
+                                                    QIcon(QStringLiteral(":/icons/" VELMORA_APP_ID ".svg"))));
     consent_ = std::make_shared<OriginConsent>(OriginConsent::defaultStorePath(), 60.0);
 
+    SystemAudio audio;
+    try {
+        audio = makeSystemAudio();
+    } catch (const AudioError &error) {
+        // No PipeWire to talk to at all in this session: say so instead of dying silently.
+        qCCritical(lcUi, "%s", error.what());
+        if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+            //% "Velmora needs a running PipeWire sound server in this session."
+            QMessageBox::critical(nullptr, QStringLiteral("Velmora"),
+                                  qtTrId("ui.error.noServer") + u'\n' + error.localizedDescription());
+        }
+        return false;
+    }
     TonvelController::Options options;
-    options.engine = makeSystemEngine();
+    options.engine = audio.engine;
     options.consent = consent_;
     controller_ = std::make_unique<TonvelController>(std::move(options));
-    connect(controller_.get(), &TonvelController::consentAsked, this, &DesktopApp::openPanel);
+    connect(controller_.get(), &TonvelController::consentAsked, this, [this] { openPanel(); });
 
     tray_ = std::make_unique<TrayIcon>();
-    connect(tray_.get(), &TrayIcon::togglePanelRequested, this, &DesktopApp::togglePanel);
+    connect(tray_.get(), &TrayIcon::togglePanelRequested, this, [this](QRect anchor) {
+        if (panel_)
+            panel_->toggle(anchor);
+    });
     connect(tray_.get(), &TrayIcon::openPanelRequested, this, &DesktopApp::openPanel);
     connect(tray_.get(), &TrayIcon::enabledToggled, controller_.get(), &TonvelController::setEnabled);
     connect(tray_.get(), &TrayIcon::quitRequested, this, &DesktopApp::quit);
+    connect(tray_.get(), &TrayIcon::scrolled, this, &DesktopApp::stepFreeA4);
+    connect(tray_.get(), &TrayIcon::hostAvailableChanged, this, &DesktopApp::followTrayHost);
     tray_->show();
 
-    support_ = std::make_unique<PanelSupport>(controller_.get());
+    support_ = std::make_unique<PanelSupport>(controller_.get(), consent_, audio.hasSessionManager);
     connect(support_.get(), &PanelSupport::quitRequested, this, &DesktopApp::quit);
-    const bool trayHost = TrayIcon::hostAvailable();
-    // Only X11 lets a program place a popup at the tray icon; elsewhere it is a window.
-    const bool popup = trayHost && QGuiApplication::platformName() == QLatin1String("xcb");
+    const bool trayHost = tray_->hostAvailable();
     panel_ = std::make_unique<PanelWindow>(
-        popup ? PanelWindow::Kind::popup : PanelWindow::Kind::window,
+        PanelWindow::Kind::window,
         QVariantMap{{QStringLiteral("controller"), QVariant::fromValue<QObject *>(controller_.get())},
                     {QStringLiteral("support"), QVariant::fromValue<QObject *>(support_.get())}});
     connect(panel_.get(), &PanelWindow::shownChanged, tray_.get(), &TrayIcon::setPanelShown);
-    // Without a tray host, closing the window is the only way to end the program.
-    connect(panel_.get(), &PanelWindow::windowClosed, this, [this] {
-        if (!TrayIcon::hostAvailable())
-            quit();
-    });
-    connect(instance_.get(), &SingleInstance::showPanelRequested, this, &DesktopApp::openPanel);
+    connect(panel_.get(), &PanelWindow::windowClosed, this, &DesktopApp::noticeBackground);
+    connect(instance_.get(), &SingleInstance::showPanelRequested, this, [this] { openPanel(); });
+    followTrayHost(trayHost);
 
     connect(controller_.get(), &TonvelController::changed, this, &DesktopApp::refreshTray,
             Qt::QueuedConnection);
@@ -116,27 +139,61 @@ void DesktopApp::startServices()
     server_ = std::make_unique<StatusServer>(consent_);
     statusLink_ = std::make_unique<StatusServerLink>(*controller_, *server_);
 
-    if (!trayHost) {
-        qCWarning(lcUi, "Kein Tray vorhanden: das Panel oeffnet als Fenster.");
+    if (!trayHost && !autostarted_)
         openPanel();
-    }
     if (controller_->takeShouldResume())
         controller_->setEnabled(true);
 
     qCInfo(lcUi, "Sprache: %s von %s", qUtf8Printable(QLocale().uiLanguages().join(QStringLiteral(", "))),
            qUtf8Printable(Translations::shippedLanguages().join(QStringLiteral(", "))));
+    return true;
 }
 
-void DesktopApp::openPanel()
+void DesktopApp::followTrayHost(bool available)
 {
-    if (panel_ && !panel_->isShown())
-        panel_->open(tray_ ? tray_->geometry() : QRect());
+    // Only X11 lets a program place a popup at the tray icon; on Wayland the compositor
+    // places a floating window.
+    const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    const auto kind = !available ? PanelWindow::Kind::window
+                      : x11      ? PanelWindow::Kind::popup
+                                 : PanelWindow::Kind::floating;
+    if (!available)
+        qCWarning(lcUi, "Kein Tray vorhanden: das Panel oeffnet als Fenster.");
+    if (panel_)
+        panel_->setKind(kind);
 }
 
-void DesktopApp::togglePanel()
+void DesktopApp::openPanel(const QRect &anchor)
 {
     if (panel_)
-        panel_->toggle(tray_->geometry());
+        panel_->open(anchor);
+}
+
+void DesktopApp::noticeBackground()
+{
+    qCInfo(lcUi, "Fenster geschlossen, Velmora laeuft im Hintergrund weiter.");
+    if (backgroundNoticed_)
+        return;
+    backgroundNoticed_ = true;
+    // Plain text: servers that speak markup read the body as markup, so escape it.
+    auto notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    //% "Velmora keeps retuning in the background"
+    const QString summary = qtTrId("notify.background.title");
+    //% "Start Velmora again to show its window; Quit in the window ends it."
+    const QString body = qtTrId("notify.background.body").toHtmlEscaped();
+    notify << QStringLiteral("Velmora") << 0u << QStringLiteral(VELMORA_APP_ID) << summary << body << QStringList()
+           << QVariantMap{{QStringLiteral("desktop-entry"), QStringLiteral(VELMORA_APP_ID)}} << -1;
+    QDBusConnection::sessionBus().call(notify, QDBus::NoBlock);
+}
+
+void DesktopApp::stepFreeA4(int steps)
+{
+    if (!controller_ || steps == 0)
+        return;
+    controller_->setMode(TonvelController::Mode::freeA4);
+    controller_->setFreeA4(controller_->freeA4() + 0.5 * steps);
 }
 
 void DesktopApp::refreshTray()

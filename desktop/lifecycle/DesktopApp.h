@@ -7,11 +7,17 @@
 // status server (seeded and wired), and last the resumption of retuning, so that audio
 // starts only once everything that shows it exists.
 //
+// Without a tray host (decided again whenever one comes or goes) the panel is a window:
+// closing it keeps retuning in the background and says so once in a desktop
+// notification; a second launch brings the window back; only Quit quits. Started by the
+// login autostart (--autostart), the program opens no window.
+//
 // Every way out tears the audio down: Quit (panel or tray menu) stops the controller and
 // leaves the event loop; SIGINT, SIGTERM and SIGHUP do the same and end with status 0; an
 // exit hook catches whatever ends the process otherwise.
 //
 #include <QObject>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -37,11 +43,16 @@ public:
     int run();
 
 private:
-    void startServices();
-    void openPanel();
-    void togglePanel();
+    bool startServices();
+    void openPanel(const QRect &anchor = {});
+    void followTrayHost(bool available);
+    void noticeBackground();
+    void stepFreeA4(int steps);
     void refreshTray();
     void quit();
+
+    bool autostarted_ = false;
+    bool backgroundNoticed_ = false;
 
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<ExitSignals> exitSignals_;

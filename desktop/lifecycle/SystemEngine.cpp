@@ -4,7 +4,12 @@
 #include "audio/TapEngine.h"
 #include "audio/pipewire/PipeWireServer.h"
 
-std::shared_ptr<RetuneEngine> makeSystemEngine()
+SystemAudio makeSystemAudio()
 {
-    return TapEngine::create(PipeWireServer::connect());
+    auto server = PipeWireServer::connect();
+    std::weak_ptr<PipeWireServer> weak = server;
+    return {TapEngine::create(server), [weak] {
+                const auto s = weak.lock();
+                return s && s->hasSessionManager();
+            }};
 }

@@ -15,6 +15,7 @@ Pane {
     // buttons (click and Return) stay dead for a second after it appears and after every
     // change of the origin it shows.
     property bool consentArmed: false
+    property int consentGuardMs: 1000
     readonly property string pendingOrigin: controller.pendingConsentOrigin
     readonly property bool consentShown: pendingOrigin !== ""
     onPendingOriginChanged: {
@@ -24,20 +25,22 @@ Pane {
     }
     Timer {
         id: consentGuard
-        interval: 1000
+        objectName: "consentGuard"
+        interval: panel.consentGuardMs
         onTriggered: panel.consentArmed = true
     }
     function answerConsent(allow) {
         if (!consentShown || !consentArmed)
             return
-        controller.resolveConsent(pendingOrigin, allow)
+        support.resolveConsent(pendingOrigin, allow)
     }
 
     readonly property double effectiveFactor: support.effectiveFactor
     readonly property double effectiveCents: support.cents(effectiveFactor)
 
-    readonly property int captionSize: 11
-    readonly property int caption2Size: 10
+    // Sizes follow the system font; nothing is fixed in pixels.
+    readonly property real captionSize: font.pointSize * 0.85
+    readonly property real caption2Size: font.pointSize * 0.78
     readonly property color secondary: Qt.rgba(palette.windowText.r, palette.windowText.g, palette.windowText.b, 0.72)
     readonly property color tertiary: Qt.rgba(palette.windowText.r, palette.windowText.g, palette.windowText.b, 0.5)
     readonly property color orange: "#c25e00"
@@ -51,19 +54,24 @@ Pane {
     Keys.onReturnPressed: answerConsent(true)
     Keys.onEnterPressed: answerConsent(true)
 
-    component Caption: Label {
-        font.pixelSize: panel.captionSize
+    // Every text is plain: origins and device names come from outside and must never
+    // be read as markup.
+    component Plain: Label {
+        textFormat: Text.PlainText
+    }
+    component Caption: Plain {
+        font.pointSize: panel.captionSize
         color: panel.secondary
     }
-    component Caption2: Label {
-        font.pixelSize: panel.caption2Size
+    component Caption2: Plain {
+        font.pointSize: panel.caption2Size
         color: panel.secondary
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }
-    component Mono: Label {
+    component Mono: Plain {
         font.family: "monospace"
-        font.pixelSize: panel.captionSize
+        font.pointSize: panel.captionSize
         color: panel.secondary
     }
     // A block whose content comes and goes keeps at least `reserved` pixels of height.
@@ -84,9 +92,9 @@ Pane {
         Layout.fillWidth: true
         Caption { id: rowLabel }
         Item { Layout.fillWidth: true }
-        Label {
+        Plain {
             id: rowValue
-            font.pixelSize: panel.captionSize
+            font.pointSize: panel.captionSize
             font.family: parent.mono ? "monospace" : panel.font.family
             elide: Text.ElideMiddle
             horizontalAlignment: Text.AlignRight
@@ -106,15 +114,15 @@ Pane {
             Layout.fillWidth: true
             ColumnLayout {
                 spacing: 2
-                Label {
+                Plain {
                     text: "Velmora"
                     font.bold: true
-                    font.pixelSize: 15
+                    font.pointSize: panel.font.pointSize * 1.25
                 }
-                Label {
+                Plain {
                     objectName: "statusLine"
                     text: panel.controller.isEnabled ? qsTrId("ui.status.active") : qsTrId("ui.status.off")
-                    font.pixelSize: panel.captionSize
+                    font.pointSize: panel.captionSize
                     color: panel.controller.isEnabled ? panel.green : panel.secondary
                 }
             }
@@ -133,23 +141,27 @@ Pane {
             visible: panel.consentShown
             spacing: 6
             Layout.fillWidth: true
-            Label {
+            Plain {
                 text: qsTrId("ui.consent.title")
-                font.pixelSize: 13
+                font.pointSize: panel.font.pointSize * 1.05
                 font.weight: Font.DemiBold
                 wrapMode: Text.Wrap
                 Layout.fillWidth: true
             }
             TextEdit {
+                id: originText
+                objectName: "pendingOrigin"
                 text: panel.pendingOrigin
+                textFormat: TextEdit.PlainText
                 readOnly: true
                 selectByMouse: true
                 font.family: "monospace"
-                font.pixelSize: panel.captionSize
+                font.pointSize: panel.captionSize
                 color: panel.palette.windowText
                 wrapMode: TextEdit.WrapAnywhere
                 Layout.fillWidth: true
-                Layout.maximumHeight: 2 * font.pixelSize * 1.4
+                Layout.maximumHeight: 2 * originMetrics.lineSpacing
+                FontMetrics { id: originMetrics; font: originText.font }
                 clip: true
             }
             Caption2 { text: qsTrId("ui.consent.hint") }
@@ -177,6 +189,7 @@ Pane {
         // Mode picker ("Modus")
         TabBar {
             objectName: "modePicker"
+            Accessible.name: "Modus"
             Layout.fillWidth: true
             currentIndex: panel.controller.mode
             Repeater {
@@ -185,7 +198,7 @@ Pane {
                     required property int index
                     required property string modelData
                     text: modelData
-                    font.pixelSize: panel.captionSize
+                    font.pointSize: panel.captionSize
                     onClicked: panel.controller.mode = index
                 }
             }
@@ -205,8 +218,9 @@ Pane {
                 HoverHandler { id: presetHover }
                 ComboBox {
                     objectName: "presetPicker"
+                    Accessible.name: "Stimmung"
                     Layout.fillWidth: true
-                    font.pixelSize: panel.captionSize
+                    font.pointSize: panel.captionSize
                     model: panel.support.presets
                     textRole: "title"
                     valueRole: "id"
@@ -273,7 +287,7 @@ Pane {
                     Mono {
                         objectName: "detectedA4"
                         text: panel.controller.detectedA4.toFixed(1) + " Hz"
-                        font.pixelSize: panel.caption2Size
+                        font.pointSize: panel.caption2Size
                         color: panel.controller.detectionIsConfident ? panel.green : panel.secondary
                     }
                 }
@@ -284,7 +298,7 @@ Pane {
                     Item { Layout.fillWidth: true }
                     Mono {
                         text: (panel.controller.detectionConfidence * 100).toFixed(0) + " %"
-                        font.pixelSize: panel.caption2Size
+                        font.pointSize: panel.caption2Size
                     }
                 }
             }
@@ -292,7 +306,7 @@ Pane {
                 objectName: "automaticSwitch"
                 Layout.fillWidth: true
                 text: qsTrId("ui.automatic.toggle")
-                font.pixelSize: panel.captionSize
+                font.pointSize: panel.captionSize
                 checked: panel.controller.automatic
                 onToggled: panel.controller.automatic = checked
                 padding: 0
@@ -308,7 +322,7 @@ Pane {
                     Mono {
                         objectName: "correctionValue"
                         text: panel.support.formatCents(panel.controller.appliedCorrectionCents)
-                        font.pixelSize: panel.caption2Size
+                        font.pointSize: panel.caption2Size
                     }
                 }
                 Caption2 {
@@ -333,6 +347,7 @@ Pane {
             TabBar {
                 id: enginePicker
                 objectName: "enginePicker"
+                Accessible.name: "Engine"
                 Layout.fillWidth: true
                 currentIndex: panel.support.engines.indexOf(panel.controller.engine)
                 Repeater {
@@ -340,7 +355,7 @@ Pane {
                     TabButton {
                         required property int modelData
                         text: panel.support.engineTitle(modelData)
-                        font.pixelSize: panel.captionSize
+                        font.pointSize: panel.captionSize
                         onClicked: panel.controller.engine = modelData
                     }
                 }
@@ -356,7 +371,7 @@ Pane {
                 Mono {
                     objectName: "latencyText"
                     text: panel.controller.latencyText
-                    font.pixelSize: panel.caption2Size
+                    font.pointSize: panel.caption2Size
                 }
             }
             Reserved {
@@ -435,16 +450,17 @@ Pane {
             visible: panel.controller.errorMessage !== ""
             spacing: 8
             Layout.fillWidth: true
-            Label {
+            Plain {
                 text: "\u26A0 " + panel.controller.errorMessage
-                font.pixelSize: panel.captionSize
+                font.pointSize: panel.captionSize
                 color: panel.orange
                 wrapMode: Text.Wrap
                 Layout.fillWidth: true
             }
             Caption2 {
+                objectName: "errorHint"
                 visible: panel.controller.needsPermissionHint
-                text: qsTrId("ui.error.permissionHint")
+                text: qsTrId(panel.support.errorHintId(panel.controller.errorMessage))
             }
             RowLayout {
                 visible: panel.controller.needsPermissionHint
@@ -453,13 +469,13 @@ Pane {
                     objectName: "openSettingsButton"
                     visible: panel.support.soundSettingsAvailable
                     text: qsTrId("ui.error.openSettings")
-                    font.pixelSize: panel.captionSize
+                    font.pointSize: panel.captionSize
                     onClicked: panel.support.openSoundSettings()
                 }
                 Button {
                     objectName: "retryButton"
                     text: qsTrId("ui.error.retry")
-                    font.pixelSize: panel.captionSize
+                    font.pointSize: panel.captionSize
                     onClicked: if (!panel.controller.isEnabled) panel.controller.isEnabled = true
                 }
             }
@@ -474,7 +490,7 @@ Pane {
                 objectName: "launchAtLoginSwitch"
                 Layout.fillWidth: true
                 text: qsTrId("ui.footer.launchAtLogin")
-                font.pixelSize: panel.captionSize
+                font.pointSize: panel.captionSize
                 checked: panel.controller.launchAtLogin
                 onToggled: panel.controller.launchAtLogin = checked
                 padding: 0
@@ -483,13 +499,19 @@ Pane {
                 objectName: "statusServerSwitch"
                 Layout.fillWidth: true
                 text: qsTrId("ui.footer.statusServer")
-                font.pixelSize: panel.captionSize
+                font.pointSize: panel.captionSize
                 checked: panel.controller.statusServerEnabled
                 onToggled: panel.controller.statusServerEnabled = checked
                 padding: 0
                 ToolTip.text: qsTrId("ui.footer.statusServerHint")
                 ToolTip.visible: hovered
                 ToolTip.delay: 600
+            }
+            Caption2 {
+                objectName: "consentSaveError"
+                visible: panel.support.consentSaveError !== ""
+                text: "\u26A0 " + qsTrId("ui.consent.notSaved").arg(panel.support.consentSaveError)
+                color: panel.orange
             }
             ColumnLayout {
                 objectName: "consentList"
@@ -505,16 +527,17 @@ Pane {
                         Layout.fillWidth: true
                         Mono {
                             text: modelData.origin
-                            font.pixelSize: panel.caption2Size
+                            font.pointSize: panel.caption2Size
                             elide: Text.ElideMiddle
                             Layout.fillWidth: true
                         }
                         Button {
                             objectName: "revokeButton"
                             text: qsTrId("ui.consent.revoke")
-                            font.pixelSize: panel.caption2Size
+                            font.pointSize: panel.caption2Size
                             padding: 2
-                            onClicked: panel.controller.revokeConsent(modelData.origin)
+                            Accessible.name: qsTrId("ui.consent.revokeOrigin").arg(modelData.origin)
+                            onClicked: panel.support.revokeConsent(modelData.origin)
                         }
                     }
                 }
@@ -526,7 +549,7 @@ Pane {
                 Caption2 { text: qsTrId("ui.footer.rejected"); color: panel.orange; Layout.fillWidth: false }
                 Button {
                     text: qsTrId("ui.footer.openLoginItems")
-                    font.pixelSize: panel.caption2Size
+                    font.pointSize: panel.caption2Size
                     padding: 2
                     onClicked: panel.support.openAutostartFolder()
                 }
@@ -542,7 +565,7 @@ Pane {
                 Button {
                     objectName: "quitButton"
                     text: qsTrId("ui.footer.quit")
-                    font.pixelSize: panel.captionSize
+                    font.pointSize: panel.captionSize
                     onClicked: panel.support.quit()
                 }
             }

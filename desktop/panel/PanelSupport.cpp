@@ -4,6 +4,7 @@
 #include "audio/EngineTable.h"
 #include "controller/TonvelController.h"
 
+#include <TonvelCore/OriginConsent.h>
 #include <TonvelCore/TuningMath.h>
 #include <TonvelCore/TuningPreset.h>
 
@@ -24,8 +25,10 @@ TuningPreset presetOrOff(const QString &id)
 
 } // namespace
 
-PanelSupport::PanelSupport(TonvelController *controller, QObject *parent)
-    : QObject(parent), controller_(controller), soundSettings_(findSoundSettings())
+PanelSupport::PanelSupport(TonvelController *controller, std::shared_ptr<OriginConsent> consent,
+                           std::function<bool()> sessionManager, QObject *parent)
+    : QObject(parent), controller_(controller), consent_(std::move(consent)),
+      sessionManager_(std::move(sessionManager)), soundSettings_(findSoundSettings())
 {
     for (auto signal : {&TonvelController::tuningChanged, &TonvelController::automaticChanged,
                         &TonvelController::appliedCorrectionCentsChanged})
@@ -125,4 +128,35 @@ void PanelSupport::openAutostartFolder() const
     const QString folder = QFileInfo(TonvelController::defaultAutostartPath()).absolutePath();
     QDir().mkpath(folder);
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+void PanelSupport::resolveConsent(const QString &origin, bool allow)
+{
+    controller_->resolveConsent(origin, allow);
+    takeSaveError();
+}
+
+void PanelSupport::revokeConsent(const QString &origin)
+{
+    controller_->revokeConsent(origin);
+    takeSaveError();
+}
+
+void PanelSupport::takeSaveError()
+{
+    const QString error = consent_ ? consent_->saveError() : QString();
+    if (error != consentSaveError_) {
+        consentSaveError_ = error;
+        emit consentSaveErrorChanged();
+    }
+}
+
+QString PanelSupport::errorHintId(const QString &error) const
+{
+    // EBUSY from PipeWire: our fixed node names are taken by another Velmora process.
+    if (error.contains(QLatin1String("(-16:")))
+        return QStringLiteral(QT_TRID_NOOP("ui.error.hint.busy"));
+    if (sessionManager_ && !sessionManager_())
+        return QStringLiteral(QT_TRID_NOOP("ui.error.hint.noSessionManager"));
+    return QStringLiteral(QT_TRID_NOOP("ui.error.permissionHint"));
 }

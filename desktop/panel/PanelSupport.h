@@ -2,13 +2,17 @@
 #pragma once
 //
 // What the panel shows besides the controller's own state: the preset table and its texts,
-// engine titles, cents formatting, and the desktop's sound settings. Main thread only.
+// engine titles, cents formatting, the desktop's sound settings, the hint that fits a failed
+// start, and whether the last consent answer reached the disk. Main thread only.
 //
 #include <QObject>
+#include <functional>
+#include <memory>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
 
+class OriginConsent;
 class TonvelController;
 
 class PanelSupport : public QObject {
@@ -19,8 +23,13 @@ class PanelSupport : public QObject {
     Q_PROPERTY(QVariantList engines READ engines CONSTANT)
     Q_PROPERTY(bool soundSettingsAvailable READ soundSettingsAvailable CONSTANT)
     Q_PROPERTY(QString caption READ caption CONSTANT)
+    // Why the last consent answer or revocation was not saved; empty when it was.
+    Q_PROPERTY(QString consentSaveError READ consentSaveError NOTIFY consentSaveErrorChanged)
 public:
-    explicit PanelSupport(TonvelController *controller, QObject *parent = nullptr);
+    // `consent`: the controller's store; `sessionManager`: whether WirePlumber (or another
+    // session manager) runs. Both optional.
+    explicit PanelSupport(TonvelController *controller, std::shared_ptr<OriginConsent> consent = {},
+                          std::function<bool()> sessionManager = {}, QObject *parent = nullptr);
 
     double effectiveFactor() const;
 
@@ -44,6 +53,13 @@ public:
     // Where desktop autostart entries live.
     Q_INVOKABLE void openAutostartFolder() const;
     Q_INVOKABLE void quit() { emit quitRequested(); }
+    // Consent answers from the panel; a failed save shows in consentSaveError.
+    Q_INVOKABLE void resolveConsent(const QString &origin, bool allow);
+    Q_INVOKABLE void revokeConsent(const QString &origin);
+    QString consentSaveError() const { return consentSaveError_; }
+    // The translation id of the hint for a failed start with `error`: another Velmora holds
+    // the chain, no session manager runs, or the PipeWire session in general.
+    Q_INVOKABLE QString errorHintId(const QString &error) const;
 
     // The first sound settings program this desktop offers, as a command line; empty when
     // none is installed.
@@ -52,8 +68,14 @@ public:
 signals:
     void quitRequested();
     void effectiveFactorChanged();
+    void consentSaveErrorChanged();
 
 private:
+    void takeSaveError();
+
     TonvelController *controller_;
+    std::shared_ptr<OriginConsent> consent_;
+    std::function<bool()> sessionManager_;
     QStringList soundSettings_;
+    QString consentSaveError_;
 };

@@ -1,20 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tray/TrayArt.h"
 
-#include <QFont>
-#include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
 
 #include <algorithm>
+#include <cmath>
 
 namespace TrayArt {
 
 namespace {
 
-constexpr double saturation = 0.75;
-constexpr double targetLuminance = 0.45;
-constexpr double lowestBrightness = 0.55;
+constexpr double targetLuminance = 0.18;
+
+double linear(double c)
+{
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
 
 // A fork in a 24 x 40 box: two tines joined by a U, and the handle below.
 void drawFork(QPainter &p, const QRectF &box, const QColor &color)
@@ -54,13 +56,18 @@ QList<QColor> rainbowColors()
     QList<QColor> colors;
     colors.reserve(frameCount);
     for (int i = 0; i < frameCount; ++i) {
-        const double hue = double(i) / frameCount;
-        const QColor base = QColor::fromHsvF(float(hue), float(saturation), 1.0f).toRgb();
-        // Weights of sRGB components as they are, without linearisation.
-        const double luminance = 0.2126 * base.redF() + 0.7152 * base.greenF() + 0.0722 * base.blueF();
-        const double brightness =
-            luminance <= 0.001 ? 1.0 : std::min(1.0, std::max(lowestBrightness, targetLuminance / luminance));
-        colors.append(QColor::fromHsvF(float(hue), float(saturation), float(brightness)));
+        const float hue = float(i) / frameCount;
+        // Blue is too dark even at full brightness: it gives up saturation instead.
+        float saturation = 0.75f;
+        while (saturation > 0.0f && luminance(QColor::fromHsvF(hue, saturation, 1.0f)) < targetLuminance)
+            saturation -= 0.05f;
+        // The brightness that reaches the target luminance (it grows with brightness).
+        float low = 0.0f, high = 1.0f;
+        for (int step = 0; step < 20; ++step) {
+            const float mid = (low + high) / 2;
+            (luminance(QColor::fromHsvF(hue, saturation, mid)) < targetLuminance ? low : high) = mid;
+        }
+        colors.append(QColor::fromHsvF(hue, std::max(saturation, 0.0f), high));
     }
     return colors;
 }
@@ -70,34 +77,35 @@ QColor inactiveColor()
     return QColor(0xe0, 0x1b, 0x24);
 }
 
+double luminance(const QColor &color)
+{
+    const QColor c = color.toRgb();
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+
+double contrast(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a) + 0.05, lb = luminance(b) + 0.05;
+    return std::max(la, lb) / std::min(la, lb);
+}
+
 QImage idleIcon(const QColor &color)
 {
     QImage image = blank();
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     drawFork(p, QRectF(0, 2, iconSize, iconSize - 4), color);
+    p.setPen(QPen(color, 5.0, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(10, 10), QPointF(iconSize - 10, iconSize - 10));
     return image;
 }
 
-QImage labelledIcon(const QColor &color, const QString &label)
+QImage activeIcon(const QColor &color)
 {
     QImage image = blank();
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::TextAntialiasing);
-    drawFork(p, QRectF(0, 1, iconSize, 36), color);
-
-    // The largest bold font whose text fits the width and the lower 27 pixels.
-    const QRectF textBox(0, 37, iconSize, iconSize - 37);
-    QFont font;
-    font.setBold(true);
-    font.setPixelSize(int(textBox.height()));
-    const double width = QFontMetricsF(font).horizontalAdvance(label);
-    if (width > textBox.width())
-        font.setPixelSize(std::max(8, int(textBox.height() * textBox.width() / width)));
-    p.setFont(font);
-    p.setPen(color);
-    p.drawText(textBox, Qt::AlignCenter, label);
+    drawFork(p, QRectF(0, 2, iconSize, iconSize - 4), color);
     return image;
 }
 

@@ -1,30 +1,31 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 //
-// The tray icon's pictures: our own tuning fork, red while retuning is off; while it is on,
-// the fork with the short label below it (tray icons are square, there is no room beside
-// them), both in one of 120 colours that walk around the colour wheel.
+// The tray icon's pictures: our own tuning fork, struck through and red while retuning is
+// off, and while it is on plain, in one of 120 colours that walk around the colour wheel.
+// Every colour keeps a contrast of at least 3:1 against both a black and a white bar.
 //
 #include <QColor>
 #include <QImage>
 #include <QList>
-#include <QString>
 
 namespace TrayArt {
 
 inline constexpr int frameCount = 120;
 inline constexpr int iconSize = 64;
 
-// Colour i has hue i / 120 and saturation 0.75; its brightness pulls light hues (yellow,
-// cyan) down towards a luminance of 0.45 but never below 0.55, so the label stays readable
-// on light and dark panels alike. Dark hues keep full brightness.
+// Colour i has hue i / 120; brightness and saturation put its relative luminance near
+// 0.18, the middle of the band (0.1 ... 0.3) that gives 3:1 against black and white.
 QList<QColor> rainbowColors();
 // The idle colour.
 QColor inactiveColor();
+// WCAG relative luminance (linear sRGB) and the contrast ratio of two colours.
+double luminance(const QColor &color);
+double contrast(const QColor &a, const QColor &b);
 
-// The fork alone, filling the square.
+// The fork, struck through: retuning is off.
 QImage idleIcon(const QColor &color);
-// The fork in the upper part, `label` (e.g. "432") below it, both in `color`.
-QImage labelledIcon(const QColor &color, const QString &label);
+// The fork filling the square: retuning is on.
+QImage activeIcon(const QColor &color);
 
 } // namespace TrayArt

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# `cmake --install` puts both programs, the desktop entry, the icon and the metainfo where
-# desktops look for them, and the entry and the metainfo pass their validators.
+# `cmake --install` puts both programs, the desktop entry, the icons and the metainfo where
+# desktops look for them, the entry and the metainfo pass their validators, and GIO accepts
+# the entry of a prefix whose bin folder is not on PATH (~/.local).
 set -u
 build=$1
 prefix=$(mktemp -d)
@@ -11,6 +12,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null || { echo "FAIL: cmake --
 status=0
 for f in bin/velmora bin/velmora-cli share/applications/org.velmora.Velmora.desktop \
          share/icons/hicolor/scalable/apps/org.velmora.Velmora.svg \
+         share/icons/hicolor/22x22/apps/org.velmora.Velmora.png \
          share/metainfo/org.velmora.Velmora.metainfo.xml; do
   [[ -e "$prefix/$f" ]] || { echo "FAIL: $f not installed"; status=1; }
 done
@@ -28,6 +30,14 @@ if command -v appstreamcli >/dev/null; then
   validated=1
 else
   echo "appstreamcli missing (appstream): metainfo not validated"
+fi
+if command -v gio >/dev/null; then
+  # No sound server in reach: the launched program only shows that it starts and ends.
+  rt=$(mktemp -d)
+  env -i PATH=/usr/bin:/bin HOME="$prefix" XDG_RUNTIME_DIR="$rt" QT_QPA_PLATFORM=offscreen \
+    gio launch "$prefix/share/applications/org.velmora.Velmora.desktop" \
+    || { echo "FAIL: gio does not launch the entry with $prefix/bin off PATH"; status=1; }
+  rm -rf "$rt"
 fi
 ((status == 0 && validated == 0)) && exit 77
 exit $status

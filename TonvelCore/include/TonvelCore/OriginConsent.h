@@ -24,7 +24,9 @@
 //
 // Thread safety: every member may be called from any thread. One mutex guards the
 // decisions and the open question; saves are serialised so the file follows the order
-// of the changes. No operation throws or reports an error to the caller; `saveError()`
+// of the changes. Across processes (the tray program and velmora-cli consent) every
+// read-modify-write holds the lock file `<file>.lock`, so no process writes back a file
+// that misses another one's change. No operation throws or reports an error to the caller; `saveError()`
 // tells a terminal tool whether the last change reached the disk.
 class OriginConsent {
 public:
@@ -66,7 +68,7 @@ public:
     OriginConsent(const OriginConsent &) = delete;
     OriginConsent &operator=(const OriginConsent &) = delete;
 
-    // Absent or empty origin: refuse. Stored origin: its decision. Unknown origin: refuse
+    // Absent, empty or malformed origin (see isWellFormedOrigin): refuse without asking. Stored origin: its decision. Unknown origin: refuse
     // while a question younger than the timeout is open, otherwise ask about it.
     Outcome evaluate(const std::optional<QString> &origin);
     // The open question's origin while it is younger than the timeout.
@@ -81,8 +83,15 @@ public:
     QList<Entry> allEntries() const;
     // Takes over the decisions another process (velmora-cli consent) wrote to the file.
     // Closes the open question when its origin is now decided. A file that cannot be read
-    // now changes nothing and is left where it is. Returns whether the file was taken over.
+    // now changes nothing and is left where it is; neither does any file while our own last
+    // change has not reached the disk (the file is older than what we hold). Returns whether
+    // the file was taken over.
     bool reload();
+
+    // What browsers send: "null" or scheme://host[:port] with an ASCII host (IDNs arrive
+    // as punycode) or a bracketed IPv6 address. Nothing else can be a real page's origin,
+    // and nothing else is ever shown to the user as one.
+    static bool isWellFormedOrigin(QStringView origin);
 
     QString storePath() const { return storePath_; }
     // Where an unreadable file was moved at construction; empty when none was.
@@ -96,8 +105,11 @@ public:
     static std::optional<QList<Entry>> decode(const QByteArray &bytes);
 
 private:
+    // Runs `change` on the decisions between a fresh reload and the save, under the
+    // cross-process lock.
+    void modify(const std::function<void(QMap<QString, Entry> &)> &change);
     void save(const QList<Entry> &entries);
-    void reloadBeforeSave();
+    bool reloadLocked();
     QList<Entry> sortedEntriesLocked() const;
     void load();
 

@@ -197,7 +197,7 @@ TEST_F(ControllerTest, autostart_entry_round_trip_with_a_quoted_program_path)
 {
     const QString entry = config + QStringLiteral("/autostart/org.velmora.Velmora.desktop");
     make().setLaunchAtLogin(true);
-    const QString exec = QStringLiteral("\nExec=\"%1/con fig%%d/bin/velmora\"\n").arg(dir.path());
+    const QString exec = QStringLiteral("\nExec=\"%1/con fig%%d/bin/velmora\" --autostart\n").arg(dir.path());
     EXPECT_TRUE(readAll(entry).contains(exec.toUtf8())) << readAll(entry).constData();
     EXPECT_TRUE(make().launchAtLogin());
     controller->setLaunchAtLogin(false);
