@@ -508,6 +508,12 @@ Pane {
                 ToolTip.delay: 600
             }
             Caption2 {
+                objectName: "statusServerError"
+                visible: panel.controller.statusServerError !== ""
+                text: "\u26A0 " + panel.controller.statusServerError
+                color: panel.orange
+            }
+            Caption2 {
                 objectName: "consentSaveError"
                 visible: panel.support.consentSaveError !== ""
                 text: "\u26A0 " + qsTrId("ui.consent.notSaved").arg(panel.support.consentSaveError)
