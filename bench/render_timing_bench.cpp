@@ -6,8 +6,9 @@
 //   start      longest block of the first 0.3 s (the chain opening on its engine)
 //   steady     longest and 99th percentile block over 5 s, and thread CPU / audio time
 //   switch     longest block within 0.3 s after selecting this engine from each other one
-// Durations are wall-clock around renderBlock(), so a preempted block shows up too: run it
-// a few times on a loaded machine and read the smallest figures. Nothing is asserted.
+// Durations are the thread's CPU time around renderBlock(), so that a block preempted on a
+// loaded machine does not count its wait; "wall" is the longest wall-clock block of the
+// steady run, preemption included. Nothing is asserted.
 #include "render/ChainDsp.h"
 
 #include <algorithm>
@@ -33,8 +34,8 @@ class Feed {
 public:
     explicit Feed(uint32_t block) : block_(block), left_(block), right_(block), out_(block * kChannels) {}
 
-    // Renders one block and returns its wall-clock duration in seconds.
-    double render(const ChainDsp &dsp)
+    // Renders one block and returns its CPU time in seconds (wall clock into `wall`).
+    double render(const ChainDsp &dsp, double *wall = nullptr)
     {
         for (uint32_t i = 0; i < block_; ++i, ++n_) {
             const double t = static_cast<double>(n_) / kRate;
@@ -49,18 +50,22 @@ public:
         AudioBufferList out;
         out.mNumberBuffers = 1;
         out.mBuffers[0] = {kChannels, block_ * kChannels * 4, out_.data()};
-        const double t0 = clockSeconds(CLOCK_MONOTONIC);
+        const double w0 = clockSeconds(CLOCK_MONOTONIC);
+        const double t0 = clockSeconds(CLOCK_THREAD_CPUTIME_ID);
         renderBlock(dsp.context(), &in, &out);
-        return clockSeconds(CLOCK_MONOTONIC) - t0;
+        const double cpu = clockSeconds(CLOCK_THREAD_CPUTIME_ID) - t0;
+        if (wall)
+            *wall = std::max(*wall, clockSeconds(CLOCK_MONOTONIC) - w0);
+        return cpu;
     }
 
     // Longest block over `seconds`; every duration also goes to `all` when given.
-    double run(const ChainDsp &dsp, double seconds, std::vector<double> *all = nullptr)
+    double run(const ChainDsp &dsp, double seconds, std::vector<double> *all = nullptr, double *wall = nullptr)
     {
         double longest = 0.0;
         const auto blocks = static_cast<uint64_t>(std::ceil(seconds * kRate / block_));
         for (uint64_t b = 0; b < blocks; ++b) {
-            const double d = render(dsp);
+            const double d = render(dsp, wall);
             longest = std::max(longest, d);
             if (all)
                 all->push_back(d);
@@ -79,7 +84,7 @@ void report(uint32_t block)
     const double periodMs = 1000.0 * block / kRate;
     std::printf("\nblock %u frames: period %.2f ms, half %.2f ms (all durations in ms)\n", block, periodMs,
                 periodMs / 2);
-    std::printf("%-12s %8s %8s %8s %7s %10s %10s %10s\n", "engine", "start", "longest", "p99", "cpu %",
+    std::printf("%-12s %8s %8s %8s %8s %7s %10s %10s %10s\n", "engine", "start", "longest", "p99", "wall", "cpu %",
                 "sw<-lowLat", "sw<-balan", "sw<-highQ");
     for (const EngineSpec &e : EngineTable::engines) {
         const auto dsp = ChainDsp::create(kChannels, kRate, EngineTable::stretchMaxFrames(block), kFactor, e.kind,
@@ -92,7 +97,8 @@ void report(uint32_t block)
         const double start = feed.run(*dsp, 0.3);
         std::vector<double> all;
         const double cpu0 = clockSeconds(CLOCK_THREAD_CPUTIME_ID);
-        const double longest = feed.run(*dsp, 5.0, &all);
+        double wall = 0.0;
+        const double longest = feed.run(*dsp, 5.0, &all, &wall);
         const double cpu = clockSeconds(CLOCK_THREAD_CPUTIME_ID) - cpu0;
         std::sort(all.begin(), all.end());
         const double p99 = all[all.size() * 99 / 100];
@@ -105,8 +111,8 @@ void report(uint32_t block)
             dsp->select(e.kind);
             toThis[&from - EngineTable::engines.data()] = feed.run(*dsp, 0.3);
         }
-        std::printf("%-12s %8.3f %8.3f %8.3f %7.2f", e.cliName, 1000 * start, 1000 * longest, 1000 * p99,
-                    100.0 * cpu / 5.0);
+        std::printf("%-12s %8.3f %8.3f %8.3f %8.3f %7.2f", e.cliName, 1000 * start, 1000 * longest, 1000 * p99,
+                    1000 * wall, 100.0 * cpu / 5.0);
         for (double d : toThis) {
             if (d > 0)
                 std::printf(" %10.3f", 1000 * d);
