@@ -44,6 +44,16 @@
  *   nothing (or returns 0).
  *   Create never throws; it returns NULL on bad arguments or when memory cannot be had.
  *
+ * Hand-over between threads
+ *   A reset (library reset, start pad pushed through several analysis hops, a few ms) is too
+ *   heavy for an audio callback. An engine the callback is not using is therefore reset on a
+ *   control thread and handed over ready: the audio thread claims an engine before it
+ *   processes with it (tv_stretch_claim: ready -> live, nothing else to do) and releases it
+ *   when it switches away (live -> stale); tv_stretch_prepare resets a stale engine off the
+ *   audio thread (stale -> ready). The states are one atomic word, so neither side ever
+ *   waits. Only if the audio thread claims an engine that nobody prepared since its release
+ *   does it reset the engine itself, as before (counted: tv_stretch_claim_resets).
+ *
  * Thread safety
  *   tv_stretch_set_factor and the const getters may run on any thread while
  *   tv_stretch_process runs (the target factor is one atomic 64-bit value, read once per
@@ -71,6 +81,20 @@ void tv_stretch_destroy(tv_stretch *stretch);
 /* Audio thread (or before the audio callback exists). Clears all audio state, restores the
  * fixed latency and jumps the applied factor to the target (no glide). RT safe. */
 void tv_stretch_reset(tv_stretch *stretch);
+
+/* Control thread, any time. Resets the engine if the audio thread released it since it was
+ * last ready (see "Hand-over"); does nothing to an engine the audio thread uses or that is
+ * ready. Returns 1 when the engine is ready (or in use) afterwards. */
+int tv_stretch_prepare(tv_stretch *stretch);
+/* RT safe, audio thread, before processing with the engine. Returns 1 when it may process:
+ * it was ready (its factor then jumps to the target, as after a reset), already in use, or
+ * released and not yet prepared (then reset here). Returns 0
+ * while tv_stretch_prepare resets it on another thread: process nothing this block. */
+int tv_stretch_claim(tv_stretch *stretch);
+/* RT safe, audio thread, after its last block with the engine. Nothing if not in use. */
+void tv_stretch_release(tv_stretch *stretch);
+/* Any thread. Claims that had to reset on the audio thread. */
+uint64_t tv_stretch_claim_resets(const tv_stretch *stretch);
 
 /* Any thread. Target = factor if finite and > 0, else 1.0; then limited to 0.25 ... 4.0. */
 void tv_stretch_set_factor(tv_stretch *stretch, double factor);

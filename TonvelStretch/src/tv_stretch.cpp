@@ -114,6 +114,11 @@ struct tv_stretch {
     uint64_t silenceDebt = 0;   // frames padded with silence, to skip when they arrive
     std::atomic<uint64_t> underflowFrames{0};
 
+    // Hand-over between the audio thread and a control thread (see the header).
+    enum Hand : uint32_t { ready, live, stale, priming };
+    std::atomic<uint32_t> hand{ready};
+    std::atomic<uint64_t> claimResets{0};
+
     // Lag bookkeeping, used while measuring the latency at creation.
     uint64_t framesIn = 0;
     uint64_t framesOut = 0;
@@ -472,6 +477,56 @@ void tv_stretch_reset(tv_stretch *stretch)
     if (stretch == nullptr)
         return;
     stretch->restart();
+}
+
+int tv_stretch_prepare(tv_stretch *stretch)
+{
+    if (stretch == nullptr)
+        return 0;
+    uint32_t state = tv_stretch::stale;
+    if (stretch->hand.compare_exchange_strong(state, tv_stretch::priming, std::memory_order_acquire)) {
+        stretch->restart();
+        stretch->hand.store(tv_stretch::ready, std::memory_order_release);
+        return 1;
+    }
+    return state == tv_stretch::ready || state == tv_stretch::live ? 1 : 0;
+}
+
+int tv_stretch_claim(tv_stretch *stretch)
+{
+    if (stretch == nullptr)
+        return 0;
+    uint32_t state = stretch->hand.load(std::memory_order_acquire);
+    if (state == tv_stretch::live)
+        return 1;
+    if (state == tv_stretch::priming
+        || !stretch->hand.compare_exchange_strong(state, tv_stretch::live, std::memory_order_acquire))
+        return 0; // being prepared right now (the exchange can only lose to tv_stretch_prepare)
+    if (state == tv_stretch::stale) {
+        stretch->restart();
+        stretch->claimResets.fetch_add(1, std::memory_order_relaxed);
+    } else {
+        // Prepared at an older target: it has processed nothing yet, so it jumps (no glide).
+        const double target = stretch->targetFactor.load(std::memory_order_relaxed);
+        stretch->appliedFactor.store(target, std::memory_order_relaxed);
+        if (target != stretch->lastTransposed)
+            stretch->transpose(target);
+    }
+    return 1;
+}
+
+void tv_stretch_release(tv_stretch *stretch)
+{
+    if (stretch == nullptr)
+        return;
+    uint32_t state = tv_stretch::live;
+    stretch->hand.compare_exchange_strong(state, tv_stretch::stale, std::memory_order_release,
+                                          std::memory_order_relaxed);
+}
+
+uint64_t tv_stretch_claim_resets(const tv_stretch *stretch)
+{
+    return stretch == nullptr ? 0 : stretch->claimResets.load(std::memory_order_relaxed);
 }
 
 void tv_stretch_set_factor(tv_stretch *stretch, double factor)

@@ -381,6 +381,7 @@ EngineStats TapEngine::stats() const
     if (dsp_) {
         s.frames = dsp_->frames();
         s.underruns = dsp_->underruns();
+        s.longestRenderSeconds = dsp_->recentLongestRenderSeconds();
     }
     s.idle = chain_ && chain_->isIdle();
     s.health = serverLost_ ? ChainHealth::serverLost : chain_ ? chain_->health() : ChainHealth::healthy;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "render/ChainDsp.h"
 
+#include <algorithm>
 #include <cmath>
 
 std::unique_ptr<ChainDsp> ChainDsp::create(std::uint32_t channels, double sampleRate, std::uint32_t maxFrames,
@@ -39,9 +40,10 @@ std::unique_ptr<ChainDsp> ChainDsp::create(std::uint32_t channels, double sample
     tv_engine_reset(d->delayLine_.get());
     tv_stretch_reset(d->balanced_.get());
     tv_stretch_reset(d->highQuality_.get());
-    d->select(selected);
+    tv_switch_start(d->switcher_.get(), static_cast<std::int32_t>(EngineTable::spec(selected).slot));
     d->context_ = RenderContext{d->fifo_.get(),     d->switcher_.get(),    d->delayLine_.get(),
-                                d->balanced_.get(), d->highQuality_.get(), channels};
+                                d->balanced_.get(), d->highQuality_.get(), channels,
+                                d->timing_.get()};
     return d;
 }
 
@@ -109,10 +111,30 @@ void ChainDsp::setFactor(double factor)
 
 void ChainDsp::select(EngineKind kind)
 {
+    tv_stretch_prepare(balanced_.get());
+    tv_stretch_prepare(highQuality_.get());
     tv_switch_select(switcher_.get(), static_cast<std::int32_t>(EngineTable::spec(kind).slot));
 }
 
 std::uint32_t ChainDsp::readAnalysis(float *destination, std::uint32_t maxFrames)
 {
     return tv_fifo_read(fifo_.get(), destination, maxFrames);
+}
+
+double ChainDsp::recentLongestRenderSeconds()
+{
+    std::lock_guard lock(recentMutex_);
+    const auto now = std::chrono::steady_clock::now();
+    currentWindow_ = std::max(currentWindow_, timing_->take().any());
+    if (now - windowStart_ >= std::chrono::seconds(1)) {
+        previousWindow_ = currentWindow_;
+        currentWindow_ = 0.0;
+        windowStart_ = now;
+    }
+    return std::max(previousWindow_, currentWindow_);
+}
+
+std::uint64_t ChainDsp::audioThreadResets() const
+{
+    return tv_stretch_claim_resets(balanced_.get()) + tv_stretch_claim_resets(highQuality_.get());
 }

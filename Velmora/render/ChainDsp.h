@@ -8,6 +8,9 @@
 //   create() builds everything a chain needs for one rate and channel count, sets the factor
 //   and selects the engine; the live chain and the offline render both use it, so the engines
 //   are configured in one place. Only the objects exist here; renderBlock() runs them.
+//   The switcher starts on the selected engine, which is ready at once. select() first
+//   prepares (resets) every stretch engine the audio thread has released since it last
+//   used it, so the callback only flips to an engine that is ready (RenderChain.h).
 //
 // Real-time safety
 //   create() and destruction allocate and free: control thread only, and only while no render
@@ -15,16 +18,19 @@
 //   while renderBlock() runs on the audio thread.
 //
 // Thread safety
-//   setFactor(), select(), frames(), underruns() and the latency getters from any thread;
-//   readAnalysis() from the one analysis consumer only.
+//   setFactor(), frames(), underruns() and the latency getters from any thread; select() and
+//   the timing readers from one control thread at a time; readAnalysis() from the one
+//   analysis consumer only.
 //
 #include "audio/EngineTable.h"
 #include "render/RenderChain.h"
 
 #include <tv_handles.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 class ChainDsp {
 public:
@@ -59,7 +65,15 @@ public:
     std::uint32_t latencyFrames(EngineKind kind) const;
 
     void setFactor(double factor);
+    // Prepares the released stretch engines (a few ms each, on the calling thread), then
+    // selects `kind` in the switcher.
     void select(EngineKind kind);
+    // The longest render callbacks since the last take (for measurements).
+    RenderTiming::Longest takeRenderTiming() { return timing_->take(); }
+    // The longest render callback of the last one to two seconds, whoever else reads it.
+    double recentLongestRenderSeconds();
+    // Resets the audio thread had to do itself, because an engine was not prepared in time.
+    std::uint64_t audioThreadResets() const;
     std::uint64_t frames() const { return tv_switch_frames(switcher_.get()); }
     std::uint64_t underruns() const { return tv_engine_underruns(delayLine_.get()); }
     std::uint32_t readAnalysis(float *destination, std::uint32_t maxFrames);
@@ -73,5 +87,11 @@ private:
     tv::EnginePtr delayLine_;
     tv::StretchPtr balanced_;
     tv::StretchPtr highQuality_;
+    std::unique_ptr<RenderTiming> timing_ = std::make_unique<RenderTiming>();
     RenderContext context_;
+
+    std::mutex recentMutex_; // the window below
+    std::chrono::steady_clock::time_point windowStart_{};
+    double currentWindow_ = 0.0;
+    double previousWindow_ = 0.0;
 };
