@@ -71,10 +71,31 @@ extern "C" {
 
 typedef struct tv_stretch tv_stretch;
 
+/* The library configuration of tv_stretch_create_options; all zero is the R3 engine with its
+ * standard window and pitch mode "high consistency". Every configuration keeps the
+ * wrapper's guarantees (fixed latency, no allocation after creation). */
+enum { TV_STRETCH_ENGINE_FINER = 0, TV_STRETCH_ENGINE_FASTER = 1 };       /* R3 / R2 */
+enum { TV_STRETCH_WINDOW_STANDARD = 0, TV_STRETCH_WINDOW_SHORT = 1, TV_STRETCH_WINDOW_LONG = 2 };
+enum { TV_STRETCH_PITCH_CONSISTENCY = 0, TV_STRETCH_PITCH_QUALITY = 1, TV_STRETCH_PITCH_SPEED = 2 };
+enum { TV_STRETCH_TRANSIENTS_CRISP = 0, TV_STRETCH_TRANSIENTS_MIXED = 1, TV_STRETCH_TRANSIENTS_SMOOTH = 2 };
+typedef struct tv_stretch_options {
+    uint32_t engine;
+    uint32_t window;
+    uint32_t pitch;
+    uint32_t formant_preserved; /* 0: formants move with the pitch */
+    uint32_t channels_together; /* 0: channels analysed apart */
+    uint32_t transients;        /* R2 only */
+    uint32_t phase_independent; /* R2 only; 0: laminar */
+} tv_stretch_options;
+
 /* Control thread. NULL if channels is 0 or above 8, max_frames is 0, sample_rate is not
  * greater than 0 (or not finite), or memory cannot be had. */
 tv_stretch *tv_stretch_create_custom(uint32_t channels, uint32_t max_frames, double sample_rate,
                                      double block_ms, double interval_ms);
+/* Control thread. The same with an explicit library configuration (NULL: all zero); block and
+ * interval samples read 0. NULL also for values outside the enumerations above. */
+tv_stretch *tv_stretch_create_options(uint32_t channels, uint32_t max_frames, double sample_rate,
+                                      const tv_stretch_options *options);
 /* Control thread, after the audio callback is gone. */
 void tv_stretch_destroy(tv_stretch *stretch);
 

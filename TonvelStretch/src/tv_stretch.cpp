@@ -348,6 +348,23 @@ Calibration measureCalibration(tv_stretch &s, uint32_t libraryRate)
     return cal;
 }
 
+RubberBandStretcher::Options libraryOptions(const tv_stretch_options &o)
+{
+    using RB = RubberBandStretcher;
+    RB::Options options = RB::OptionProcessRealTime | RB::OptionThreadingNever
+                          | (o.engine == TV_STRETCH_ENGINE_FINER ? RB::OptionEngineFiner : RB::OptionEngineFaster);
+    constexpr RB::Options windows[] = {RB::OptionWindowStandard, RB::OptionWindowShort, RB::OptionWindowLong};
+    constexpr RB::Options pitches[] = {RB::OptionPitchHighConsistency, RB::OptionPitchHighQuality,
+                                       RB::OptionPitchHighSpeed};
+    constexpr RB::Options transients[] = {RB::OptionTransientsCrisp, RB::OptionTransientsMixed,
+                                          RB::OptionTransientsSmooth};
+    options |= windows[o.window] | pitches[o.pitch] | transients[o.transients];
+    options |= o.formant_preserved ? RB::OptionFormantPreserved : RB::OptionFormantShifted;
+    options |= o.channels_together ? RB::OptionChannelsTogether : RB::OptionChannelsApart;
+    options |= o.phase_independent ? RB::OptionPhaseIndependent : RB::OptionPhaseLaminar;
+    return options;
+}
+
 Calibration calibration(tv_stretch &s, RubberBandStretcher::Options options, uint32_t libraryRate)
 {
     struct Entry {
@@ -374,35 +391,43 @@ extern "C" {
 tv_stretch *tv_stretch_create_custom(uint32_t channels, uint32_t max_frames, double sample_rate,
                                      double block_ms, double interval_ms)
 {
-    if (channels == 0 || channels > kMaxChannels || max_frames == 0 || !(sample_rate > 0.0)
-        || !std::isfinite(sample_rate))
-        return nullptr;
     if (!(block_ms > 0.0) || !(interval_ms > 0.0) || !std::isfinite(block_ms)
         || !std::isfinite(interval_ms)) {
         block_ms = 240.0;
         interval_ms = 30.0;
     }
+    tv_stretch_options options{};
+    options.window = block_ms <= kShortWindowMaxBlockMs ? TV_STRETCH_WINDOW_SHORT : TV_STRETCH_WINDOW_STANDARD;
+    tv_stretch *s = tv_stretch_create_options(channels, max_frames, sample_rate, &options);
+    if (s != nullptr) {
+        const double samplesPerMs = sample_rate * 0.001;
+        s->blockSamples = static_cast<uint32_t>(std::min(block_ms * samplesPerMs, 4.0e9));
+        s->intervalSamples = static_cast<uint32_t>(std::min(interval_ms * samplesPerMs, 4.0e9));
+    }
+    return s;
+}
+
+tv_stretch *tv_stretch_create_options(uint32_t channels, uint32_t max_frames, double sample_rate,
+                                      const tv_stretch_options *config)
+{
+    const tv_stretch_options o = config != nullptr ? *config : tv_stretch_options{};
+    if (channels == 0 || channels > kMaxChannels || max_frames == 0 || !(sample_rate > 0.0)
+        || !std::isfinite(sample_rate) || o.engine > TV_STRETCH_ENGINE_FASTER || o.window > TV_STRETCH_WINDOW_LONG
+        || o.pitch > TV_STRETCH_PITCH_SPEED || o.transients > TV_STRETCH_TRANSIENTS_SMOOTH)
+        return nullptr;
     try {
         auto s = std::make_unique<tv_stretch>();
         s->channels = channels;
         s->maxFrames = max_frames;
         s->sampleRate = sample_rate;
-        const double samplesPerMs = sample_rate * 0.001;
-        s->blockSamples = static_cast<uint32_t>(std::min(block_ms * samplesPerMs, 4.0e9));
-        s->intervalSamples = static_cast<uint32_t>(std::min(interval_ms * samplesPerMs, 4.0e9));
-        s->shortWindow = block_ms <= kShortWindowMaxBlockMs;
-
-        RubberBandStretcher::Options options = RubberBandStretcher::OptionProcessRealTime
-            | RubberBandStretcher::OptionEngineFiner | RubberBandStretcher::OptionPitchHighConsistency
-            | RubberBandStretcher::OptionThreadingNever;
-        if (s->shortWindow)
-            options |= RubberBandStretcher::OptionWindowShort;
+        s->shortWindow = o.window == TV_STRETCH_WINDOW_SHORT;
+        const RubberBandStretcher::Options options = libraryOptions(o);
         // The library is specified for 8 ... 192 kHz; the rate only shapes its analysis,
         // the pitch factor is a ratio and stays exact.
         const auto libraryRate = static_cast<uint32_t>(std::lround(std::clamp(sample_rate, 8000.0, 192000.0)));
         s->stretcher = std::make_unique<RubberBandStretcher>(
             libraryRate, channels, std::make_shared<SilentLogger>(), options, 1.0, 1.0);
-        if (s->stretcher->getEngineVersion() != 3)
+        if (s->stretcher->getEngineVersion() != (o.engine == TV_STRETCH_ENGINE_FINER ? 3 : 2))
             return nullptr;
         s->stretcher->setMaxProcessSize(max_frames);
         s->unityStartDelay = s->stretcher->getStartDelay();
