@@ -38,12 +38,17 @@ public:
         const char *operation = ""; // German name of the object that could not be created
     };
 
+    // What the stretch engines serve: the live chain, or files (no latency limit and a steady
+    // factor: the balanced engine then uses the cheapest library configuration of the same
+    // measured quality, bench/stretch_options_bench).
+    enum class Use { live, files };
+
     // Null when channels is not 1 ... 8, the rate is not positive, or an object cannot be
     // created (`failure` then names it). Builds the stretch engine of `selected`, and the other
     // one too when `allEngines` is set.
     static std::unique_ptr<ChainDsp> create(std::uint32_t channels, double sampleRate,
                                             std::uint32_t maxFrames, double factor, EngineKind selected,
-                                            bool allEngines, Failure *failure = nullptr);
+                                            bool allEngines, Failure *failure = nullptr, Use use = Use::live);
 
     // The stretch engines create() left out, built off to the side (slow: call it without
     // holding anything the audio or control threads wait for), then handed to addEngines().

@@ -6,13 +6,14 @@
 #include <cstring>
 
 std::unique_ptr<OfflineRender> OfflineRender::create(uint32_t channels, double sampleRate, double factor,
-                                                     EngineKind engine, uint32_t blockFrames, bool allEngines)
+                                                     EngineKind engine, uint32_t blockFrames, bool allEngines,
+                                                     ChainDsp::Use use)
 {
     if (blockFrames == 0)
         return nullptr;
     std::unique_ptr<OfflineRender> r(new OfflineRender);
     r->dsp_ = ChainDsp::create(channels, sampleRate, EngineTable::stretchMaxFrames(blockFrames), factor,
-                               engine, allEngines);
+                               engine, allEngines, nullptr, use);
     if (!r->dsp_)
         return nullptr;
     r->channels_ = channels;

@@ -30,7 +30,7 @@ public:
     // Only that engine is built unless allEngines is set (needed for select()).
     static std::unique_ptr<OfflineRender> create(uint32_t channels, double sampleRate, double factor,
                                                  EngineKind engine, uint32_t blockFrames = 512,
-                                                 bool allEngines = false);
+                                                 bool allEngines = false, ChainDsp::Use use = ChainDsp::Use::live);
     OfflineRender(const OfflineRender &) = delete;
     OfflineRender &operator=(const OfflineRender &) = delete;
 
