@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "render/ChainDsp.h"
 
+#include "render/RenderCrossfade.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -149,4 +151,16 @@ double ChainDsp::recentLongestRenderSeconds()
 std::uint64_t ChainDsp::audioThreadResets() const
 {
     return tv_stretch_claim_resets(balanced_.get()) + tv_stretch_claim_resets(highQuality_.get());
+}
+
+void ChainDsp::handOverFrom(std::shared_ptr<ChainDsp> outgoing, EngineKind kind, std::uint32_t maxFrames)
+{
+    handover_ = outgoing ? RenderCrossfade::create(std::move(outgoing), *this, kind, maxFrames) : nullptr;
+}
+
+std::shared_ptr<RenderCrossfade> ChainDsp::handover()
+{
+    if (handover_ && handover_->done())
+        handover_.reset();
+    return handover_;
 }

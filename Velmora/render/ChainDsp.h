@@ -32,6 +32,8 @@
 #include <memory>
 #include <mutex>
 
+class RenderCrossfade;
+
 class ChainDsp {
 public:
     struct Failure {
@@ -77,6 +79,12 @@ public:
     RenderTiming::Longest takeRenderTiming() { return timing_->take(); }
     // The longest render callback of the last one to two seconds, whoever else reads it.
     double recentLongestRenderSeconds();
+    // Lets `outgoing` (the objects these replace, same engine kind) play on while these fill
+    // their latency, cross-faded (RenderCrossfade). maxFrames: the largest block of the chain.
+    void handOverFrom(std::shared_ptr<ChainDsp> outgoing, EngineKind kind, std::uint32_t maxFrames);
+    // The hand-over a render callback must run, or null once it is over (the outgoing objects
+    // are then released here; a callback that still holds them keeps them until it is dropped).
+    std::shared_ptr<RenderCrossfade> handover();
     // Resets the audio thread had to do itself, because an engine was not prepared in time.
     std::uint64_t audioThreadResets() const;
     std::uint64_t frames() const { return tv_switch_frames(switcher_.get()); }
@@ -94,6 +102,8 @@ private:
     tv::StretchPtr highQuality_;
     std::unique_ptr<RenderTiming> timing_ = std::make_unique<RenderTiming>();
     RenderContext context_;
+
+    std::shared_ptr<RenderCrossfade> handover_;
 
     std::mutex recentMutex_; // the window below
     std::chrono::steady_clock::time_point windowStart_{};
