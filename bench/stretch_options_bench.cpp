@@ -9,12 +9,13 @@
 //                     its RMS over exactly 9 periods (1000 frames)
 //   smear ms          width of a click in the output, where it stays above 10 % of its peak
 //   chord dB          the largest level error of the partials of an A major chord (440,
-//                     554.37, 659.26 Hz) after the shift, or a leak left at an old partial
+//                     554.37, 659.26 Hz) after the shift, or by how much a leak left at an
+//                     old partial exceeds -60 dB
 //   lat ms            the wrapper's fixed latency
 // The "peer" rows are the configuration of EasyEffects' pitch plugin (7.0: realtime R2,
 // pitch high consistency, channels together, crispness 3 = smooth transients and laminar
 // phase, formants shifted; "faster" selects pitch high speed), run through the same wrapper.
-// Nothing is asserted; the engine table (audio/EngineTable.h) quotes the figures it chose by.
+// Nothing is asserted; render/ChainDsp.cpp names the figures its choice for files rests on.
 #include "tonvel_stretch.h"
 
 #include <tv_handles.h>
