@@ -17,8 +17,11 @@
 #include <QJsonObject>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QDir>
+#include <QStandardPaths>
 
 #include <sndfile.h>
+#include <tv_fft.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -211,6 +214,27 @@ Result analyseFile(const QString &path, const Options &o, TerminalProgress &bar,
     return r;
 }
 
+// The analysis FFT's planning wisdom, kept between runs (a cache: losing it costs time only).
+class FftWisdom {
+public:
+    FftWisdom()
+    {
+        QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+        if (base.isEmpty())
+            return;
+        dir_ = base + QStringLiteral("/Velmora");
+        tv_fft_load_wisdom(QFile::encodeName(dir_ + QStringLiteral("/fftw-wisdom")).constData());
+    }
+    ~FftWisdom()
+    {
+        if (!dir_.isEmpty() && QDir().mkpath(dir_))
+            tv_fft_save_wisdom(QFile::encodeName(dir_ + QStringLiteral("/fftw-wisdom")).constData());
+    }
+
+private:
+    QString dir_;
+};
+
 } // namespace
 
 int cli::runDetect(const QStringList &args)
@@ -219,6 +243,7 @@ int cli::runDetect(const QStringList &args)
     const std::optional<Options> options = parse(args, exitCode);
     if (!options)
         return exitCode;
+    const FftWisdom wisdom;
 
     std::unique_ptr<QSaveFile> timeline;
     if (!options->timeline.isEmpty()) {

@@ -124,12 +124,15 @@ int cli::runLive(const QStringList &args)
         QObject::connect(&c, &TonvelController::changed, [&] {
             const QString a4 = c.detectionIsConfident() ? QStringLiteral("%1 Hz").arg(c.detectedA4(), 0, 'f', 1)
                                                         : QStringLiteral("–");
-            std::printf("\r\033[K%s%s",
+            const EngineStats stats = engine->stats();
+            std::printf("\r\033[K%s%s%s",
                         qPrintable(qtTrId("cli.live.status")
                                        .arg(c.outputDeviceName(), QString::number(c.sampleRate(), 'f', 0),
                                             QString::number(c.latencySeconds() * 1000.0, 'f', 1),
                                             QString::number(c.underruns()), a4)),
-                        engine->stats().idle ? qPrintable(qtTrId("cli.live.status.idle")) : "");
+                        qPrintable(qtTrId("cli.live.status.callback")
+                                       .arg(QString::number(stats.longestRenderSeconds * 1000.0, 'f', 2))),
+                        stats.idle ? qPrintable(qtTrId("cli.live.status.idle")) : "");
             std::fflush(stdout);
         });
     QObject::connect(&exitSignals, &ExitSignals::received, [&] {

@@ -35,7 +35,7 @@
 
 namespace {
 
-constexpr uint32_t kBlockFrames = 512;
+constexpr uint32_t kBlockFrames = 4096; // long blocks: fewer library calls
 constexpr int kMaxChannels = 8;
 constexpr int kExitInterrupted = 130;
 
@@ -387,7 +387,8 @@ Outcome retuneFile(const QString &input, const Options &o, const QSet<QString> &
     std::unique_ptr<OfflineRender> render;
     {
         std::lock_guard guard(engineCreation);
-        render = OfflineRender::create(channels, inInfo.samplerate, o.factor, o.engine, kBlockFrames);
+        render = OfflineRender::create(channels, inInfo.samplerate, o.factor, o.engine, kBlockFrames, false,
+                                       ChainDsp::Use::files);
     }
     if (!render) {
         fail(input, qtTrId("cli.retune.error.engine").arg(QLatin1String(o.engineName)));

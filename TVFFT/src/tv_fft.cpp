@@ -3,9 +3,13 @@
 
 #include <fftw3.h>
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
+
+#include <unistd.h>
 
 struct tv_fft {
     uint32_t size = 0;
@@ -68,6 +72,35 @@ extern "C" void tv_fft_destroy(tv_fft *fft)
 {
     if (fft)
         release(fft);
+}
+
+extern "C" int tv_fft_load_wisdom(const char *path)
+{
+    if (!path)
+        return 0;
+    std::lock_guard lock(plannerMutex());
+    return fftwf_import_wisdom_from_filename(path) != 0 ? 1 : 0;
+}
+
+extern "C" int tv_fft_save_wisdom(const char *path)
+{
+    if (!path)
+        return 0;
+    try {
+        const std::string temporary = std::string(path) + ".tmp" + std::to_string(::getpid());
+        std::lock_guard lock(plannerMutex());
+        if (fftwf_export_wisdom_to_filename(temporary.c_str()) == 0) {
+            std::remove(temporary.c_str());
+            return 0;
+        }
+        if (std::rename(temporary.c_str(), path) != 0) {
+            std::remove(temporary.c_str());
+            return 0;
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
 }
 
 extern "C" void tv_fft_forward(tv_fft *fft, const float *input, float *out_real, float *out_imag)

@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <numbers>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -33,7 +37,7 @@ std::vector<float> noise(uint32_t n)
     return v;
 }
 
-} // namespace
+
 
 TEST(TvFft, accepts_only_powers_of_two_from_two_and_null_arguments_do_nothing)
 {
@@ -100,3 +104,25 @@ TEST(TvFft, handles_on_several_threads_are_independent)
         }
     }
 }
+
+// Wisdom survives a round trip through a file written in one piece; a missing or foreign file
+// is refused and planning goes on as before.
+TEST(TvFft, wisdom_round_trips_and_bad_files_are_ignored)
+{
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tvfft-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string saved = (dir / "wisdom").string(), garbage = (dir / "garbage").string();
+    ASSERT_TRUE(make(1024));
+    EXPECT_EQ(tv_fft_save_wisdom(saved.c_str()), 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1); // no temporary left
+    EXPECT_EQ(tv_fft_load_wisdom(saved.c_str()), 1);
+    std::ofstream(garbage) << "(not wisdom";
+    for (const std::string &bad : {garbage, (dir / "missing").string()})
+        EXPECT_EQ(tv_fft_load_wisdom(bad.c_str()), 0) << bad;
+    EXPECT_EQ(tv_fft_save_wisdom((dir / "missing-dir" / "w").string().c_str()), 0);
+    EXPECT_TRUE(make(2048));
+    EXPECT_EQ(tv_fft_load_wisdom(nullptr) + tv_fft_save_wisdom(nullptr), 0);
+    std::filesystem::remove_all(dir);
+}
+
+} // namespace

@@ -72,6 +72,9 @@ double tv_engine_latency_seconds(const tv_engine *engine);
 /* Control thread. */
 tv_switch *tv_switch_create(double sample_rate);
 void tv_switch_destroy(tv_switch *sw);
+/* Control thread, before the audio callback exists. Selects the slot (limited to 0 ... 2) and
+ * makes it active at full gain at once, without a fade or a switch. */
+void tv_switch_start(tv_switch *sw, int32_t slot);
 /* Any thread. Slot limited to 0 ... 2. */
 void tv_switch_select(tv_switch *sw, int32_t slot);
 /* RT safe, audio thread. Returns the active slot; *switched (may be NULL) tells a new activation. */

@@ -59,6 +59,16 @@ extern "C" void tv_switch_select(tv_switch *sw, int32_t slot)
         sw->selected.store(uint32_t(std::clamp(slot, 0, 2)), std::memory_order_relaxed);
 }
 
+extern "C" void tv_switch_start(tv_switch *sw, int32_t slot)
+{
+    if (!sw)
+        return;
+    tv_switch_select(sw, slot);
+    sw->active = sw->pending = sw->selected.load(std::memory_order_relaxed);
+    sw->fadingOut = false;
+    sw->gain = sw->blockStartGain = 1.0;
+}
+
 extern "C" uint32_t tv_switch_begin_block(tv_switch *sw, uint32_t frames, uint32_t *switched)
 {
     if (switched)

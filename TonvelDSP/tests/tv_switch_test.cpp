@@ -121,6 +121,17 @@ TEST(TvSwitch, steady_state_is_bit_identical_and_slots_and_rates_are_clamped)
     }
 }
 
+// A chain opening on a stretch slot plays it at once: no fade, no switch to reset it on.
+TEST(TvSwitch, start_activates_the_clamped_slot_at_full_gain)
+{
+    auto sw = make(48000);
+    tv_switch_start(sw.get(), 9);
+    const Block b = runBlock(sw.get());
+    EXPECT_EQ(b.active, 2u);
+    EXPECT_EQ(b.switched, 0u);
+    EXPECT_TRUE(std::all_of(b.left.begin(), b.left.end(), [](float x) { return x == 1.f; }));
+}
+
 TEST(TvSwitch, frames_sum_all_begun_blocks_and_zero_frames_still_transition)
 {
     auto sw = make(48000);

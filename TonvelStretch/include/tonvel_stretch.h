@@ -44,6 +44,16 @@
  *   nothing (or returns 0).
  *   Create never throws; it returns NULL on bad arguments or when memory cannot be had.
  *
+ * Hand-over between threads
+ *   A reset (library reset, start pad pushed through several analysis hops, a few ms) is too
+ *   heavy for an audio callback. An engine the callback is not using is therefore reset on a
+ *   control thread and handed over ready: the audio thread claims an engine before it
+ *   processes with it (tv_stretch_claim: ready -> live, nothing else to do) and releases it
+ *   when it switches away (live -> stale); tv_stretch_prepare resets a stale engine off the
+ *   audio thread (stale -> ready). The states are one atomic word, so neither side ever
+ *   waits. Only if the audio thread claims an engine that nobody prepared since its release
+ *   does it reset the engine itself, as before (counted: tv_stretch_claim_resets).
+ *
  * Thread safety
  *   tv_stretch_set_factor and the const getters may run on any thread while
  *   tv_stretch_process runs (the target factor is one atomic 64-bit value, read once per
@@ -61,16 +71,51 @@ extern "C" {
 
 typedef struct tv_stretch tv_stretch;
 
+/* The library configuration of tv_stretch_create_options; all zero is the R3 engine with its
+ * standard window and pitch mode "high consistency". Every configuration keeps the
+ * wrapper's guarantees (fixed latency, no allocation after creation). */
+enum { TV_STRETCH_ENGINE_FINER = 0, TV_STRETCH_ENGINE_FASTER = 1 };       /* R3 / R2 */
+enum { TV_STRETCH_WINDOW_STANDARD = 0, TV_STRETCH_WINDOW_SHORT = 1, TV_STRETCH_WINDOW_LONG = 2 };
+enum { TV_STRETCH_PITCH_CONSISTENCY = 0, TV_STRETCH_PITCH_QUALITY = 1, TV_STRETCH_PITCH_SPEED = 2 };
+enum { TV_STRETCH_TRANSIENTS_CRISP = 0, TV_STRETCH_TRANSIENTS_MIXED = 1, TV_STRETCH_TRANSIENTS_SMOOTH = 2 };
+typedef struct tv_stretch_options {
+    uint32_t engine;
+    uint32_t window;
+    uint32_t pitch;
+    uint32_t formant_preserved; /* 0: formants move with the pitch */
+    uint32_t channels_together; /* 0: channels analysed apart */
+    uint32_t transients;        /* R2 only */
+    uint32_t phase_independent; /* R2 only; 0: laminar */
+} tv_stretch_options;
+
 /* Control thread. NULL if channels is 0 or above 8, max_frames is 0, sample_rate is not
  * greater than 0 (or not finite), or memory cannot be had. */
 tv_stretch *tv_stretch_create_custom(uint32_t channels, uint32_t max_frames, double sample_rate,
                                      double block_ms, double interval_ms);
+/* Control thread. The same with an explicit library configuration (NULL: all zero); block and
+ * interval samples read 0. NULL also for values outside the enumerations above. */
+tv_stretch *tv_stretch_create_options(uint32_t channels, uint32_t max_frames, double sample_rate,
+                                      const tv_stretch_options *options);
 /* Control thread, after the audio callback is gone. */
 void tv_stretch_destroy(tv_stretch *stretch);
 
 /* Audio thread (or before the audio callback exists). Clears all audio state, restores the
  * fixed latency and jumps the applied factor to the target (no glide). RT safe. */
 void tv_stretch_reset(tv_stretch *stretch);
+
+/* Control thread, any time. Resets the engine if the audio thread released it since it was
+ * last ready (see "Hand-over"); does nothing to an engine the audio thread uses or that is
+ * ready. Returns 1 when the engine is ready (or in use) afterwards. */
+int tv_stretch_prepare(tv_stretch *stretch);
+/* RT safe, audio thread, before processing with the engine. Returns 1 when it may process:
+ * it was ready (its factor then jumps to the target, as after a reset), already in use, or
+ * released and not yet prepared (then reset here). Returns 0
+ * while tv_stretch_prepare resets it on another thread: process nothing this block. */
+int tv_stretch_claim(tv_stretch *stretch);
+/* RT safe, audio thread, after its last block with the engine. Nothing if not in use. */
+void tv_stretch_release(tv_stretch *stretch);
+/* Any thread. Claims that had to reset on the audio thread. */
+uint64_t tv_stretch_claim_resets(const tv_stretch *stretch);
 
 /* Any thread. Target = factor if finite and > 0, else 1.0; then limited to 0.25 ... 4.0. */
 void tv_stretch_set_factor(tv_stretch *stretch, double factor);

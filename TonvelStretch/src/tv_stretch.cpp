@@ -114,6 +114,11 @@ struct tv_stretch {
     uint64_t silenceDebt = 0;   // frames padded with silence, to skip when they arrive
     std::atomic<uint64_t> underflowFrames{0};
 
+    // Hand-over between the audio thread and a control thread (see the header).
+    enum Hand : uint32_t { ready, live, stale, priming };
+    std::atomic<uint32_t> hand{ready};
+    std::atomic<uint64_t> claimResets{0};
+
     // Lag bookkeeping, used while measuring the latency at creation.
     uint64_t framesIn = 0;
     uint64_t framesOut = 0;
@@ -343,6 +348,23 @@ Calibration measureCalibration(tv_stretch &s, uint32_t libraryRate)
     return cal;
 }
 
+RubberBandStretcher::Options libraryOptions(const tv_stretch_options &o)
+{
+    using RB = RubberBandStretcher;
+    RB::Options options = RB::OptionProcessRealTime | RB::OptionThreadingNever
+                          | (o.engine == TV_STRETCH_ENGINE_FINER ? RB::OptionEngineFiner : RB::OptionEngineFaster);
+    constexpr RB::Options windows[] = {RB::OptionWindowStandard, RB::OptionWindowShort, RB::OptionWindowLong};
+    constexpr RB::Options pitches[] = {RB::OptionPitchHighConsistency, RB::OptionPitchHighQuality,
+                                       RB::OptionPitchHighSpeed};
+    constexpr RB::Options transients[] = {RB::OptionTransientsCrisp, RB::OptionTransientsMixed,
+                                          RB::OptionTransientsSmooth};
+    options |= windows[o.window] | pitches[o.pitch] | transients[o.transients];
+    options |= o.formant_preserved ? RB::OptionFormantPreserved : RB::OptionFormantShifted;
+    options |= o.channels_together ? RB::OptionChannelsTogether : RB::OptionChannelsApart;
+    options |= o.phase_independent ? RB::OptionPhaseIndependent : RB::OptionPhaseLaminar;
+    return options;
+}
+
 Calibration calibration(tv_stretch &s, RubberBandStretcher::Options options, uint32_t libraryRate)
 {
     struct Entry {
@@ -369,35 +391,43 @@ extern "C" {
 tv_stretch *tv_stretch_create_custom(uint32_t channels, uint32_t max_frames, double sample_rate,
                                      double block_ms, double interval_ms)
 {
-    if (channels == 0 || channels > kMaxChannels || max_frames == 0 || !(sample_rate > 0.0)
-        || !std::isfinite(sample_rate))
-        return nullptr;
     if (!(block_ms > 0.0) || !(interval_ms > 0.0) || !std::isfinite(block_ms)
         || !std::isfinite(interval_ms)) {
         block_ms = 240.0;
         interval_ms = 30.0;
     }
+    tv_stretch_options options{};
+    options.window = block_ms <= kShortWindowMaxBlockMs ? TV_STRETCH_WINDOW_SHORT : TV_STRETCH_WINDOW_STANDARD;
+    tv_stretch *s = tv_stretch_create_options(channels, max_frames, sample_rate, &options);
+    if (s != nullptr) {
+        const double samplesPerMs = sample_rate * 0.001;
+        s->blockSamples = static_cast<uint32_t>(std::min(block_ms * samplesPerMs, 4.0e9));
+        s->intervalSamples = static_cast<uint32_t>(std::min(interval_ms * samplesPerMs, 4.0e9));
+    }
+    return s;
+}
+
+tv_stretch *tv_stretch_create_options(uint32_t channels, uint32_t max_frames, double sample_rate,
+                                      const tv_stretch_options *config)
+{
+    const tv_stretch_options o = config != nullptr ? *config : tv_stretch_options{};
+    if (channels == 0 || channels > kMaxChannels || max_frames == 0 || !(sample_rate > 0.0)
+        || !std::isfinite(sample_rate) || o.engine > TV_STRETCH_ENGINE_FASTER || o.window > TV_STRETCH_WINDOW_LONG
+        || o.pitch > TV_STRETCH_PITCH_SPEED || o.transients > TV_STRETCH_TRANSIENTS_SMOOTH)
+        return nullptr;
     try {
         auto s = std::make_unique<tv_stretch>();
         s->channels = channels;
         s->maxFrames = max_frames;
         s->sampleRate = sample_rate;
-        const double samplesPerMs = sample_rate * 0.001;
-        s->blockSamples = static_cast<uint32_t>(std::min(block_ms * samplesPerMs, 4.0e9));
-        s->intervalSamples = static_cast<uint32_t>(std::min(interval_ms * samplesPerMs, 4.0e9));
-        s->shortWindow = block_ms <= kShortWindowMaxBlockMs;
-
-        RubberBandStretcher::Options options = RubberBandStretcher::OptionProcessRealTime
-            | RubberBandStretcher::OptionEngineFiner | RubberBandStretcher::OptionPitchHighConsistency
-            | RubberBandStretcher::OptionThreadingNever;
-        if (s->shortWindow)
-            options |= RubberBandStretcher::OptionWindowShort;
+        s->shortWindow = o.window == TV_STRETCH_WINDOW_SHORT;
+        const RubberBandStretcher::Options options = libraryOptions(o);
         // The library is specified for 8 ... 192 kHz; the rate only shapes its analysis,
         // the pitch factor is a ratio and stays exact.
         const auto libraryRate = static_cast<uint32_t>(std::lround(std::clamp(sample_rate, 8000.0, 192000.0)));
         s->stretcher = std::make_unique<RubberBandStretcher>(
             libraryRate, channels, std::make_shared<SilentLogger>(), options, 1.0, 1.0);
-        if (s->stretcher->getEngineVersion() != 3)
+        if (s->stretcher->getEngineVersion() != (o.engine == TV_STRETCH_ENGINE_FINER ? 3 : 2))
             return nullptr;
         s->stretcher->setMaxProcessSize(max_frames);
         s->unityStartDelay = s->stretcher->getStartDelay();
@@ -472,6 +502,56 @@ void tv_stretch_reset(tv_stretch *stretch)
     if (stretch == nullptr)
         return;
     stretch->restart();
+}
+
+int tv_stretch_prepare(tv_stretch *stretch)
+{
+    if (stretch == nullptr)
+        return 0;
+    uint32_t state = tv_stretch::stale;
+    if (stretch->hand.compare_exchange_strong(state, tv_stretch::priming, std::memory_order_acquire)) {
+        stretch->restart();
+        stretch->hand.store(tv_stretch::ready, std::memory_order_release);
+        return 1;
+    }
+    return state == tv_stretch::ready || state == tv_stretch::live ? 1 : 0;
+}
+
+int tv_stretch_claim(tv_stretch *stretch)
+{
+    if (stretch == nullptr)
+        return 0;
+    uint32_t state = stretch->hand.load(std::memory_order_acquire);
+    if (state == tv_stretch::live)
+        return 1;
+    if (state == tv_stretch::priming
+        || !stretch->hand.compare_exchange_strong(state, tv_stretch::live, std::memory_order_acquire))
+        return 0; // being prepared right now (the exchange can only lose to tv_stretch_prepare)
+    if (state == tv_stretch::stale) {
+        stretch->restart();
+        stretch->claimResets.fetch_add(1, std::memory_order_relaxed);
+    } else {
+        // Prepared at an older target: it has processed nothing yet, so it jumps (no glide).
+        const double target = stretch->targetFactor.load(std::memory_order_relaxed);
+        stretch->appliedFactor.store(target, std::memory_order_relaxed);
+        if (target != stretch->lastTransposed)
+            stretch->transpose(target);
+    }
+    return 1;
+}
+
+void tv_stretch_release(tv_stretch *stretch)
+{
+    if (stretch == nullptr)
+        return;
+    uint32_t state = tv_stretch::live;
+    stretch->hand.compare_exchange_strong(state, tv_stretch::stale, std::memory_order_release,
+                                          std::memory_order_relaxed);
+}
+
+uint64_t tv_stretch_claim_resets(const tv_stretch *stretch)
+{
+    return stretch == nullptr ? 0 : stretch->claimResets.load(std::memory_order_relaxed);
 }
 
 void tv_stretch_set_factor(tv_stretch *stretch, double factor)

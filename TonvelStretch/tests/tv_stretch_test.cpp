@@ -9,8 +9,10 @@
 #include "SignalMeasures.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <random>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -262,6 +264,61 @@ TEST(StretchReset, any_factor_from_a_reset_returns_to_the_reported_latency)
         EXPECT_NEAR(crossCorrelationLag(a, b, reported + 2000, reported - 2000), reported, 16) << f;
     }
     EXPECT_EQ(tv_stretch_underflow_frames(s.get()), 0u);
+}
+
+// Hand-over: an engine prepared off the audio thread is claimed without a reset there; only
+// a claim of a released, unprepared engine resets on the audio thread (the counted fallback).
+TEST(StretchHandOver, prepared_engines_are_claimed_without_a_reset_on_the_audio_thread)
+{
+    Stretch s = make(kBalancedMs);
+    ASSERT_TRUE(s);
+    const std::vector<float> tone = sine(440.0, 0.2, kRate);
+    EXPECT_EQ(tv_stretch_prepare(s.get()), 1); // fresh: ready, nothing to do
+    EXPECT_EQ(tv_stretch_claim(s.get()), 1);
+    run(s.get(), tone, 512);
+    EXPECT_EQ(tv_stretch_prepare(s.get()), 1); // in use: left alone
+    EXPECT_NE(run(s.get(), tone, 512), std::vector<float>(tone.size(), 0.0f));
+    tv_stretch_release(s.get());
+    EXPECT_EQ(tv_stretch_prepare(s.get()), 1);
+    tv_stretch_set_factor(s.get(), 0.9);
+    EXPECT_EQ(tv_stretch_claim(s.get()), 1);
+    EXPECT_EQ(tv_stretch_applied_factor(s.get()), 0.9); // jumps: nothing played at the old one
+    // Prepared means reset: silent for the latency, like a fresh engine.
+    const std::vector<float> out = run(s.get(), tone, 512);
+    EXPECT_TRUE(std::all_of(out.begin(), out.begin() + tv_stretch_latency_frames(s.get()) - 512,
+                            [](float v) { return v == 0.0f; }));
+    EXPECT_EQ(tv_stretch_claim_resets(s.get()), 0u);
+    tv_stretch_release(s.get());
+    EXPECT_EQ(tv_stretch_claim(s.get()), 1); // nobody prepared it: reset here
+    EXPECT_EQ(tv_stretch_claim_resets(s.get()), 1u);
+    EXPECT_EQ(tv_stretch_claim(nullptr) + tv_stretch_prepare(nullptr), 0);
+}
+
+// The control thread prepares while the audio thread claims, processes and releases: the two
+// never touch the engine at once (TSan), and the audio thread never waits.
+TEST(StretchHandOver, prepare_may_run_beside_the_audio_thread)
+{
+    Stretch s = make(kBalancedMs);
+    ASSERT_TRUE(s);
+    std::atomic<bool> done{false};
+    std::thread control([&] {
+        while (!done.load())
+            tv_stretch_prepare(s.get());
+    });
+    std::vector<float> in(256, 0.25f), out(256);
+    int processed = 0;
+    for (int block = 0; block < 400; ++block) {
+        if (tv_stretch_claim(s.get())) {
+            tv_stretch_set_channel(s.get(), 0, in.data(), 1, out.data(), 1);
+            tv_stretch_process(s.get(), 256);
+            ++processed;
+        }
+        if (block % 8 == 7)
+            tv_stretch_release(s.get());
+    }
+    done = true;
+    control.join();
+    EXPECT_GT(processed, 0);
 }
 
 } // namespace

@@ -49,6 +49,7 @@ struct EngineStats {
     std::uint64_t frames = 0;    // frames processed; stands still while idle
     std::uint64_t underruns = 0; // the delay-line engine's underrun count
     bool idle = false;           // nothing plays, the streams are paused: alive, not stalled
+    double longestRenderSeconds = 0.0; // longest render callback of the last one to two seconds
     ChainHealth health = ChainHealth::healthy;
 };
 

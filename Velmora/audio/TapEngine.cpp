@@ -3,6 +3,7 @@
 
 #include "identity/AppIdentity.h"
 #include "render/ChainDsp.h"
+#include "render/RenderCrossfade.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -31,6 +32,10 @@ Registry &registry()
 RenderCallback renderWith(const std::shared_ptr<ChainDsp> &dsp)
 {
     RenderContext context = dsp->context();
+    if (auto fade = dsp->handover()) // the objects it replaced play on while it fills its latency
+        return [context, fade](const AudioBufferList &input, AudioBufferList &output) {
+            fade->render(context, input, output);
+        };
     return [context](const AudioBufferList &input, AudioBufferList &output) {
         renderBlock(context, &input, &output);
     };
@@ -327,8 +332,10 @@ void TapEngine::build(std::uint64_t generation, Build kind)
         if (dsp != dsp_) {
             replaced = std::move(dsp_);
             dsp_ = dsp;
-            if (!fresh)
-                chain_->setRender(renderWith(dsp_)); // the old objects are unused after this
+            if (!fresh) {
+                dsp_->handOverFrom(replaced, engine, maxFrames);
+                chain_->setRender(renderWith(dsp_));
+            }
         }
         dsp_->setFactor(factor_);
         applySelection();
@@ -442,6 +449,7 @@ EngineStats TapEngine::stats() const
     if (dsp_) {
         s.frames = dsp_->frames();
         s.underruns = dsp_->underruns();
+        s.longestRenderSeconds = dsp_->recentLongestRenderSeconds();
     }
     s.idle = chain_ && chain_->isIdle();
     s.health = serverLost_ ? ChainHealth::serverLost : chain_ ? chain_->health() : ChainHealth::healthy;

@@ -8,6 +8,9 @@
 //   create() builds everything a chain needs for one rate and channel count, sets the factor
 //   and selects the engine; the live chain and the offline render both use it, so the engines
 //   are configured in one place. Only the objects exist here; renderBlock() runs them.
+//   The switcher starts on the selected engine, which is ready at once. select() first
+//   prepares (resets) every stretch engine the audio thread has released since it last
+//   used it, so the callback only flips to an engine that is ready (RenderChain.h).
 //
 // Real-time safety
 //   create() and destruction allocate and free: control thread only, and only while no render
@@ -15,17 +18,22 @@
 //   while renderBlock() runs on the audio thread.
 //
 // Thread safety
-//   setFactor(), select(), frames(), underruns() and the latency getters from any thread;
-//   readAnalysis() from the one analysis consumer only.
+//   setFactor(), frames(), underruns() and the latency getters from any thread; select() and
+//   the timing readers from one control thread at a time; readAnalysis() from the one
+//   analysis consumer only.
 //
 #include "audio/EngineTable.h"
 #include "render/RenderChain.h"
 
 #include <tv_handles.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+
+class RenderCrossfade;
 
 class ChainDsp {
 public:
@@ -33,12 +41,17 @@ public:
         const char *operation = ""; // German name of the object that could not be created
     };
 
+    // What the stretch engines serve: the live chain, or files (no latency limit and a steady
+    // factor: the balanced engine then uses the cheapest library configuration of the same
+    // measured quality, bench/stretch_options_bench).
+    enum class Use { live, files };
+
     // Null when channels is not 1 ... 8, the rate is not positive, or an object cannot be
     // created (`failure` then names it). Builds the stretch engine of `selected`, and the other
     // one too when `allEngines` is set.
     static std::unique_ptr<ChainDsp> create(std::uint32_t channels, double sampleRate,
                                             std::uint32_t maxFrames, double factor, EngineKind selected,
-                                            bool allEngines, Failure *failure = nullptr);
+                                            bool allEngines, Failure *failure = nullptr, Use use = Use::live);
 
     // The stretch engines create() left out, built off to the side (slow: call it without
     // holding anything the audio or control threads wait for), then handed to addEngines().
@@ -62,7 +75,21 @@ public:
     std::uint32_t latencyFrames(EngineKind kind) const;
 
     void setFactor(double factor);
+    // Prepares the released stretch engines (a few ms each, on the calling thread), then
+    // selects `kind` in the switcher.
     void select(EngineKind kind);
+    // The longest render callbacks since the last take (for measurements).
+    RenderTiming::Longest takeRenderTiming() { return timing_->take(); }
+    // The longest render callback of the last one to two seconds, whoever else reads it.
+    double recentLongestRenderSeconds();
+    // Lets `outgoing` (the objects these replace, same engine kind) play on while these fill
+    // their latency, cross-faded (RenderCrossfade). maxFrames: the largest block of the chain.
+    void handOverFrom(std::shared_ptr<ChainDsp> outgoing, EngineKind kind, std::uint32_t maxFrames);
+    // The hand-over a render callback must run, or null once it is over (the outgoing objects
+    // are then released here; a callback that still holds them keeps them until it is dropped).
+    std::shared_ptr<RenderCrossfade> handover();
+    // Resets the audio thread had to do itself, because an engine was not prepared in time.
+    std::uint64_t audioThreadResets() const;
     std::uint64_t frames() const { return tv_switch_frames(switcher_.get()); }
     std::uint64_t underruns() const { return tv_engine_underruns(delayLine_.get()); }
     std::uint32_t readAnalysis(float *destination, std::uint32_t maxFrames);
@@ -76,5 +103,13 @@ private:
     tv::EnginePtr delayLine_;
     tv::StretchPtr balanced_;
     tv::StretchPtr highQuality_;
+    std::unique_ptr<RenderTiming> timing_ = std::make_unique<RenderTiming>();
     RenderContext context_;
+
+    std::shared_ptr<RenderCrossfade> handover_;
+
+    std::mutex recentMutex_; // the window below
+    std::chrono::steady_clock::time_point windowStart_{};
+    double currentWindow_ = 0.0;
+    double previousWindow_ = 0.0;
 };

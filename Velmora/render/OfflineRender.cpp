@@ -5,20 +5,15 @@
 #include <cmath>
 #include <cstring>
 
-namespace {
-
-constexpr double kSettleSeconds = 0.2; // fade-out, change and fade-in take about 50 ms
-
-} // namespace
-
 std::unique_ptr<OfflineRender> OfflineRender::create(uint32_t channels, double sampleRate, double factor,
-                                                     EngineKind engine, uint32_t blockFrames, bool allEngines)
+                                                     EngineKind engine, uint32_t blockFrames, bool allEngines,
+                                                     ChainDsp::Use use)
 {
     if (blockFrames == 0)
         return nullptr;
     std::unique_ptr<OfflineRender> r(new OfflineRender);
     r->dsp_ = ChainDsp::create(channels, sampleRate, EngineTable::stretchMaxFrames(blockFrames), factor,
-                               engine, allEngines);
+                               engine, allEngines, nullptr, use);
     if (!r->dsp_)
         return nullptr;
     r->channels_ = channels;
@@ -26,16 +21,11 @@ std::unique_ptr<OfflineRender> OfflineRender::create(uint32_t channels, double s
     r->silence_.assign(static_cast<size_t>(blockFrames) * channels, 0.0f);
     r->scratch_.assign(static_cast<size_t>(blockFrames) * channels, 0.0f);
 
-    // A chain opens on the delay line and fades over to the selected engine; let that happen
-    // in silence, then start the engine afresh so the stream begins on a clean state.
+    // The chain opens on its engine, which is ready: nothing to settle.
     const RenderContext &c = r->dsp_->context();
     if (engine != EngineKind::lowLatency) {
-        const auto settle = static_cast<uint64_t>(std::ceil(kSettleSeconds * sampleRate));
-        for (uint64_t done = 0; done < settle; done += blockFrames)
-            r->renderInto(r->silence_.data(), blockFrames, r->scratch_.data());
-        tv_stretch *stretch = engine == EngineKind::balanced ? c.stretchBalanced : c.stretchHighQuality;
-        tv_stretch_reset(stretch);
-        r->latency_ = tv_stretch_latency_frames(stretch);
+        r->latency_ = tv_stretch_latency_frames(engine == EngineKind::balanced ? c.stretchBalanced
+                                                                               : c.stretchHighQuality);
     } else {
         // At factor 1 the delay line's output is its input N/2 + 1 frames late.
         r->latency_ = r->dsp_->latencyFrames(EngineKind::lowLatency) + 1;

@@ -26,11 +26,11 @@
 class OfflineRender {
 public:
     // Null if channels is 0 or above 8, the rate is not positive, block is 0, or a DSP
-    // object cannot be created. The chain starts on `engine` (switched and settled in silence).
+    // object cannot be created. The chain starts on `engine`, ready at once.
     // Only that engine is built unless allEngines is set (needed for select()).
     static std::unique_ptr<OfflineRender> create(uint32_t channels, double sampleRate, double factor,
                                                  EngineKind engine, uint32_t blockFrames = 512,
-                                                 bool allEngines = false);
+                                                 bool allEngines = false, ChainDsp::Use use = ChainDsp::Use::live);
     OfflineRender(const OfflineRender &) = delete;
     OfflineRender &operator=(const OfflineRender &) = delete;
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 
 namespace {
 
@@ -109,7 +110,45 @@ void runStretch(const RenderContext &context, tv_stretch *stretch, const AudioBu
     tv_stretch_process(stretch, frames);
 }
 
+// vDSO on Linux: no system call.
+std::uint64_t monotonicNs() noexcept
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<std::uint64_t>(t.tv_sec) * 1000000000u + static_cast<std::uint64_t>(t.tv_nsec);
+}
+
+// Releases every stretch engine but the one of `slot` (the audio thread no longer runs them).
+void releaseOthers(const RenderContext &context, tv_stretch *keep) noexcept
+{
+    for (tv_stretch *s : {context.stretchBalanced, context.stretchHighQuality}) {
+        if (s != keep)
+            tv_stretch_release(s);
+    }
+}
+
 } // namespace
+
+double RenderTiming::Longest::any() const
+{
+    return std::max({slotSeconds[0], slotSeconds[1], slotSeconds[2], switchSeconds});
+}
+
+RenderTiming::Longest RenderTiming::take()
+{
+    Longest l;
+    for (int s = 0; s < 3; ++s)
+        l.slotSeconds[s] = slotNs[s].exchange(0, std::memory_order_relaxed) * 1e-9;
+    l.switchSeconds = switchNs.exchange(0, std::memory_order_relaxed) * 1e-9;
+    return l;
+}
+
+void RenderTiming::note(std::atomic<std::uint32_t> &longest, std::uint32_t ns) noexcept
+{
+    std::uint32_t seen = longest.load(std::memory_order_relaxed);
+    while (ns > seen && !longest.compare_exchange_weak(seen, ns, std::memory_order_relaxed)) {
+    }
+}
 
 bool locateChannel(const AudioBufferList &list, uint32_t n, ChannelLocation &out) noexcept
 {
@@ -131,22 +170,42 @@ bool locateChannel(const AudioBufferList &list, uint32_t n, ChannelLocation &out
     return false;
 }
 
+static bool renderTimed(const RenderContext &context, const AudioBufferList *inputList,
+                        AudioBufferList *outputList, uint32_t &slot) noexcept;
+
 void renderBlock(const RenderContext &context, const AudioBufferList *inputList,
                  AudioBufferList *outputList) noexcept
 {
+    if (context.timing == nullptr) {
+        uint32_t slot = 0;
+        renderTimed(context, inputList, outputList, slot);
+        return;
+    }
+    const std::uint64_t start = monotonicNs();
+    uint32_t slot = 0;
+    const bool changed = renderTimed(context, inputList, outputList, slot);
+    const auto ns = static_cast<std::uint32_t>(std::min<std::uint64_t>(monotonicNs() - start, UINT32_MAX));
+    RenderTiming &t = *context.timing;
+    RenderTiming::note(changed ? t.switchNs : t.slotNs[std::min(slot, 2u)], ns);
+}
+
+// The block itself; true when the active slot changed in it. `slot`: the active slot.
+static bool renderTimed(const RenderContext &context, const AudioBufferList *inputList,
+                        AudioBufferList *outputList, uint32_t &slot) noexcept
+{
     // 1. Block length, from the first output buffer.
     if (inputList == nullptr || outputList == nullptr)
-        return;
+        return false;
     const AudioBufferList &input = *inputList;
     AudioBufferList &output = *outputList;
     if (bufferCount(input) == 0 || bufferCount(output) == 0)
-        return;
+        return false;
     const uint32_t c = output.mBuffers[0].mNumberChannels;
     if (c == 0)
-        return;
+        return false;
     const uint32_t frames = bufferFrames(output.mBuffers[0]);
     if (frames == 0)
-        return;
+        return false;
     const uint32_t channels = std::clamp(context.channelCount, 1u, kMaxChannels);
 
     // 2. Analysis feed: first channel of the first input buffer that has channels.
@@ -163,26 +222,36 @@ void renderBlock(const RenderContext &context, const AudioBufferList *inputList,
 
     // 3. Engine selection (also the liveness frame count).
     uint32_t switched = 0;
-    const uint32_t slot = tv_switch_begin_block(context.switcher, frames, &switched);
+    slot = tv_switch_begin_block(context.switcher, frames, &switched);
     constexpr uint32_t highQualitySlot = EngineTable::spec(EngineKind::highQuality).slot;
     constexpr uint32_t balancedSlot = EngineTable::spec(EngineKind::balanced).slot;
     tv_stretch *stretch = slot == highQualitySlot ? context.stretchHighQuality
                           : slot == balancedSlot  ? context.stretchBalanced
                                                   : nullptr;
 
-    // 4. A freshly activated engine starts from cleared state.
+    // 4. A freshly activated engine starts from cleared state: the delay line is cleared
+    // here (cheap), a stretch engine was reset off this thread and is claimed ready.
     const bool stretchSlot = slot == highQualitySlot || slot == balancedSlot;
     if (switched) {
-        if (stretchSlot) {
-            tv_stretch_reset(stretch);
-        } else {
+        releaseOthers(context, stretch);
+        context.claimedSlot = UINT32_MAX;
+        if (!stretchSlot) {
             tv_engine_reset(context.delayLine);
             context.onsetPosition = 0;
         }
     }
+    bool changed = switched != 0;
+    if (stretchSlot && context.claimedSlot != slot) {
+        if (tv_stretch_claim(stretch)) {
+            context.claimedSlot = slot;
+            changed = true;
+        }
+    }
 
     // 5./6. Processing.
-    if (stretchSlot)
+    if (stretchSlot && context.claimedSlot != slot)
+        silenceProcessedOutputs(output, channels, frames); // still being prepared elsewhere
+    else if (stretchSlot)
         runStretch(context, stretch, input, output, channels, frames);
     else
         runDelayLine(context, input, output, channels, frames);
@@ -206,4 +275,5 @@ void renderBlock(const RenderContext &context, const AudioBufferList *inputList,
             break;
         writeSilence(out, frames);
     }
+    return changed;
 }

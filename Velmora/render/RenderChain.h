@@ -19,6 +19,16 @@
 //   memory behind mData). A channel whose buffer holds fewer frames than the block counts
 //   as missing; nothing is ever read or written past a buffer's mDataByteSize.
 //
+//   Engine hand-over: the switcher starts on the chain's engine (ChainDsp), and a stretch
+//   engine is reset off the audio thread and claimed here ready (tv_stretch_claim); leaving a
+//   stretch slot releases it for the control side to prepare again (tv_stretch_release).
+//   Should an engine still be being prepared when its slot becomes active, the block is
+//   played as silence (the switcher is fading in from silence anyway) and the claim retried.
+//
+//   Timing: each block reads CLOCK_MONOTONIC at its start and end (a vDSO call on Linux,
+//   no system call) and keeps the longest duration per slot, and separately for blocks in
+//   which a slot change took place, in RenderTiming; the control side takes them (exchange).
+//
 //   After a switch to the delay line, its input is faded in over its first 1200 frames (its
 //   first sound follows the switcher's fade-in by the engine's latency and would otherwise
 //   start at full level), so a switch never clicks.
@@ -44,7 +54,24 @@
 #include <tonvel_dsp.h>
 #include <tonvel_stretch.h>
 
+#include <atomic>
 #include <cstdint>
+
+// Longest renderBlock() durations in nanoseconds since the last take(). Written by the audio
+// thread only (a compare-exchange keeps the maximum), taken by one control thread at a time.
+struct RenderTiming {
+    std::atomic<std::uint32_t> slotNs[3] = {};  // blocks that ran one engine, by slot
+    std::atomic<std::uint32_t> switchNs = {0}; // blocks in which the active slot changed
+
+    struct Longest {
+        double slotSeconds[3] = {};
+        double switchSeconds = 0.0;
+        double any() const;
+    };
+    Longest take();
+    // Audio thread.
+    static void note(std::atomic<std::uint32_t> &longest, std::uint32_t ns) noexcept;
+};
 
 // Fixed when the callback is created; never changes for the life of the chain.
 struct RenderContext {
@@ -54,12 +81,15 @@ struct RenderContext {
     tv_stretch *stretchBalanced = nullptr; // configured as the engine table says
     tv_stretch *stretchHighQuality = nullptr;
     uint32_t channelCount = 1; // processed channels, 1 ... 8 (limited to that)
+    RenderTiming *timing = nullptr; // may be null: nothing is timed
 
     // Bookkeeping of renderBlock() on the audio thread, not configuration: a freshly reset
     // delay line would be silent for its latency and then start at full level, after the
     // switcher's fade-in is (nearly) over; instead its input is faded in over its first
     // 1200 frames. (The stretch engines fade their own input in after a reset.)
     mutable uint32_t onsetPosition = UINT32_MAX; // frames of that fade done (max: none due)
+    // The slot whose stretch engine this context has claimed (max: none).
+    mutable uint32_t claimedSlot = UINT32_MAX;
 };
 
 // Where one flat channel lives: element k of the channel is data[k * stride], for

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The render chain runs on the audio thread: across engine switches (with their resets),
-// factor glides and varying block sizes it must not allocate at all.
+// The render chain runs on the audio thread: across engine switches (with their hand-over of
+// engines prepared off the audio thread), factor glides and varying block sizes it must not
+// allocate at all, and it never has to reset a stretch engine itself.
 #include "render/ChainDsp.h"
 
 #include <gtest/gtest.h>
@@ -60,8 +61,12 @@ TEST(RenderChainAllocation, thousand_blocks_with_switches_and_glides_allocate_no
         allocated = counter.count();
     }
     EXPECT_EQ(allocated, 0);
-    // The switches really happened: every engine processed audio.
+    // The switches really happened: every engine processed audio, timed as switches.
     EXPECT_GT(dsp->frames(), 1000000u);
+    EXPECT_EQ(dsp->audioThreadResets(), 0u);
+    const RenderTiming::Longest longest = dsp->takeRenderTiming();
+    EXPECT_GT(longest.switchSeconds, 0.0);
+    EXPECT_GT(longest.slotSeconds[EngineTable::spec(EngineKind::highQuality).slot], 0.0);
 }
 
 } // namespace

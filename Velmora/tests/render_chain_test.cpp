@@ -224,10 +224,10 @@ TEST(RenderChainMissing, stretch_with_input_missing_channel_1_counts_one_underru
     EXPECT_TRUE(allAre(garbageOut.data(0), kBlock, 0.0f) && allAre(garbageOut.data(1), kBlock, 0.0f));
 }
 
-// The new engine is reset to its target factor (no glide), the inactive one left alone. With a
-// mono output and two processed channels the fade must still be committed (by the only channel
+// The new engine, prepared before, starts at its target factor (no glide) without a reset on
+// the audio thread; the inactive one is left alone. With a mono output and two processed channels the fade must still be committed (by the only channel
 // faded), or the gain saws between 1.0 and 0.57 and the slot never changes.
-TEST(RenderChainSwitch, activation_resets_the_new_engine_and_completes_with_mono_output)
+TEST(RenderChainSwitch, activation_hands_over_the_new_engine_and_completes_with_mono_output)
 {
     Chain chain(2, true);
     tv_stretch_set_factor(chain.balanced, 0.98);
@@ -238,6 +238,7 @@ TEST(RenderChainSwitch, activation_resets_the_new_engine_and_completes_with_mono
     EXPECT_LE(blocks, 4); // 25 ms fade-out in 512-frame blocks, then the change
     EXPECT_EQ(tv_stretch_applied_factor(chain.balanced), 0.98);
     EXPECT_EQ(tv_stretch_applied_factor(chain.highQuality), 1.0);
+    EXPECT_EQ(tv_stretch_claim_resets(chain.balanced), 0u);
 }
 
 // A switch fades the old engine out and the new one in; the new engine's first sound comes

@@ -225,6 +225,10 @@ Optionen:
         <source>Output: %1 | %2 Hz | latency %3 ms | underruns %4 | detected A4 %5</source>
         <translation>Ausgabe: %1 | %2 Hz | Latenz %3 ms | Unterläufe %4 | erkanntes A4 %5</translation>
     </message>
+    <message id="cli.live.status.callback">
+        <source> | longest callback %1 ms</source>
+        <translation> | längster Callback %1 ms</translation>
+    </message>
     <message id="cli.live.status.idle">
         <source> | paused (nothing plays)</source>
         <translation> | Pause (nichts spielt)</translation>

@@ -225,6 +225,10 @@ Options:
         <source>Output: %1 | %2 Hz | latency %3 ms | underruns %4 | detected A4 %5</source>
         <translation>Output: %1 | %2 Hz | latency %3 ms | underruns %4 | detected A4 %5</translation>
     </message>
+    <message id="cli.live.status.callback">
+        <source> | longest callback %1 ms</source>
+        <translation> | longest callback %1 ms</translation>
+    </message>
     <message id="cli.live.status.idle">
         <source> | paused (nothing plays)</source>
         <translation> | paused (nothing plays)</translation>

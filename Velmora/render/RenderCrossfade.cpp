@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "render/RenderCrossfade.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+namespace {
+
+// Channels of scratch per frame of the largest block: an output wider than this (beyond
+// the 8 processed channels) ends the cross-fade rather than being mirrored.
+constexpr std::uint32_t kScratchChannels = 16;
+// The incoming engines' own fade-in: a stretch engine's input onset (25 ms), the render
+// chain's delay-line input fade (1200 frames).
+constexpr double kStretchOnsetSeconds = 0.025;
+constexpr std::uint32_t kDelayLineOnsetFrames = 1200;
+
+} // namespace
+
+std::shared_ptr<RenderCrossfade> RenderCrossfade::create(std::shared_ptr<ChainDsp> outgoing,
+                                                         const ChainDsp &incoming, EngineKind kind,
+                                                         std::uint32_t maxFrames)
+{
+    const bool delayLine = kind == EngineKind::lowLatency;
+    // The delay line's output is its input N/2 + 1 frames late.
+    const std::uint32_t primeFrames = incoming.latencyFrames(kind) + (delayLine ? 1 : 0);
+    const auto fadeFrames = delayLine ? kDelayLineOnsetFrames
+                                      : static_cast<std::uint32_t>(std::lround(kStretchOnsetSeconds * incoming.sampleRate()));
+    try {
+        std::shared_ptr<RenderCrossfade> x(new RenderCrossfade);
+        x->outgoingContext_ = outgoing ? outgoing->context() : RenderContext{};
+        x->outgoing_ = std::move(outgoing);
+        x->scratch_.assign(static_cast<size_t>(std::max(maxFrames, 1u)) * kScratchChannels, 0.0f);
+        x->prime_ = primeFrames;
+        x->fade_ = std::max(fadeFrames, 1u);
+        x->done_ = !x->outgoing_;
+        return x;
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
+// The complement of the incoming engine's own raised-cosine fade-in, which starts at prime_.
+float RenderCrossfade::outgoingGain(std::uint64_t frame) const noexcept
+{
+    if (frame < prime_)
+        return 1.0f;
+    if (frame >= prime_ + fade_)
+        return 0.0f;
+    const double x = static_cast<double>(frame - prime_ + 1) / static_cast<double>(fade_ + 1);
+    return static_cast<float>(0.5 + 0.5 * std::cos(M_PI * x));
+}
+
+void RenderCrossfade::render(const RenderContext &incoming, const AudioBufferList &input,
+                             AudioBufferList &output) noexcept
+{
+    if (done_.load(std::memory_order_relaxed)) {
+        renderBlock(incoming, &input, &output);
+        return;
+    }
+    // The outgoing objects render into scratch buffers shaped like the output.
+    const std::uint32_t buffers = std::min(output.mNumberBuffers, AudioBufferList::kMaxBuffers);
+    AudioBufferList scratch;
+    scratch.mNumberBuffers = buffers;
+    size_t used = 0;
+    for (std::uint32_t b = 0; b < buffers; ++b) {
+        const AudioBuffer &o = output.mBuffers[b];
+        const size_t floats = o.mDataByteSize / sizeof(float);
+        if (used + floats > scratch_.size()) {
+            done_.store(true, std::memory_order_release);
+            renderBlock(incoming, &input, &output);
+            return;
+        }
+        scratch.mBuffers[b] = {o.mNumberChannels, o.mDataByteSize, o.mData ? scratch_.data() + used : nullptr};
+        used += floats;
+    }
+    if (position_ == 0)
+        incoming.onsetPosition = 0; // a fresh delay line fades its input in (RenderChain.h)
+    renderBlock(outgoingContext_, &input, &scratch);
+    renderBlock(incoming, &input, &output);
+
+    std::uint64_t frames = 0;
+    for (std::uint32_t b = 0; b < buffers; ++b) {
+        const AudioBuffer &o = output.mBuffers[b];
+        if (o.mData == nullptr || o.mNumberChannels == 0)
+            continue;
+        const size_t n = o.mDataByteSize / sizeof(float) / o.mNumberChannels;
+        frames = std::max<std::uint64_t>(frames, n);
+        const float *old = scratch.mBuffers[b].mData;
+        for (size_t f = 0; f < n; ++f) {
+            const float g = outgoingGain(position_ + f);
+            if (g <= 0.0f)
+                break;
+            for (std::uint32_t c = 0; c < o.mNumberChannels; ++c) {
+                const size_t k = f * o.mNumberChannels + c;
+                o.mData[k] += old[k] * g;
+            }
+        }
+    }
+    position_ += frames;
+    if (position_ >= prime_ + fade_)
+        done_.store(true, std::memory_order_release);
+}
