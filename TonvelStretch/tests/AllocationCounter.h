@@ -2,7 +2,7 @@
 #pragma once
 // Counts every heap allocation of the test program that includes this header (exactly one
 // translation unit per program): the malloc family and operator new are replaced; under
-// ASan, whose allocator cannot be replaced, its allocation hook counts instead.
+// ASan or TSan, whose allocators cannot be replaced, their allocation hook counts instead.
 // CountAllocations counts between its construction and count().
 
 #include <atomic>
@@ -33,7 +33,7 @@ struct CountAllocations {
 
 } // namespace
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 // From the sanitizer runtime (its header is not always installed).
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void *, size_t),
                                                          void (*free_hook)(const volatile void *));
