@@ -197,6 +197,8 @@ fault_run() {
   done
 }
 FAULT_GONE=
+FAULT_LIVES=0
+fault_live() { start_live "$W/live$((++FAULT_LIVES)).log" --preset 432 --no-status-server; }  # a new live, own log
 alive() { local p; for p in "$@"; do kill -0 "$p" 2>/dev/null || return 1; done; }
 at() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a - b }'; }  # at T T0 : seconds from T0 to T
 
@@ -239,6 +241,16 @@ fault_figures() {
     expect "$name: retuned within 5 s (${retuned[$name]} ms)" test "${retuned[$name]}" -ge 0 -a "${retuned[$name]}" -le 5000
     expect "$name: nothing crashed (${crashes[$name]:-0})" test "${crashes[$name]:-0}" -eq 0
   done
+}
+# fault_finish : figures, then the final stop leaves nothing of ours behind
+fault_finish() {
+  local pid
+  fault_figures
+  for pid in "${PLAY_PIDS[@]}"; do kill -TERM "$pid"; done
+  stop_live
+  expect "after the final stop: no node of ours left" ours_are 0
+  expect "after the final stop: no routing left" routing_is no
+  e2e_finish
 }
 
 cpu_ticks() {  # cpu_ticks PID : user+system clock ticks so far

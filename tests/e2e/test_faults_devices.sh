@@ -23,11 +23,9 @@ replug() {  # replug [NAME] : fake_hp removed, the speakers take over, fake_hp b
   stack_add_sink fake_hp "Fake Headphones" && make_default fake_hp
   rec_tap fake_hp
 }
-live_log=0
-live() { start_live "$W/live$((++live_log)).log" --preset 432 --no-status-server; }
 
 stack_add_sink fake_hp "Fake Headphones" && make_default fake_hp
-live || e2e_finish
+fault_live || e2e_finish
 rec_start "$W/rec.wav"
 rec_tap fake_speakers && rec_tap fake_hp
 play_bg "$W/sine.wav"
@@ -39,16 +37,10 @@ fault_run removed 1 'fault_mark removed; unplug fake_hp'
 stop_live
 stack_add_sink fake_hp "Fake Headphones" && make_default fake_hp
 for i in 1 2 3 4 5; do replug; done
-fault_run replug-live-after 1 'fault_mark replug-live-after; live'
+fault_run replug-live-after 1 'fault_mark replug-live-after; fault_live'
 
 unplug fake_hp
 # Three seconds without any device, as when the only headset is unplugged and another found.
 fault_run only-device 1 'unplug fake_speakers; sleep 3; rec_start "$W/rec-only.wav";
   stack_add_sink fake_new "Fake New"; fault_mark only-device; rec_tap fake_new'
-fault_figures
-
-for pid in "${PLAY_PIDS[@]}"; do kill -TERM "$pid"; done
-stop_live
-expect "after the final stop: no node of ours left" ours_are 0
-expect "after the final stop: no routing left" routing_is no
-e2e_finish
+fault_finish

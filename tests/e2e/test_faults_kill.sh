@@ -7,19 +7,11 @@
 source "$(dirname "$0")/e2e_lib.sh"
 e2e_start
 sine "$W/sine.wav" 120 440
-live_log=0
-live() { start_live "$W/live$((++live_log)).log" --preset 432 --no-status-server; }
 
 rec_start "$W/rec.wav"
 rec_tap fake_speakers
 play_bg "$W/sine.wav"
-live || e2e_finish
+fault_live || e2e_finish
 STACK_WAIT_SEC=6 stack_wait chain_routed
-fault_run live-sigkill 10 'fault_mark live-sigkill; stop_live KILL; live'
-fault_figures
-
-for pid in "${PLAY_PIDS[@]}"; do kill -TERM "$pid"; done
-stop_live
-expect "after the final stop: no node of ours left" ours_are 0
-expect "after the final stop: no routing left" routing_is no
-e2e_finish
+fault_run live-sigkill 10 'fault_mark live-sigkill; stop_live KILL; fault_live'
+fault_finish

@@ -14,7 +14,7 @@ e2e_start --pulse
 sine "$W/sine.wav" 120 440
 
 paplay() { command paplay "$W/sine.wav" & PLAY_PIDS+=("$!"); }
-start_live "$W/live.log" --preset 432 --no-status-server || e2e_finish
+fault_live || e2e_finish
 rec_start "$W/rec0.wav"
 rec_tap fake_speakers
 paplay
@@ -34,10 +34,4 @@ restart_pipewire() {  # every client dies with the server: from here on pw-play 
 epoch=0
 fault_run pipewire 5 restart_pipewire
 fault_run wireplumber 5 'fault_mark wireplumber; stack_end "$STACK_WP_PID"; stack_start_wireplumber'
-fault_figures
-
-for pid in "${PLAY_PIDS[@]}"; do kill -TERM "$pid"; done
-stop_live
-expect "after the final stop: no node of ours left" ours_are 0
-expect "after the final stop: no routing left" routing_is no
-e2e_finish
+fault_finish
