@@ -29,7 +29,9 @@ e2e_cleanup() {
 
 e2e_start() {  # e2e_start [stack options]
   trap e2e_cleanup EXIT
-  ulimit -c unlimited 2>/dev/null || echo "no core dumps here: crashes are counted without backtraces" >&2
+  # Crashes are counted from exits as well; a backtrace needs a core in the working folder.
+  ulimit -c unlimited 2>/dev/null && [[ $(cat /proc/sys/kernel/core_pattern) != \|* ]] ||
+    echo "no core dumps into the working folder here: crashes are counted without backtraces" >&2
   stack_start "$@" || { echo "FAIL: private PipeWire stack did not come up"; exit 1; }
   W=$STACK_DIR/work
   mkdir -p "$W"
@@ -174,22 +176,36 @@ chain_routed() {
   l=$(pw-link -l 2>/dev/null) || return 1
   grep -q '|-> org.velmora.Velmora.tap:' <<<"$l" && grep -A1 '^org.velmora.Velmora.output:' <<<"$l" | grep -q '|->'
 }
-# fault_run NAME COUNT ACTION : runs ACTION (which calls fault_mark) COUNT times, each time
-# waiting until the chain is routed again (at most 6 s), then listening for 2 s more; counts
-# core dumps, and session processes or live that ended without one. The fault's stretch of the
-# recording ends there.
+# fault_settle : listens to the recording as it grows until the stretch since the last mark is
+# at least 2.5 s long and has ended retuned for 1.5 s, at most 7 s after the mark.
+fault_settle() {
+  local mark t0 from out r l
+  read -r _ _ mark _ < <(grep '^mark ' "$FAULT_LOG" | tail -n1)
+  t0=$(awk -v f="$FAULT_FILE" '$1 == "t0" && $2 == f { print $3 }' "$FAULT_LOG")
+  from=$(awk -v d="$(at "$mark" "${t0:-$mark}")" 'BEGIN { print (d > 0 ? d : 0) }')
+  while fcmp "$(at "$(now)" "$mark") < 7"; do
+    out=$("$WAVCHECK" timeline "$FAULT_FILE" --from "$from" 2>/dev/null)
+    r=$(kv retuned_ms <<<"$out") l=$(kv length_ms <<<"$out")
+    fcmp "${r:--1} >= 0 && ${l:-0} - ${r:--1} >= 1500 && ${l:-0} >= 2500" && return 0
+    sleep 0.2
+  done
+}
+# fault_run NAME COUNT ACTION : runs ACTION (which calls fault_mark when the fault happens)
+# COUNT times, each time until fault_settle is content; counts core dumps, and session
+# processes or live that ended without one. The fault's stretch of the recording ends there.
 fault_run() {
   local name=$1 count=$2 action=$3 i n pid
   for ((i = 1; i <= count; i++)); do
     eval "$action"
-    STACK_WAIT_SEC=6 stack_wait chain_routed
-    sleep 2
+    fault_settle
     crash_check; n=$CRASHES
     for pid in "pipewire:$STACK_PW_PID" "wireplumber:$STACK_WP_PID" "pipewire-pulse:${STACK_PULSE_PID:-}" \
                "velmora-cli:${LIVE_PID:-}"; do
       [[ -z "${pid#*:}" || " $FAULT_GONE " == *" $pid "* ]] || alive "${pid#*:}" && continue
-      echo "== $name: ${pid%:*} (pid ${pid#*:}) ended"
+      wait "${pid#*:}"
+      echo "== $name: ${pid%:*} (pid ${pid#*:}) ended with status $?"
       FAULT_GONE+=" $pid"
+      [[ ${pid#*:} != "$LIVE_PID" ]] || LIVE_PID=
       [[ " $CRASHED " == *" ${pid%:*} "* ]] || n=$((n + 1))  # else counted with its core
     done
     echo "crash $name $n" >>"$FAULT_LOG"
@@ -247,7 +263,7 @@ fault_finish() {
   local pid
   fault_figures
   for pid in "${PLAY_PIDS[@]}"; do kill -TERM "$pid"; done
-  stop_live
+  [[ -z "$LIVE_PID" ]] || stop_live
   expect "after the final stop: no node of ours left" ours_are 0
   expect "after the final stop: no routing left" routing_is no
   e2e_finish

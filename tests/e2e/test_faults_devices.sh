@@ -12,14 +12,18 @@ source "$(dirname "$0")/e2e_lib.sh"
 e2e_start --pulse
 sine "$W/sine.wav" 180 440
 stack_node_absent() { ! stack_node_present "$1"; }
-unplug() { pw-cli destroy "$(stack_node_id "$1")" >/dev/null && stack_wait stack_node_absent "$1"; }
+unplug() {  # unplug NAME [FAULT] : the fault is marked as the node goes, not before its look-up
+  local id
+  id=$(stack_node_id "$1")
+  [[ -z "$2" ]] || fault_mark "$2"
+  pw-cli destroy "$id" >/dev/null && stack_wait stack_node_absent "$1"
+}
 make_default() {
   pw-metadata -n default 0 default.configured.audio.sink "{ \"name\": \"$1\" }" Spa:String:JSON >/dev/null
   stack_wait stack_default_is "$1"
 }
-replug() {  # replug [NAME] : fake_hp removed, the speakers take over, fake_hp back as default
-  [[ -z "$1" ]] || fault_mark "$1"
-  unplug fake_hp && stack_wait stack_default_is fake_speakers
+replug() {  # replug [FAULT] : fake_hp removed, the speakers take over, fake_hp back as default
+  unplug fake_hp "$1" && stack_wait stack_default_is fake_speakers
   stack_add_sink fake_hp "Fake Headphones" && make_default fake_hp
   rec_tap fake_hp
 }
@@ -32,7 +36,7 @@ play_bg "$W/sine.wav"
 STACK_WAIT_SEC=6 stack_wait chain_routed
 fault_run replug 5 'replug replug'
 fault_run suspend 1 'fault_mark suspend; pactl suspend-sink fake_hp 1; pactl suspend-sink fake_hp 0'
-fault_run removed 1 'fault_mark removed; unplug fake_hp'
+fault_run removed 1 'unplug fake_hp removed'
 
 stop_live
 stack_add_sink fake_hp "Fake Headphones" && make_default fake_hp
