@@ -104,6 +104,13 @@ int cli::runLive(const QStringList &args)
         if (c.chainState() == TonvelController::ChainState::waitingForServer)
             std::printf("PipeWire-Verbindung verloren: Velmora wartet, bis der Server wieder läuft.\n");
     });
+    // The session away (waiting) or the chain bypassed: the controller's words, once per change.
+    QObject::connect(&c, &TonvelController::errorMessageChanged, [&] {
+        const auto state = c.chainState();
+        if (!c.errorMessage().isEmpty()
+            && (state == TonvelController::ChainState::waitingForSession || state == TonvelController::ChainState::running))
+            std::printf("Unbearbeitet: %s\n", qPrintable(c.errorMessage()));
+    });
     // Queued: the error text follows right after the switch went off.
     const auto stopped = [&](bool on) {
         if (on)

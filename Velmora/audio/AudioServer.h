@@ -9,7 +9,8 @@
 //   the callback writes plays on the device); on the open chain: play to another device, tell
 //   players the processing latency, swap the render callback, idle state and health. Events:
 //   the default output changed, an open chain runs at another rate, the connection to the
-//   server was lost or is back. Two implementations: PipeWire (audio/pipewire/) and an
+//   server was lost or is back, the session manager (what links streams to devices) went
+//   away or is back. Two implementations: PipeWire (audio/pipewire/) and an
 //   in-memory fake in the test-support library.
 //
 // Real-time safety
@@ -45,6 +46,8 @@ enum class ChainHealth {
     healthy,    // running or idle as it should
     serverLost, // the sound server went away; the engine rebuilds by itself once it is back
     failed,     // a stream fell into an error state; only a new chain helps
+    bypassed,   // it stopped delivering while fed: applications were sent back to their
+                // device unprocessed; only a new chain retunes them again
 };
 
 // Real-time thread, once per block: `input` is what was captured, `output` what the device
@@ -77,6 +80,10 @@ public:
         std::function<void()> defaultOutputChanged;
         std::function<void(double rate)> rateChanged;   // an open chain runs at another rate
         std::function<void(bool connected)> connection; // lost (false) / back (true)
+        // Gone (false): nothing links streams any more, and nodes of an open chain would keep
+        // the next session manager from linking anything; close it. Back (true): with a
+        // default output, a new chain can be opened.
+        std::function<void(bool present)> sessionManager;
     };
     using Executor = std::function<void(std::function<void()> task)>;
 

@@ -52,6 +52,12 @@ struct EngineStats {
     ChainHealth health = ChainHealth::healthy;
 };
 
+// Why applications play unprocessed for now; the engine retunes them again by itself.
+enum class SessionWait {
+    sessionManager, // nothing links streams to devices (restarting, crashed)
+    outputDevice,   // there is no output device to play to
+};
+
 class RetuneEngine {
 public:
     struct Events {
@@ -59,6 +65,9 @@ public:
         std::function<void(const AudioError &error)> failed;           // nothing of that build remains
         std::function<void(const std::string &reason)> rebuildNeeded;  // "Ausgabegerät gewechselt", ...
         std::function<void(bool connected)> serverConnection;          // lost (false) / back (true)
+        // The chain was closed because the session went away; `running` follows once it is
+        // back, without a call of the owner.
+        std::function<void(SessionWait why)> waiting;
     };
     using Executor = std::function<void(std::function<void()> task)>;
 

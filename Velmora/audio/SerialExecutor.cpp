@@ -2,7 +2,6 @@
 #include "audio/SerialExecutor.h"
 
 #include <condition_variable>
-#include <cstdint>
 #include <deque>
 #include <mutex>
 
@@ -11,10 +10,7 @@
 struct SerialExecutor::State {
     std::mutex mutex;
     std::condition_variable wake;
-    std::condition_variable done;
     std::deque<std::function<void()>> tasks;
-    std::uint64_t posted = 0;
-    std::uint64_t finished = 0;
     bool stopping = false;
 
     static void run(const std::shared_ptr<State> &state, const std::string &threadName);
@@ -36,14 +32,11 @@ void SerialExecutor::State::run(const std::shared_ptr<State> &s, const std::stri
         } catch (...) {
             // A task must not take the queue down with it.
         }
-        task = nullptr;  // release captures before counting the task as done
+        task = nullptr;  // release captures without the lock held
         lock.lock();
-        ++s->finished;
-        s->done.notify_all();
     }
     std::deque<std::function<void()>> dropped;
     dropped.swap(s->tasks);
-    s->done.notify_all();
     lock.unlock();
     dropped.clear();  // captures are released without the lock held
 }
@@ -59,13 +52,20 @@ SerialExecutor::SerialExecutor(std::string label)
 
 SerialExecutor::~SerialExecutor()
 {
+    shutdown();
+}
+
+void SerialExecutor::shutdown()
+{
     {
         std::lock_guard lock(state_->mutex);
         state_->stopping = true;
     }
     state_->wake.notify_all();
+    if (!thread_.joinable())
+        return;
     if (thread_.get_id() == std::this_thread::get_id())
-        thread_.detach();  // destroyed by one of our own tasks: the thread ends after it
+        thread_.detach();  // called by one of our own tasks: the thread ends after it
     else
         thread_.join();
 }
@@ -79,21 +79,6 @@ void SerialExecutor::post(std::function<void()> task)
         if (state_->stopping)
             return;
         state_->tasks.push_back(std::move(task));
-        ++state_->posted;
     }
     state_->wake.notify_one();
-}
-
-void SerialExecutor::sync()
-{
-    if (isCurrent())
-        return;
-    std::unique_lock lock(state_->mutex);
-    const std::uint64_t target = state_->posted;
-    state_->done.wait(lock, [&] { return state_->finished >= target || state_->stopping; });
-}
-
-bool SerialExecutor::isCurrent() const
-{
-    return std::this_thread::get_id() == thread_.get_id();
 }

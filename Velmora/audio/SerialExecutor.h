@@ -4,23 +4,23 @@
 // SerialExecutor: one worker thread that runs posted tasks one after another, in order.
 //
 // Summary
-//   Stands in for a serial dispatch queue: the tap engine's listener queue
-//   ("<application id>.device-listener") is one. Tasks run on the executor's own thread, never
-//   on the poster's. Destruction drops tasks that have not started and joins the thread; when
-//   the executor is destroyed by one of its own tasks, the thread finishes that task and ends
-//   by itself (its state outlives the object).
+//   Stands in for a serial dispatch queue: the tap engine's chain worker
+//   ("<application id>.chain") is one. Tasks run on the executor's own thread, never on the
+//   poster's. shutdown() (also run by the destructor) drops tasks that have not started, waits
+//   for the one that runs and joins the thread, so nothing of the owner runs after it; the
+//   owner calls it before it tears down anything its tasks use. From a task of its own it
+//   cannot wait for itself: the thread then ends after that task.
 //
 // Real-time safety
 //   Not for the real-time thread: post() allocates and locks.
 //
 // Thread safety
-//   post(), sync() and isCurrent() may be called from any thread. sync() from a task of this
-//   executor returns at once (it cannot wait for itself).
+//   post() and shutdown() may be called from any thread.
 //
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
-#include <functional>
 
 class SerialExecutor {
 public:
@@ -31,12 +31,10 @@ public:
 
     const std::string &label() const { return label_; }
 
-    // Queues `task`; it runs after every task posted before it.
+    // Queues `task`; it runs after every task posted before it. Dropped after shutdown().
     void post(std::function<void()> task);
-    // Waits until every task posted before this call has run.
-    void sync();
-    // True on the executor's own thread.
-    bool isCurrent() const;
+    // Final: see the summary. Harmless when called again.
+    void shutdown();
 
 private:
     struct State;

@@ -38,57 +38,60 @@ RenderCallback renderWith(const std::shared_ptr<ChainDsp> &dsp)
 
 } // namespace
 
+// The server's events and the worker's tasks use the engine by plain pointer: the destructor
+// first silences the server (no event is in flight once setEvents returns) and then joins the
+// worker, so neither runs once it has begun.
 std::shared_ptr<TapEngine> TapEngine::create(std::shared_ptr<AudioServer> server)
 {
     auto engine = std::make_shared<TapEngine>(Private{}, std::move(server));
-    std::weak_ptr<TapEngine> weak = engine;
+    TapEngine *e = engine.get();
     AudioServer::Events events;
-    events.defaultOutputChanged = [weak] {
-        if (auto e = weak.lock())
-            std::invoke([e] {
-                std::lock_guard lock(e->mutex_);
-                if (e->running_ && !e->serverLost_)
-                    e->deliver(e->generation_, [](const Events &ev) {
-                        if (ev.rebuildNeeded)
-                            ev.rebuildNeeded("Ausgabegerät gewechselt");
-                    });
+    events.defaultOutputChanged = [e] {
+        std::unique_lock lock(e->mutex_);
+        if (e->waiting_) {
+            lock.unlock();
+            e->resume(); // perhaps a device to play to again
+        } else if (e->running_ && !e->serverLost_) {
+            e->deliver(e->generation_, [](const Events &ev) {
+                if (ev.rebuildNeeded)
+                    ev.rebuildNeeded("Ausgabegerät gewechselt");
+            });
+        }
+    };
+    events.rateChanged = [e](double rate) {
+        std::lock_guard lock(e->mutex_);
+        if (e->running_ && e->dsp_ && rate != e->dsp_->sampleRate())
+            e->deliver(e->generation_, [](const Events &ev) {
+                if (ev.rebuildNeeded)
+                    ev.rebuildNeeded("Samplerate geändert");
             });
     };
-    events.rateChanged = [weak](double rate) {
-        if (auto e = weak.lock())
-            std::invoke([e, rate] {
-                std::lock_guard lock(e->mutex_);
-                if (e->running_ && e->dsp_ && rate != e->dsp_->sampleRate())
-                    e->deliver(e->generation_, [](const Events &ev) {
-                        if (ev.rebuildNeeded)
-                            ev.rebuildNeeded("Samplerate geändert");
-                    });
+    events.connection = [e](bool connected) {
+        std::unique_ptr<AudioChain> dead;
+        bool rebuild = false;
+        {
+            std::lock_guard lock(e->mutex_);
+            e->serverLost_ = !connected;
+            if (!connected)
+                dead = std::move(e->chain_);
+            rebuild = connected && e->running_;
+            e->deliver(e->generation_, [connected](const Events &ev) {
+                if (ev.serverConnection)
+                    ev.serverConnection(connected);
             });
+        }
+        dead.reset();
+        if (rebuild)
+            e->build(e->generation_, Build::reconnect);
     };
-    events.connection = [weak](bool connected) {
-        if (auto e = weak.lock())
-            std::invoke([e, connected] {
-                std::unique_ptr<AudioChain> dead;
-                bool rebuild = false;
-                {
-                    std::lock_guard lock(e->mutex_);
-                    e->serverLost_ = !connected;
-                    if (!connected)
-                        dead = std::move(e->chain_);
-                    rebuild = connected && e->running_;
-                    e->deliver(e->generation_, [connected](const Events &ev) {
-                        if (ev.serverConnection)
-                            ev.serverConnection(connected);
-                    });
-                }
-                dead.reset();
-                if (rebuild)
-                    e->build(e->generation_, Build::reconnect);
-            });
+    events.sessionManager = [e](bool present) {
+        if (present)
+            e->resume();
+        else
+            e->wait(SessionWait::sessionManager);
     };
-    engine->server_->setEvents(std::move(events), [weak](std::function<void()> task) {
-        if (auto e = weak.lock())
-            e->worker_.post(std::move(task));
+    engine->server_->setEvents(std::move(events), [e](std::function<void()> task) {
+        e->worker_.post(std::move(task));
     });
     return engine;
 }
@@ -100,6 +103,8 @@ TapEngine::TapEngine(Private, std::shared_ptr<AudioServer> server)
     registry().engines.insert(this);
 }
 
+// Shutdown order: no new events, no task running, then the chain (its callback) before the DSP
+// objects it used.
 TapEngine::~TapEngine()
 {
     {
@@ -107,7 +112,8 @@ TapEngine::~TapEngine()
         registry().engines.erase(this);
     }
     server_->setEvents({}, {});
-    chain_.reset(); // the callback is gone before the DSP objects go
+    worker_.shutdown();
+    chain_.reset();
     dsp_.reset();
 }
 
@@ -142,10 +148,7 @@ void TapEngine::start(double factor, EngineKind engine)
         engine_ = engine;
         generation = generation_.load();
     }
-    worker_.post([weak = weak_from_this(), generation] {
-        if (auto self = weak.lock())
-            self->build(generation, Build::fresh);
-    });
+    worker_.post([this, generation] { build(generation, Build::fresh); });
 }
 
 void TapEngine::rebuild()
@@ -157,10 +160,7 @@ void TapEngine::rebuild()
             return;
         generation = generation_.load();
     }
-    worker_.post([weak = weak_from_this(), generation] {
-        if (auto self = weak.lock())
-            self->build(generation, Build::rebuild);
-    });
+    worker_.post([this, generation] { build(generation, Build::rebuild); });
 }
 
 void TapEngine::stop()
@@ -171,12 +171,50 @@ void TapEngine::stop()
         std::lock_guard lock(mutex_);
         ++generation_;
         running_ = false;
+        waiting_.reset();
         runInfo_.reset();
         chain = std::move(chain_);
         dsp = std::move(dsp_);
     }
     chain.reset(); // applications return to their device now
     dsp.reset();
+}
+
+// Worker thread: the session went away. The chain is closed (its nodes would hold up a
+// returning session manager, and nothing can be linked meanwhile); the DSP objects stay for
+// the return. Said once per wait.
+void TapEngine::wait(SessionWait why)
+{
+    std::unique_ptr<AudioChain> closed;
+    {
+        std::lock_guard lock(mutex_);
+        if (!running_ || serverLost_)
+            return;
+        closed = std::move(chain_);
+        if (waiting_ != why) {
+            qCWarning(lcTapEngine(), "%s", why == SessionWait::sessionManager
+                                               ? "Warte auf den Sitzungsmanager"
+                                               : "Warte auf ein Ausgabegeraet");
+            deliver(generation_, [why](const Events &e) {
+                if (e.waiting)
+                    e.waiting(why);
+            });
+        }
+        waiting_ = why;
+    }
+}
+
+// Worker thread: the session may be back; a new chain if so, else the wait goes on.
+void TapEngine::resume()
+{
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (!running_ || serverLost_ || (!waiting_ && chain_))
+            return;
+        generation = generation_;
+    }
+    build(generation, Build::reconnect);
 }
 
 // Worker thread. Keeps what still fits; see the header.
@@ -190,6 +228,7 @@ void TapEngine::build(std::uint64_t generation, Build kind)
             if (generation != generation_)
                 return;
             running_ = false;
+            waiting_.reset();
             runInfo_.reset();
             chain = std::move(chain_);
             dsp = std::move(dsp_);
@@ -198,6 +237,8 @@ void TapEngine::build(std::uint64_t generation, Build kind)
                     e.failed(error);
             });
         }
+        chain.reset(); // its callback still renders with the DSP objects until it is closed
+        dsp.reset();
         qCWarning(lcTapEngine(), "%s", error.what());
     };
 
@@ -205,10 +246,13 @@ void TapEngine::build(std::uint64_t generation, Build kind)
     try {
         device = server_->defaultOutput();
     } catch (const AudioError &error) {
-        if (kind == Build::rebuild && !server_->isConnected())
-            return; // the engine rebuilds by itself once the server is back
-        fail(error);
-        return;
+        if (kind == Build::fresh) {
+            fail(error);
+        } else if (server_->isConnected()) {
+            // The session went away under a running chain: wait for it, as for the server.
+            wait(server_->hasSessionManager() ? SessionWait::outputDevice : SessionWait::sessionManager);
+        }
+        return; // a lost server: the engine rebuilds by itself once it is back
     }
     const auto channels = static_cast<std::uint32_t>(std::clamp(device.channels, 1, 8));
 
@@ -259,6 +303,7 @@ void TapEngine::build(std::uint64_t generation, Build kind)
         std::lock_guard lock(mutex_);
         if (generation != generation_)
             return; // stopped meanwhile: `fresh` closes on the way out
+        waiting_.reset();
         if (fresh) {
             chain_ = std::move(fresh);
         } else if (!chain_) {

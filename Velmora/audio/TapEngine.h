@@ -15,7 +15,13 @@
 //   whose stream failed, or one of a lost server, is replaced by a new one. stop() is final:
 //   the chain is closed at once and applications return to their device. When the server
 //   goes away the engine says so (serverConnection(false), health serverLost) and builds a
-//   new chain by itself once the server is back.
+//   new chain by itself once the server is back. The same holds for the session: when the
+//   session manager goes away, or a rebuild finds no output device, the chain is closed (the
+//   applications are the session's again), `waiting` says why, once, and a new chain is built
+//   by itself once a default output is there again.
+//
+//   Shutdown order (destructor): the server's events are silenced, the worker is joined (a
+//   build under way finishes first), then the chain is closed and the DSP objects freed.
 //
 // Real-time safety
 //   Nothing here runs on the real-time thread. The render callback (render/RenderChain.h)
@@ -68,6 +74,8 @@ public:
 private:
     enum class Build { fresh, rebuild, reconnect };
     void build(std::uint64_t generation, Build kind);
+    void wait(SessionWait why);
+    void resume();
     void completeEngines(std::uint64_t generation, const std::shared_ptr<ChainDsp> &dsp,
                          std::uint32_t maxFrames);
     void applySelection();
@@ -84,6 +92,7 @@ private:
     std::atomic<std::uint64_t> generation_{0}; // bumped by stop(): a build under way is dropped
     bool running_ = false;
     bool serverLost_ = false;
+    std::optional<SessionWait> waiting_; // chain closed until the session is back
     double factor_ = 1.0;
     EngineKind engine_ = EngineKind::lowLatency;
     std::optional<RunInfo> runInfo_;

@@ -39,6 +39,7 @@ constexpr int kResumeAttempts = 5;
 const QString kStallReason = QStringLiteral("Audio stand still");
 const QString kChainErrorReason = QStringLiteral("Audiostrom im Fehlerzustand");
 const QString kServerBackReason = QStringLiteral("PipeWire wieder erreichbar");
+const QString kSessionBackReason = QStringLiteral("Sitzung wieder bereit");
 const QString kEmDash = QStringLiteral("\u2014");
 
 // INI keeps text only: a value counts when it reads back as exactly what we would write.
@@ -157,6 +158,7 @@ TonvelController::TonvelController(Options options, QObject *parent)
         scheduleRestart(QString::fromStdString(reason));
     };
     events.serverConnection = [this](bool connected) { onServerConnection(connected); };
+    events.waiting = [this](SessionWait why) { onSessionWait(why); };
     // Posted to the application object (it lives on this thread for as long as the process):
     // `self` is read only here, never on the thread that reports the event.
     d.engine->setEvents(std::move(events), [self](std::function<void()> task) {
@@ -444,10 +446,12 @@ void TonvelController::onRunning(const RunInfo &info)
     Private &d = *d_;
     if (d.shutDown || !isEnabled_
         || (chainState_ != ChainState::starting && chainState_ != ChainState::rebuilding
-            && chainState_ != ChainState::waitingForServer))
+            && chainState_ != ChainState::waitingForServer && chainState_ != ChainState::waitingForSession))
         return;
     const bool rebuilt = chainState_ != ChainState::starting;
-    const QString reason = chainState_ == ChainState::waitingForServer ? kServerBackReason : d.buildReason;
+    const QString reason = chainState_ == ChainState::waitingForServer    ? kServerBackReason
+                           : chainState_ == ChainState::waitingForSession ? kSessionBackReason
+                                                                          : d.buildReason;
     d.resumeAttemptsLeft = 0;
     d.serverLost = false;
     setError(QString(), false);
@@ -525,6 +529,23 @@ void TonvelController::onServerConnection(bool connected)
     publish();
 }
 
+// The engine closed its chain because the session went away (applications play unprocessed
+// meanwhile) and comes back with `running` by itself.
+void TonvelController::onSessionWait(SessionWait why)
+{
+    Private &d = *d_;
+    if (d.shutDown || !isEnabled_ || chainState_ == ChainState::stopped || d.serverLost)
+        return;
+    d.pollTimer->stop();
+    d.restartTimer->stop();
+    stopAnalysis();
+    setError(qtTrId(why == SessionWait::sessionManager ? "controller.error.noSessionManager"
+                                                       : "controller.error.noOutputDevice"),
+             false);
+    setChainState(ChainState::waitingForSession);
+    publish();
+}
+
 void TonvelController::resumeAfterServerLoss()
 {
     Private &d = *d_;
@@ -558,6 +579,12 @@ void TonvelController::pollTick()
     setUnderruns(stats.underruns);
     if (stats.health == ChainHealth::failed) {
         scheduleRestart(kChainErrorReason);
+        return;
+    }
+    if (stats.health == ChainHealth::bypassed) { // the applications already play unprocessed
+        setError(qtTrId("controller.error.bypassed"), false);
+        publish();
+        scheduleRestart(kStallReason);
         return;
     }
     if (stats.health == ChainHealth::serverLost)
@@ -728,7 +755,7 @@ void TonvelController::publish()
 StatusPayload TonvelController::statusPayload() const
 {
     // While the sound server is away nothing is retuned, whatever the switch says.
-    const bool active = isEnabled_ && !d_->serverLost;
+    const bool active = isEnabled_ && !d_->serverLost && chainState_ != ChainState::waitingForSession;
     const bool free = mode_ == Mode::freeA4;
     const TuningPreset preset = presetOrOff(selectedPresetID_);
     return StatusPayload(QString::fromLatin1(AppIdentity::version), active,
@@ -766,6 +793,7 @@ QString TonvelController::reasonText(const QString &reason)
         {"Ausgabegerät gewechselt", "controller.reason.deviceChanged"},
         {"Samplerate geändert", "controller.reason.rateChanged"},
         {"PipeWire wieder erreichbar", "controller.reason.serverBack"},
+        {"Sitzung wieder bereit", "controller.reason.sessionBack"},
         {"Audiostrom im Fehlerzustand", "controller.reason.streamFailed"},
     };
     for (const auto &[text, id] : known)

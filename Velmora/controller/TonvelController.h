@@ -96,7 +96,7 @@ public:
     enum class Engine { lowLatency = 0, highQuality = 1, balanced = 2 };
     Q_ENUM(Engine)
     // Where the chain is; `starting`/`rebuilding` last until the audio layer reports back.
-    enum class ChainState { stopped, starting, running, rebuilding, waitingForServer };
+    enum class ChainState { stopped, starting, running, rebuilding, waitingForServer, waitingForSession };
     Q_ENUM(ChainState)
 
     struct Options {
@@ -249,6 +249,7 @@ private:
     void onFailed(const AudioError &error);
     void giveUp(const QString &error);
     void onServerConnection(bool connected);
+    void onSessionWait(SessionWait why);
     void resumeAfterServerLoss();
     void startPolling();
     void pollTick();

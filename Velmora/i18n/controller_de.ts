@@ -31,6 +31,22 @@
         <source>Audiostrom im Fehlerzustand</source>
         <translation>Audiostrom im Fehlerzustand</translation>
     </message>
+    <message id="controller.error.noSessionManager">
+        <source>Waiting for the session manager (WirePlumber); applications play unprocessed meanwhile. Velmora retunes again as soon as it is back.</source>
+        <translation>Warte auf den Sitzungsmanager (WirePlumber); die Programme spielen so lange unbearbeitet. Velmora stimmt wieder um, sobald er zurück ist.</translation>
+    </message>
+    <message id="controller.error.noOutputDevice">
+        <source>Waiting for an output device. Velmora retunes again as soon as one is there.</source>
+        <translation>Warte auf ein Ausgabegerät. Velmora stimmt wieder um, sobald eines da ist.</translation>
+    </message>
+    <message id="controller.error.bypassed">
+        <source>Playing unprocessed while the audio chain restarts.</source>
+        <translation>Spielt unbearbeitet, während die Audiokette neu startet.</translation>
+    </message>
+    <message id="controller.reason.sessionBack">
+        <source>Sitzung wieder bereit</source>
+        <translation>Sitzung wieder bereit</translation>
+    </message>
     <message id="mode.preset">
         <source>Preset</source>
         <translation>Preset</translation>

@@ -31,6 +31,22 @@
         <source>Audiostrom im Fehlerzustand</source>
         <translation>Audio stream in an error state</translation>
     </message>
+    <message id="controller.error.noSessionManager">
+        <source>Waiting for the session manager (WirePlumber); applications play unprocessed meanwhile. Velmora retunes again as soon as it is back.</source>
+        <translation>Waiting for the session manager (WirePlumber); applications play unprocessed meanwhile. Velmora retunes again as soon as it is back.</translation>
+    </message>
+    <message id="controller.error.noOutputDevice">
+        <source>Waiting for an output device. Velmora retunes again as soon as one is there.</source>
+        <translation>Waiting for an output device. Velmora retunes again as soon as one is there.</translation>
+    </message>
+    <message id="controller.error.bypassed">
+        <source>Playing unprocessed while the audio chain restarts.</source>
+        <translation>Playing unprocessed while the audio chain restarts.</translation>
+    </message>
+    <message id="controller.reason.sessionBack">
+        <source>Sitzung wieder bereit</source>
+        <translation>Sitzung wieder bereit</translation>
+    </message>
     <message id="mode.preset">
         <source>Preset</source>
         <translation>Preset</translation>

@@ -25,6 +25,9 @@ struct Recorder {
         e.failed = [this](const AudioError &error) { add("failed: " + error.errorDescription()); };
         e.rebuildNeeded = [this](const std::string &reason) { add("rebuild: " + reason); };
         e.serverConnection = [this](bool connected) { add(connected ? "server back" : "server lost"); };
+        e.waiting = [this](SessionWait why) {
+            add(why == SessionWait::sessionManager ? "waiting: session manager" : "waiting: output device");
+        };
         return e;
     }
     void add(std::string line)
@@ -48,7 +51,11 @@ struct Recorder {
 class TapEngineTest : public ::testing::Test {
 protected:
     void SetUp() override { fresh(); }
-    void TearDown() override { engine->stop(); }
+    void TearDown() override
+    {
+        if (engine)
+            engine->stop();
+    }
 
     // A new server with speakers (the default) and headphones, arranged before the engine
     // exists, so that no event of the arrangement reaches the engine.
@@ -56,6 +63,7 @@ protected:
     {
         if (engine)
             engine->stop();
+        engine.reset();
         fake = std::make_shared<FakeAudioServer>();
         speakers = fake->addDevice("speakers", "Lautsprecher", 48000.0, 2, 512);
         headphones = fake->addDevice("headphones", "Kopfhoerer", 48000.0, 2, 512);
@@ -237,6 +245,59 @@ TEST_F(TapEngineTest, a_lost_server_is_reported_and_the_engine_comes_back_by_its
               (std::vector<std::string>{"running", "server lost", "server back", "running"}));
     EXPECT_EQ(engine->stats().health, ChainHealth::healthy);
     EXPECT_EQ(fake->opens(), 2);
+}
+
+TEST_F(TapEngineTest, a_session_that_goes_away_is_waited_out_and_retuned_again_on_its_return)
+{
+    struct Case {
+        const char *what;
+        std::function<void()> leave;
+        std::function<void()> back;
+        std::vector<std::string> log;
+    };
+    const Case cases[] = {
+        {"session manager", [&] { fake->setSessionManager(false); }, [&] { fake->setSessionManager(true); },
+         {"running", "waiting: session manager", "running"}},
+        {"no output device left", [&] { fake->setDefault(0), engine->rebuild(); },
+         [&] { fake->setDefault(headphones); },
+         {"running", "rebuild: Ausgabegerät gewechselt", "waiting: output device", "running"}},
+    };
+    for (const Case &c : cases) {
+        fresh();
+        startAndWait();
+        c.leave();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !fake->chain().open; })) << c.what;
+        EXPECT_TRUE(engine->isRunning()) << c.what;
+        c.back();
+        EXPECT_EQ(recorder.waitFor(c.log.size()), c.log) << c.what;
+        EXPECT_TRUE(fake->chain().open) << c.what;
+        EXPECT_GT(render(4), 0.4f) << c.what;
+    }
+}
+
+TEST_F(TapEngineTest, a_rebuild_that_fails_under_a_kept_chain_closes_it_before_its_dsp_objects)
+{
+    startAndWait();
+    fake->setRate(0.0); // no DSP objects can be built for it; the healthy chain would be kept
+    engine->rebuild();
+    EXPECT_EQ(recorder.waitFor(3).back(),
+              "failed: DSP-Objekte anlegen fehlgeschlagen (-12: Cannot allocate memory)");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !fake->chain().open; }));
+    EXPECT_FALSE(engine->isRunning());
+    EXPECT_LT(render(), 0.0f); // no callback left that could use freed objects
+}
+
+TEST_F(TapEngineTest, engines_completed_after_a_stop_or_engine_destruction_are_dropped_quietly)
+{
+    for (const bool destroy : {false, true}) {
+        fresh();
+        startAndWait(EngineKind::balanced); // the other two are built on the worker now
+        engine->stop();
+        if (destroy)
+            engine.reset(); // joins the worker: nothing of it runs afterwards
+        EXPECT_EQ(recorder.waitFor(1).size(), 1u) << destroy;
+        EXPECT_FALSE(fake->chain().open) << destroy;
+    }
 }
 
 TEST_F(TapEngineTest, shutdown_all_closes_every_chain_and_keeps_the_flags)

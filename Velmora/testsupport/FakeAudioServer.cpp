@@ -86,6 +86,20 @@ void FakeAudioServer::setConnected(bool connected)
     fire([connected](const Events &e) { e.connection ? e.connection(connected) : void(); });
 }
 
+void FakeAudioServer::setSessionManager(bool present)
+{
+    std::unique_lock lock(mutex_);
+    manager_ = present;
+    lock.unlock();
+    fire([present](const Events &e) { e.sessionManager ? e.sessionManager(present) : void(); });
+}
+
+bool FakeAudioServer::hasSessionManager() const
+{
+    std::lock_guard lock(mutex_);
+    return manager_;
+}
+
 void FakeAudioServer::failNextOpen(int status)
 {
     std::lock_guard lock(mutex_);
@@ -173,7 +187,7 @@ OutputDevice FakeAudioServer::defaultOutput()
     if (!connected_)
         throw AudioError(-EPIPE, "Standard-Ausgabegeraet lesen");
     const auto it = devices_.find(default_);
-    if (it == devices_.end())
+    if (it == devices_.end() || !manager_)
         throw AudioError(-ENODEV, "Kein Standard-Ausgabegeraet vorhanden");
     return it->second;
 }

@@ -20,6 +20,8 @@ public:
     void setDefault(std::uint32_t id); // 0: none; fires defaultOutputChanged
     void setRate(double rate);         // every device and the open chain; fires rateChanged
     void setConnected(bool connected); // fires connection
+    // Without a session manager there is no default output; fires sessionManager.
+    void setSessionManager(bool present);
     void failNextOpen(int status);
     void holdOpens(bool hold); // openChain waits while held
 
@@ -44,7 +46,7 @@ public:
 
     void setEvents(Events events, Executor executor) override;
     bool isConnected() const override;
-    bool hasSessionManager() const override { return true; }
+    bool hasSessionManager() const override;
     OutputDevice defaultOutput() override;
     std::unique_ptr<AudioChain> openChain(const OutputDevice &device, RenderCallback render) override;
     int clearStaleRouting() override;
@@ -58,6 +60,7 @@ private:
     std::map<std::uint32_t, OutputDevice> devices_;
     std::uint32_t default_ = 0;
     bool connected_ = true;
+    bool manager_ = true;
     int failOpen_ = 0;
     bool hold_ = false;
     int opens_ = 0;

@@ -40,14 +40,18 @@ public:
     Watch(PipeWireServer &server, pwl::Session &session) : server_(server), session_(session)
     {
         lastDefault_ = session_.defaultSinkName();
+        manager_ = session_.hasDefaultMetadata();
     }
     void defaultMetadataChanged(std::uint32_t subject, const char *key) override;
     void connectionLost() override { server_.lost(); }
 
 private:
+    void noteManager(const pwl::Node *defaultSink);
+
     PipeWireServer &server_;
     pwl::Session &session_;
     std::string lastDefault_;
+    bool manager_ = false; // the session manager's "default" metadata is there
 };
 
 // An open chain: the capture sink and the output stream of one session.
@@ -62,14 +66,15 @@ public:
     {
         {
             pwl::Session::Lock lock(*session_);
+            // Nobody reaches this chain through the server from now on (the device name).
+            Chain *self = this;
+            server_->open_.compare_exchange_strong(self, nullptr);
             if (chain_) {
                 chain_->setRender(nullptr);
                 chain_.reset(); // clears the routing first, then removes both streams
                 if (!session_->broken())
                     session_->sync(server_->options_.timeoutMs);
             }
-            Chain *self = this;
-            server_->open_.compare_exchange_strong(self, nullptr);
         }
         QFile::remove(QString::fromStdString(server_->stateFilePath()));
     }
@@ -158,7 +163,7 @@ public:
     }
     std::uint64_t tapSerial() const { return chain_->tapSerial(); }
     std::uint32_t tapId() const { return chain_->tapId(); }
-    const std::string &deviceName() const { return chain_->deviceName(); }
+    std::string deviceName() const { return chain_ ? chain_->deviceName() : device_.nodeName; }
     std::uint32_t chainRate() const { return chain_ ? chain_->rate() : 0; }
     bool belongsTo(const pwl::Session &session) const { return session_.get() == &session; }
 
@@ -170,17 +175,38 @@ private:
     std::unique_ptr<pwl::Chain> chain_;
 };
 
+// The session manager owns the "default" metadata: it goes with it and comes back with it.
+// Back counts once it has elected a default sink, before that no chain could be opened.
+void PipeWireServer::Watch::noteManager(const pwl::Node *defaultSink)
+{
+    const bool present = session_.hasDefaultMetadata();
+    if (present == manager_ || (present && !defaultSink))
+        return;
+    manager_ = present;
+    if (present)
+        qCInfo(lcPipeWire, "Sitzungsmanager wieder da");
+    else
+        qCWarning(lcPipeWire, "Sitzungsmanager verschwunden");
+    server_.post([present](const Events &e) {
+        if (e.sessionManager)
+            e.sessionManager(present);
+    });
+}
+
 void PipeWireServer::Watch::defaultMetadataChanged(std::uint32_t subject, const char *key)
 {
     if (key && (subject != 0 || std::strcmp(key, "default.audio.sink") != 0))
         return;
     const std::string name = session_.defaultSinkName();
+    const pwl::Node *n = session_.nodeByName(name);
+    if (n && n->mediaClass != pwl::kMediaClassSink)
+        n = nullptr;
+    noteManager(n && name != server_.tapName() ? n : nullptr);
     if (name == server_.tapName() || name == lastDefault_)
         return; // never follow our own capture sink
     lastDefault_ = name;
-    const pwl::Node *n = session_.nodeByName(name);
     Chain *open = server_.open_.load();
-    if (open && open->belongsTo(session_) && n && n->mediaClass == pwl::kMediaClassSink)
+    if (open && open->belongsTo(session_) && n)
         open->follow(*n);
     server_.post([](const Events &e) {
         if (e.defaultOutputChanged)

@@ -18,6 +18,13 @@
 //   with a session manager and a default sink answers; then the connection event says it is
 //   back. Nothing else changes by itself: the owner opens a new chain.
 //
+//   The session manager (WirePlumber) owns the "default" metadata. When it goes away the
+//   sessionManager event says so; once a new one has elected a default sink it says it is back.
+//   Nodes of ours that a restarted WirePlumber finds stay pending in its policy (it configures
+//   our sink like a device and waits for ports that are already there), and while anything is
+//   pending it links nothing for anybody: the owner closes the chain when it goes and opens a
+//   new one when it is back.
+//
 //   While a chain is open, the capture sink's serial is kept in a state file
 //   ($XDG_STATE_HOME/<application id>/pipewire-tap), so that clearStaleRouting() of a later
 //   run can clear routing that a run that died left on still-playing streams.

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/pipewire/PwChain.h"
 
-#include <spa/node/io.h>
 #include <spa/param/audio/format-utils.h>
 #include <spa/param/latency-utils.h>
 #include <spa/pod/builder.h>
@@ -17,6 +16,7 @@ namespace {
 
 constexpr std::uint32_t kChannels = 2;
 constexpr std::uint32_t kMaxFrames = 16384; // 2 x the default quantum limit
+constexpr int kWatchMs = 250;
 
 const spa_pod *planarStereoFormat(spa_pod_builder *b)
 {
@@ -32,9 +32,10 @@ const spa_pod *planarStereoFormat(spa_pod_builder *b)
 } // namespace
 
 struct Chain::StreamHooks {
+    StreamHooks(Chain *c, bool tap) : chain(c), isTap(tap) {}
     Chain *chain = nullptr;
     bool isTap = false;
-    spa_hook hook{};
+    Hook hook;
     pw_stream_state state = PW_STREAM_STATE_UNCONNECTED;
 
     // Both streams: remember the state and wake whoever waits for it.
@@ -49,6 +50,7 @@ struct Chain::StreamHooks {
 Chain::Chain(Session &session, ChainConfig config)
     : session_(session), config_(std::move(config)),
       idleTimer_(session.loop(), pw_loop_add_timer(session.loop(), &Chain::idleTimerFired, this)),
+      watchdog_(session.loop(), pw_loop_add_timer(session.loop(), &Chain::watchdogFired, this)),
       zeros_(kMaxFrames, 0.0f)
 {
     session_.addObserver(this);
@@ -62,7 +64,7 @@ Chain::~Chain()
         rtTap_.store(nullptr, std::memory_order_release);
         pw_stream_disconnect(tap_.get());
         session_.dataLoopBarrier();
-        spa_hook_remove(&tapHooks_->hook);
+        tapHooks_.reset();
         tap_.reset();
     }
     session_.removeObserver(this);
@@ -75,13 +77,7 @@ ChainHealth Chain::health() const
     for (const StreamHooks *h : {tapHooks_.get(), outputHooks_.get()})
         if (h && (h->state == PW_STREAM_STATE_ERROR || (started_ && h->state == PW_STREAM_STATE_UNCONNECTED)))
             return ChainHealth::failed;
-    return ChainHealth::healthy;
-}
-
-std::uint32_t Chain::quantum() const
-{
-    const spa_io_position *pos = rtPosition_.load(std::memory_order_acquire);
-    return pos ? std::uint32_t(pos->clock.duration) : 0;
+    return bypassed_ ? ChainHealth::bypassed : ChainHealth::healthy;
 }
 
 // ---- streams --------------------------------------------------------------------------------
@@ -95,11 +91,12 @@ int Chain::createTap()
                           kMediaClassSink, PW_KEY_NODE_NAME, config_.tapName.c_str(), PW_KEY_NODE_DESCRIPTION,
                           config_.tapDescription.c_str(), PW_KEY_NODE_VIRTUAL, "true", PW_KEY_NODE_GROUP,
                           config_.group.c_str(), PW_KEY_NODE_LINK_GROUP, config_.group.c_str(),
-                          PW_KEY_PRIORITY_SESSION, "-100000", SPA_KEY_AUDIO_POSITION, "[ FL FR ]", nullptr);
+                          PW_KEY_PRIORITY_SESSION, "-100000", SPA_KEY_AUDIO_POSITION, "[ FL FR ]",
+                          "session.suspend-timeout-seconds", "0", nullptr);
     tap_.reset(pw_stream_new(session_.core(), config_.tapDescription.c_str(), props));
     if (!tap_)
         return errno ? -errno : -ENOMEM;
-    tapHooks_.reset(new StreamHooks{this, true, {}, PW_STREAM_STATE_UNCONNECTED});
+    tapHooks_ = std::make_unique<StreamHooks>(this, true);
     static const pw_stream_events tapEvents = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
@@ -114,7 +111,7 @@ int Chain::createTap()
         e.process = &Chain::tapProcess;
         return e;
     }();
-    pw_stream_add_listener(tap_.get(), &tapHooks_->hook, &tapEvents, tapHooks_.get());
+    pw_stream_add_listener(tap_.get(), tapHooks_->hook.get(), &tapEvents, tapHooks_.get());
 
     std::uint8_t buffer[1024];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
@@ -159,7 +156,7 @@ int Chain::createOutput(const Node &device)
     output_.reset(pw_stream_new(session_.core(), config_.outputDescription.c_str(), props));
     if (!output_)
         return errno ? -errno : -ENOMEM;
-    outputHooks_.reset(new StreamHooks{this, false, {}, PW_STREAM_STATE_UNCONNECTED});
+    outputHooks_ = std::make_unique<StreamHooks>(this, false);
     static const pw_stream_events outEvents = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
@@ -182,15 +179,10 @@ int Chain::createOutput(const Node &device)
                 c->onRateChanged(info.rate);
             c->session_.signal();
         };
-        e.io_changed = [](void *data, std::uint32_t id, void *area, std::uint32_t) {
-            auto *h = static_cast<StreamHooks *>(data);
-            if (id == SPA_IO_Position)
-                h->chain->rtPosition_.store(static_cast<spa_io_position *>(area), std::memory_order_release);
-        };
         e.process = &Chain::outputProcess;
         return e;
     }();
-    pw_stream_add_listener(output_.get(), &outputHooks_->hook, &outEvents, outputHooks_.get());
+    pw_stream_add_listener(output_.get(), outputHooks_->hook.get(), &outEvents, outputHooks_.get());
 
     std::uint8_t buffer[1024];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
@@ -251,11 +243,9 @@ void Chain::destroyOutput()
     session_.dataLoopBarrier();
     pw_stream_disconnect(output_.get());
     session_.dataLoopBarrier();
-    spa_hook_remove(&outputHooks_->hook);
-    output_.reset();
     outputHooks_.reset();
+    output_.reset();
     outputId_ = 0;
-    rtPosition_.store(nullptr, std::memory_order_release);
     rate_.store(0, std::memory_order_relaxed);
     deviceLatency_ = spa_latency_info{};
 }
@@ -279,6 +269,10 @@ int Chain::start()
     if (!idle_.load())
         setActive(true);
     updateIdle();
+    if (watchdog_.get()) {
+        timespec every{0, long(kWatchMs) * 1000000L};
+        pw_loop_update_timer(session_.loop(), watchdog_.get(), &every, &every, false);
+    }
     return 0;
 }
 
@@ -322,7 +316,7 @@ bool Chain::namesDevice(const std::string &target) const
 
 bool Chain::shouldRoute(const Node &n) const
 {
-    if (!started_ || tapId_ == 0 || n.mediaClass != kMediaClassPlayback || !n.infoSeen)
+    if (!started_ || bypassed_ || tapId_ == 0 || n.mediaClass != kMediaClassPlayback || !n.infoSeen)
         return false;
     if (isOwnNode(n.id) || moved_.count(n.id))
         return false;
@@ -352,6 +346,12 @@ void Chain::route(const Node &n)
 
 void Chain::clearRouting()
 {
+    unroute();
+    started_ = false;
+}
+
+void Chain::unroute()
+{
     for (std::uint32_t id : moved_) {
         if (!session_.node(id))
             continue;
@@ -359,7 +359,6 @@ void Chain::clearRouting()
         session_.setDefaultMetadata(id, "target.object", nullptr, nullptr);
     }
     moved_.clear();
-    started_ = false;
 }
 
 void Chain::nodeReady(const Node &n)
@@ -390,15 +389,19 @@ void Chain::linksChanged()
     updateIdle();
 }
 
+bool Chain::fed() const
+{
+    for (const auto &[id, l] : session_.links())
+        if (l.inputNode == tapId_ && !isOwnNode(l.outputNode))
+            return true;
+    return false;
+}
+
 void Chain::updateIdle()
 {
     if (!started_ || tapId_ == 0 || !idleTimer_.get())
         return;
-    bool fed = false;
-    for (const auto &[id, l] : session_.links())
-        if (l.inputNode == tapId_ && !isOwnNode(l.outputNode))
-            fed = true;
-    if (fed) {
+    if (fed()) {
         if (idleTimerArmed_) {
             pw_loop_update_timer(session_.loop(), idleTimer_.get(), nullptr, nullptr, false);
             idleTimerArmed_ = false;
@@ -416,13 +419,37 @@ void Chain::idleTimerFired(void *data, std::uint64_t)
 {
     auto *c = static_cast<Chain *>(data);
     c->idleTimerArmed_ = false;
-    if (!c->started_)
+    if (!c->started_ || c->fed())
         return;
-    for (const auto &[id, l] : c->session_.links())
-        if (l.inputNode == c->tapId_ && !c->isOwnNode(l.outputNode))
-            return;
     c->idle_.store(true);
     c->setActive(false);
+}
+
+// ---- watchdog -------------------------------------------------------------------------------
+
+void Chain::watchdogFired(void *data, std::uint64_t)
+{
+    static_cast<Chain *>(data)->watch();
+}
+
+// Loop thread. A paused chain stands still on purpose; so does one nobody feeds.
+void Chain::watch()
+{
+    const std::uint64_t cycles = rtCycles_.load(std::memory_order_relaxed);
+    const bool advanced = cycles != watchedCycles_;
+    watchedCycles_ = cycles;
+    if (!started_ || bypassed_ || advanced || idle_.load() || !fed()) {
+        stalledMs_ = 0;
+        return;
+    }
+    stalledMs_ += kWatchMs;
+    if (stalledMs_ < config_.stallMs)
+        return;
+    // Cleared routing sends every moved stream back to its device, unprocessed: never silence.
+    unroute();
+    bypassed_ = true;
+    pw_loop_update_timer(session_.loop(), watchdog_.get(), nullptr, nullptr, false);
+    session_.signal();
 }
 
 // ---- real-time ------------------------------------------------------------------------------
@@ -482,12 +509,8 @@ void Chain::outputProcess(void *data)
     const spa_buffer *ib = in ? in->buffer : nullptr;
     if (ib && ib->n_datas > 0 && ib->datas[0].chunk)
         inFrames = ib->datas[0].chunk->size / std::uint32_t(sizeof(float));
-    if (inFrames == 0) {
-        const spa_io_position *pos = c->rtPosition_.load(std::memory_order_acquire);
-        inFrames = out->requested ? std::uint32_t(out->requested)
-                   : pos          ? std::uint32_t(pos->clock.duration)
-                                  : 0;
-    }
+    if (inFrames == 0)
+        inFrames = std::uint32_t(out->requested); // the driver's quantum for this cycle
     frames = std::min(frames, inFrames);
 
     AudioBufferList &il = c->rtIn_;
@@ -538,6 +561,7 @@ void Chain::outputProcess(void *data)
     pw_stream_queue_buffer(output, out);
     if (in)
         pw_stream_queue_buffer(tap, in);
+    c->rtCycles_.fetch_add(1, std::memory_order_relaxed);
 }
 
 } // namespace pwl

@@ -23,7 +23,14 @@
 //   players see the whole delay and keep pictures in step.
 //
 //   Idle: when nothing is linked into the tap for idleMs, both streams are paused (the device
-//   can suspend, no CPU is used); the first link resumes them.
+//   can suspend, no CPU is used); the first link resumes them. The session manager's own
+//   suspend timer is switched off for the tap: we pause it ourselves, and that timer must not
+//   outlive a tap that a rebuild replaced.
+//
+//   Fail open: a watchdog on the loop counts the output's cycles. When the tap is fed and not
+//   paused but no cycle ran for stallMs, every moved stream is handed back to the session
+//   manager (routing cleared), which links it to its device unprocessed; health() then says
+//   bypassed and only a new chain routes streams again.
 //
 // Real-time safety
 //   The two process callbacks run on PipeWire's data loop: they dequeue/queue buffers, call
@@ -48,7 +55,6 @@
 #include <string>
 #include <vector>
 
-struct spa_io_position;
 struct spa_source;
 
 namespace pwl {
@@ -62,6 +68,7 @@ struct ChainConfig {
     std::string ownNamePrefix; // nodes named so belong to some instance of us: never moved
     int idleMs = 3000;
     int timeoutMs = 3000;
+    int stallMs = 1000; // fed but no cycle this long: hand the streams back (fail open)
 };
 
 class Chain : public SessionObserver {
@@ -91,7 +98,8 @@ public:
 
     bool hasTap() const { return tap_ != nullptr; }
     bool hasOutput() const { return output_ != nullptr; }
-    // failed once a stream fell into an error state or was disconnected behind our back.
+    // failed once a stream fell into an error state or was disconnected behind our back;
+    // bypassed once the watchdog handed the streams back.
     ChainHealth health() const;
     std::uint32_t tapId() const { return tapId_; }
     std::uint64_t tapSerial() const { return tapSerial_; }
@@ -101,7 +109,6 @@ public:
     bool idle() const { return idle_.load(std::memory_order_relaxed); }
     std::uint32_t rate() const { return rate_.load(std::memory_order_relaxed); }
     std::uint32_t tapRate() const { return tapRate_.load(std::memory_order_relaxed); }
-    std::uint32_t quantum() const;
     std::size_t movedStreams() const { return moved_.size(); }
     bool isOwnNode(std::uint32_t id) const { return id != 0 && (id == tapId_ || id == outputId_); }
 
@@ -119,8 +126,12 @@ private:
     bool shouldRoute(const Node &n) const;
     void route(const Node &n);
     void clearRouting();
+    void unroute();
     void updateIdle();
+    bool fed() const;
     void setActive(bool active);
+    void watch();
+    static void watchdogFired(void *data, std::uint64_t expirations);
     int publishLatency();
     bool namesDevice(const std::string &target) const;
     static void idleTimerFired(void *data, std::uint64_t expirations);
@@ -131,7 +142,7 @@ private:
     Session &session_;
     ChainConfig config_;
 
-    // Hooks before their streams: a stream is released first, then its hooks' memory.
+    // Each stream's hooks are removed (StreamHooks reset) before the stream is destroyed.
     std::unique_ptr<StreamHooks> tapHooks_;
     std::unique_ptr<StreamHooks> outputHooks_;
     StreamPtr tap_;
@@ -146,6 +157,10 @@ private:
     std::set<std::uint32_t> moved_;
     LoopSource idleTimer_;
     bool idleTimerArmed_ = false;
+    LoopSource watchdog_;
+    bool bypassed_ = false;
+    std::uint64_t watchedCycles_ = 0;
+    int stalledMs_ = 0;
     std::uint32_t processFrames_ = 0;
     spa_latency_info deviceLatency_{}; // playback latency downstream of the output stream
 
@@ -157,7 +172,7 @@ private:
     std::atomic<pw_stream *> rtTap_{nullptr};
     std::atomic<pw_stream *> rtOutput_{nullptr};
     std::atomic<const RenderCallback *> rtRender_{nullptr};
-    std::atomic<spa_io_position *> rtPosition_{nullptr};
+    std::atomic<std::uint64_t> rtCycles_{0}; // output cycles run, for the watchdog
     AudioBufferList rtIn_;
     AudioBufferList rtOut_;
     std::vector<float> zeros_;

@@ -294,6 +294,28 @@ TEST_F(ControllerTest, lost_sound_server_is_shown_and_left_by_itself_without_swi
     EXPECT_TRUE(t.statusPayload().isActive);
 }
 
+TEST_F(ControllerTest, a_session_away_is_shown_in_words_and_its_return_counts_as_a_rebuild)
+{
+    const std::pair<SessionWait, const char *> cases[] = {
+        {SessionWait::sessionManager, "Warte auf den Sitzungsmanager"},
+        {SessionWait::outputDevice, "Warte auf ein Ausgabegerät"},
+    };
+    for (const auto &[why, words] : cases) {
+        TonvelController &t = running();
+        engine->sessionAway(why);
+        settle();
+        EXPECT_TRUE(t.isEnabled());
+        EXPECT_EQ(t.chainState(), State::waitingForSession);
+        EXPECT_TRUE(t.errorMessage().startsWith(QString::fromUtf8(words))) << words;
+        EXPECT_FALSE(t.statusPayload().isActive);
+        engine->finishBuild(); // the engine's own build once the session is back
+        settle();
+        EXPECT_EQ(t.chainState(), State::running);
+        EXPECT_EQ(t.lastRebuildReason(), QStringLiteral("Sitzung wieder bereit"));
+        EXPECT_TRUE(t.errorMessage().isEmpty());
+    }
+}
+
 TEST_F(ControllerTest, detection_is_shown_always_and_corrects_only_with_automatic_on)
 {
     TonvelController &t = running();

@@ -37,6 +37,7 @@ public:
     }
     void requestRebuild(const std::string &reason) { post(&Events::rebuildNeeded, reason); }
     void connection(bool connected) { post(&Events::serverConnection, connected); }
+    void sessionAway(SessionWait why) { post(&Events::waiting, why); }
 
     void setEvents(Events events, Executor executor) override
     {
