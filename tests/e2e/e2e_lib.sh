@@ -149,40 +149,45 @@ now() { date +%s.%N; }
 # -- Fault matrix
 # A recorder the session manager leaves alone (node.autoconnect=false), fed through lingering
 # links made here (pw-link): the links survive a session-manager restart, a re-plugged device
-# is tapped again, and several devices can feed it at once. A fault is a mark on the recording's
-# wall clock; the clock starts with the first tap, when samples start to flow. The recorder only
-# gets samples while a tapped device runs, so each fault's stretch is checked against the wall
-# clock (lost_ms): time missed counts as silence, where it was nothing could be heard.
+# is tapped again, and several devices can feed it at once. A fault is a mark at the recording's
+# current length (the file grows as samples come) and on the wall clock. The recorder only gets
+# samples while a tapped device runs, so each fault's stretch is checked against the wall clock
+# (lost_ms, a few tens of ms of jitter): time missed counts as silence, where it was nothing
+# could be heard.
 FAULT_LOG=
 FAULT_FILE=
 
 rec_start() {  # rec_start FILE : ends the previous recording, starts a new one (not yet tapped)
   stop_recordings
   FAULT_FILE=$1 FAULT_LOG=${FAULT_LOG:-$W/faults.txt}
-  pw-record -P '{ node.autoconnect=false node.name=e2e-rec }' "$1" 2>>"$W/recorder.txt" &
+  pw-record --rate 48000 --channels 2 --format s16 -P '{ node.autoconnect=false node.name=e2e-rec }' "$1" \
+    2>>"$W/recorder.txt" &
   REC_PIDS+=("$!")
   stack_wait bash -c "pw-link -i | grep -q '^e2e-rec:input_FL'"
 }
 rec_tap() {  # rec_tap DEVICE : the device's left monitor into the recorder
-  stack_wait node_present "$1" && pw-link "$1:monitor_FL" e2e-rec:input_FL || { bad "cannot tap $1"; return 1; }
+  stack_wait node_present "$1" && pw-link "$1:monitor_FL" e2e-rec:input_FL ||
+    { bad "cannot tap $1"; return 1; }
   grep -q "^t0 $FAULT_FILE " "$FAULT_LOG" 2>/dev/null || echo "t0 $FAULT_FILE $(now)" >>"$FAULT_LOG"
 }
+rec_seconds() {  # rec_seconds : how much the current recording holds (44-byte header, 4 bytes a frame)
+  awk -v b="$(stat -c %s "$FAULT_FILE" 2>/dev/null)" 'BEGIN { printf "%.3f", (b > 44 ? (b - 44) / 192000 : 0) }'
+}
 fault_mark() {  # fault_mark NAME : the fault (or the session's return) happens now
-  echo "mark $FAULT_FILE $(now) $1" >>"$FAULT_LOG"
+  echo "mark $FAULT_FILE $(now) $1 $(rec_seconds)" >>"$FAULT_LOG"
 }
 # Our chain is routed when a stream is linked into the tap and the output into a device.
 chain_routed() {
   local l
   l=$(pw-link -l 2>/dev/null) || return 1
-  grep -q '|-> org.velmora.Velmora.tap:' <<<"$l" && grep -A1 '^org.velmora.Velmora.output:' <<<"$l" | grep -q '|->'
+  grep -q '|-> org.velmora.Velmora.tap:' <<<"$l" &&
+    grep -A1 '^org.velmora.Velmora.output:' <<<"$l" | grep -q '|->'
 }
 # fault_settle : listens to the recording as it grows until the stretch since the last mark is
 # at least 2.5 s long and has ended retuned for 1.5 s, at most 7 s after the mark.
 fault_settle() {
-  local mark t0 from out r l
-  read -r _ _ mark _ < <(grep '^mark ' "$FAULT_LOG" | tail -n1)
-  t0=$(awk -v f="$FAULT_FILE" '$1 == "t0" && $2 == f { print $3 }' "$FAULT_LOG")
-  from=$(awk -v d="$(at "$mark" "${t0:-$mark}")" 'BEGIN { print (d > 0 ? d : 0) }')
+  local mark from out r l
+  read -r _ _ mark _ from < <(grep '^mark ' "$FAULT_LOG" | tail -n1)
   while fcmp "$(at "$(now)" "$mark") < 7"; do
     out=$("$WAVCHECK" timeline "$FAULT_FILE" --from "$from" 2>/dev/null)
     r=$(kv retuned_ms <<<"$out") l=$(kv length_ms <<<"$out")
@@ -214,7 +219,8 @@ fault_run() {
 }
 FAULT_GONE=
 FAULT_LIVES=0
-fault_live() { start_live "$W/live$((++FAULT_LIVES)).log" --preset 432 --no-status-server; }  # a new live, own log
+# fault_live : a new live retuning to 432 Hz, with a log of its own
+fault_live() { start_live "$W/live$((++FAULT_LIVES)).log" --preset 432 --no-status-server; }
 alive() { local p; for p in "$@"; do kill -0 "$p" 2>/dev/null || return 1; done; }
 at() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a - b }'; }  # at T T0 : seconds from T0 to T
 
@@ -222,7 +228,7 @@ at() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a - b }'; }  # at T T0 : 
 # the crashes; PASS/FAIL against 2 s and 5 s. A mark before the recording's first sample (the
 # recorder had to be started again) counts the time in between as silence and as not retuned.
 fault_figures() {
-  local kind file t name nfile end t0 late lost out s r i marks names=()
+  local kind file t name pos end epos t0 late lost out s r n i marks names=()
   local -A t0s silence retuned crashes
   stop_recordings
   while read -r kind file t name; do
@@ -233,29 +239,28 @@ fault_figures() {
   done <"$FAULT_LOG"
   mapfile -t marks < <(grep '^mark ' "$FAULT_LOG")
   for ((i = 0; i < ${#marks[@]}; i++)); do
-    read -r _ file t name <<<"${marks[i]}"
+    read -r _ file t name pos <<<"${marks[i]}"
     [[ $name == - ]] && continue
-    read -r _ nfile end _ <<<"${marks[i + 1]:-}"
-    [[ "$nfile" == "$file" ]] || end=
+    read -r _ _ end _ epos <<<"${marks[i + 1]:-}"  # fault_run ends every stretch with a mark
     t0=${t0s[$file]:-$t}
     late=$(awk -v d="$(at "$t0" "$t")" 'BEGIN { print (d > 0 ? int(d * 1000) : 0) }')
-    out=$("$WAVCHECK" timeline "$file" --from "$(awk -v d="$(at "$t" "$t0")" 'BEGIN { print (d > 0 ? d : 0) }')" \
-      ${end:+--to "$(at "$end" "$t0")"})
+    out=$("$WAVCHECK" timeline "$file" --from "$pos" --to "$epos")
     # The recorder gets no samples while no tapped device runs: wall-clock time it missed.
-    lost=$(awk -v w="$(at "${end:-$(date -r "$file" +%s.%N)}" "$t")" -v l="$(kv length_ms <<<"$out")" -v late="$late" \
-      'BEGIN { printf "%.0f", w * 1000 - l - late }')
-    echo "$name at $(at "$t" "$t0") s of $(basename "$file"): $out late_ms=$late lost_ms=$lost"
-    s=$(($(kv silence_ms <<<"$out") + late + (lost > 100 ? lost : 0))); r=$(kv retuned_ms <<<"$out")
+    lost=$(awk -v w="$(at "$end" "$t")" -v l="$(at "$epos" "$pos")" -v late="$late" \
+      'BEGIN { printf "%.0f", (w - l) * 1000 - late }')
+    echo "$name at $pos s of $(basename "$file"): $out late_ms=$late lost_ms=$lost"
+    s=$(($(kv silence_ms <<<"$out") + late + (lost > 300 ? lost : 0))); r=$(kv retuned_ms <<<"$out")
     ((r < 0)) || r=$((r + late))
     [[ -v "silence[$name]" ]] || { names+=("$name"); silence[$name]=0; retuned[$name]=0; }
     ((s <= silence[$name])) || silence[$name]=$s
     ((retuned[$name] < 0 || (r >= 0 && r <= retuned[$name]))) || retuned[$name]=$r
   done
   for name in "${names[@]}"; do
-    figure "fault=$name silence_ms=${silence[$name]} retuned_ms=${retuned[$name]} crashes=${crashes[$name]:-0}"
-    expect "$name: heard again within 2 s (${silence[$name]} ms)" test "${silence[$name]}" -le 2000
-    expect "$name: retuned within 5 s (${retuned[$name]} ms)" test "${retuned[$name]}" -ge 0 -a "${retuned[$name]}" -le 5000
-    expect "$name: nothing crashed (${crashes[$name]:-0})" test "${crashes[$name]:-0}" -eq 0
+    s=${silence[$name]} r=${retuned[$name]} n=${crashes[$name]:-0}
+    figure "fault=$name silence_ms=$s retuned_ms=$r crashes=$n"
+    expect "$name: heard again within 2 s ($s ms)" test "$s" -le 2000
+    expect "$name: retuned within 5 s ($r ms)" test "$r" -ge 0 -a "$r" -le 5000
+    expect "$name: nothing crashed ($n)" test "$n" -eq 0
   done
 }
 # fault_finish : figures, then the final stop leaves nothing of ours behind

@@ -39,7 +39,8 @@ stack_default_is() { [[ "$(stack_default_sink)" == "$1" ]]; }
 
 stack_node_present() { pw-cli ls Node 2>/dev/null | grep -q "node.name = \"$1\""; }
 stack_node_id() {  # stack_node_id NAME : the registry id of the node named NAME
-  pw-cli ls Node 2>/dev/null | awk -v n="node.name = \"$1\"" '/^\tid /{ id = $2 + 0 } index($0, n) { print id; exit }'
+  pw-cli ls Node 2>/dev/null |
+    awk -v n="node.name = \"$1\"" '/^\tid /{ id = $2 + 0 } index($0, n) { print id; exit }'
 }
 
 stack_add_sink() {  # stack_add_sink NAME DESCRIPTION

@@ -19,7 +19,8 @@ rec_start "$W/rec0.wav"
 rec_tap fake_speakers
 paplay
 STACK_WAIT_SEC=6 stack_wait chain_routed
-fault_run pipewire-pulse 1 'fault_mark pipewire-pulse; stack_end "$STACK_PULSE_PID"; wait_plays; stack_start_pulse; paplay'
+fault_run pipewire-pulse 1 'fault_mark pipewire-pulse; stack_end "$STACK_PULSE_PID"; wait_plays
+  stack_start_pulse; paplay'
 
 restart_pipewire() {  # every client dies with the server: from here on pw-play plays
   stack_end "$STACK_WP_PID" "$STACK_PULSE_PID" "$STACK_PW_PID"

@@ -253,7 +253,8 @@ int timeline(const Audio &a, int argc, char **argv)
 {
     const double windowMs = option(argc, argv, "--window-ms", 10);
     const std::size_t win = std::size_t(a.rate * windowMs / 1000.0);
-    const double retunedHz = option(argc, argv, "--retuned", 432), plainHz = option(argc, argv, "--plain", 440);
+    const double retunedHz = option(argc, argv, "--retuned", 432),
+                 plainHz = option(argc, argv, "--plain", 440);
     const std::size_t from = std::size_t(std::max(0.0, option(argc, argv, "--from", 0)) * a.rate);
     const std::size_t to = std::min(a.samples.size(), std::size_t(option(argc, argv, "--to", 1e9) * a.rate));
     // A dropped quantum (about 20 ms) or the seam of a crossfade is not a fault: only a stretch
@@ -267,10 +268,10 @@ int timeline(const Audio &a, int argc, char **argv)
             peak = std::max(peak, std::fabs(a.samples[i]));
         // Two windows of zero crossings: 10 ms holds only four periods of 440 Hz.
         const double hz = zeroCrossingHz(&a.samples[s], std::min(2 * win, to - s), a.rate);
-        kinds.push_back(peak < 0.01f                     ? Silent
+        kinds.push_back(peak < 0.01f                    ? Silent
                         : std::fabs(hz - retunedHz) < 3 ? Retuned
                         : std::fabs(hz - plainHz) < 3   ? Plain
-                                                         : Other);
+                                                        : Other);
     }
     std::size_t silence = 0, longestSilence = 0, plain = 0, run = 0, retunedFrom = 0;
     for (std::size_t i = 0; i < kinds.size(); ++i) {
@@ -288,12 +289,13 @@ int timeline(const Audio &a, int argc, char **argv)
     std::string runs;
     for (std::size_t i = 0, n = 1; i < kinds.size() && runs.size() < 400; ++i, ++n)
         if (i + 1 == kinds.size() || kinds[i + 1] != kinds[i]) {
-            runs += (runs.empty() ? "" : ",") + std::string(1, "SRUX"[kinds[i]]) + std::to_string(long(double(n) * windowMs));
+            runs += (runs.empty() ? "" : ",") + std::string(1, "SRUX"[kinds[i]])
+                    + std::to_string(long(double(n) * windowMs));
             n = 0;
         }
-    std::printf("silence_ms=%.0f retuned_ms=%.0f plain_ms=%.0f length_ms=%.0f runs=%s\n", double(longestSilence) * windowMs,
-                retuned ? double(retunedFrom) * windowMs : -1.0, double(plain) * windowMs,
-                double(kinds.size()) * windowMs, runs.c_str());
+    std::printf("silence_ms=%.0f retuned_ms=%.0f plain_ms=%.0f length_ms=%.0f runs=%s\n",
+                double(longestSilence) * windowMs, retuned ? double(retunedFrom) * windowMs : -1.0,
+                double(plain) * windowMs, double(kinds.size()) * windowMs, runs.c_str());
     return 0;
 }
 
