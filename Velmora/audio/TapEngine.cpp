@@ -112,6 +112,7 @@ TapEngine::~TapEngine()
         registry().engines.erase(this);
     }
     server_->setEvents({}, {});
+    shuttingDown_ = true;
     worker_.shutdown();
     chain_.reset();
     dsp_.reset();
@@ -148,7 +149,11 @@ void TapEngine::start(double factor, EngineKind engine)
         engine_ = engine;
         generation = generation_.load();
     }
-    worker_.post([this, generation] { build(generation, Build::fresh); });
+    ++queuedBuilds_;
+    worker_.post([this, generation] {
+        --queuedBuilds_;
+        build(generation, Build::fresh);
+    });
 }
 
 void TapEngine::rebuild()
@@ -160,7 +165,11 @@ void TapEngine::rebuild()
             return;
         generation = generation_.load();
     }
-    worker_.post([this, generation] { build(generation, Build::rebuild); });
+    ++queuedBuilds_;
+    worker_.post([this, generation] {
+        --queuedBuilds_;
+        build(generation, Build::rebuild);
+    });
 }
 
 void TapEngine::stop()
@@ -356,9 +365,16 @@ void TapEngine::completeEngines(std::uint64_t generation, const std::shared_ptr<
     if (dsp->has(EngineKind::balanced) && dsp->has(EngineKind::highQuality))
         return;
     ChainDsp::Failure failure;
-    ChainDsp::Engines engines = dsp->buildMissingEngines(maxFrames, factor, &failure);
+    // A stop, a build asked for meanwhile or the engine's end wait for the engine under way
+    // at most; a build completes its own engines afterwards.
+    ChainDsp::Engines engines = dsp->buildMissingEngines(maxFrames, factor, &failure, [&] {
+        return generation != generation_ || shuttingDown_.load() || queuedBuilds_.load() > 0;
+    });
+    if (generation != generation_)
+        return;
     if (!engines.balanced && !engines.highQuality) {
-        qCWarning(lcTapEngine(), "%s fehlgeschlagen: nur die gewaehlte Engine laeuft", failure.operation);
+        if (*failure.operation) // else cancelled before the first one
+            qCWarning(lcTapEngine(), "%s fehlgeschlagen: nur die gewaehlte Engine laeuft", failure.operation);
         return;
     }
     std::lock_guard lock(mutex_);

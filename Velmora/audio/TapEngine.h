@@ -84,6 +84,8 @@ private:
     void closeForExit();
 
     std::shared_ptr<AudioServer> server_;
+    std::atomic<bool> shuttingDown_{false}; // the destructor runs: the worker finishes up
+    std::atomic<int> queuedBuilds_{0};      // start/rebuild tasks not begun yet
     SerialExecutor worker_;
 
     mutable std::mutex mutex_; // everything below

@@ -45,13 +45,15 @@ std::unique_ptr<ChainDsp> ChainDsp::create(std::uint32_t channels, double sample
     return d;
 }
 
-ChainDsp::Engines ChainDsp::buildMissingEngines(std::uint32_t maxFrames, double factor,
-                                                Failure *failure) const
+ChainDsp::Engines ChainDsp::buildMissingEngines(std::uint32_t maxFrames, double factor, Failure *failure,
+                                                const std::function<bool()> &cancelled) const
 {
     Engines built;
     for (const EngineSpec &e : EngineTable::engines) {
         if (e.stretchBlockMs <= 0.0 || has(e.kind))
             continue;
+        if (cancelled && cancelled())
+            break;
         tv::StretchPtr s(tv_stretch_create_custom(context_.channelCount, maxFrames, sampleRate_,
                                                   e.stretchBlockMs, e.stretchIntervalMs));
         if (!s) {

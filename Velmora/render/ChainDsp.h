@@ -24,6 +24,7 @@
 #include <tv_handles.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class ChainDsp {
@@ -45,7 +46,9 @@ public:
         tv::StretchPtr balanced;
         tv::StretchPtr highQuality;
     };
-    Engines buildMissingEngines(std::uint32_t maxFrames, double factor, Failure *failure = nullptr) const;
+    // Stops before the next engine once `cancelled` says so (what was built is returned).
+    Engines buildMissingEngines(std::uint32_t maxFrames, double factor, Failure *failure = nullptr,
+                                const std::function<bool()> &cancelled = {}) const;
     // Takes them over; context() then names them. Control thread, while no other thread calls
     // this object; a render callback keeps the context it was given.
     void addEngines(Engines engines);
