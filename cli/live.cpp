@@ -100,16 +100,18 @@ int cli::runLive(const QStringList &args)
         std::printf("Anfrage von %s: zum Erlauben 'velmora-cli consent allow %s' ausführen.\n", qPrintable(o),
                     qPrintable(o));
     });
+    // The session away or the chain bypassed: applications play unprocessed; the controller's
+    // words follow the fixed start of the line.
+    const auto unprocessed = [&] { std::printf("Unbearbeitet: %s\n", qPrintable(c.errorMessage())); };
     QObject::connect(&c, &TonvelController::chainStateChanged, [&] {
         if (c.chainState() == TonvelController::ChainState::waitingForServer)
             std::printf("PipeWire-Verbindung verloren: Velmora wartet, bis der Server wieder läuft.\n");
+        if (c.chainState() == TonvelController::ChainState::waitingForSession)
+            unprocessed();
     });
-    // The session away (waiting) or the chain bypassed: the controller's words, once per change.
     QObject::connect(&c, &TonvelController::errorMessageChanged, [&] {
-        const auto state = c.chainState();
-        if (!c.errorMessage().isEmpty()
-            && (state == TonvelController::ChainState::waitingForSession || state == TonvelController::ChainState::running))
-            std::printf("Unbearbeitet: %s\n", qPrintable(c.errorMessage()));
+        if (c.errorMessage() == qtTrId("controller.error.bypassed"))
+            unprocessed();
     });
     // Queued: the error text follows right after the switch went off.
     const auto stopped = [&](bool on) {
