@@ -4,8 +4,13 @@
 # null sink "fake_speakers", all under a fresh private runtime/state/config folder.
 # Source this file, then call `stack_start`; `stack_stop` runs from an EXIT trap whatever happens.
 #
-#   stack_start [--no-wireplumber] [--no-pipewire]
+#   stack_start [--no-wireplumber] [--no-pipewire] [--pulse]
+#   stack_start_pipewire | stack_start_wireplumber | stack_start_pulse
+#                                        (re)starts one session process, waits until it serves;
+#                                        its pid in STACK_PW_PID, STACK_WP_PID, STACK_PULSE_PID
+#   stack_end PID...                     SIGTERM, then waits until each has exited
 #   stack_add_sink NAME DESCRIPTION      null sink, waits until it is in the registry
+#   stack_node_id NAME                   prints the registry id of the node NAME
 #   stack_default_sink                   prints the current default.audio.sink node name
 #   stack_wait CMD...                    polls CMD for up to STACK_WAIT_SEC seconds (default 15)
 
@@ -33,12 +38,31 @@ stack_default_sink() {
 stack_default_is() { [[ "$(stack_default_sink)" == "$1" ]]; }
 
 stack_node_present() { pw-cli ls Node 2>/dev/null | grep -q "node.name = \"$1\""; }
+stack_node_id() {  # stack_node_id NAME : the registry id of the node named NAME
+  pw-cli ls Node 2>/dev/null |
+    awk -v n="node.name = \"$1\"" '/^\tid /{ id = $2 + 0 } index($0, n) { print id; exit }'
+}
 
 stack_add_sink() {  # stack_add_sink NAME DESCRIPTION
   pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=$1 \
       node.description=\"$2\" media.class=Audio/Sink object.linger=true \
       audio.position=[FL FR] monitor.channel-volumes=true }" >/dev/null || return 1
   stack_wait stack_node_present "$1"
+}
+
+stack_spawn() {  # stack_spawn VAR PROGRAM : runs PROGRAM in the background, its pid in VAR
+  "$2" >>"$STACK_DIR/$2.log" 2>&1 &
+  printf -v "$1" %s "$!"
+  STACK_PIDS+=("$!")
+}
+# The server answering, not its socket file: a killed server may leave the file behind.
+stack_start_pipewire() { stack_spawn STACK_PW_PID pipewire && stack_wait pw-cli info 0; }
+stack_start_wireplumber() { stack_spawn STACK_WP_PID wireplumber && stack_wait pw-metadata -n default 0; }
+stack_start_pulse() { stack_spawn STACK_PULSE_PID pipewire-pulse && stack_wait pactl info; }
+
+stack_end() {
+  kill -TERM "$@" 2>/dev/null
+  for pid in "$@"; do timeout 10 tail --pid="$pid" -f /dev/null; done
 }
 
 stack_stop() {
@@ -54,16 +78,17 @@ stack_stop() {
   done
   STACK_PIDS=()
   if [[ -n "${STACK_DIR:-}" && -d "$STACK_DIR" && -z "${STACK_KEEP:-}" ]]; then
-    rm -rf "$STACK_DIR"
+    cd / && rm -rf "$STACK_DIR"
   fi
 }
 
 stack_start() {
-  local with_wp=1 with_pw=1
+  local with_wp=1 with_pw=1 with_pulse=0
   for a in "$@"; do
     case $a in
       --no-wireplumber) with_wp=0 ;;
       --no-pipewire) with_pw=0; with_wp=0 ;;
+      --pulse) with_pulse=1 ;;
     esac
   done
   STACK_DIR=$(mktemp -d "${TMPDIR:-/tmp}/velmora-e2e.XXXXXX")
@@ -74,6 +99,8 @@ stack_start() {
   unset PIPEWIRE_REMOTE PULSE_SERVER
   mkdir -p "$XDG_RUNTIME_DIR" "$XDG_STATE_HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
   chmod 700 "$XDG_RUNTIME_DIR"
+  # Core dumps land in the working folder ("core" pattern): keep them with the stack's logs.
+  cd "$STACK_DIR" || return 1
 
   local dbus_pid
   dbus_pid=$(dbus-daemon --session --address="$DBUS_SESSION_BUS_ADDRESS" --fork --print-pid) || {
@@ -81,15 +108,10 @@ stack_start() {
   STACK_PIDS+=("$dbus_pid")
   ((with_pw)) || return 0
 
-  pipewire >"$STACK_DIR/pipewire.log" 2>&1 &
-  STACK_PW_PID=$!
-  STACK_PIDS+=("$STACK_PW_PID")
-  stack_wait test -S "$XDG_RUNTIME_DIR/pipewire-0" || return 1
+  stack_start_pipewire || return 1
   ((with_wp)) || return 0
-
-  wireplumber >"$STACK_DIR/wireplumber.log" 2>&1 &
-  STACK_PIDS+=("$!")
-  stack_wait pw-metadata -n default 0 || return 1
+  stack_start_wireplumber || return 1
+  if ((with_pulse)); then stack_start_pulse || return 1; fi
   stack_add_sink fake_speakers "Fake Speakers" || return 1
   stack_wait stack_default_is fake_speakers || return 1
   stack_log "stack up in $STACK_DIR"

@@ -10,7 +10,6 @@ ORIGIN=http://radio.example
 sine "$W/sine.wav" 6 440
 
 status_says() { get_status 2>/dev/null | grep -q "\"aktiv\":$1"; }
-now() { date +%s.%N; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
 
 "$VELMORA_CLI" consent allow "$ORIGIN" >/dev/null
@@ -23,8 +22,7 @@ play_bg "$W/sine.wav"
 sleep 2
 
 # Stop the server while the sine plays (wireplumber first, as systemd does).
-kill -TERM "${STACK_PIDS[2]}" "$STACK_PW_PID"
-for pid in "${STACK_PIDS[2]}" "$STACK_PW_PID"; do timeout 10 tail --pid="$pid" -f /dev/null; done
+stack_end "$STACK_WP_PID" "$STACK_PW_PID"
 wait_plays
 STACK_WAIT_SEC=10 stack_wait log_has "$W/live.log" "PipeWire-Verbindung verloren"
 expect "live says the server is gone" log_has "$W/live.log" "PipeWire-Verbindung verloren"
@@ -32,12 +30,8 @@ expect "status document reports aktiv: false" stack_wait status_says false
 expect "live keeps running" kill -0 "$LIVE_PID"
 
 # Start it again, with the same speakers.
-pipewire >"$STACK_DIR/pipewire2.log" 2>&1 &
-STACK_PW_PID=$!; STACK_PIDS+=("$STACK_PW_PID")
-stack_wait test -S "$XDG_RUNTIME_DIR/pipewire-0"
-wireplumber >"$STACK_DIR/wireplumber2.log" 2>&1 &
-STACK_PIDS+=("$!")
-stack_wait pw-metadata -n default 0
+stack_start_pipewire
+stack_start_wireplumber
 stack_add_sink fake_speakers "Fake Speakers"
 stack_wait stack_default_is fake_speakers
 back=$(now)

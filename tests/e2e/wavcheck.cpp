@@ -15,6 +15,13 @@
 //       "last_s", -1 if none)
 //   wavcheck gaps FILE [--threshold X] [--min-ms 5]
 //       silent stretches inside the signal region (between first and last sample above X)
+//   wavcheck timeline FILE --from S [--to S] [--retuned HZ] [--plain HZ] [--window-ms 10]
+//       what a listener hears after a fault at S: per window silence (peak below 0.01), retuned
+//       or unprocessed tone (zero-crossing pitch within 3 Hz of --retuned / --plain, default
+//       432 and 440). Prints the longest silence from S on, how long after S the final
+//       retuned stretch starts (-1 if the recording does not end retuned), and how much
+//       unprocessed audio was heard, and the timeline run-length coded (S silence, R retuned,
+//       U unprocessed, X other; lengths in ms).
 #include <sndfile.h>
 
 #include <algorithm>
@@ -102,6 +109,23 @@ int peaks(const Audio &a, int argc, char **argv)
     return 0;
 }
 
+// Pitch of a stretch from its interpolated upward zero crossings (0 if fewer than two).
+double zeroCrossingHz(const float *x, std::size_t len, double rate)
+{
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (std::size_t n = 1; n < len; ++n) {
+        if (x[n - 1] < 0 && x[n] >= 0) {
+            const double t = double(n - 1) + double(-x[n - 1]) / double(x[n] - x[n - 1]);
+            if (first < 0)
+                first = t;
+            last = t;
+            ++crossings;
+        }
+    }
+    return crossings > 1 ? double(crossings - 1) * rate / (last - first) : 0.0;
+}
+
 int pitch(const Audio &a, int argc, char **argv)
 {
     const std::size_t from = std::size_t(option(argc, argv, "--from", 0.5) * a.rate);
@@ -143,20 +167,9 @@ int pitch(const Audio &a, int argc, char **argv)
     const double level = magnitude(x, w, wsum, a.rate, hz);
     const double ref = option(argc, argv, "--ref", 440.0);
     const double refLevel = magnitude(x, w, wsum, a.rate, ref);
-    // Average frequency from the upward zero crossings (interpolated), as a second opinion that
-    // spectral side bands cannot pull.
-    double firstCross = -1, lastCross = -1;
-    int crossings = 0;
-    for (std::size_t n = 1; n < len; ++n) {
-        if (x[n - 1] < 0 && x[n] >= 0) {
-            const double t = double(n - 1) + double(-x[n - 1]) / double(x[n] - x[n - 1]);
-            if (firstCross < 0)
-                firstCross = t;
-            lastCross = t;
-            ++crossings;
-        }
-    }
-    const double zc = crossings > 1 ? double(crossings - 1) * a.rate / (lastCross - firstCross) : 0.0;
+    // Average frequency from the upward zero crossings, as a second opinion that spectral side
+    // bands cannot pull.
+    const double zc = zeroCrossingHz(x.data(), len, a.rate);
     std::printf("frequency=%.4f level=%.4f ref_db=%.1f zc_frequency=%.4f\n", hz, level,
                 20.0 * std::log10(std::max(refLevel, 1e-12) / std::max(level, 1e-12)), zc);
     return 0;
@@ -236,12 +249,62 @@ int gaps(const Audio &a, int argc, char **argv)
     return 0;
 }
 
+int timeline(const Audio &a, int argc, char **argv)
+{
+    const double windowMs = option(argc, argv, "--window-ms", 10);
+    const std::size_t win = std::size_t(a.rate * windowMs / 1000.0);
+    const double retunedHz = option(argc, argv, "--retuned", 432),
+                 plainHz = option(argc, argv, "--plain", 440);
+    const std::size_t from = std::size_t(std::max(0.0, option(argc, argv, "--from", 0)) * a.rate);
+    const std::size_t to = std::min(a.samples.size(), std::size_t(option(argc, argv, "--to", 1e9) * a.rate));
+    // A dropped quantum (about 20 ms) or the seam of a crossfade is not a fault: only a stretch
+    // of at least this long that is not retuned counts against recovery.
+    const std::size_t badRun = std::size_t(60 / windowMs);
+    enum Kind { Silent, Retuned, Plain, Other };
+    std::vector<Kind> kinds;
+    for (std::size_t s = from; s + win <= to; s += win) {
+        float peak = 0;
+        for (std::size_t i = s; i < s + win; ++i)
+            peak = std::max(peak, std::fabs(a.samples[i]));
+        // Two windows of zero crossings: 10 ms holds only four periods of 440 Hz.
+        const double hz = zeroCrossingHz(&a.samples[s], std::min(2 * win, to - s), a.rate);
+        kinds.push_back(peak < 0.01f                    ? Silent
+                        : std::fabs(hz - retunedHz) < 3 ? Retuned
+                        : std::fabs(hz - plainHz) < 3   ? Plain
+                                                        : Other);
+    }
+    std::size_t silence = 0, longestSilence = 0, plain = 0, run = 0, retunedFrom = 0;
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        silence = kinds[i] == Silent ? silence + 1 : 0;
+        longestSilence = std::max(longestSilence, silence);
+        plain += kinds[i] == Plain;
+        run = kinds[i] == Retuned ? 0 : run + 1;
+        if (run >= badRun)
+            retunedFrom = i + 1;
+    }
+    // The final retuned stretch must be long enough to be heard as such.
+    const bool retuned = kinds.size() - retunedFrom >= std::size_t(300 / windowMs);
+    // The timeline itself, run-length coded (its start): S silence, R retuned, U unprocessed,
+    // X other (a mix, a dropout's edge).
+    std::string runs;
+    for (std::size_t i = 0, n = 1; i < kinds.size() && runs.size() < 400; ++i, ++n)
+        if (i + 1 == kinds.size() || kinds[i + 1] != kinds[i]) {
+            runs += (runs.empty() ? "" : ",") + std::string(1, "SRUX"[kinds[i]])
+                    + std::to_string(long(double(n) * windowMs));
+            n = 0;
+        }
+    std::printf("silence_ms=%.0f retuned_ms=%.0f plain_ms=%.0f length_ms=%.0f runs=%s\n",
+                double(longestSilence) * windowMs, retuned ? double(retunedFrom) * windowMs : -1.0,
+                double(plain) * windowMs, double(kinds.size()) * windowMs, runs.c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: wavcheck peaks|pitch|onset|gaps FILE [options]\n");
+        std::fprintf(stderr, "usage: wavcheck peaks|pitch|onset|gaps|tone|timeline FILE [options]\n");
         return 2;
     }
     Audio a;
@@ -253,6 +316,7 @@ int main(int argc, char **argv)
     if (cmd == "onset") return onset(a, argc, argv);
     if (cmd == "gaps") return gaps(a, argc, argv);
     if (cmd == "tone") return tone(a, argc, argv);
+    if (cmd == "timeline") return timeline(a, argc, argv);
     std::fprintf(stderr, "wavcheck: unknown command %s\n", cmd.c_str());
     return 2;
 }
