@@ -10,7 +10,10 @@
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusSignature>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QJsonDocument>
@@ -22,6 +25,17 @@
 namespace {
 
 constexpr int callTimeoutMs = 5000;
+
+// Qt's bus thread registers these on first use, racing the main thread in a short-lived
+// process (warnings about invalid types on stderr at exit): registered before the bus starts.
+void registerTypes()
+{
+    qRegisterMetaType<QDBusMessage>();
+    qRegisterMetaType<QDBusError>();
+    qRegisterMetaType<QDBusObjectPath>();
+    qRegisterMetaType<QDBusSignature>();
+    qRegisterMetaType<QDBusVariant>();
+}
 
 class Remote {
 public:
@@ -70,7 +84,7 @@ private:
     }
 
     const char *command_;
-    QDBusConnection bus_ = QDBusConnection::sessionBus();
+    QDBusConnection bus_ = (registerTypes(), QDBusConnection::sessionBus());
     int exit_ = 0;
 };
 
