@@ -5,6 +5,7 @@
 #include "audio/TapEngine.h"
 #include "controller/ExitSignals.h"
 #include "controller/TonvelController.h"
+#include "dbus/VelmoraBus.h"
 #include "i18n/Translations.h"
 #include "lifecycle/PlatformGate.h"
 #include "lifecycle/SingleInstance.h"
@@ -18,6 +19,10 @@
 #include <TonvelCore/OriginConsent.h>
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QLocale>
 #include <QLoggingCategory>
 
@@ -41,6 +46,7 @@ DesktopApp::DesktopApp() = default;
 DesktopApp::~DesktopApp()
 {
     // The panel and the tray read the controller; the server is detached before it goes.
+    bus_.reset();
     panel_.reset();
     tray_.reset();
     statusLink_.reset();
@@ -52,7 +58,7 @@ int DesktopApp::run()
 {
     instance_ = std::make_unique<SingleInstance>();
     if (!instance_->claim()) {
-        if (instance_->askRunningToShowPanel())
+        if (askRunningToShowPanel())
             return 0;
         std::fprintf(stderr, "velmora: Velmora läuft bereits, antwortet aber nicht.\n");
         return 1;
@@ -108,6 +114,11 @@ void DesktopApp::startServices()
             quit();
     });
     connect(instance_.get(), &SingleInstance::showPanelRequested, this, &DesktopApp::openPanel);
+    // Scripts, shortcuts and a second launch reach this instance on the session bus.
+    bus_ = std::make_unique<VelmoraBus>(*controller_, VelmoraBus::Hooks{[this] { openPanel(); }, [this] { quit(); }});
+    if (bus_->claim() != VelmoraBus::Claim::owned)
+        qCWarning(lcUi, "Session-Bus: der Name %s ist nicht zu haben; Befehle von außen erreichen Velmora nicht.",
+                  VelmoraBus::service);
 
     connect(controller_.get(), &TonvelController::changed, this, &DesktopApp::refreshTray,
             Qt::QueuedConnection);
@@ -125,6 +136,25 @@ void DesktopApp::startServices()
 
     qCInfo(lcUi, "Sprache: %s von %s", qUtf8Printable(QLocale().uiLanguages().join(QStringLiteral(", "))),
            qUtf8Printable(Translations::shippedLanguages().join(QStringLiteral(", "))));
+}
+
+// A second launch: the running instance shows its panel (the call scripts use too). One that
+// is still starting has the lock but not yet the bus name: asked again for up to 3 s.
+bool DesktopApp::askRunningToShowPanel()
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const QDBusMessage reply = QDBusConnection::sessionBus().call(
+            QDBusMessage::createMethodCall(QLatin1String(VelmoraBus::service), QLatin1String(VelmoraBus::path),
+                                           QLatin1String(VelmoraBus::interface), QStringLiteral("ShowPanel")),
+            QDBus::Block, 3000);
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            return true;
+        if (reply.errorName() != u"org.freedesktop.DBus.Error.ServiceUnknown" || waited.elapsed() > 3000)
+            return false;
+        QThread::msleep(100);
+    }
 }
 
 void DesktopApp::openPanel()

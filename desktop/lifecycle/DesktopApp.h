@@ -26,6 +26,7 @@ class StatusServerLink;
 class ExitSignals;
 class TonvelController;
 class TrayIcon;
+class VelmoraBus;
 
 class DesktopApp : public QObject {
     Q_OBJECT
@@ -38,6 +39,7 @@ public:
 
 private:
     void startServices();
+    static bool askRunningToShowPanel();
     void openPanel();
     void togglePanel();
     void refreshTray();
@@ -52,4 +54,5 @@ private:
     std::unique_ptr<PanelWindow> panel_;
     std::unique_ptr<StatusServer> server_;
     std::unique_ptr<StatusServerLink> statusLink_;
+    std::unique_ptr<VelmoraBus> bus_;
 };
