@@ -199,5 +199,9 @@
         <source>Velmora: off</source>
         <translation>Velmora: aus</translation>
     </message>
+    <message id="ui.automatic.following">
+        <source>Following the tracks of %1: %2</source>
+        <translation>Folgt den Titeln von %1: %2</translation>
+    </message>
 </context>
 </TS>

@@ -199,5 +199,9 @@
         <source>Velmora: off</source>
         <translation>Velmora: off</translation>
     </message>
+    <message id="ui.automatic.following">
+        <source>Following the tracks of %1: %2</source>
+        <translation>Following the tracks of %1: %2</translation>
+    </message>
 </context>
 </TS>
