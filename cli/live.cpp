@@ -9,6 +9,7 @@
 #include "audio/pipewire/PipeWireServer.h"
 #include "controller/ExitSignals.h"
 #include "controller/TonvelController.h"
+#include "dbus/RunSettings.h"
 #include "dbus/VelmoraBus.h"
 #include "status/StatusServer.h"
 #include "status/StatusServerLink.h"
@@ -84,6 +85,7 @@ int cli::runLive(const QStringList &args)
                           QCoreApplication::exit(0);
                       }});
     QObject::connect(&bus, &VelmoraBus::enabledRequested, [&](bool on) { switchedOffByClient = !on; });
+    QObject::connect(&bus, &VelmoraBus::written, [&](const QString &property) { RunSettings::saveBusWrite(c, property); });
     if (bus.claim() == VelmoraBus::Claim::taken)
         std::fprintf(stderr, "velmora-cli live: %s\n", qPrintable(qtTrId("cli.live.hint.busTaken")));
 

@@ -227,6 +227,7 @@ QDBusMessage VelmoraBus::write(const QDBusMessage &m, const QString &property, c
     if (property == u"Enabled")
         emit enabledRequested(value.toBool());
     p->write(controller_, value);
+    emit written(property);
     return m.createReply();
 }
 

@@ -57,6 +57,8 @@ public:
 signals:
     // A client is about to switch retuning (Enabled or Toggle): a stop that follows is theirs.
     void enabledRequested(bool on);
+    // A client's write of `property` was accepted and applied.
+    void written(const QString &property);
 
 private:
     QDBusMessage callProperties(const QDBusMessage &message);

@@ -2,6 +2,7 @@
 // The bus object's rules and writes without a bus: what is refused (and why), that a refused
 // write changes nothing, that accepted writes reach the controller and are saved.
 #include "controller/TonvelController.h"
+#include "dbus/RunSettings.h"
 #include "dbus/VelmoraBus.h"
 
 #include "ControllerTestKit.h"
@@ -11,6 +12,7 @@
 
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -78,6 +80,25 @@ TEST(VelmoraBusTest, a_write_reaches_the_controller_and_is_saved_a_refused_one_c
     ASSERT_EQ(requested.size(), 1);
     EXPECT_TRUE(requested[0][0].toBool());
     c.shutdown();
+}
+
+TEST(VelmoraBusTest, a_run_with_its_own_options_saves_only_what_a_client_set)
+{
+    ControllerTestKit::ensureApp();
+    QTemporaryDir dir;
+    const QString settings = dir.filePath(QStringLiteral("Velmora.conf"));
+    QFile f(settings);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("[General]\nengine=1\nfreeA4=420\n") > 0);
+    f.close();
+    TonvelController c({std::make_shared<FakeRetuneEngine>(),
+                        std::make_shared<OriginConsent>(dir.filePath(QStringLiteral("c.json"))), settings,
+                        dir.filePath(QStringLiteral("a.desktop")), {}, {}, false, /*saveSettings*/ false});
+    c.setEngine(EngineKind::balanced); // the run's own option
+    c.setFreeA4(435.0);                // then a client's write
+    RunSettings::saveBusWrite(c, QStringLiteral("FreeA4"), settings);
+    const QByteArray saved = ControllerTestKit::readAll(settings);
+    EXPECT_TRUE(saved.contains("freeA4=435")) << saved.toStdString();
+    EXPECT_TRUE(saved.contains("engine=1")) << saved.toStdString();
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 # Fresh detection per track: with automatic correction on, a media player on the private bus
 # moves from a recording tuned to 440 Hz to one tuned to 432 Hz and says so over MPRIS. The
 # detected A4 reaches 432 Hz within the new track's first seconds. The same change without the
-# announcement is measured too, for comparison (FIGURE lines).
+# announcement is measured too, for comparison (FIGURE lines). Also counts PropertiesChanged.
 source "$(dirname "$0")/../e2e_lib.sh"
 e2e_start
 # A major chord over three octaves (A, C#, E), tuned to A4 = $2.
@@ -29,7 +29,14 @@ start_live "$W/live.log" --a4 440 --auto --no-status-server || e2e_finish
 switch() {
   play_bg "$W/a440.wav"
   STACK_WAIT_SEC=30 stack_wait near 440 || { bad "440 Hz not detected"; return 1; }
-  sleep 5 # a long first track: the running estimate is settled
+  if [[ $1 == yes ]]; then # meanwhile: the fast readouts reach the bus at most ten times a second
+    timeout 5 gdbus monitor --session --dest org.velmora.Velmora >"$W/monitor.log" 2>&1
+    local n=$(grep -c 'PropertiesChanged' "$W/monitor.log")
+    figure "PropertiesChanged signals in 5 s of detection: $n"
+    expect "PropertiesChanged at most ten a second ($n in 5 s)" test "$n" -ge 5 -a "$n" -le 51
+  else
+    sleep 5 # a long first track: the running estimate is settled
+  fi
   [[ $1 == yes ]] && { echo "1 Kammerton 432" >&"${PLAYER[1]}"; read -r -t 5 line <&"${PLAYER[0]}"; }
   kill -TERM "${PLAY_PIDS[@]}"; wait_plays
   local t0=$(now_ms)

@@ -45,6 +45,9 @@ stack_wait running || bad "chain not running"
 "$VELMORA_CLI" set --a4 435
 expect "set --a4 435: exit 0" test $? -eq 0
 expect "set --a4 435: free A4 in effect" test "$(state | field TargetA4)" = 435.0
+conf=$XDG_CONFIG_HOME/Velmora/Velmora.conf
+expect "set --a4 435: saved" grep -q '^freeA4=435$' "$conf"
+expect "live's own --no-status-server: not saved" grep -q '^statusServer=true$' "$conf"
 pitch_is set-435 435
 "$VELMORA_CLI" toggle && expect "toggle: off" test "$(state | field Enabled)$(state | field Active)" = falsefalse
 pitch_is off 440
