@@ -18,7 +18,7 @@ QVariantMap unwrap(const QVariant &v)
 
 QString text(const QVariant &v)
 {
-    if (v.canConvert<QDBusObjectPath>() && v.metaType() == QMetaType::fromType<QDBusObjectPath>())
+    if (v.metaType() == QMetaType::fromType<QDBusObjectPath>())
         return v.value<QDBusObjectPath>().path();
     if (v.metaType() == QMetaType::fromType<QDBusArgument>())
         return qdbus_cast<QStringList>(v.value<QDBusArgument>()).join(u", ");
