@@ -12,5 +12,11 @@ int runDetect(const QStringList &args);
 int runLive(const QStringList &args);
 int runConsent(const QStringList &args);
 int runPresets(const QStringList &args);
+// Talk to the running instance over the session bus (remote.cpp).
+int runStatus(const QStringList &args);
+int runOn(const QStringList &args);
+int runOff(const QStringList &args);
+int runToggle(const QStringList &args);
+int runSet(const QStringList &args);
 
 } // namespace cli

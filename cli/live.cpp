@@ -9,6 +9,8 @@
 #include "audio/pipewire/PipeWireServer.h"
 #include "controller/ExitSignals.h"
 #include "controller/TonvelController.h"
+#include "dbus/RunSettings.h"
+#include "dbus/VelmoraBus.h"
 #include "status/StatusServer.h"
 #include "status/StatusServerLink.h"
 
@@ -76,6 +78,16 @@ int cli::runLive(const QStringList &args)
     std::unique_ptr<StatusServer> server;
     std::unique_ptr<StatusServerLink> statusLink; // goes before the server and the controller
     applyOptions(p, &c);
+    // Scripts drive this run over the session bus; without one it runs all the same.
+    bool switchedOffByClient = false;
+    VelmoraBus bus(c, {{}, [&] {
+                          c.shutdown();
+                          QCoreApplication::exit(0);
+                      }});
+    QObject::connect(&bus, &VelmoraBus::enabledRequested, [&](bool on) { switchedOffByClient = !on; });
+    QObject::connect(&bus, &VelmoraBus::written, [&](const QString &property) { RunSettings::saveBusWrite(c, property); });
+    if (bus.claim() == VelmoraBus::Claim::taken)
+        std::fprintf(stderr, "velmora-cli live: %s\n", qPrintable(qtTrId("cli.live.hint.busTaken")));
 
     QObject::connect(&c, &TonvelController::chainStarted, [&](bool rebuilt, const QString &reason) {
         if (const auto info = c.runInfo())
@@ -108,7 +120,7 @@ int cli::runLive(const QStringList &args)
     });
     // Queued: the error text follows right after the switch went off.
     const auto stopped = [&](bool on) {
-        if (on)
+        if (on || switchedOffByClient)
             return;
         std::fprintf(stderr, "velmora-cli live: %s\n", qPrintable(c.errorMessage()));
         const bool manager = platform->hasSessionManager(); // (-16) is EBUSY: another process runs

@@ -25,6 +25,11 @@ constexpr Command commands[] = {
     {"live", cli::runLive, QT_TRID_NOOP("cli.live.summary")},
     {"consent", cli::runConsent, QT_TRID_NOOP("cli.consent.summary")},
     {"presets", cli::runPresets, QT_TRID_NOOP("cli.presets.summary")},
+    {"status", cli::runStatus, QT_TRID_NOOP("cli.status.summary")},
+    {"on", cli::runOn, QT_TRID_NOOP("cli.on.summary")},
+    {"off", cli::runOff, QT_TRID_NOOP("cli.off.summary")},
+    {"toggle", cli::runToggle, QT_TRID_NOOP("cli.toggle.summary")},
+    {"set", cli::runSet, QT_TRID_NOOP("cli.set.summary")},
 };
 
 void printUsage(FILE *out)

@@ -41,6 +41,7 @@ TonvelController::TonvelController(Options options, QObject *parent)
     forward(detection_.get(), &TuningDetection::isConfidentChanged, &TonvelController::detectionIsConfidentChanged);
     forward(detection_.get(), &TuningDetection::appliedCentsChanged,
             &TonvelController::appliedCorrectionCentsChanged);
+    forward(detection_.get(), &TuningDetection::followedChanged, &TonvelController::followedTrackChanged);
     connect(detection_.get(), &TuningDetection::correctionMoved, this, &TonvelController::applyFactor);
 
     restore(); // before the chain exists: restoring never starts audio
@@ -246,6 +247,8 @@ double TonvelController::detectedA4() const { return detection_->a4(); }
 double TonvelController::detectionConfidence() const { return detection_->confidence(); }
 bool TonvelController::detectionIsConfident() const { return detection_->isConfident(); }
 double TonvelController::appliedCorrectionCents() const { return detection_->appliedCents(); }
+QString TonvelController::followedPlayer() const { return detection_->followedPlayer(); }
+QString TonvelController::followedTitle() const { return detection_->followedTitle(); }
 
 void TonvelController::consume(const TuningAnalyzer::Estimate &estimate, double elapsedSeconds)
 {

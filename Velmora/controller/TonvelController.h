@@ -80,6 +80,10 @@ class TonvelController : public QObject {
     Q_PROPERTY(double detectionConfidence READ detectionConfidence NOTIFY detectionConfidenceChanged)
     Q_PROPERTY(bool detectionIsConfident READ detectionIsConfident NOTIFY detectionIsConfidentChanged)
     Q_PROPERTY(double appliedCorrectionCents READ appliedCorrectionCents NOTIFY appliedCorrectionCentsChanged)
+    // The media player whose tracks the detection follows and its title; empty before its first
+    // track change.
+    Q_PROPERTY(QString followedPlayer READ followedPlayer NOTIFY followedTrackChanged)
+    Q_PROPERTY(QString followedTitle READ followedTitle NOTIFY followedTrackChanged)
 
     // Derived display values.
     Q_PROPERTY(double staticFactor READ staticFactor NOTIFY tuningChanged)
@@ -134,6 +138,8 @@ public:
     double detectionConfidence() const;
     bool detectionIsConfident() const;
     double appliedCorrectionCents() const;
+    QString followedPlayer() const;
+    QString followedTitle() const;
 
     void setEnabled(bool on);
     void setMode(Mode mode);
@@ -210,6 +216,7 @@ signals:
     void detectionConfidenceChanged();
     void detectionIsConfidentChanged();
     void appliedCorrectionCentsChanged();
+    void followedTrackChanged();
     void tuningChanged(); // mode, preset or free A4: staticFactor and menuBarLabel
     // A new origin waits for the user's decision (the tray program opens the panel).
     void consentAsked(const QString &origin);

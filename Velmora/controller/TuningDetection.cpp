@@ -2,9 +2,12 @@
 #include "controller/TuningDetection.h"
 
 #include "analysis/TuningAnalysisWorker.h"
+#include "dbus/MprisWatcher.h"
+#include "identity/AppIdentity.h"
 
 #include <TonvelCore/TuningMath.h>
 
+#include <QLoggingCategory>
 #include <QPointer>
 
 #include <utility>
@@ -18,6 +21,13 @@ TuningDetection::TuningDetection(bool withWorker, QObject *parent) : QObject(par
     worker_->setOnEstimate([self](const TuningAnalyzer::Estimate &e, double elapsed) {
         if (self)
             self->consume(e, elapsed);
+    });
+    players_ = std::make_unique<MprisWatcher>();
+    connect(players_.get(), &MprisWatcher::trackChanged, this, [this](const QString &player, const QString &title) {
+        followedPlayer_ = player;
+        followedTitle_ = title;
+        emit followedChanged();
+        startNewTrack();
     });
 }
 
@@ -42,8 +52,21 @@ void TuningDetection::stop()
         worker_->stop();
 }
 
+void TuningDetection::startNewTrack()
+{
+    if (!automatic_ || !running_)
+        return;
+    qCInfo(AppIdentity::logCategory("Controller"), "Neuer Titel bei %s: \"%s\"; die Erkennung beginnt von vorn.",
+           qUtf8Printable(followedPlayer_), qUtf8Printable(followedTitle_));
+    holding_ = true;
+    if (worker_)
+        worker_->reset();
+    show(a4_, 0.0);
+}
+
 void TuningDetection::clear()
 {
+    holding_ = false;
     tracker_.reset();
     show(TuningMath::standardA4, 0.0);
     if (std::exchange(appliedCents_, 0.0) != 0.0)
@@ -53,6 +76,7 @@ void TuningDetection::clear()
 void TuningDetection::setAutomatic(bool on)
 {
     automatic_ = on;
+    holding_ = false;
     tracker_.reset();
     if (!on)
         clear();
@@ -67,6 +91,9 @@ void TuningDetection::consume(const TuningAnalyzer::Estimate &estimate, double e
     show(estimate.a4Hz, estimate.confidence);
     if (!automatic_)
         return;
+    if (holding_ && !estimate.isConfident())
+        return; // the old track's correction stays until the new one is known
+    holding_ = false;
     tracker_.update(estimate, elapsedSeconds);
     if (const double cents = tracker_.appliedCents(); std::exchange(appliedCents_, cents) != cents)
         emit appliedCentsChanged();

@@ -504,5 +504,141 @@ Rückgabewert: 0 wenn jede Datei analysiert wurde, 1 wenn eine Datei nicht lesba
         <source>interrupted</source>
         <translation>abgebrochen</translation>
     </message>
+    <message id="cli.status.summary">
+        <source>show the running Velmora's state (--follow: every change)</source>
+        <translation>den Zustand des laufenden Velmora zeigen (--follow: jede Änderung)</translation>
+    </message>
+    <message id="cli.on.summary">
+        <source>switch retuning on in the running Velmora</source>
+        <translation>Umstimmen im laufenden Velmora einschalten</translation>
+    </message>
+    <message id="cli.off.summary">
+        <source>switch retuning off in the running Velmora</source>
+        <translation>Umstimmen im laufenden Velmora ausschalten</translation>
+    </message>
+    <message id="cli.toggle.summary">
+        <source>switch retuning on or off in the running Velmora</source>
+        <translation>Umstimmen im laufenden Velmora ein- oder ausschalten</translation>
+    </message>
+    <message id="cli.set.summary">
+        <source>change the running Velmora's tuning, engine or correction</source>
+        <translation>Stimmung, Engine oder Korrektur des laufenden Velmora ändern</translation>
+    </message>
+    <message id="cli.status.usage">
+        <source>Usage: velmora-cli status [--json] [--follow]
+
+Shows the state of the running Velmora (the tray program or 'velmora-cli live').
+
+Options:
+  --json                one JSON object (fixed keys, as on the session bus)
+  --follow              print the state again on every change until Ctrl-C
+  -h, --help            show this help</source>
+        <translation>Aufruf: velmora-cli status [--json] [--follow]
+
+Zeigt den Zustand des laufenden Velmora (Tray-Programm oder 'velmora-cli live').
+
+Optionen:
+  --json                ein JSON-Objekt (feste Schlüssel wie auf dem Session-Bus)
+  --follow              den Zustand bei jeder Änderung neu ausgeben, bis Strg-C
+  -h, --help            diese Hilfe zeigen</translation>
+    </message>
+    <message id="cli.switch.usage">
+        <source>Usage: velmora-cli %1
+
+Switches retuning in the running Velmora (the tray program or 'velmora-cli live').</source>
+        <translation>Aufruf: velmora-cli %1
+
+Schaltet das Umstimmen im laufenden Velmora (Tray-Programm oder 'velmora-cli live').</translation>
+    </message>
+    <message id="cli.set.usage">
+        <source>Usage: velmora-cli set [--preset ID | --a4 HZ] [--engine KIND] [--auto | --no-auto]
+
+Changes the running Velmora's settings; they are saved as on the panel.
+
+Options:
+  --preset ID           a tuning preset (see 'velmora-cli presets')
+  --a4 HZ               free reference A4 between 400 and 470 Hz
+  --engine KIND         lowLatency, balanced or highQuality
+  --auto, --no-auto     automatic correction of the music's own tuning on or off
+  -h, --help            show this help</source>
+        <translation>Aufruf: velmora-cli set [--preset ID | --a4 HZ] [--engine ART] [--auto | --no-auto]
+
+Ändert die Einstellungen des laufenden Velmora; sie werden wie im Panel gespeichert.
+
+Optionen:
+  --preset ID           eine Voreinstellung (siehe 'velmora-cli presets')
+  --a4 HZ               freier Kammerton A4 zwischen 400 und 470 Hz
+  --engine ART          lowLatency, balanced oder highQuality
+  --auto, --no-auto     automatische Korrektur der Stimmung der Musik ein oder aus
+  -h, --help            diese Hilfe zeigen</translation>
+    </message>
+    <message id="cli.set.error.arguments">
+        <source>give at least one of --preset, --a4, --engine, --auto, --no-auto; not --preset with --a4, nor --auto with --no-auto</source>
+        <translation>mindestens eine von --preset, --a4, --engine, --auto, --no-auto angeben; nicht --preset zusammen mit --a4, nicht --auto zusammen mit --no-auto</translation>
+    </message>
+    <message id="cli.remote.error.extra">
+        <source>unexpected argument '%1'</source>
+        <translation>unerwartetes Argument '%1'</translation>
+    </message>
+    <message id="cli.remote.error.notRunning">
+        <source>no Velmora is running (start it, or 'velmora-cli live')</source>
+        <translation>es läuft kein Velmora (das Programm starten oder 'velmora-cli live')</translation>
+    </message>
+    <message id="cli.remote.error.noAnswer">
+        <source>Velmora does not answer</source>
+        <translation>Velmora antwortet nicht</translation>
+    </message>
+    <message id="cli.remote.error.ended">
+        <source>Velmora has ended</source>
+        <translation>Velmora wurde beendet</translation>
+    </message>
+    <message id="cli.status.on">
+        <source>on</source>
+        <translation>an</translation>
+    </message>
+    <message id="cli.status.off">
+        <source>off</source>
+        <translation>aus</translation>
+    </message>
+    <message id="cli.status.switch">
+        <source>Retuning: %1 (%2)</source>
+        <translation>Umstimmen: %1 (%2)</translation>
+    </message>
+    <message id="cli.status.target">
+        <source>Target: A4 = %1 Hz, %2 (%3 cents)</source>
+        <translation>Ziel: A4 = %1 Hz, %2 (%3 Cent)</translation>
+    </message>
+    <message id="cli.status.preset">
+        <source>preset %1</source>
+        <translation>Voreinstellung %1</translation>
+    </message>
+    <message id="cli.status.free">
+        <source>free A4</source>
+        <translation>freier Kammerton</translation>
+    </message>
+    <message id="cli.status.engine">
+        <source>Engine: %1</source>
+        <translation>Engine: %1</translation>
+    </message>
+    <message id="cli.status.auto">
+        <source>Automatic correction: %1 (detected A4 = %2 Hz, confidence %3, correction %4 cents)</source>
+        <translation>Automatische Korrektur: %1 (erkannt A4 = %2 Hz, Vertrauen %3, Korrektur %4 Cent)</translation>
+    </message>
+    <message id="cli.status.output">
+        <source>Output: %1, %2 Hz, latency %3 ms, underruns %4, rebuilds %5</source>
+        <translation>Ausgabe: %1, %2 Hz, Latenz %3 ms, Aussetzer %4, Neuaufbauten %5</translation>
+    </message>
+    <message id="cli.status.error">
+        <source>Error: %1</source>
+        <translation>Fehler: %1</translation>
+    </message>
+    <message id="cli.status.line">
+        <source>%1 | A4 = %2 Hz | %3 | %4 | detected %5 Hz | underruns %6</source>
+        <translation>%1 | A4 = %2 Hz | %3 | %4 | erkannt %5 Hz | Aussetzer %6</translation>
+    </message>
+    <message id="cli.live.hint.busTaken">
+        <source>another Velmora answers on the session bus; 'velmora-cli status', 'on', 'off' and 'set' reach that one</source>
+        <translation>ein anderes Velmora antwortet auf dem Session-Bus; 'velmora-cli status', 'on', 'off' und 'set' erreichen jenes</translation>
+    </message>
 </context>
 </TS>

@@ -501,5 +501,141 @@ Exit status: 0 when every file was analysed, 1 when a file could not be read,
         <source>interrupted</source>
         <translation>interrupted</translation>
     </message>
+    <message id="cli.status.summary">
+        <source>show the running Velmora's state (--follow: every change)</source>
+        <translation>show the running Velmora's state (--follow: every change)</translation>
+    </message>
+    <message id="cli.on.summary">
+        <source>switch retuning on in the running Velmora</source>
+        <translation>switch retuning on in the running Velmora</translation>
+    </message>
+    <message id="cli.off.summary">
+        <source>switch retuning off in the running Velmora</source>
+        <translation>switch retuning off in the running Velmora</translation>
+    </message>
+    <message id="cli.toggle.summary">
+        <source>switch retuning on or off in the running Velmora</source>
+        <translation>switch retuning on or off in the running Velmora</translation>
+    </message>
+    <message id="cli.set.summary">
+        <source>change the running Velmora's tuning, engine or correction</source>
+        <translation>change the running Velmora's tuning, engine or correction</translation>
+    </message>
+    <message id="cli.status.usage">
+        <source>Usage: velmora-cli status [--json] [--follow]
+
+Shows the state of the running Velmora (the tray program or 'velmora-cli live').
+
+Options:
+  --json                one JSON object (fixed keys, as on the session bus)
+  --follow              print the state again on every change until Ctrl-C
+  -h, --help            show this help</source>
+        <translation>Usage: velmora-cli status [--json] [--follow]
+
+Shows the state of the running Velmora (the tray program or 'velmora-cli live').
+
+Options:
+  --json                one JSON object (fixed keys, as on the session bus)
+  --follow              print the state again on every change until Ctrl-C
+  -h, --help            show this help</translation>
+    </message>
+    <message id="cli.switch.usage">
+        <source>Usage: velmora-cli %1
+
+Switches retuning in the running Velmora (the tray program or 'velmora-cli live').</source>
+        <translation>Usage: velmora-cli %1
+
+Switches retuning in the running Velmora (the tray program or 'velmora-cli live').</translation>
+    </message>
+    <message id="cli.set.usage">
+        <source>Usage: velmora-cli set [--preset ID | --a4 HZ] [--engine KIND] [--auto | --no-auto]
+
+Changes the running Velmora's settings; they are saved as on the panel.
+
+Options:
+  --preset ID           a tuning preset (see 'velmora-cli presets')
+  --a4 HZ               free reference A4 between 400 and 470 Hz
+  --engine KIND         lowLatency, balanced or highQuality
+  --auto, --no-auto     automatic correction of the music's own tuning on or off
+  -h, --help            show this help</source>
+        <translation>Usage: velmora-cli set [--preset ID | --a4 HZ] [--engine KIND] [--auto | --no-auto]
+
+Changes the running Velmora's settings; they are saved as on the panel.
+
+Options:
+  --preset ID           a tuning preset (see 'velmora-cli presets')
+  --a4 HZ               free reference A4 between 400 and 470 Hz
+  --engine KIND         lowLatency, balanced or highQuality
+  --auto, --no-auto     automatic correction of the music's own tuning on or off
+  -h, --help            show this help</translation>
+    </message>
+    <message id="cli.set.error.arguments">
+        <source>give at least one of --preset, --a4, --engine, --auto, --no-auto; not --preset with --a4, nor --auto with --no-auto</source>
+        <translation>give at least one of --preset, --a4, --engine, --auto, --no-auto; not --preset with --a4, nor --auto with --no-auto</translation>
+    </message>
+    <message id="cli.remote.error.extra">
+        <source>unexpected argument '%1'</source>
+        <translation>unexpected argument '%1'</translation>
+    </message>
+    <message id="cli.remote.error.notRunning">
+        <source>no Velmora is running (start it, or 'velmora-cli live')</source>
+        <translation>no Velmora is running (start it, or 'velmora-cli live')</translation>
+    </message>
+    <message id="cli.remote.error.noAnswer">
+        <source>Velmora does not answer</source>
+        <translation>Velmora does not answer</translation>
+    </message>
+    <message id="cli.remote.error.ended">
+        <source>Velmora has ended</source>
+        <translation>Velmora has ended</translation>
+    </message>
+    <message id="cli.status.on">
+        <source>on</source>
+        <translation>on</translation>
+    </message>
+    <message id="cli.status.off">
+        <source>off</source>
+        <translation>off</translation>
+    </message>
+    <message id="cli.status.switch">
+        <source>Retuning: %1 (%2)</source>
+        <translation>Retuning: %1 (%2)</translation>
+    </message>
+    <message id="cli.status.target">
+        <source>Target: A4 = %1 Hz, %2 (%3 cents)</source>
+        <translation>Target: A4 = %1 Hz, %2 (%3 cents)</translation>
+    </message>
+    <message id="cli.status.preset">
+        <source>preset %1</source>
+        <translation>preset %1</translation>
+    </message>
+    <message id="cli.status.free">
+        <source>free A4</source>
+        <translation>free A4</translation>
+    </message>
+    <message id="cli.status.engine">
+        <source>Engine: %1</source>
+        <translation>Engine: %1</translation>
+    </message>
+    <message id="cli.status.auto">
+        <source>Automatic correction: %1 (detected A4 = %2 Hz, confidence %3, correction %4 cents)</source>
+        <translation>Automatic correction: %1 (detected A4 = %2 Hz, confidence %3, correction %4 cents)</translation>
+    </message>
+    <message id="cli.status.output">
+        <source>Output: %1, %2 Hz, latency %3 ms, underruns %4, rebuilds %5</source>
+        <translation>Output: %1, %2 Hz, latency %3 ms, underruns %4, rebuilds %5</translation>
+    </message>
+    <message id="cli.status.error">
+        <source>Error: %1</source>
+        <translation>Error: %1</translation>
+    </message>
+    <message id="cli.status.line">
+        <source>%1 | A4 = %2 Hz | %3 | %4 | detected %5 Hz | underruns %6</source>
+        <translation>%1 | A4 = %2 Hz | %3 | %4 | detected %5 Hz | underruns %6</translation>
+    </message>
+    <message id="cli.live.hint.busTaken">
+        <source>another Velmora answers on the session bus; 'velmora-cli status', 'on', 'off' and 'set' reach that one</source>
+        <translation>another Velmora answers on the session bus; 'velmora-cli status', 'on', 'off' and 'set' reach that one</translation>
+    </message>
 </context>
 </TS>

@@ -227,5 +227,9 @@
         <source>Velmora needs a running PipeWire sound server in this session.</source>
         <translation>Velmora braucht einen laufenden PipeWire-Tondienst in dieser Sitzung.</translation>
     </message>
+    <message id="ui.automatic.following">
+        <source>Following the tracks of %1: %2</source>
+        <translation>Folgt den Titeln von %1: %2</translation>
+    </message>
 </context>
 </TS>

@@ -227,5 +227,9 @@
         <source>Velmora needs a running PipeWire sound server in this session.</source>
         <translation>Velmora needs a running PipeWire sound server in this session.</translation>
     </message>
+    <message id="ui.automatic.following">
+        <source>Following the tracks of %1: %2</source>
+        <translation>Following the tracks of %1: %2</translation>
+    </message>
 </context>
 </TS>

@@ -6,6 +6,7 @@
 #include "audio/TapEngine.h"
 #include "controller/ExitSignals.h"
 #include "controller/TonvelController.h"
+#include "dbus/VelmoraBus.h"
 #include "i18n/Translations.h"
 #include "lifecycle/PlatformGate.h"
 #include "lifecycle/SingleInstance.h"
@@ -23,6 +24,8 @@
 #include <QDBusMessage>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QLocale>
 #include <QMessageBox>
 #include <QLoggingCategory>
@@ -47,6 +50,7 @@ DesktopApp::DesktopApp() = default;
 DesktopApp::~DesktopApp()
 {
     // The panel and the tray read the controller; the server is detached before it goes.
+    bus_.reset();
     panel_.reset();
     tray_.reset();
     statusLink_.reset();
@@ -59,7 +63,7 @@ int DesktopApp::run()
     autostarted_ = QCoreApplication::arguments().contains(QStringLiteral("--autostart"));
     instance_ = std::make_unique<SingleInstance>();
     if (!instance_->claim()) {
-        if (instance_->askRunningToShowPanel())
+        if (askRunningToShowPanel())
             return 0;
         std::fprintf(stderr, "velmora: Velmora läuft bereits, antwortet aber nicht.\n");
         return 1;
@@ -131,6 +135,11 @@ bool DesktopApp::startServices()
     connect(panel_.get(), &PanelWindow::windowClosed, this, &DesktopApp::noticeBackground);
     connect(instance_.get(), &SingleInstance::showPanelRequested, this, [this] { openPanel(); });
     followTrayHost(trayHost);
+    // Scripts, shortcuts and a second launch reach this instance on the session bus.
+    bus_ = std::make_unique<VelmoraBus>(*controller_, VelmoraBus::Hooks{[this] { openPanel(); }, [this] { quit(); }});
+    if (bus_->claim() != VelmoraBus::Claim::owned)
+        qCWarning(lcUi, "Session-Bus: der Name %s ist nicht zu haben; Befehle von außen erreichen Velmora nicht.",
+                  VelmoraBus::service);
 
     connect(controller_.get(), &TonvelController::changed, this, &DesktopApp::refreshTray,
             Qt::QueuedConnection);
@@ -147,6 +156,25 @@ bool DesktopApp::startServices()
     qCInfo(lcUi, "Sprache: %s von %s", qUtf8Printable(QLocale().uiLanguages().join(QStringLiteral(", "))),
            qUtf8Printable(Translations::shippedLanguages().join(QStringLiteral(", "))));
     return true;
+}
+
+// A second launch: the running instance shows its panel (the call scripts use too). One that
+// is still starting has the lock but not yet the bus name: asked again for up to 3 s.
+bool DesktopApp::askRunningToShowPanel()
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const QDBusMessage reply = QDBusConnection::sessionBus().call(
+            QDBusMessage::createMethodCall(QLatin1String(VelmoraBus::service), QLatin1String(VelmoraBus::path),
+                                           QLatin1String(VelmoraBus::interface), QStringLiteral("ShowPanel")),
+            QDBus::Block, 3000);
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            return true;
+        if (reply.errorName() != u"org.freedesktop.DBus.Error.ServiceUnknown" || waited.elapsed() > 3000)
+            return false;
+        QThread::msleep(100);
+    }
 }
 
 void DesktopApp::followTrayHost(bool available)

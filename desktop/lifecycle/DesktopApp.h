@@ -32,6 +32,7 @@ class StatusServerLink;
 class ExitSignals;
 class TonvelController;
 class TrayIcon;
+class VelmoraBus;
 
 class DesktopApp : public QObject {
     Q_OBJECT
@@ -48,6 +49,7 @@ private:
     void followTrayHost(bool available);
     void noticeBackground();
     void stepFreeA4(int steps);
+    static bool askRunningToShowPanel();
     void refreshTray();
     void quit();
 
@@ -63,4 +65,5 @@ private:
     std::unique_ptr<PanelWindow> panel_;
     std::unique_ptr<StatusServer> server_;
     std::unique_ptr<StatusServerLink> statusLink_;
+    std::unique_ptr<VelmoraBus> bus_;
 };

@@ -336,6 +336,15 @@ Pane {
                     text: qsTrId("ui.automatic.fixed")
                     color: panel.tertiary
                 }
+                Caption2 {
+                    objectName: "followedTrack"
+                    visible: panel.controller.automatic && panel.controller.followedPlayer !== ""
+                    text: qsTrId("ui.automatic.following").arg(panel.controller.followedPlayer)
+                          .arg(panel.controller.followedTitle)
+                    color: panel.tertiary
+                    wrapMode: Text.NoWrap
+                    elide: Text.ElideRight
+                }
             }
         }
         MenuSeparator { Layout.fillWidth: true; padding: 0 }

@@ -314,6 +314,10 @@ void Session::onGlobalRemove(void *data, std::uint32_t id)
     auto *s = static_cast<Session *>(data);
     if (s->nodes_.erase(id)) {
         s->boundNodes_.erase(id);
+        // The server forgets a removed object's metadata without an event; kept here, it would
+        // be read as the choice of the next node that gets the id (a stream not retuned).
+        if (s->defaultMd_)
+            std::erase_if(s->defaultMd_->values, [id](const auto &entry) { return entry.first.first == id; });
         for (auto *o : std::vector<SessionObserver *>(s->observers_))
             o->nodeRemoved(id);
     } else if (s->links_.erase(id)) {
