@@ -6,7 +6,6 @@
 #include "TonvelCore/OriginConsent.h"
 
 #include <QCoreApplication>
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -17,24 +16,6 @@ namespace {
 void printUsage(FILE *out)
 {
     std::fprintf(out, "%s\n", qPrintable(qtTrId("cli.consent.usage")));
-}
-
-// Browsers send scheme://host[:port]; anything else (a path, a trailing slash, spaces)
-// would never match a request.
-bool looksLikeOrigin(const QString &origin)
-{
-    static const QRegularExpression form(
-        QStringLiteral(R"(^[A-Za-z][A-Za-z0-9+.\-]*://[^/\s?#]+$)"));
-    return origin == QLatin1String("null") || form.match(origin).hasMatch();
-}
-
-bool isStorable(const QString &origin)
-{
-    for (const QChar c : origin) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            return false;
-    }
-    return !origin.isEmpty() && origin.toUtf8().size() <= 1024;
 }
 
 // `done`: the translation id of the result line, "%1" the origin, "%2" the file.
@@ -67,7 +48,9 @@ int cli::runConsent(const QStringList &args)
     }
     const QString origin = change ? args[1] : QString();
     if (change && args[0] != QLatin1String("revoke")) {
-        if (!isStorable(origin) || !looksLikeOrigin(origin)) {
+        // Only what a browser can send is stored: anything else would never match a request
+        // and could show as something else in the panel.
+        if (!OriginConsent::isWellFormedOrigin(origin)) {
             std::fprintf(stderr, "velmora-cli consent: %s\n",
                          qPrintable(qtTrId("cli.consent.error.notAnOrigin").arg(origin)));
             return 2;
