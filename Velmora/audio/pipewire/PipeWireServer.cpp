@@ -141,9 +141,16 @@ public:
         };
         if (const int res = chain_->createTap(); res != 0)
             throw AudioError(res, "Aufnahme-Senke anlegen");
+        // The device may have been made anew (under another id) since it was looked up, as
+        // when a returning session manager's monitor re-creates it: its name still holds.
         const pwl::Node *n = session_->node(device_.id);
-        if (!n)
+        if (!n || n->name != device_.nodeName)
+            n = session_->nodeByName(device_.nodeName);
+        if (!n || n->mediaClass != pwl::kMediaClassSink) {
+            qCDebug(lcPipeWire, "Ausgabegeraet %u (%s) nicht mehr da", device_.id, device_.nodeName.c_str());
             throw AudioError(-ENODEV, "Ausgabestrom anlegen");
+        }
+        device_.id = n->id;
         if (const int res = chain_->createOutput(*n); res != 0)
             throw AudioError(res, "Ausgabestrom anlegen");
         render_ = std::make_unique<RenderCallback>(std::move(render));
