@@ -119,10 +119,11 @@ public:
     }
 
     // Loop lock held.
-    void open(RenderCallback render)
+    void open(RenderCallback render, std::uint64_t formerTapSerial)
     {
         const Options &o = server_->options_;
         pwl::ChainConfig cfg;
+        cfg.formerTapSerial = formerTapSerial;
         cfg.tapName = server_->tapName();
         cfg.tapDescription = "Velmora";
         cfg.outputName = o.appId + ".output";
@@ -411,6 +412,9 @@ OutputDevice PipeWireServer::defaultOutput()
 
 std::unique_ptr<AudioChain> PipeWireServer::openChain(const OutputDevice &device, RenderCallback render)
 {
+    // A killed run's routing may still name its sink: clearStaleRouting() leaves it while that
+    // sink is being destroyed, and streams sent there would otherwise never be taken.
+    const std::uint64_t former = formerTapSerial();
     auto s = session();
     auto chain = std::make_unique<Chain>(shared_from_this(), s, device);
     {
@@ -424,7 +428,7 @@ std::unique_ptr<AudioChain> PipeWireServer::openChain(const OutputDevice &device
             qCWarning(lcPipeWire, "Aufnahme-Senke %u gehoert einem anderen laufenden Prozess", other->id);
             throw AudioError(-EBUSY, "Aufnahme-Senke anlegen");
         }
-        chain->open(std::move(render)); // throws; the chain's destructor removes what exists
+        chain->open(std::move(render), former); // throws; the chain's destructor removes what exists
     }
 
     const QString path = QString::fromStdString(stateFilePath());
@@ -452,16 +456,20 @@ std::string PipeWireServer::stateFilePath() const
     return dir + "/pipewire-tap";
 }
 
-int PipeWireServer::clearStaleRouting()
+std::uint64_t PipeWireServer::formerTapSerial() const
 {
     QFile f(QString::fromStdString(stateFilePath()));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
     std::uint64_t serial = 0;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("serial="))
-            serial = line.mid(7).toULongLong();
-    f.close();
+    if (f.open(QIODevice::ReadOnly))
+        for (const QByteArray &line : f.readAll().split('\n'))
+            if (line.startsWith("serial="))
+                serial = line.mid(7).toULongLong();
+    return serial;
+}
+
+int PipeWireServer::clearStaleRouting()
+{
+    const std::uint64_t serial = formerTapSerial();
     if (serial == 0)
         return 0;
 
