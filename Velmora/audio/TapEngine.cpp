@@ -315,7 +315,20 @@ void TapEngine::build(std::uint64_t generation, Build kind)
         try {
             fresh = server_->openChain(device, renderWith(dsp));
         } catch (const AudioError &error) {
-            fail(error);
+            if (kind == Build::fresh || error.status() != -ENODEV) {
+                fail(error);
+                return;
+            }
+            // The device went in between, as a returning session manager's stand-in sink does
+            // once the real devices are there: the next default device resumes the chain.
+            qCWarning(lcTapEngine(), "%s", error.what());
+            bool waiting = false;
+            {
+                std::lock_guard lock(mutex_);
+                waiting = waiting_.has_value();
+            }
+            if (!waiting)
+                wait(SessionWait::outputDevice);
             return;
         }
     }
