@@ -95,8 +95,17 @@ std::shared_ptr<TapEngine> TapEngine::create(std::shared_ptr<AudioServer> server
         else
             e->wait(SessionWait::sessionManager);
     };
+    // A session event (its return above all) must not wait behind engines still being built,
+    // which takes seconds on a loaded machine: it counts as a queued build, which cancels that
+    // work, and the engines are completed once the events are through.
     engine->server_->setEvents(std::move(events), [e](std::function<void()> task) {
-        e->worker_.post(std::move(task));
+        ++e->queuedBuilds_;
+        e->worker_.post([e, task = std::move(task)] {
+            --e->queuedBuilds_;
+            task();
+            if (e->queuedBuilds_.load() == 0)
+                e->completeRunningEngines();
+        });
     });
     return engine;
 }
@@ -306,7 +315,20 @@ void TapEngine::build(std::uint64_t generation, Build kind)
         try {
             fresh = server_->openChain(device, renderWith(dsp));
         } catch (const AudioError &error) {
-            fail(error);
+            if (kind == Build::fresh || error.status() != -ENODEV) {
+                fail(error);
+                return;
+            }
+            // The device went in between, as a returning session manager's stand-in sink does
+            // once the real devices are there: the next default device resumes the chain.
+            qCWarning(lcTapEngine(), "%s", error.what());
+            bool waiting = false;
+            {
+                std::lock_guard lock(mutex_);
+                waiting = waiting_.has_value();
+            }
+            if (!waiting)
+                wait(SessionWait::outputDevice);
             return;
         }
     }
@@ -332,6 +354,7 @@ void TapEngine::build(std::uint64_t generation, Build kind)
         if (dsp != dsp_) {
             replaced = std::move(dsp_);
             dsp_ = dsp;
+            engineFrames_ = maxFrames;
             if (!fresh) {
                 dsp_->handOverFrom(replaced, engine, maxFrames);
                 chain_->setRender(renderWith(dsp_));
@@ -392,6 +415,23 @@ void TapEngine::completeEngines(std::uint64_t generation, const std::shared_ptr<
     chain_->setRender(renderWith(dsp_));
     applySelection();
     noteLatencies();
+}
+
+// Worker thread: the engines a cancelled completeEngines left out, for the running chain.
+void TapEngine::completeRunningEngines()
+{
+    std::uint64_t generation = 0;
+    std::shared_ptr<ChainDsp> dsp;
+    std::uint32_t maxFrames = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (!running_ || !chain_ || !dsp_)
+            return;
+        generation = generation_;
+        dsp = dsp_;
+        maxFrames = engineFrames_;
+    }
+    completeEngines(generation, dsp, maxFrames);
 }
 
 // Caller holds mutex_. An engine that is still being built is selected once it exists.

@@ -78,6 +78,7 @@ private:
     void resume();
     void completeEngines(std::uint64_t generation, const std::shared_ptr<ChainDsp> &dsp,
                          std::uint32_t maxFrames);
+    void completeRunningEngines();
     void applySelection();
     void noteLatencies();
     void deliver(std::uint64_t generation, std::function<void(const Events &)> call);
@@ -85,7 +86,7 @@ private:
 
     std::shared_ptr<AudioServer> server_;
     std::atomic<bool> shuttingDown_{false}; // the destructor runs: the worker finishes up
-    std::atomic<int> queuedBuilds_{0};      // start/rebuild tasks not begun yet
+    std::atomic<int> queuedBuilds_{0};      // start/rebuild tasks and server events not begun yet
     SerialExecutor worker_;
 
     mutable std::mutex mutex_; // everything below
@@ -93,6 +94,7 @@ private:
     Executor executor_;
     std::atomic<std::uint64_t> generation_{0}; // bumped by stop(): a build under way is dropped
     bool running_ = false;
+    std::uint32_t engineFrames_ = 0; // the running DSP's block limit, for engines still to build
     bool serverLost_ = false;
     std::optional<SessionWait> waiting_; // chain closed until the session is back
     double factor_ = 1.0;

@@ -5,9 +5,10 @@
 # WirePlumber 5 times. Per fault the longest silence, the time until retuned and the
 # crashes (fault_figures). A PipeWire restart ends every client, recorder and player alike, so
 # it is measured from the session's return: server, session manager and speakers up, the
-# application started again. The recorder's own links survive a WirePlumber restart, so that
-# fault is measured from the moment it is killed. A PulseAudio client dies with its server and
-# is started again the same way.
+# application started again. A WirePlumber restart is measured from its return as well: real
+# devices are made by its own monitors and come back with it (simulated below), and the
+# application is started again. A PulseAudio client dies with its server and is started again
+# the same way.
 source "$(dirname "$0")/e2e_lib.sh"
 command -v paplay >/dev/null || { echo "FAIL: paplay missing (Debian package pulseaudio-utils)"; exit 1; }
 e2e_start --pulse
@@ -34,5 +35,25 @@ restart_pipewire() {  # every client dies with the server: from here on pw-play 
 }
 epoch=0
 fault_run pipewire 5 restart_pipewire
-fault_run wireplumber 5 'fault_mark wireplumber; stack_end "$STACK_WP_PID"; stack_start_wireplumber'
+# Real ALSA/Bluetooth nodes belong to WirePlumber's monitors: they go with it and are made anew
+# when it starts. The speakers here are a null sink made by pw-cli (object.linger): left in
+# place, WirePlumber 0.4 keeps such a sink that was played on "pending" after its restart, and
+# while anything is pending its policy links nothing, with or without us. So the speakers are
+# removed and made again as a monitor would. A stream that outlived WirePlumber 0.4 is never
+# linked again by the new one (its link stays "not activated", without us and without a recorder
+# too), and the recorder would stay pending: both are started again after its return.
+speakers_gone() { ! stack_node_present fake_speakers; }
+restart_wireplumber() {
+  stop_recordings
+  kill "${PLAY_PIDS[@]}" 2>/dev/null; wait_plays
+  stack_end "$STACK_WP_PID"
+  pw-cli destroy "$(stack_node_id fake_speakers)" >/dev/null && stack_wait speakers_gone
+  stack_start_wireplumber
+  stack_add_sink fake_speakers "Fake Speakers" && stack_wait stack_default_is fake_speakers
+  rec_start "$W/rec$((++epoch)).wav"
+  play_bg "$W/sine.wav"
+  fault_mark wireplumber
+  rec_tap fake_speakers
+}
+fault_run wireplumber 5 restart_wireplumber
 fault_finish

@@ -119,10 +119,11 @@ public:
     }
 
     // Loop lock held.
-    void open(RenderCallback render)
+    void open(RenderCallback render, std::uint64_t formerTapSerial)
     {
         const Options &o = server_->options_;
         pwl::ChainConfig cfg;
+        cfg.formerTapSerial = formerTapSerial;
         cfg.tapName = server_->tapName();
         cfg.tapDescription = "Velmora";
         cfg.outputName = o.appId + ".output";
@@ -141,9 +142,16 @@ public:
         };
         if (const int res = chain_->createTap(); res != 0)
             throw AudioError(res, "Aufnahme-Senke anlegen");
+        // The device may have been made anew (under another id) since it was looked up, as
+        // when a returning session manager's monitor re-creates it: its name still holds.
         const pwl::Node *n = session_->node(device_.id);
-        if (!n)
+        if (!n || n->name != device_.nodeName)
+            n = session_->nodeByName(device_.nodeName);
+        if (!n || n->mediaClass != pwl::kMediaClassSink) {
+            qCDebug(lcPipeWire, "Ausgabegeraet %u (%s) nicht mehr da", device_.id, device_.nodeName.c_str());
             throw AudioError(-ENODEV, "Ausgabestrom anlegen");
+        }
+        device_.id = n->id;
         if (const int res = chain_->createOutput(*n); res != 0)
             throw AudioError(res, "Ausgabestrom anlegen");
         render_ = std::make_unique<RenderCallback>(std::move(render));
@@ -404,6 +412,9 @@ OutputDevice PipeWireServer::defaultOutput()
 
 std::unique_ptr<AudioChain> PipeWireServer::openChain(const OutputDevice &device, RenderCallback render)
 {
+    // A killed run's routing may still name its sink: clearStaleRouting() leaves it while that
+    // sink is being destroyed, and streams sent there would otherwise never be taken.
+    const std::uint64_t former = formerTapSerial();
     auto s = session();
     auto chain = std::make_unique<Chain>(shared_from_this(), s, device);
     {
@@ -417,7 +428,7 @@ std::unique_ptr<AudioChain> PipeWireServer::openChain(const OutputDevice &device
             qCWarning(lcPipeWire, "Aufnahme-Senke %u gehoert einem anderen laufenden Prozess", other->id);
             throw AudioError(-EBUSY, "Aufnahme-Senke anlegen");
         }
-        chain->open(std::move(render)); // throws; the chain's destructor removes what exists
+        chain->open(std::move(render), former); // throws; the chain's destructor removes what exists
     }
 
     const QString path = QString::fromStdString(stateFilePath());
@@ -445,16 +456,20 @@ std::string PipeWireServer::stateFilePath() const
     return dir + "/pipewire-tap";
 }
 
-int PipeWireServer::clearStaleRouting()
+std::uint64_t PipeWireServer::formerTapSerial() const
 {
     QFile f(QString::fromStdString(stateFilePath()));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
     std::uint64_t serial = 0;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("serial="))
-            serial = line.mid(7).toULongLong();
-    f.close();
+    if (f.open(QIODevice::ReadOnly))
+        for (const QByteArray &line : f.readAll().split('\n'))
+            if (line.startsWith("serial="))
+                serial = line.mid(7).toULongLong();
+    return serial;
+}
+
+int PipeWireServer::clearStaleRouting()
+{
+    const std::uint64_t serial = formerTapSerial();
     if (serial == 0)
         return 0;
 

@@ -76,6 +76,7 @@ public:
     int clearStaleRouting() override;
 
     std::string stateFilePath() const;
+    std::uint64_t formerTapSerial() const; // from the state file; 0 if none
 
 private:
     class Watch;

@@ -311,7 +311,16 @@ void Chain::setActive(bool active)
 bool Chain::namesDevice(const std::string &target) const
 {
     return target == deviceName_ || (deviceSerial_ != 0 && target == std::to_string(deviceSerial_))
-           || target == config_.tapName || (tapSerial_ != 0 && target == std::to_string(tapSerial_));
+           || target == config_.tapName || (tapSerial_ != 0 && target == std::to_string(tapSerial_))
+           || (config_.formerTapSerial != 0 && target == std::to_string(config_.formerTapSerial)
+               && formerTapGone());
+}
+
+// Serials start again with a new server: the former one counts only while nothing else has it.
+bool Chain::formerTapGone() const
+{
+    const Node *n = session_.nodeBySerial(config_.formerTapSerial);
+    return !n || n->name == config_.tapName;
 }
 
 bool Chain::shouldRoute(const Node &n) const
@@ -374,9 +383,15 @@ void Chain::nodeRemoved(std::uint32_t id)
 
 void Chain::defaultMetadataChanged(std::uint32_t subject, const char *key)
 {
-    // Someone else moved one of our streams elsewhere: respect that.
-    if (!key || !moved_.count(subject) || std::strcmp(key, "target.object") != 0)
+    if (!key || std::strcmp(key, "target.object") != 0)
         return;
+    if (!moved_.count(subject)) {
+        // A stream sent to our device or to a killed run's sink after it was looked at.
+        if (const Node *n = session_.node(subject); n && shouldRoute(*n))
+            route(*n);
+        return;
+    }
+    // Someone else moved one of our streams elsewhere: respect that.
     const std::string value = session_.defaultMetadata(subject, "target.object");
     if (value != std::to_string(tapSerial_))
         moved_.erase(subject);

@@ -66,6 +66,7 @@ struct ChainConfig {
     std::string outputDescription;
     std::string group;         // node.group and node.link-group
     std::string ownNamePrefix; // nodes named so belong to some instance of us: never moved
+    std::uint64_t formerTapSerial = 0; // a killed run's sink: streams still sent there are ours to take
     int idleMs = 3000;
     int timeoutMs = 3000;
     int stallMs = 1000; // fed but no cycle this long: hand the streams back (fail open)
@@ -134,6 +135,7 @@ private:
     static void watchdogFired(void *data, std::uint64_t expirations);
     int publishLatency();
     bool namesDevice(const std::string &target) const;
+    bool formerTapGone() const;
     static void idleTimerFired(void *data, std::uint64_t expirations);
 
     static void tapProcess(void *data);
