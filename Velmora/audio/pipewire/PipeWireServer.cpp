@@ -43,6 +43,7 @@ public:
         manager_ = session_.hasDefaultMetadata();
     }
     void defaultMetadataChanged(std::uint32_t subject, const char *key) override;
+    void nodeReady(const pwl::Node &n) override;
     void connectionLost() override { server_.lost(); }
 
 private:
@@ -52,6 +53,8 @@ private:
     pwl::Session &session_;
     std::string lastDefault_;
     bool manager_ = false; // the session manager's "default" metadata is there
+    // The default names a sink whose properties have not arrived yet: it counts once they do.
+    bool defaultPending_ = false;
 };
 
 // An open chain: the capture sink and the output stream of one session.
@@ -213,9 +216,27 @@ void PipeWireServer::Watch::defaultMetadataChanged(std::uint32_t subject, const 
     if (name == server_.tapName() || name == lastDefault_)
         return; // never follow our own capture sink
     lastDefault_ = name;
+    // A device that has just appeared is often named default before we know its properties;
+    // without the event once we do, an engine waiting for a device would never hear of it.
+    defaultPending_ = !n && !name.empty();
     Chain *open = server_.open_.load();
     if (open && open->belongsTo(session_) && n)
         open->follow(*n);
+    server_.post([](const Events &e) {
+        if (e.defaultOutputChanged)
+            e.defaultOutputChanged();
+    });
+}
+
+void PipeWireServer::Watch::nodeReady(const pwl::Node &n)
+{
+    if (!defaultPending_ || n.mediaClass != pwl::kMediaClassSink || n.name != session_.defaultSinkName())
+        return;
+    defaultPending_ = false;
+    noteManager(&n);
+    Chain *open = server_.open_.load();
+    if (open && open->belongsTo(session_))
+        open->follow(n);
     server_.post([](const Events &e) {
         if (e.defaultOutputChanged)
             e.defaultOutputChanged();
