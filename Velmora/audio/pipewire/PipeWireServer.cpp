@@ -230,10 +230,12 @@ void PipeWireServer::Watch::defaultMetadataChanged(std::uint32_t subject, const 
 
 void PipeWireServer::Watch::nodeReady(const pwl::Node &n)
 {
-    if (!defaultPending_ || n.mediaClass != pwl::kMediaClassSink || n.name != session_.defaultSinkName())
+    // Only while the session manager stays: a returning one is noted by its own metadata, and
+    // a chain built before it has settled would be left unlinked.
+    if (!defaultPending_ || !manager_ || n.mediaClass != pwl::kMediaClassSink
+        || n.name != session_.defaultSinkName())
         return;
     defaultPending_ = false;
-    noteManager(&n);
     Chain *open = server_.open_.load();
     if (open && open->belongsTo(session_))
         open->follow(n);
