@@ -71,7 +71,7 @@ protected:
         if (arrange)
             arrange();
         engine = TapEngine::create(fake);
-        recorder.log.clear();
+        { std::lock_guard lock(recorder.mutex); recorder.log.clear(); }
         engine->setEvents(recorder.events(), [](std::function<void()> task) { task(); });
     }
 
@@ -83,13 +83,14 @@ protected:
     }
     void rebuildAndWait()
     {
-        const auto runs = [&] { return std::count(recorder.log.begin(), recorder.log.end(), "running"); };
+        // Events may still arrive from the engine's thread: count under the recorder's lock.
+        const auto runs = [&] {
+            std::lock_guard lock(recorder.mutex);
+            return std::count(recorder.log.begin(), recorder.log.end(), "running");
+        };
         const auto before = runs();
         engine->rebuild();
-        ASSERT_TRUE(QTest::qWaitFor([&] {
-            std::lock_guard lock(recorder.mutex);
-            return runs() > before;
-        }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return runs() > before; }));
     }
     // `blocks` blocks of a 440 Hz sine; the left output's peak (-1: no chain).
     float render(int blocks = 1) { return fake->renderSine(440.0, 0.5f, blocks, 512, phase); }
