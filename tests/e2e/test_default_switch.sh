@@ -26,7 +26,7 @@ stop_live
 expect "default sink is the user's choice, not ours" stack_default_is fake_headphones
 
 for sink in speakers headphones; do
-  leak=$("$WAVCHECK" tone "$W/$sink.wav" --hz 440 --above 0.1)
+  leak=$("$WAVCHECK" tone "$W/$sink.wav" --hz 440 --above 0.1 --beside 400)
   good=$("$WAVCHECK" tone "$W/$sink.wav" --hz 400 --above 0.3)
   figure "$sink: 440 Hz [$leak] 400 Hz [$good]"
   expect "$sink: no unprocessed audio" test "$(kv windows_above <<<"$leak")" -eq 0

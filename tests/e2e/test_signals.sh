@@ -51,7 +51,7 @@ expect "first instance's nodes are still there" ours_are 2
 record "$W/first.wav" fake_speakers
 pw-play "$W/sine3.wav"
 stop_recordings
-leak=$("$WAVCHECK" tone "$W/first.wav" --hz 440 --above 0.1)
+leak=$("$WAVCHECK" tone "$W/first.wav" --hz 440 --above 0.1 --beside 400)
 good=$("$WAVCHECK" tone "$W/first.wav" --hz 400 --above 0.3)
 expect "first instance still retunes" test "$(kv windows_above <<<"$good")" -gt 5 -a "$(kv windows_above <<<"$leak")" -eq 0
 LIVE_PID=$first

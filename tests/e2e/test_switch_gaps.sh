@@ -39,7 +39,7 @@ gap_ms() { kv longest_ms <<<"$GAPS"; }
 transition device fake_mix \
   "pw-metadata -n default 0 default.configured.audio.sink '{ \"name\": \"fake_headphones\" }' Spa:String:JSON" \
   "Neu aufgebaut (Ausgabegerät gewechselt)"
-leak=$("$WAVCHECK" tone "$W/device.wav" --hz 440 --above 0.1)
+leak=$("$WAVCHECK" tone "$W/device.wav" --hz 440 --above 0.1 --beside 400)
 good=$("$WAVCHECK" tone "$W/device.wav" --hz 400 --above 0.3)
 figure "device change, both sinks mixed: silence [$GAPS] unprocessed 440 Hz [$leak] retuned [$good]"
 expect "device change: retuned audio before and after" fcmp "$(kv first_s <<<"$good") < 1 && $(kv last_s <<<"$good") > 3.5"

@@ -9,10 +9,12 @@
 //       DFT magnitude), its level, and the level at --ref relative to it in dB
 //   wavcheck onset FILE [--threshold X]
 //       first frame whose magnitude exceeds X (default 0.05), and the file's rate
-//   wavcheck tone FILE --hz F [--window-ms 100] [--above X] [--from S] [--to S]
+//   wavcheck tone FILE --hz F [--window-ms 100] [--above X] [--from S] [--to S] [--beside G]
 //       level of one frequency per window (Hann): how many windows carry it above X, the
 //       highest level, and where the first such window starts and the last ends ("first_s",
-//       "last_s", -1 if none)
+//       "last_s", -1 if none). With --beside G a window counts only if F also stands out by
+//       X/2 over its mirror image around G (2G - F): a gap or phase jump in a loud tone at G
+//       leaks to both sides alike, a real tone at F sits on one side.
 //   wavcheck gaps FILE [--threshold X] [--min-ms 5]
 //       silent stretches inside the signal region (between first and last sample above X)
 //   wavcheck timeline FILE --from S [--to S] [--retuned HZ] [--plain HZ] [--window-ms 10]
@@ -194,6 +196,7 @@ int tone(const Audio &a, int argc, char **argv)
     const double above = option(argc, argv, "--above", 0.05);
     const std::size_t from = std::size_t(option(argc, argv, "--from", 0.0) * a.rate);
     const std::size_t to = std::min(a.samples.size(), std::size_t(option(argc, argv, "--to", 1e9) * a.rate));
+    const double beside = option(argc, argv, "--beside", 0.0);
     std::vector<double> w(win);
     double wsum = 0;
     for (std::size_t n = 0; n < win; ++n) {
@@ -207,7 +210,8 @@ int tone(const Audio &a, int argc, char **argv)
         std::vector<float> x(a.samples.begin() + long(s), a.samples.begin() + long(s + win));
         const double m = magnitude(x, w, wsum, a.rate, hz);
         highest = std::max(highest, m);
-        if (m > above) {
+        const bool leakOnly = beside > 0 && m - magnitude(x, w, wsum, a.rate, 2 * beside - hz) <= above / 2;
+        if (m > above && !leakOnly) {
             ++over;
             if (first < 0)
                 first = double(s) / a.rate;

@@ -187,11 +187,12 @@ private:
 };
 
 // The session manager owns the "default" metadata: it goes with it and comes back with it.
-// Back counts once it has elected a default sink, before that no chain could be opened.
+// Back counts once it has elected a default sink and configured that sink's ports: a chain
+// opened before then is left unlinked by the returning manager.
 void PipeWireServer::Watch::noteManager(const pwl::Node *defaultSink)
 {
     const bool present = session_.hasDefaultMetadata();
-    if (present == manager_ || (present && !defaultSink))
+    if (present == manager_ || (present && (!defaultSink || defaultSink->inputPorts == 0)))
         return;
     manager_ = present;
     if (present)
@@ -230,10 +231,16 @@ void PipeWireServer::Watch::defaultMetadataChanged(std::uint32_t subject, const 
 
 void PipeWireServer::Watch::nodeReady(const pwl::Node &n)
 {
-    // Only while the session manager stays: a returning one is noted by its own metadata, and
-    // a chain built before it has settled would be left unlinked.
-    if (!defaultPending_ || !manager_ || n.mediaClass != pwl::kMediaClassSink
-        || n.name != session_.defaultSinkName())
+    if (n.mediaClass != pwl::kMediaClassSink || n.name != session_.defaultSinkName() || n.name == server_.tapName())
+        return;
+    // A returning session manager names its default sink before that sink is ready.
+    if (!manager_) {
+        noteManager(&n);
+        return;
+    }
+    // A new device is often named default before its properties arrive: without this event,
+    // an engine waiting for a device would never hear of it.
+    if (!defaultPending_)
         return;
     defaultPending_ = false;
     Chain *open = server_.open_.load();

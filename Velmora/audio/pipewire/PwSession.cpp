@@ -392,6 +392,7 @@ void Session::nodeInfo(std::uint32_t id, const pw_node_info *info)
     if (it == nodes_.end() || !info)
         return;
     Node &n = it->second;
+    n.inputPorts = info->n_input_ports;
     if ((info->change_mask & PW_NODE_CHANGE_MASK_PROPS) && info->props) {
         const spa_dict *p = info->props;
         if (const char *v = dictGet(p, PW_KEY_NODE_NAME))

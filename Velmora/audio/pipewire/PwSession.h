@@ -48,6 +48,7 @@ struct Node {
     std::uint32_t channels = 0;    // of its format (sinks)
     std::uint32_t defaultRate = 0; // of its EnumFormat (sinks)
     std::uint32_t currentRate = 0; // of its current Format while it runs (sinks)
+    std::uint32_t inputPorts = 0;  // none until the session manager has configured a device
 };
 
 struct Link {
