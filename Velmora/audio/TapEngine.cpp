@@ -111,7 +111,8 @@ std::shared_ptr<TapEngine> TapEngine::create(std::shared_ptr<AudioServer> server
 }
 
 TapEngine::TapEngine(Private, std::shared_ptr<AudioServer> server)
-    : server_(std::move(server)), worker_(AppIdentity::qualified("chain").toStdString())
+    : server_(std::move(server)), worker_(AppIdentity::qualified("chain").toStdString()),
+      engineBuilder_(AppIdentity::qualified("engines").toStdString())
 {
     std::lock_guard lock(registry().lock);
     registry().engines.insert(this);
@@ -127,6 +128,7 @@ TapEngine::~TapEngine()
     }
     server_->setEvents({}, {});
     shuttingDown_ = true;
+    engineBuilder_.shutdown(); // before the worker it posts to
     worker_.shutdown();
     chain_.reset();
     dsp_.reset();
@@ -380,41 +382,52 @@ void TapEngine::build(std::uint64_t generation, Build kind)
     completeEngines(generation, dsp, maxFrames);
 }
 
-// Worker thread: builds the engines the running chain does not have yet and hands the chain
-// a context that names them. The engine that plays is not touched.
+// Worker thread: has the engines the running chain does not have yet built on the engine
+// builder, then hands the chain a context that names them. The engine that plays is not touched.
 void TapEngine::completeEngines(std::uint64_t generation, const std::shared_ptr<ChainDsp> &dsp,
                                 std::uint32_t maxFrames)
 {
     double factor = 1.0;
     {
         std::lock_guard lock(mutex_);
-        if (generation != generation_ || dsp_ != dsp)
+        if (generation != generation_ || dsp_ != dsp || enginesUnderWay_ == dsp)
             return;
+        if (dsp->has(EngineKind::balanced) && dsp->has(EngineKind::highQuality))
+            return;
+        enginesUnderWay_ = dsp; // no other thread adds engines to it until they are handed over
         factor = factor_;
     }
-    if (dsp->has(EngineKind::balanced) && dsp->has(EngineKind::highQuality))
-        return;
-    ChainDsp::Failure failure;
-    // A stop, a build asked for meanwhile or the engine's end wait for the engine under way
-    // at most; a build completes its own engines afterwards.
-    ChainDsp::Engines engines = dsp->buildMissingEngines(maxFrames, factor, &failure, [&] {
-        return generation != generation_ || shuttingDown_.load() || queuedBuilds_.load() > 0;
+    engineBuilder_.post([this, generation, dsp, maxFrames, factor] {
+        ChainDsp::Failure failure;
+        // A stop, a build asked for meanwhile or the engine's end wait for the engine under way
+        // at most; the worker completes the engines once its events are through.
+        auto engines = std::make_shared<ChainDsp::Engines>(dsp->buildMissingEngines(maxFrames, factor, &failure, [&] {
+            return generation != generation_ || shuttingDown_.load() || queuedBuilds_.load() > 0;
+        }));
+        worker_.post([this, generation, dsp, engines, operation = failure.operation] {
+            {
+                std::lock_guard lock(mutex_);
+                if (enginesUnderWay_ == dsp)
+                    enginesUnderWay_.reset();
+                if (engines->balanced || engines->highQuality) {
+                    if (generation != generation_ || dsp_ != dsp || !chain_)
+                        return;
+                    dsp_->addEngines(std::move(*engines));
+                    dsp_->setFactor(factor_);
+                    chain_->setRender(renderWith(dsp_));
+                    applySelection();
+                    noteLatencies();
+                    return;
+                }
+                if (*operation) { // else cancelled before the first one
+                    qCWarning(lcTapEngine(), "%s fehlgeschlagen: nur die gewaehlte Engine laeuft", operation);
+                    return;
+                }
+            }
+            // Cancelled: a build that ran meanwhile found this one under way and left it to us.
+            completeRunningEngines();
+        });
     });
-    if (generation != generation_)
-        return;
-    if (!engines.balanced && !engines.highQuality) {
-        if (*failure.operation) // else cancelled before the first one
-            qCWarning(lcTapEngine(), "%s fehlgeschlagen: nur die gewaehlte Engine laeuft", failure.operation);
-        return;
-    }
-    std::lock_guard lock(mutex_);
-    if (generation != generation_ || dsp_ != dsp || !chain_)
-        return;
-    dsp_->addEngines(std::move(engines));
-    dsp_->setFactor(factor_);
-    chain_->setRender(renderWith(dsp_));
-    applySelection();
-    noteLatencies();
 }
 
 // Worker thread: the engines a cancelled completeEngines left out, for the running chain.

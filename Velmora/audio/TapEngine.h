@@ -88,6 +88,9 @@ private:
     std::atomic<bool> shuttingDown_{false}; // the destructor runs: the worker finishes up
     std::atomic<int> queuedBuilds_{0};      // start/rebuild tasks and server events not begun yet
     SerialExecutor worker_;
+    // Builds the stretch engines a running chain does not have yet (a second or more on a loaded
+    // machine), so that no session event waits behind them on the worker.
+    SerialExecutor engineBuilder_;
 
     mutable std::mutex mutex_; // everything below
     Events events_;
@@ -95,6 +98,7 @@ private:
     std::atomic<std::uint64_t> generation_{0}; // bumped by stop(): a build under way is dropped
     bool running_ = false;
     std::uint32_t engineFrames_ = 0; // the running DSP's block limit, for engines still to build
+    std::shared_ptr<ChainDsp> enginesUnderWay_; // the DSP the engine builder works for
     bool serverLost_ = false;
     std::optional<SessionWait> waiting_; // chain closed until the session is back
     double factor_ = 1.0;
