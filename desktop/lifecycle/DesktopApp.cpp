@@ -133,7 +133,6 @@ bool DesktopApp::startServices()
                     {QStringLiteral("support"), QVariant::fromValue<QObject *>(support_.get())}});
     connect(panel_.get(), &PanelWindow::shownChanged, tray_.get(), &TrayIcon::setPanelShown);
     connect(panel_.get(), &PanelWindow::windowClosed, this, &DesktopApp::noticeBackground);
-    connect(instance_.get(), &SingleInstance::showPanelRequested, this, [this] { openPanel(); });
     followTrayHost(trayHost);
     // Scripts, shortcuts and a second launch reach this instance on the session bus.
     bus_ = std::make_unique<VelmoraBus>(*controller_, VelmoraBus::Hooks{[this] { openPanel(); }, [this] { quit(); }});
