@@ -3,6 +3,7 @@
 # Every <dir>/*_test.cpp becomes one test program (one per unit), linked with gmock_main
 # and registered with CTest under its file name. Tests named under TSAN (threads of their own
 # beyond the DSP's) also carry the label "tsan"; those and the "dsp" tests make up tsan_scope.
+# Every unit test is part of asan_scope.
 function(velmora_add_unit_tests)
   cmake_parse_arguments(ARG "" "DIR" "LIBS;LABELS;TSAN" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${ARG_DIR}/*_test.cpp")
@@ -17,6 +18,7 @@ function(velmora_add_unit_tests)
       list(APPEND labels tsan)
     endif()
     set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT 600)
+    add_dependencies(asan_scope ${name})
     if("dsp" IN_LIST labels OR "tsan" IN_LIST labels)
       add_dependencies(tsan_scope ${name})
     endif()
