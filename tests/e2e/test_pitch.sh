@@ -2,10 +2,10 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # A 440 Hz sine played with pw-play reaches the speakers at 432 Hz (preset "432") with every
 # engine; 440 Hz is more than 40 dB down. Also measures the CPU use of velmora-cli live while
-# retuning 30 s of playback per engine, and while idle.
+# retuning 20 s of playback per engine, and while idle.
 source "$(dirname "$0")/e2e_lib.sh"
 e2e_start
-PLAY_SECONDS=${PLAY_SECONDS:-30}
+PLAY_SECONDS=${PLAY_SECONDS:-20}
 sine "$W/sine.wav" "$PLAY_SECONDS" 440
 hz=$(getconf CLK_TCK)
 
@@ -19,13 +19,13 @@ for engine in lowLatency balanced highQuality; do
   t1=$(cpu_ticks "$LIVE_PID"); s1=$(date +%s.%N)
   stop_recordings
   stop_live
-  steady_pitch "$W/$engine.wav" 3 5 4 432 "$limit"
+  steady_pitch "$W/$engine.wav" 3 4 4 432 "$limit"
   f=$PITCH_HZ; ref=$PITCH_REF_DB; err=$PITCH_CENTS
   cpu=$(awk -v a="$t0" -v b="$t1" -v s0="$s0" -v s1="$s1" -v hz="$hz" 'BEGIN { printf "%.1f", 100 * (b - a) / hz / (s1 - s0) }')
   figure "$engine pitch=${f} Hz error=${err} cents 440Hz=${ref} dB cpu=${cpu}% over $(awk -v a="$s0" -v b="$s1" 'BEGIN{printf "%.1f", b-a}') s"
   expect "$engine: 432 Hz within $limit cent(s) (measured $err)" fcmp "$(abs "$err") <= $limit"
   expect "$engine: 440 Hz more than 40 dB down ($ref dB)" fcmp "$ref < -40"
-  expect "$engine: at most one window of 4 s off ($PITCH_OFF of 5)" test "$PITCH_OFF" -le 1
+  expect "$engine: at most one window of 4 s off ($PITCH_OFF of 4)" test "$PITCH_OFF" -le 1
 done
 
 # Idle: nothing plays, the streams pause after a few seconds; measure over 10 s after that.
