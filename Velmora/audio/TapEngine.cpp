@@ -33,12 +33,8 @@ RenderCallback renderWith(const std::shared_ptr<ChainDsp> &dsp)
 {
     RenderContext context = dsp->context();
     if (auto fade = dsp->handover()) // the objects it replaced play on while it fills its latency
-        return [context, fade](const AudioBufferList &input, AudioBufferList &output) {
-            fade->render(context, input, output);
-        };
-    return [context](const AudioBufferList &input, AudioBufferList &output) {
-        renderBlock(context, &input, &output);
-    };
+        return [context, fade](ConstAudioBlock input, AudioBlock output) { fade->render(context, input, output); };
+    return [context](ConstAudioBlock input, AudioBlock output) { renderBlock(context, input, output); };
 }
 
 } // namespace

@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::uint32_t kChannels = 2;
 constexpr std::uint32_t kMaxFrames = 16384; // 2 x the default quantum limit
+constexpr std::uint32_t kMaxPorts = SPA_AUDIO_MAX_CHANNELS;
 constexpr int kWatchMs = 250;
 
 const spa_pod *planarStereoFormat(spa_pod_builder *b)
@@ -515,7 +516,7 @@ void Chain::outputProcess(void *data)
     }
 
     spa_buffer *ob = out->buffer;
-    const std::uint32_t nOut = std::min<std::uint32_t>(ob->n_datas, AudioBufferList::kMaxBuffers);
+    const std::uint32_t nOut = std::min<std::uint32_t>(ob->n_datas, kMaxPorts);
     std::uint32_t frames = kMaxFrames;
     for (std::uint32_t i = 0; i < nOut; ++i)
         frames = std::min(frames, ob->datas[i].maxsize / std::uint32_t(sizeof(float)));
@@ -528,44 +529,31 @@ void Chain::outputProcess(void *data)
         inFrames = std::uint32_t(out->requested); // the driver's quantum for this cycle
     frames = std::min(frames, inFrames);
 
-    AudioBufferList &il = c->rtIn_;
-    AudioBufferList &ol = c->rtOut_;
-    const std::uint32_t nIn =
-        ib ? std::min<std::uint32_t>(ib->n_datas, AudioBufferList::kMaxBuffers) : kChannels;
-    il.mNumberBuffers = nIn;
+    // PipeWire's planar buffers are the block's channels as they are.
+    const float *inChannels[kMaxPorts];
+    float *outChannels[kMaxPorts];
+    const std::uint32_t nIn = ib ? std::min<std::uint32_t>(ib->n_datas, kMaxPorts) : kChannels;
     for (std::uint32_t i = 0; i < nIn; ++i) {
-        AudioBuffer &a = il.mBuffers[i];
-        a.mNumberChannels = 1;
-        float *p = nullptr;
+        const float *p = nullptr;
         std::uint32_t avail = 0;
         if (ib && ib->datas[i].data && ib->datas[i].chunk) {
             const spa_data &d = ib->datas[i];
             const std::uint32_t offset = std::min(d.chunk->offset, d.maxsize);
-            p = reinterpret_cast<float *>(static_cast<std::uint8_t *>(d.data) + offset);
+            p = reinterpret_cast<const float *>(static_cast<const std::uint8_t *>(d.data) + offset);
             avail = std::min(d.chunk->size, d.maxsize - offset) / std::uint32_t(sizeof(float));
         }
-        if (!p || avail < frames) {
-            p = c->zeros_.data(); // nothing captured this cycle: feed silence
-            avail = frames;
-        }
-        a.mData = p;
-        a.mDataByteSize = frames * std::uint32_t(sizeof(float));
+        inChannels[i] = p && avail >= frames ? p : c->zeros_.data(); // nothing captured: silence
     }
-    ol.mNumberBuffers = nOut;
-    for (std::uint32_t i = 0; i < nOut; ++i) {
-        AudioBuffer &a = ol.mBuffers[i];
-        a.mNumberChannels = 1;
-        a.mData = static_cast<float *>(ob->datas[i].data);
-        a.mDataByteSize = a.mData ? frames * std::uint32_t(sizeof(float)) : 0;
-    }
+    for (std::uint32_t i = 0; i < nOut; ++i)
+        outChannels[i] = static_cast<float *>(ob->datas[i].data);
 
     const RenderCallback *render = c->rtRender_.load(std::memory_order_acquire);
     if (render && *render && frames > 0) {
-        (*render)(il, ol);
+        (*render)(ConstAudioBlock{inChannels, nIn, frames}, AudioBlock{outChannels, nOut, frames});
     } else {
         for (std::uint32_t i = 0; i < nOut; ++i)
-            if (ol.mBuffers[i].mData)
-                std::memset(ol.mBuffers[i].mData, 0, frames * sizeof(float));
+            if (outChannels[i])
+                std::memset(outChannels[i], 0, frames * sizeof(float));
     }
     for (std::uint32_t i = 0; i < nOut; ++i) {
         spa_chunk *chunk = ob->datas[i].chunk;

@@ -175,8 +175,6 @@ private:
     std::atomic<pw_stream *> rtOutput_{nullptr};
     std::atomic<const RenderCallback *> rtRender_{nullptr};
     std::atomic<std::uint64_t> rtCycles_{0}; // output cycles run, for the watchdog
-    AudioBufferList rtIn_;
-    AudioBufferList rtOut_;
     std::vector<float> zeros_;
 };
 
