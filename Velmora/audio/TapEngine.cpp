@@ -19,8 +19,8 @@ const QLoggingCategory &lcTapEngine()
 
 // Every engine of the process, for shutdownAll(). Never destroyed: exit hooks may run late.
 struct Registry {
-    std::mutex lock;
-    std::set<TapEngine *> engines;
+    Mutex lock;
+    std::set<TapEngine *> engines GUARDED_BY(lock);
 };
 
 Registry &registry()
@@ -48,7 +48,7 @@ std::shared_ptr<TapEngine> TapEngine::create(std::shared_ptr<AudioServer> server
     TapEngine *e = engine.get();
     AudioServer::Events events;
     events.defaultOutputChanged = [e] {
-        std::unique_lock lock(e->mutex_);
+        MutexLock lock(e->mutex_);
         if (e->waiting_) {
             lock.unlock();
             e->resume(); // perhaps a device to play to again
@@ -60,7 +60,7 @@ std::shared_ptr<TapEngine> TapEngine::create(std::shared_ptr<AudioServer> server
         }
     };
     events.rateChanged = [e](double rate) {
-        std::lock_guard lock(e->mutex_);
+        MutexLock lock(e->mutex_);
         if (e->running_ && e->dsp_ && rate != e->dsp_->sampleRate())
             e->deliver(e->generation_, [](const Events &ev) {
                 if (ev.rebuildNeeded)
@@ -71,7 +71,8 @@ std::shared_ptr<TapEngine> TapEngine::create(std::shared_ptr<AudioServer> server
         std::unique_ptr<AudioChain> dead;
         bool rebuild = false;
         {
-            std::lock_guard lock(e->mutex_);
+            MutexLock calls(e->chainMutex_);
+            MutexLock lock(e->mutex_);
             e->serverLost_ = !connected;
             if (!connected)
                 dead = std::move(e->chain_);
@@ -109,7 +110,7 @@ std::shared_ptr<TapEngine> TapEngine::create(std::shared_ptr<AudioServer> server
 TapEngine::TapEngine(Private, std::shared_ptr<AudioServer> server)
     : server_(std::move(server)), worker_(AppIdentity::qualified("chain").toStdString())
 {
-    std::lock_guard lock(registry().lock);
+    MutexLock lock(registry().lock);
     registry().engines.insert(this);
 }
 
@@ -118,19 +119,21 @@ TapEngine::TapEngine(Private, std::shared_ptr<AudioServer> server)
 TapEngine::~TapEngine()
 {
     {
-        std::lock_guard lock(registry().lock);
+        MutexLock lock(registry().lock);
         registry().engines.erase(this);
     }
     server_->setEvents({}, {});
     shuttingDown_ = true;
     worker_.shutdown();
+    MutexLock calls(chainMutex_); // nothing else runs any more
     chain_.reset();
+    MutexLock lock(mutex_);
     dsp_.reset();
 }
 
 void TapEngine::setEvents(Events events, Executor executor)
 {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     events_ = std::move(events);
     executor_ = std::move(executor);
 }
@@ -151,7 +154,7 @@ void TapEngine::start(double factor, EngineKind engine)
 {
     std::uint64_t generation = 0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (running_)
             return;
         running_ = true;
@@ -170,7 +173,7 @@ void TapEngine::rebuild()
 {
     std::uint64_t generation = 0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!running_)
             return;
         generation = generation_.load();
@@ -187,7 +190,8 @@ void TapEngine::stop()
     std::unique_ptr<AudioChain> chain;
     std::shared_ptr<ChainDsp> dsp;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock calls(chainMutex_);
+        MutexLock lock(mutex_);
         ++generation_;
         running_ = false;
         waiting_.reset();
@@ -206,7 +210,8 @@ void TapEngine::wait(SessionWait why)
 {
     std::unique_ptr<AudioChain> closed;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock calls(chainMutex_);
+        MutexLock lock(mutex_);
         if (!running_ || serverLost_)
             return;
         closed = std::move(chain_);
@@ -228,7 +233,8 @@ void TapEngine::resume()
 {
     std::uint64_t generation = 0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock calls(chainMutex_);
+        MutexLock lock(mutex_);
         if (!running_ || serverLost_ || (!waiting_ && chain_))
             return;
         generation = generation_;
@@ -243,7 +249,8 @@ void TapEngine::build(std::uint64_t generation, Build kind)
         std::unique_ptr<AudioChain> chain;
         std::shared_ptr<ChainDsp> dsp;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock calls(chainMutex_);
+            MutexLock lock(mutex_);
             if (generation != generation_)
                 return;
             running_ = false;
@@ -275,23 +282,28 @@ void TapEngine::build(std::uint64_t generation, Build kind)
     }
     const auto channels = static_cast<std::uint32_t>(std::clamp(device.channels, 1, 8));
 
+    // A chain whose stream failed, or one of a lost server, is never adopted.
     bool keepChain = false;
     std::shared_ptr<ChainDsp> dsp;
+    std::shared_ptr<ChainDsp> replaced;
     std::unique_ptr<AudioChain> old;
     double factor = 1.0;
     EngineKind engine = EngineKind::lowLatency;
     {
-        std::lock_guard lock(mutex_);
-        if (generation != generation_ || (kind == Build::rebuild && serverLost_))
-            return;
-        // A chain whose stream failed, or one of a lost server, is never adopted.
+        MutexLock calls(chainMutex_);
+        {
+            MutexLock lock(mutex_);
+            if (generation != generation_ || (kind == Build::rebuild && serverLost_))
+                return;
+            if (dsp_ && dsp_->sampleRate() == device.rate && dsp_->channels() == channels)
+                dsp = dsp_;
+            replaced = dsp_;
+            factor = factor_;
+            engine = engine_;
+        }
         keepChain = kind == Build::rebuild && chain_ && chain_->health() == ChainHealth::healthy;
         if (!keepChain)
             old = std::move(chain_);
-        if (dsp_ && dsp_->sampleRate() == device.rate && dsp_->channels() == channels)
-            dsp = dsp_;
-        factor = factor_;
-        engine = engine_;
     }
     old.reset(); // closed before a new chain opens: one chain per process
 
@@ -320,7 +332,7 @@ void TapEngine::build(std::uint64_t generation, Build kind)
             qCWarning(lcTapEngine(), "%s", error.what());
             bool waiting = false;
             {
-                std::lock_guard lock(mutex_);
+                MutexLock lock(mutex_);
                 waiting = waiting_.has_value();
             }
             if (!waiting)
@@ -329,45 +341,52 @@ void TapEngine::build(std::uint64_t generation, Build kind)
         }
     }
 
-    std::shared_ptr<ChainDsp> replaced;
     RunInfo info;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock calls(chainMutex_);
         if (generation != generation_)
             return; // stopped meanwhile: `fresh` closes on the way out
-        waiting_.reset();
         if (fresh) {
             chain_ = std::move(fresh);
         } else if (!chain_) {
             return; // closed by a lost server meanwhile; its return rebuilds
-        } else if (chain_->device().nodeName != device.nodeName) {
-            try {
-                chain_->retarget(device);
-            } catch (const AudioError &error) {
-                qCWarning(lcTapEngine(), "%s", error.what());
+        } else {
+            if (chain_->device().nodeName != device.nodeName) {
+                try {
+                    chain_->retarget(device);
+                } catch (const AudioError &error) {
+                    qCWarning(lcTapEngine(), "%s", error.what());
+                }
+            }
+            if (newDsp) {
+                dsp->handOverFrom(replaced, engine, maxFrames);
+                chain_->setRender(renderWith(dsp));
             }
         }
-        if (dsp != dsp_) {
-            replaced = std::move(dsp_);
-            dsp_ = dsp;
-            engineFrames_ = maxFrames;
-            if (!fresh) {
-                dsp_->handOverFrom(replaced, engine, maxFrames);
-                chain_->setRender(renderWith(dsp_));
+        {
+            MutexLock lock(mutex_);
+            if (generation != generation_)
+                return;
+            waiting_.reset();
+            if (dsp != dsp_) {
+                replaced = std::move(dsp_);
+                dsp_ = dsp;
+                engineFrames_ = maxFrames;
             }
+            dsp_->setFactor(factor_);
+            applySelection();
+            info.outputDeviceName = device.description;
+            info.sampleRate = device.rate;
+            info.channels = int(channels);
+            runInfo_ = info;
+            noteLatencies();
+            info = *runInfo_;
+            deliver(generation, [info](const Events &e) {
+                if (e.running)
+                    e.running(info);
+            });
         }
-        dsp_->setFactor(factor_);
-        applySelection();
-        info.outputDeviceName = device.description;
-        info.sampleRate = device.rate;
-        info.channels = int(channels);
-        runInfo_ = info;
-        noteLatencies();
-        info = *runInfo_;
-        deliver(generation, [info](const Events &e) {
-            if (e.running)
-                e.running(info);
-        });
+        publishLatency();
     }
     replaced.reset();
     qCInfo(lcTapEngine(), "Kette laeuft: %s, %.0f Hz, %d Kanaele (%s)", info.outputDeviceName.c_str(),
@@ -383,7 +402,7 @@ void TapEngine::completeEngines(std::uint64_t generation, const std::shared_ptr<
 {
     double factor = 1.0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (generation != generation_ || dsp_ != dsp)
             return;
         factor = factor_;
@@ -403,14 +422,21 @@ void TapEngine::completeEngines(std::uint64_t generation, const std::shared_ptr<
             qCWarning(lcTapEngine(), "%s fehlgeschlagen: nur die gewaehlte Engine laeuft", failure.operation);
         return;
     }
-    std::lock_guard lock(mutex_);
-    if (generation != generation_ || dsp_ != dsp || !chain_)
-        return;
-    dsp_->addEngines(std::move(engines));
-    dsp_->setFactor(factor_);
-    chain_->setRender(renderWith(dsp_));
-    applySelection();
-    noteLatencies();
+    MutexLock calls(chainMutex_);
+    {
+        MutexLock lock(mutex_);
+        if (generation != generation_ || dsp_ != dsp || !chain_)
+            return;
+        dsp_->addEngines(std::move(engines));
+        dsp_->setFactor(factor_);
+    }
+    chain_->setRender(renderWith(dsp));
+    {
+        MutexLock lock(mutex_);
+        applySelection();
+        noteLatencies();
+    }
+    publishLatency();
 }
 
 // Worker thread: the engines a cancelled completeEngines left out, for the running chain.
@@ -420,7 +446,8 @@ void TapEngine::completeRunningEngines()
     std::shared_ptr<ChainDsp> dsp;
     std::uint32_t maxFrames = 0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock calls(chainMutex_);
+        MutexLock lock(mutex_);
         if (!running_ || !chain_ || !dsp_)
             return;
         generation = generation_;
@@ -430,15 +457,27 @@ void TapEngine::completeRunningEngines()
     completeEngines(generation, dsp, maxFrames);
 }
 
-// Caller holds mutex_. An engine that is still being built is selected once it exists.
+// An engine that is still being built is selected once it exists; the caller then publishes
+// its latency.
 void TapEngine::applySelection()
 {
-    if (!dsp_ || !dsp_->has(engine_))
-        return;
-    dsp_->select(engine_);
-    // Only players' picture timing depends on it: a failure is worth a line, not a stop.
+    if (dsp_ && dsp_->has(engine_))
+        dsp_->select(engine_);
+}
+
+// Tells players the selected engine's latency (under chainMutex_, so the last one told is the
+// one selected last). Only their picture timing depends on it: a failure is the chain's to log.
+void TapEngine::publishLatency()
+{
+    std::uint32_t frames = 0;
+    {
+        MutexLock lock(mutex_);
+        if (!dsp_ || !dsp_->has(engine_))
+            return;
+        frames = dsp_->latencyFrames(engine_);
+    }
     if (chain_)
-        chain_->setProcessingLatency(dsp_->latencyFrames(engine_));
+        chain_->setProcessingLatency(frames);
 }
 
 // Caller holds mutex_.
@@ -453,19 +492,19 @@ void TapEngine::noteLatencies()
 
 bool TapEngine::isRunning() const
 {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return running_;
 }
 
 std::optional<RunInfo> TapEngine::runInfo() const
 {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return runInfo_;
 }
 
 void TapEngine::setFactor(double factor)
 {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     factor_ = factor;
     if (dsp_)
         dsp_->setFactor(factor);
@@ -473,22 +512,31 @@ void TapEngine::setFactor(double factor)
 
 void TapEngine::selectEngine(EngineKind engine)
 {
-    std::lock_guard lock(mutex_);
-    engine_ = engine;
-    applySelection();
+    MutexLock calls(chainMutex_);
+    {
+        MutexLock lock(mutex_);
+        engine_ = engine;
+        applySelection();
+    }
+    publishLatency();
 }
 
 EngineStats TapEngine::stats() const
 {
-    std::lock_guard lock(mutex_);
     EngineStats s;
-    if (dsp_) {
-        s.frames = dsp_->frames();
-        s.underruns = dsp_->underruns();
-        s.longestRenderSeconds = dsp_->recentLongestRenderSeconds();
+    bool serverLost = false;
+    MutexLock calls(chainMutex_);
+    {
+        MutexLock lock(mutex_);
+        if (dsp_) {
+            s.frames = dsp_->frames();
+            s.underruns = dsp_->underruns();
+            s.longestRenderSeconds = dsp_->recentLongestRenderSeconds();
+        }
+        serverLost = serverLost_;
     }
     s.idle = chain_ && chain_->isIdle();
-    s.health = serverLost_ ? ChainHealth::serverLost : chain_ ? chain_->health() : ChainHealth::healthy;
+    s.health = serverLost ? ChainHealth::serverLost : chain_ ? chain_->health() : ChainHealth::healthy;
     return s;
 }
 
@@ -514,7 +562,7 @@ std::optional<std::uint32_t> TapEngine::readAnalysisSamples(float *destination, 
 {
     std::shared_ptr<ChainDsp> dsp;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         dsp = dsp_;
     }
     if (!dsp)
@@ -531,7 +579,7 @@ void TapEngine::closeForExit()
 {
     std::unique_ptr<AudioChain> chain;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock calls(chainMutex_);
         ++generation_;
         chain = std::move(chain_);
     }
@@ -540,7 +588,7 @@ void TapEngine::closeForExit()
 
 void TapEngine::shutdownAll()
 {
-    std::lock_guard lock(registry().lock);
+    MutexLock lock(registry().lock);
     for (TapEngine *engine : registry().engines)
         engine->closeForExit();
 }
