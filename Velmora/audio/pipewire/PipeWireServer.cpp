@@ -109,10 +109,15 @@ public:
         }
         // `next` now holds the previous callback, which no process callback uses any more.
     }
+    // Only players' picture timing depends on it: a failure is logged (once), nothing stops.
     void setProcessingLatency(std::uint32_t frames) override
     {
         pwl::Session::Lock lock(*session_);
-        chain_->setProcessLatency(frames);
+        const int res = chain_->setProcessLatency(frames);
+        if (res < 0 && !latencyWarned_) {
+            latencyWarned_ = true;
+            qCWarning(lcPipeWire, "Verarbeitungslatenz nicht veroeffentlicht: %s", std::strerror(-res));
+        }
     }
     bool isIdle() const override { return chain_->idle(); }
     ChainHealth health() const override
@@ -182,6 +187,7 @@ private:
     std::shared_ptr<PipeWireServer> server_;
     std::shared_ptr<pwl::Session> session_;
     OutputDevice device_;
+    bool latencyWarned_ = false; // loop lock
     std::unique_ptr<RenderCallback> render_; // before chain_: released after it
     std::unique_ptr<pwl::Chain> chain_;
 };

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/pipewire/PwChain.h"
 
+#include "identity/AppIdentity.h"
+
 #include <spa/param/audio/format-utils.h>
 #include <spa/param/latency-utils.h>
 #include <spa/pod/builder.h>
@@ -33,9 +35,8 @@ const spa_pod *planarStereoFormat(spa_pod_builder *b)
 } // namespace
 
 struct Chain::StreamHooks {
-    StreamHooks(Chain *c, bool tap) : chain(c), isTap(tap) {}
+    explicit StreamHooks(Chain *c) : chain(c) {}
     Chain *chain = nullptr;
-    bool isTap = false;
     Hook hook;
     pw_stream_state state = PW_STREAM_STATE_UNCONNECTED;
 
@@ -97,18 +98,11 @@ int Chain::createTap()
     tap_.reset(pw_stream_new(session_.core(), config_.tapDescription.c_str(), props));
     if (!tap_)
         return errno ? -errno : -ENOMEM;
-    tapHooks_ = std::make_unique<StreamHooks>(this, true);
+    tapHooks_ = std::make_unique<StreamHooks>(this);
     static const pw_stream_events tapEvents = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
         e.state_changed = &StreamHooks::stateChanged;
-        e.param_changed = [](void *data, std::uint32_t id, const spa_pod *param) {
-            auto *h = static_cast<StreamHooks *>(data);
-            spa_audio_info_raw info{};
-            if (id == SPA_PARAM_Format && param && spa_format_audio_raw_parse(param, &info) >= 0)
-                h->chain->tapRate_.store(info.rate, std::memory_order_relaxed);
-            h->chain->session_.signal();
-        };
         e.process = &Chain::tapProcess;
         return e;
     }();
@@ -157,7 +151,7 @@ int Chain::createOutput(const Node &device)
     output_.reset(pw_stream_new(session_.core(), config_.outputDescription.c_str(), props));
     if (!output_)
         return errno ? -errno : -ENOMEM;
-    outputHooks_ = std::make_unique<StreamHooks>(this, false);
+    outputHooks_ = std::make_unique<StreamHooks>(this);
     static const pw_stream_events outEvents = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
@@ -350,8 +344,8 @@ void Chain::route(const Node &n)
     const std::string id = std::to_string(tapId_);
     const std::string serial = std::to_string(tapSerial_);
     moved_.insert(n.id);
-    session_.setDefaultMetadata(n.id, "target.node", "Spa:Id", id.c_str());
-    session_.setDefaultMetadata(n.id, "target.object", "Spa:Id", serial.c_str());
+    noteMetadataWrite(session_.setDefaultMetadata(n.id, "target.node", "Spa:Id", id.c_str()));
+    noteMetadataWrite(session_.setDefaultMetadata(n.id, "target.object", "Spa:Id", serial.c_str()));
 }
 
 void Chain::clearRouting()
@@ -365,10 +359,20 @@ void Chain::unroute()
     for (std::uint32_t id : moved_) {
         if (!session_.node(id))
             continue;
-        session_.setDefaultMetadata(id, "target.node", nullptr, nullptr);
-        session_.setDefaultMetadata(id, "target.object", nullptr, nullptr);
+        noteMetadataWrite(session_.setDefaultMetadata(id, "target.node", nullptr, nullptr));
+        noteMetadataWrite(session_.setDefaultMetadata(id, "target.object", nullptr, nullptr));
     }
     moved_.clear();
+}
+
+// A stream that could not be moved (or handed back) plays on where it is; said once per chain.
+void Chain::noteMetadataWrite(int result)
+{
+    if (result >= 0 || metadataWarned_)
+        return;
+    metadataWarned_ = true;
+    qCWarning(AppIdentity::logCategory("PipeWire"), "Umleitung in den Metadaten nicht geschrieben: %s",
+              std::strerror(-result));
 }
 
 void Chain::nodeReady(const Node &n)
