@@ -381,12 +381,13 @@ void TapEngine::build(std::uint64_t generation, Build kind)
             runInfo_ = info;
             noteLatencies();
             info = *runInfo_;
-            deliver(generation, [info](const Events &e) {
-                if (e.running)
-                    e.running(info);
-            });
         }
-        publishLatency();
+        publishLatency(); // players know the latency before anyone hears that the chain runs
+        MutexLock lock(mutex_);
+        deliver(generation, [info](const Events &e) {
+            if (e.running)
+                e.running(info);
+        });
     }
     replaced.reset();
     qCInfo(lcTapEngine(), "Kette laeuft: %s, %.0f Hz, %d Kanaele (%s)", info.outputDeviceName.c_str(),
@@ -434,9 +435,10 @@ void TapEngine::completeEngines(std::uint64_t generation, const std::shared_ptr<
     {
         MutexLock lock(mutex_);
         applySelection();
-        noteLatencies();
     }
     publishLatency();
+    MutexLock lock(mutex_);
+    noteLatencies();
 }
 
 // Worker thread: the engines a cancelled completeEngines left out, for the running chain.
