@@ -43,16 +43,13 @@ public:
                              + 0.07 * std::sin(2 * M_PI * 1320 * t);
             left_[i] = right_[i] = static_cast<float>(s);
         }
-        AudioBufferList in;
-        in.mNumberBuffers = 2;
-        in.mBuffers[0] = {1, block_ * 4, left_.data()};
-        in.mBuffers[1] = {1, block_ * 4, right_.data()};
-        AudioBufferList out;
-        out.mNumberBuffers = 1;
-        out.mBuffers[0] = {kChannels, block_ * kChannels * 4, out_.data()};
+        const float *in[] = {left_.data(), right_.data()};
+        float *out[kChannels];
+        for (uint32_t c = 0; c < kChannels; ++c)
+            out[c] = out_.data() + static_cast<size_t>(c) * block_;
         const double w0 = clockSeconds(CLOCK_MONOTONIC);
         const double t0 = clockSeconds(CLOCK_THREAD_CPUTIME_ID);
-        renderBlock(dsp.context(), &in, &out);
+        renderBlock(dsp.context(), ConstAudioBlock{in, 2, block_}, AudioBlock{out, kChannels, block_});
         const double cpu = clockSeconds(CLOCK_THREAD_CPUTIME_ID) - t0;
         if (wall)
             *wall = std::max(*wall, clockSeconds(CLOCK_MONOTONIC) - w0);

@@ -73,18 +73,25 @@ std::vector<float> renderRaw(OfflineRender &r, const std::vector<float> &in, uin
 {
     std::vector<float> out(in.size());
     const RenderContext &ctx = r.dsp().context();
-    AudioBufferList li, lo;
-    li.mNumberBuffers = lo.mNumberBuffers = 1;
-    li.mBuffers[0].mNumberChannels = lo.mBuffers[0].mNumberChannels = kChannels;
+    // The signals are interleaved like files; the chain is planar.
+    std::vector<float> planarIn(static_cast<size_t>(block) * kChannels), planarOut(planarIn.size());
+    float *ins[kChannels], *outs[kChannels];
+    for (uint32_t c = 0; c < kChannels; ++c) {
+        ins[c] = planarIn.data() + static_cast<size_t>(c) * block;
+        outs[c] = planarOut.data() + static_cast<size_t>(c) * block;
+    }
     const size_t frames = in.size() / kChannels;
     for (size_t off = 0; off + block <= frames; off += block) {
-        li.mBuffers[0].mDataByteSize = lo.mBuffers[0].mDataByteSize = block * kChannels * sizeof(float);
-        li.mBuffers[0].mData = const_cast<float *>(in.data() + off * kChannels);
-        lo.mBuffers[0].mData = out.data() + off * kChannels;
+        for (uint32_t f = 0; f < block; ++f)
+            for (uint32_t c = 0; c < kChannels; ++c)
+                ins[c][f] = in[(off + f) * kChannels + c];
         const double t0 = callSeconds ? threadSeconds() : 0.0;
-        renderBlock(ctx, &li, &lo);
+        renderBlock(ctx, ConstAudioBlock{ins, kChannels, block}, AudioBlock{outs, kChannels, block});
         if (callSeconds)
             callSeconds->push_back(threadSeconds() - t0);
+        for (uint32_t f = 0; f < block; ++f)
+            for (uint32_t c = 0; c < kChannels; ++c)
+                out[(off + f) * kChannels + c] = outs[c][f];
     }
     return out;
 }
@@ -280,14 +287,19 @@ void BM_RenderBlock(benchmark::State &state)
     const EngineSpec &engine = EngineTable::engines[static_cast<size_t>(state.range(0))];
     const auto block = static_cast<uint32_t>(state.range(1));
     auto r = OfflineRender::create(kChannels, kRate, kFactor, engine.kind, block);
-    const std::vector<float> in = tone({440.0, 880.0, 1320.0}, {0.4, 0.2, 0.1}, block);
-    std::vector<float> out(in.size());
-    AudioBufferList li, lo;
-    li.mNumberBuffers = lo.mNumberBuffers = 1;
-    li.mBuffers[0] = {kChannels, static_cast<uint32_t>(in.size() * sizeof(float)), const_cast<float *>(in.data())};
-    lo.mBuffers[0] = {kChannels, static_cast<uint32_t>(out.size() * sizeof(float)), out.data()};
+    // Planar: the same tone on every channel.
+    const std::vector<float> interleaved = tone({440.0, 880.0, 1320.0}, {0.4, 0.2, 0.1}, block);
+    std::vector<float> in(block), out(interleaved.size());
+    for (uint32_t f = 0; f < block; ++f)
+        in[f] = interleaved[static_cast<size_t>(f) * kChannels];
+    const float *ins[kChannels];
+    float *outs[kChannels];
+    for (uint32_t c = 0; c < kChannels; ++c) {
+        ins[c] = in.data();
+        outs[c] = out.data() + static_cast<size_t>(c) * block;
+    }
     for (auto _ : state) {
-        renderBlock(r->dsp().context(), &li, &lo);
+        renderBlock(r->dsp().context(), ConstAudioBlock{ins, kChannels, block}, AudioBlock{outs, kChannels, block});
         benchmark::DoNotOptimize(out.data());
     }
     // Audio hundredths of a second per second, inverted: CPU percent of one core.

@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config git
+  build-essential cmake pkg-config git clang
   libpipewire-0.3-dev pipewire pipewire-bin pipewire-pulse wireplumber dbus dbus-daemon dbus-bin
   librubberband-dev libfftw3-dev libsndfile1-dev
   qt6-base-dev qt6-declarative-dev qt6-svg-dev qt6-l10n-tools qt6-tools-dev

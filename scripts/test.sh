@@ -6,6 +6,8 @@
 #   build-asan/   AddressSanitizer + UndefinedBehaviorSanitizer: DSP, core and app unit tests
 #   build-tsan/   ThreadSanitizer: the lock-free DSP blocks, the audio layer's threads (chain
 #                 owner, analysis worker) and the rebuild loop on a private PipeWire stack
+#   build-clang/  Clang's thread-safety analysis of the lock annotations: the library that
+#                 carries them is compiled, nothing runs
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -35,5 +37,10 @@ cmake --build build-tsan -j"$jobs" --target tsan_scope
 # stretch tests (two minutes under TSan) run in the other trees.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp" ITERATIONS=40 \
   run build-tsan -L 'dsp|tsan' -E '^tv_stretch_test$'
+
+echo "== thread-safety analysis in build-clang" >&2
+CC=clang CXX=clang++ cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Debug -DVELMORA_THREAD_SAFETY=ON \
+      -DVELMORA_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build build-clang -j"$jobs" --target VelmoraLib || status=1
 
 exit $status

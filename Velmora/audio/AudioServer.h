@@ -22,7 +22,7 @@
 //   Every call may come from any control thread. Events run through the executor given to
 //   setEvents(), never inside a call of the caller and never with a lock of the server held.
 //
-#include "audio/AudioBuffers.h"
+#include "audio/AudioBlock.h"
 #include "audio/AudioError.h"
 
 #include <cstdint>
@@ -51,8 +51,8 @@ enum class ChainHealth {
 };
 
 // Real-time thread, once per block: `input` is what was captured, `output` what the device
-// plays (PipeWire: planar float, one mono buffer per channel).
-using RenderCallback = std::function<void(const AudioBufferList &input, AudioBufferList &output)>;
+// plays, output.frames long.
+using RenderCallback = std::function<void(ConstAudioBlock input, AudioBlock output)>;
 
 // An open chain. Destroying it closes it at once: applications return to their device.
 class AudioChain {

@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/SerialExecutor.h"
 
-#include <condition_variable>
+#include "audio/ThreadSafety.h"
+
 #include <deque>
-#include <mutex>
 
 #include <pthread.h>
 
 struct SerialExecutor::State {
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<std::function<void()>> tasks;
-    bool stopping = false;
+    Mutex mutex;
+    std::condition_variable_any wake;
+    std::deque<std::function<void()>> tasks GUARDED_BY(mutex);
+    bool stopping GUARDED_BY(mutex) = false;
 
     static void run(const std::shared_ptr<State> &state, const std::string &threadName);
 };
@@ -19,9 +19,9 @@ struct SerialExecutor::State {
 void SerialExecutor::State::run(const std::shared_ptr<State> &s, const std::string &threadName)
 {
     pthread_setname_np(pthread_self(), threadName.c_str());
-    std::unique_lock lock(s->mutex);
+    MutexLock lock(s->mutex);
     for (;;) {
-        s->wake.wait(lock, [&] { return s->stopping || !s->tasks.empty(); });
+        lock.wait(s->wake, [&]() REQUIRES(s->mutex) { return s->stopping || !s->tasks.empty(); });
         if (s->stopping)
             break;
         std::function<void()> task = std::move(s->tasks.front());
@@ -58,7 +58,7 @@ SerialExecutor::~SerialExecutor()
 void SerialExecutor::shutdown()
 {
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         state_->stopping = true;
     }
     state_->wake.notify_all();
@@ -75,7 +75,7 @@ void SerialExecutor::post(std::function<void()> task)
     if (!task)
         return;
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         if (state_->stopping)
             return;
         state_->tasks.push_back(std::move(task));

@@ -19,8 +19,8 @@ const QLoggingCategory &lcTapEngine()
 
 // Every engine of the process, for shutdownAll(). Never destroyed: exit hooks may run late.
 struct Registry {
-    std::mutex lock;
-    std::set<TapEngine *> engines;
+    Mutex lock;
+    std::set<TapEngine *> engines GUARDED_BY(lock);
 };
 
 Registry &registry()
@@ -33,12 +33,8 @@ RenderCallback renderWith(const std::shared_ptr<ChainDsp> &dsp)
 {
     RenderContext context = dsp->context();
     if (auto fade = dsp->handover()) // the objects it replaced play on while it fills its latency
-        return [context, fade](const AudioBufferList &input, AudioBufferList &output) {
-            fade->render(context, input, output);
-        };
-    return [context](const AudioBufferList &input, AudioBufferList &output) {
-        renderBlock(context, &input, &output);
-    };
+        return [context, fade](ConstAudioBlock input, AudioBlock output) { fade->render(context, input, output); };
+    return [context](ConstAudioBlock input, AudioBlock output) { renderBlock(context, input, output); };
 }
 
 } // namespace
@@ -52,7 +48,7 @@ std::shared_ptr<TapEngine> TapEngine::create(std::shared_ptr<AudioServer> server
     TapEngine *e = engine.get();
     AudioServer::Events events;
     events.defaultOutputChanged = [e] {
-        std::unique_lock lock(e->mutex_);
+        MutexLock lock(e->mutex_);
         if (e->waiting_) {
             lock.unlock();
             e->resume(); // perhaps a device to play to again
@@ -64,7 +60,7 @@ std::shared_ptr<TapEngine> TapEngine::create(std::shared_ptr<AudioServer> server
         }
     };
     events.rateChanged = [e](double rate) {
-        std::lock_guard lock(e->mutex_);
+        MutexLock lock(e->mutex_);
         if (e->running_ && e->dsp_ && rate != e->dsp_->sampleRate())
             e->deliver(e->generation_, [](const Events &ev) {
                 if (ev.rebuildNeeded)
@@ -75,7 +71,8 @@ std::shared_ptr<TapEngine> TapEngine::create(std::shared_ptr<AudioServer> server
         std::unique_ptr<AudioChain> dead;
         bool rebuild = false;
         {
-            std::lock_guard lock(e->mutex_);
+            MutexLock calls(e->chainMutex_);
+            MutexLock lock(e->mutex_);
             e->serverLost_ = !connected;
             if (!connected)
                 dead = std::move(e->chain_);
@@ -114,7 +111,7 @@ TapEngine::TapEngine(Private, std::shared_ptr<AudioServer> server)
     : server_(std::move(server)), worker_(AppIdentity::qualified("chain").toStdString()),
       engineBuilder_(AppIdentity::qualified("engines").toStdString())
 {
-    std::lock_guard lock(registry().lock);
+    MutexLock lock(registry().lock);
     registry().engines.insert(this);
 }
 
@@ -123,20 +120,22 @@ TapEngine::TapEngine(Private, std::shared_ptr<AudioServer> server)
 TapEngine::~TapEngine()
 {
     {
-        std::lock_guard lock(registry().lock);
+        MutexLock lock(registry().lock);
         registry().engines.erase(this);
     }
     server_->setEvents({}, {});
     shuttingDown_ = true;
     engineBuilder_.shutdown(); // before the worker it posts to
     worker_.shutdown();
+    MutexLock calls(chainMutex_); // nothing else runs any more
     chain_.reset();
+    MutexLock lock(mutex_);
     dsp_.reset();
 }
 
 void TapEngine::setEvents(Events events, Executor executor)
 {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     events_ = std::move(events);
     executor_ = std::move(executor);
 }
@@ -157,7 +156,7 @@ void TapEngine::start(double factor, EngineKind engine)
 {
     std::uint64_t generation = 0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (running_)
             return;
         running_ = true;
@@ -176,7 +175,7 @@ void TapEngine::rebuild()
 {
     std::uint64_t generation = 0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!running_)
             return;
         generation = generation_.load();
@@ -193,7 +192,8 @@ void TapEngine::stop()
     std::unique_ptr<AudioChain> chain;
     std::shared_ptr<ChainDsp> dsp;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock calls(chainMutex_);
+        MutexLock lock(mutex_);
         ++generation_;
         running_ = false;
         waiting_.reset();
@@ -212,7 +212,8 @@ void TapEngine::wait(SessionWait why)
 {
     std::unique_ptr<AudioChain> closed;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock calls(chainMutex_);
+        MutexLock lock(mutex_);
         if (!running_ || serverLost_)
             return;
         closed = std::move(chain_);
@@ -234,7 +235,8 @@ void TapEngine::resume()
 {
     std::uint64_t generation = 0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock calls(chainMutex_);
+        MutexLock lock(mutex_);
         if (!running_ || serverLost_ || (!waiting_ && chain_))
             return;
         generation = generation_;
@@ -249,7 +251,8 @@ void TapEngine::build(std::uint64_t generation, Build kind)
         std::unique_ptr<AudioChain> chain;
         std::shared_ptr<ChainDsp> dsp;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock calls(chainMutex_);
+            MutexLock lock(mutex_);
             if (generation != generation_)
                 return;
             running_ = false;
@@ -281,23 +284,28 @@ void TapEngine::build(std::uint64_t generation, Build kind)
     }
     const auto channels = static_cast<std::uint32_t>(std::clamp(device.channels, 1, 8));
 
+    // A chain whose stream failed, or one of a lost server, is never adopted.
     bool keepChain = false;
     std::shared_ptr<ChainDsp> dsp;
+    std::shared_ptr<ChainDsp> replaced;
     std::unique_ptr<AudioChain> old;
     double factor = 1.0;
     EngineKind engine = EngineKind::lowLatency;
     {
-        std::lock_guard lock(mutex_);
-        if (generation != generation_ || (kind == Build::rebuild && serverLost_))
-            return;
-        // A chain whose stream failed, or one of a lost server, is never adopted.
+        MutexLock calls(chainMutex_);
+        {
+            MutexLock lock(mutex_);
+            if (generation != generation_ || (kind == Build::rebuild && serverLost_))
+                return;
+            if (dsp_ && dsp_->sampleRate() == device.rate && dsp_->channels() == channels)
+                dsp = dsp_;
+            replaced = dsp_;
+            factor = factor_;
+            engine = engine_;
+        }
         keepChain = kind == Build::rebuild && chain_ && chain_->health() == ChainHealth::healthy;
         if (!keepChain)
             old = std::move(chain_);
-        if (dsp_ && dsp_->sampleRate() == device.rate && dsp_->channels() == channels)
-            dsp = dsp_;
-        factor = factor_;
-        engine = engine_;
     }
     old.reset(); // closed before a new chain opens: one chain per process
 
@@ -326,7 +334,7 @@ void TapEngine::build(std::uint64_t generation, Build kind)
             qCWarning(lcTapEngine(), "%s", error.what());
             bool waiting = false;
             {
-                std::lock_guard lock(mutex_);
+                MutexLock lock(mutex_);
                 waiting = waiting_.has_value();
             }
             if (!waiting)
@@ -335,41 +343,49 @@ void TapEngine::build(std::uint64_t generation, Build kind)
         }
     }
 
-    std::shared_ptr<ChainDsp> replaced;
     RunInfo info;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock calls(chainMutex_);
         if (generation != generation_)
             return; // stopped meanwhile: `fresh` closes on the way out
-        waiting_.reset();
         if (fresh) {
             chain_ = std::move(fresh);
         } else if (!chain_) {
             return; // closed by a lost server meanwhile; its return rebuilds
-        } else if (chain_->device().nodeName != device.nodeName) {
-            try {
-                chain_->retarget(device);
-            } catch (const AudioError &error) {
-                qCWarning(lcTapEngine(), "%s", error.what());
+        } else {
+            if (chain_->device().nodeName != device.nodeName) {
+                try {
+                    chain_->retarget(device);
+                } catch (const AudioError &error) {
+                    qCWarning(lcTapEngine(), "%s", error.what());
+                }
+            }
+            if (newDsp) {
+                dsp->handOverFrom(replaced, engine, maxFrames);
+                chain_->setRender(renderWith(dsp));
             }
         }
-        if (dsp != dsp_) {
-            replaced = std::move(dsp_);
-            dsp_ = dsp;
-            engineFrames_ = maxFrames;
-            if (!fresh) {
-                dsp_->handOverFrom(replaced, engine, maxFrames);
-                chain_->setRender(renderWith(dsp_));
+        {
+            MutexLock lock(mutex_);
+            if (generation != generation_)
+                return;
+            waiting_.reset();
+            if (dsp != dsp_) {
+                replaced = std::move(dsp_);
+                dsp_ = dsp;
+                engineFrames_ = maxFrames;
             }
+            dsp_->setFactor(factor_);
+            applySelection();
+            info.outputDeviceName = device.description;
+            info.sampleRate = device.rate;
+            info.channels = int(channels);
+            runInfo_ = info;
+            noteLatencies();
+            info = *runInfo_;
         }
-        dsp_->setFactor(factor_);
-        applySelection();
-        info.outputDeviceName = device.description;
-        info.sampleRate = device.rate;
-        info.channels = int(channels);
-        runInfo_ = info;
-        noteLatencies();
-        info = *runInfo_;
+        publishLatency(); // players know the latency before anyone hears that the chain runs
+        MutexLock lock(mutex_);
         deliver(generation, [info](const Events &e) {
             if (e.running)
                 e.running(info);
@@ -389,7 +405,7 @@ void TapEngine::completeEngines(std::uint64_t generation, const std::shared_ptr<
 {
     double factor = 1.0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (generation != generation_ || dsp_ != dsp || enginesUnderWay_ == dsp)
             return;
         if (dsp->has(EngineKind::balanced) && dsp->has(EngineKind::highQuality))
@@ -406,26 +422,35 @@ void TapEngine::completeEngines(std::uint64_t generation, const std::shared_ptr<
         }));
         worker_.post([this, generation, dsp, engines, operation = failure.operation] {
             {
-                std::lock_guard lock(mutex_);
+                MutexLock lock(mutex_);
                 if (enginesUnderWay_ == dsp)
                     enginesUnderWay_.reset();
-                if (engines->balanced || engines->highQuality) {
-                    if (generation != generation_ || dsp_ != dsp || !chain_)
-                        return;
-                    dsp_->addEngines(std::move(*engines));
-                    dsp_->setFactor(factor_);
-                    chain_->setRender(renderWith(dsp_));
-                    applySelection();
-                    noteLatencies();
-                    return;
-                }
-                if (*operation) { // else cancelled before the first one
-                    qCWarning(lcTapEngine(), "%s fehlgeschlagen: nur die gewaehlte Engine laeuft", operation);
+                if (!engines->balanced && !engines->highQuality) {
+                    if (*operation) // else cancelled before the first one
+                        qCWarning(lcTapEngine(), "%s fehlgeschlagen: nur die gewaehlte Engine laeuft", operation);
+                    else
+                        // Cancelled: a build that ran meanwhile found this one under way and
+                        // left the engines to it.
+                        worker_.post([this] { completeRunningEngines(); });
                     return;
                 }
             }
-            // Cancelled: a build that ran meanwhile found this one under way and left it to us.
-            completeRunningEngines();
+            MutexLock calls(chainMutex_);
+            {
+                MutexLock lock(mutex_);
+                if (generation != generation_ || dsp_ != dsp || !chain_)
+                    return;
+                dsp_->addEngines(std::move(*engines));
+                dsp_->setFactor(factor_);
+            }
+            chain_->setRender(renderWith(dsp));
+            {
+                MutexLock lock(mutex_);
+                applySelection();
+            }
+            publishLatency();
+            MutexLock lock(mutex_);
+            noteLatencies();
         });
     });
 }
@@ -437,7 +462,8 @@ void TapEngine::completeRunningEngines()
     std::shared_ptr<ChainDsp> dsp;
     std::uint32_t maxFrames = 0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock calls(chainMutex_);
+        MutexLock lock(mutex_);
         if (!running_ || !chain_ || !dsp_)
             return;
         generation = generation_;
@@ -447,15 +473,27 @@ void TapEngine::completeRunningEngines()
     completeEngines(generation, dsp, maxFrames);
 }
 
-// Caller holds mutex_. An engine that is still being built is selected once it exists.
+// An engine that is still being built is selected once it exists; the caller then publishes
+// its latency.
 void TapEngine::applySelection()
 {
-    if (!dsp_ || !dsp_->has(engine_))
-        return;
-    dsp_->select(engine_);
-    // Only players' picture timing depends on it: a failure is worth a line, not a stop.
+    if (dsp_ && dsp_->has(engine_))
+        dsp_->select(engine_);
+}
+
+// Tells players the selected engine's latency (under chainMutex_, so the last one told is the
+// one selected last). Only their picture timing depends on it: a failure is the chain's to log.
+void TapEngine::publishLatency()
+{
+    std::uint32_t frames = 0;
+    {
+        MutexLock lock(mutex_);
+        if (!dsp_ || !dsp_->has(engine_))
+            return;
+        frames = dsp_->latencyFrames(engine_);
+    }
     if (chain_)
-        chain_->setProcessingLatency(dsp_->latencyFrames(engine_));
+        chain_->setProcessingLatency(frames);
 }
 
 // Caller holds mutex_.
@@ -470,19 +508,19 @@ void TapEngine::noteLatencies()
 
 bool TapEngine::isRunning() const
 {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return running_;
 }
 
 std::optional<RunInfo> TapEngine::runInfo() const
 {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return runInfo_;
 }
 
 void TapEngine::setFactor(double factor)
 {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     factor_ = factor;
     if (dsp_)
         dsp_->setFactor(factor);
@@ -490,22 +528,31 @@ void TapEngine::setFactor(double factor)
 
 void TapEngine::selectEngine(EngineKind engine)
 {
-    std::lock_guard lock(mutex_);
-    engine_ = engine;
-    applySelection();
+    MutexLock calls(chainMutex_);
+    {
+        MutexLock lock(mutex_);
+        engine_ = engine;
+        applySelection();
+    }
+    publishLatency();
 }
 
 EngineStats TapEngine::stats() const
 {
-    std::lock_guard lock(mutex_);
     EngineStats s;
-    if (dsp_) {
-        s.frames = dsp_->frames();
-        s.underruns = dsp_->underruns();
-        s.longestRenderSeconds = dsp_->recentLongestRenderSeconds();
+    bool serverLost = false;
+    MutexLock calls(chainMutex_);
+    {
+        MutexLock lock(mutex_);
+        if (dsp_) {
+            s.frames = dsp_->frames();
+            s.underruns = dsp_->underruns();
+            s.longestRenderSeconds = dsp_->recentLongestRenderSeconds();
+        }
+        serverLost = serverLost_;
     }
     s.idle = chain_ && chain_->isIdle();
-    s.health = serverLost_ ? ChainHealth::serverLost : chain_ ? chain_->health() : ChainHealth::healthy;
+    s.health = serverLost ? ChainHealth::serverLost : chain_ ? chain_->health() : ChainHealth::healthy;
     return s;
 }
 
@@ -531,7 +578,7 @@ std::optional<std::uint32_t> TapEngine::readAnalysisSamples(float *destination, 
 {
     std::shared_ptr<ChainDsp> dsp;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         dsp = dsp_;
     }
     if (!dsp)
@@ -548,7 +595,7 @@ void TapEngine::closeForExit()
 {
     std::unique_ptr<AudioChain> chain;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock calls(chainMutex_);
         ++generation_;
         chain = std::move(chain_);
     }
@@ -557,7 +604,7 @@ void TapEngine::closeForExit()
 
 void TapEngine::shutdownAll()
 {
-    std::lock_guard lock(registry().lock);
+    MutexLock lock(registry().lock);
     for (TapEngine *engine : registry().engines)
         engine->closeForExit();
 }

@@ -31,15 +31,18 @@
 // Thread safety
 //   The RetuneEngine calls belong to the owner's thread, readAnalysisSamples() to the analysis
 //   worker's; shutdownAll() may run on any thread, any number of times. Internal state is
-//   guarded by one mutex that is never held while waiting for the server.
+//   guarded by one mutex that is never held while waiting for the server. The chain has its
+//   own mutex, taken first, held while it is called (such calls may wait for the server) or
+//   closed; owner-thread calls that touch the chain wait at most for one such call. The
+//   thread-safety build checks these rules (ThreadSafety.h).
 //
 #include "audio/AudioServer.h"
 #include "audio/RetuneEngine.h"
 #include "audio/SerialExecutor.h"
+#include "audio/ThreadSafety.h"
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 
 class ChainDsp;
 
@@ -53,18 +56,19 @@ public:
     TapEngine(const TapEngine &) = delete;
     TapEngine &operator=(const TapEngine &) = delete;
 
-    void setEvents(Events events, Executor executor) override;
-    void start(double factor, EngineKind engine) override;
-    void rebuild() override;
-    void stop() override;
-    bool isRunning() const override;
-    std::optional<RunInfo> runInfo() const override;
-    void setFactor(double factor) override;
-    void selectEngine(EngineKind engine) override;
-    EngineStats stats() const override;
+    void setEvents(Events events, Executor executor) override EXCLUDES(chainMutex_, mutex_);
+    void start(double factor, EngineKind engine) override EXCLUDES(chainMutex_, mutex_);
+    void rebuild() override EXCLUDES(chainMutex_, mutex_);
+    void stop() override EXCLUDES(chainMutex_, mutex_);
+    bool isRunning() const override EXCLUDES(chainMutex_, mutex_);
+    std::optional<RunInfo> runInfo() const override EXCLUDES(chainMutex_, mutex_);
+    void setFactor(double factor) override EXCLUDES(chainMutex_, mutex_);
+    void selectEngine(EngineKind engine) override EXCLUDES(chainMutex_, mutex_);
+    EngineStats stats() const override EXCLUDES(chainMutex_, mutex_);
     std::optional<std::string> defaultOutputName() const override;
     double defaultOutputRate() const override;
-    std::optional<std::uint32_t> readAnalysisSamples(float *destination, std::uint32_t maxFrames) override;
+    std::optional<std::uint32_t> readAnalysisSamples(float *destination, std::uint32_t maxFrames) override
+        EXCLUDES(chainMutex_, mutex_);
     int clearStaleRouting() override;
 
     // Closes every chain of the process at once, leaving isRunning and runInfo as they were.
@@ -73,16 +77,17 @@ public:
 
 private:
     enum class Build { fresh, rebuild, reconnect };
-    void build(std::uint64_t generation, Build kind);
-    void wait(SessionWait why);
-    void resume();
+    void build(std::uint64_t generation, Build kind) EXCLUDES(chainMutex_, mutex_);
+    void wait(SessionWait why) EXCLUDES(chainMutex_, mutex_);
+    void resume() EXCLUDES(chainMutex_, mutex_);
     void completeEngines(std::uint64_t generation, const std::shared_ptr<ChainDsp> &dsp,
-                         std::uint32_t maxFrames);
-    void completeRunningEngines();
-    void applySelection();
-    void noteLatencies();
-    void deliver(std::uint64_t generation, std::function<void(const Events &)> call);
-    void closeForExit();
+                         std::uint32_t maxFrames) EXCLUDES(chainMutex_, mutex_);
+    void completeRunningEngines() EXCLUDES(chainMutex_, mutex_);
+    void applySelection() REQUIRES(mutex_);
+    void publishLatency() REQUIRES(chainMutex_) EXCLUDES(mutex_);
+    void noteLatencies() REQUIRES(mutex_);
+    void deliver(std::uint64_t generation, std::function<void(const Events &)> call) REQUIRES(mutex_);
+    void closeForExit() EXCLUDES(chainMutex_, mutex_);
 
     std::shared_ptr<AudioServer> server_;
     std::atomic<bool> shuttingDown_{false}; // the destructor runs: the worker finishes up
@@ -92,18 +97,21 @@ private:
     // machine), so that no session event waits behind them on the worker.
     SerialExecutor engineBuilder_;
 
-    mutable std::mutex mutex_; // everything below
-    Events events_;
-    Executor executor_;
+    // Held while the chain is called or closed (which may wait for the server); taken before
+    // mutex_.
+    mutable Mutex chainMutex_;
+    std::unique_ptr<AudioChain> chain_ GUARDED_BY(chainMutex_);
+    mutable Mutex mutex_; // everything below; never held while waiting for the server
+    Events events_ GUARDED_BY(mutex_);
+    Executor executor_ GUARDED_BY(mutex_);
     std::atomic<std::uint64_t> generation_{0}; // bumped by stop(): a build under way is dropped
-    bool running_ = false;
-    std::uint32_t engineFrames_ = 0; // the running DSP's block limit, for engines still to build
-    std::shared_ptr<ChainDsp> enginesUnderWay_; // the DSP the engine builder works for
-    bool serverLost_ = false;
-    std::optional<SessionWait> waiting_; // chain closed until the session is back
-    double factor_ = 1.0;
-    EngineKind engine_ = EngineKind::lowLatency;
-    std::optional<RunInfo> runInfo_;
-    std::unique_ptr<AudioChain> chain_;
-    std::shared_ptr<ChainDsp> dsp_;
+    bool running_ GUARDED_BY(mutex_) = false;
+    std::uint32_t engineFrames_ GUARDED_BY(mutex_) = 0; // the running DSP's block limit
+    std::shared_ptr<ChainDsp> enginesUnderWay_ GUARDED_BY(mutex_); // the DSP the engine builder works for
+    bool serverLost_ GUARDED_BY(mutex_) = false;
+    std::optional<SessionWait> waiting_ GUARDED_BY(mutex_); // chain closed until the session is back
+    double factor_ GUARDED_BY(mutex_) = 1.0;
+    EngineKind engine_ GUARDED_BY(mutex_) = EngineKind::lowLatency;
+    std::optional<RunInfo> runInfo_ GUARDED_BY(mutex_);
+    std::shared_ptr<ChainDsp> dsp_ GUARDED_BY(mutex_);
 };

@@ -18,8 +18,14 @@ std::unique_ptr<OfflineRender> OfflineRender::create(uint32_t channels, double s
         return nullptr;
     r->channels_ = channels;
     r->block_ = blockFrames;
-    r->silence_.assign(static_cast<size_t>(blockFrames) * channels, 0.0f);
-    r->scratch_.assign(static_cast<size_t>(blockFrames) * channels, 0.0f);
+    const size_t samples = static_cast<size_t>(blockFrames) * channels;
+    r->scratch_.assign(samples, 0.0f);
+    r->planarIn_.assign(samples, 0.0f);
+    r->planarOut_.assign(samples, 0.0f);
+    for (uint32_t c = 0; c < channels; ++c) {
+        r->inChannels_.push_back(r->planarIn_.data() + static_cast<size_t>(c) * blockFrames);
+        r->outChannels_.push_back(r->planarOut_.data() + static_cast<size_t>(c) * blockFrames);
+    }
 
     // The chain opens on its engine, which is ready: nothing to settle.
     const RenderContext &c = r->dsp_->context();
@@ -37,14 +43,18 @@ std::unique_ptr<OfflineRender> OfflineRender::create(uint32_t channels, double s
 uint32_t OfflineRender::renderInto(const float *input, uint32_t frames, float *output)
 {
     frames = std::min(frames, block_);
-    AudioBufferList in;
-    in.mNumberBuffers = 1;
-    in.mBuffers[0].mNumberChannels = channels_;
-    in.mBuffers[0].mDataByteSize = frames * channels_ * static_cast<uint32_t>(sizeof(float));
-    in.mBuffers[0].mData = const_cast<float *>(input); // read only: the chain never writes input
-    AudioBufferList out = in;
-    out.mBuffers[0].mData = output;
-    renderBlock(dsp_->context(), &in, &out);
+    for (uint32_t c = 0; c < channels_; ++c) {
+        float *in = inChannels_[c];
+        for (uint32_t f = 0; f < frames; ++f)
+            in[f] = input ? input[static_cast<size_t>(f) * channels_ + c] : 0.0f;
+    }
+    renderBlock(dsp_->context(), ConstAudioBlock{inChannels_.data(), channels_, frames},
+                AudioBlock{outChannels_.data(), channels_, frames});
+    for (uint32_t c = 0; c < channels_; ++c) {
+        const float *out = outChannels_[c];
+        for (uint32_t f = 0; f < frames; ++f)
+            output[static_cast<size_t>(f) * channels_ + c] = out[f];
+    }
     return frames;
 }
 
@@ -68,7 +78,7 @@ uint32_t OfflineRender::flush(float *output, uint32_t maxFrames)
         const auto owed =
             static_cast<uint32_t>(std::min<uint64_t>(framesIn_ - framesOut_, maxFrames - written));
         const uint32_t frames = renderInto(
-            silence_.data(),
+            nullptr,
             std::min(owed + static_cast<uint32_t>(std::min<uint64_t>(dropRemaining_, block_)), block_),
             scratch_.data());
         const auto drop = static_cast<uint32_t>(std::min<uint64_t>(dropRemaining_, frames));

@@ -56,6 +56,7 @@ public:
 
 private:
     OfflineRender() = default;
+    // input null: silence.
     uint32_t renderInto(const float *input, uint32_t frames, float *output);
 
     uint32_t channels_ = 0;
@@ -65,6 +66,10 @@ private:
     uint64_t framesIn_ = 0;
     uint64_t framesOut_ = 0;
     std::unique_ptr<ChainDsp> dsp_;
-    std::vector<float> silence_;
-    std::vector<float> scratch_;
+    std::vector<float> scratch_; // interleaved output of one block
+    // The chain is planar: files are interleaved, and only here is one turned into the other.
+    std::vector<float> planarIn_;
+    std::vector<float> planarOut_;
+    std::vector<float *> inChannels_;
+    std::vector<float *> outChannels_;
 };

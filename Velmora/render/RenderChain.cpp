@@ -9,58 +9,41 @@
 
 namespace {
 
-constexpr uint32_t kSampleBytes = sizeof(float);
 constexpr uint32_t kMaxChannels = 8;
 // Input fade-in of a freshly activated delay line: 25 ms at 48 kHz.
 constexpr uint32_t kOnsetFrames = 1200;
 constexpr uint32_t kOnsetChunk = 256;
 
-uint32_t bufferCount(const AudioBufferList &list) noexcept
+// An input channel that can feed a whole block, or null.
+const float *inputChannel(ConstAudioBlock input, uint32_t n, uint32_t frames) noexcept
 {
-    return std::min(list.mNumberBuffers, AudioBufferList::kMaxBuffers);
+    return input.frames >= frames ? input.channel(n) : nullptr;
 }
 
-// Frames a buffer holds: its bytes divided by the size of one interleaved frame.
-uint32_t bufferFrames(const AudioBuffer &buffer) noexcept
+void writeSilence(float *channel, uint32_t frames) noexcept
 {
-    if (buffer.mNumberChannels == 0)
-        return 0;
-    return buffer.mDataByteSize / kSampleBytes / buffer.mNumberChannels;
-}
-
-// A channel that can carry a whole block.
-bool locateForBlock(const AudioBufferList &list, uint32_t n, uint32_t frames, ChannelLocation &out) noexcept
-{
-    return locateChannel(list, n, out) && out.frames >= frames;
-}
-
-void writeSilence(const ChannelLocation &channel, uint32_t frames) noexcept
-{
-    const uint32_t count = std::min(frames, channel.frames);
-    for (uint32_t k = 0; k < count; ++k)
-        channel.data[static_cast<size_t>(k) * channel.stride] = 0.0f;
+    std::fill_n(channel, frames, 0.0f);
 }
 
 // Silences the processed output channels that exist, after an engine could not run on them.
-void silenceProcessedOutputs(AudioBufferList &output, uint32_t channels, uint32_t frames) noexcept
+void silenceProcessedOutputs(AudioBlock output, uint32_t channels) noexcept
 {
-    ChannelLocation out;
     for (uint32_t n = 0; n < channels; ++n) {
-        if (locateForBlock(output, n, frames, out))
-            writeSilence(out, frames);
+        if (float *out = output.channel(n))
+            writeSilence(out, output.frames);
     }
 }
 
-void runDelayLine(const RenderContext &context, const AudioBufferList &input, AudioBufferList &output,
-                  uint32_t channels, uint32_t frames) noexcept
+void runDelayLine(const RenderContext &context, ConstAudioBlock input, AudioBlock output,
+                  uint32_t channels) noexcept
 {
-    ChannelLocation in;
-    ChannelLocation out;
+    const uint32_t frames = output.frames;
     for (uint32_t n = 0; n < channels; ++n) {
-        const bool haveOut = locateForBlock(output, n, frames, out);
-        if (!haveOut || !locateForBlock(input, n, frames, in)) {
+        float *out = output.channel(n);
+        const float *in = inputChannel(input, n, frames);
+        if (!out || !in) {
             tv_engine_note_underrun(context.delayLine);
-            if (haveOut)
+            if (out)
                 writeSilence(out, frames);
             continue;
         }
@@ -77,37 +60,33 @@ void runDelayLine(const RenderContext &context, const AudioBufferList &input, Au
                                     - 0.5f
                                           * std::cos(3.14159265f * (context.onsetPosition + done + k + 1.0f)
                                                      / (kOnsetFrames + 1.0f));
-                    ramped[k] = in.data[static_cast<size_t>(done + k) * in.stride] * g;
+                    ramped[k] = in[done + k] * g;
                 }
-                tv_engine_process_channel(context.delayLine, n, ramped, 1,
-                                          out.data + static_cast<size_t>(done) * out.stride, out.stride, len);
+                tv_engine_process_channel(context.delayLine, n, ramped, 1, out + done, 1, len);
                 done += len;
             }
         }
-        if (done < frames) {
-            tv_engine_process_channel(context.delayLine, n, in.data + static_cast<size_t>(done) * in.stride,
-                                      in.stride, out.data + static_cast<size_t>(done) * out.stride,
-                                      out.stride, frames - done);
-        }
+        if (done < frames)
+            tv_engine_process_channel(context.delayLine, n, in + done, 1, out + done, 1, frames - done);
     }
     if (context.onsetPosition < kOnsetFrames)
         context.onsetPosition += std::min(frames, kOnsetFrames - context.onsetPosition);
 }
 
-void runStretch(const RenderContext &context, tv_stretch *stretch, const AudioBufferList &input,
-                AudioBufferList &output, uint32_t channels, uint32_t frames) noexcept
+void runStretch(const RenderContext &context, tv_stretch *stretch, ConstAudioBlock input, AudioBlock output,
+                uint32_t channels) noexcept
 {
-    ChannelLocation in;
-    ChannelLocation out;
     for (uint32_t n = 0; n < channels; ++n) {
-        if (!locateForBlock(input, n, frames, in) || !locateForBlock(output, n, frames, out)) {
+        float *out = output.channel(n);
+        const float *in = inputChannel(input, n, output.frames);
+        if (!in || !out) {
             tv_engine_note_underrun(context.delayLine);
-            silenceProcessedOutputs(output, channels, frames);
+            silenceProcessedOutputs(output, channels);
             return;
         }
-        tv_stretch_set_channel(stretch, n, in.data, in.stride, out.data, out.stride);
+        tv_stretch_set_channel(stretch, n, in, 1, out, 1);
     }
-    tv_stretch_process(stretch, frames);
+    tv_stretch_process(stretch, output.frames);
 }
 
 // vDSO on Linux: no system call.
@@ -150,75 +129,37 @@ void RenderTiming::note(std::atomic<std::uint32_t> &longest, std::uint32_t ns) n
     }
 }
 
-bool locateChannel(const AudioBufferList &list, uint32_t n, ChannelLocation &out) noexcept
-{
-    const uint32_t count = bufferCount(list);
-    uint64_t first = 0; // flat number of the current buffer's channel 0
-    for (uint32_t b = 0; b < count; ++b) {
-        const AudioBuffer &buffer = list.mBuffers[b];
-        if (n < first + buffer.mNumberChannels) {
-            if (buffer.mData == nullptr)
-                return false;
-            out.data = buffer.mData + (n - first);
-            out.stride = buffer.mNumberChannels;
-            out.frames = bufferFrames(buffer);
-            // A buffer too small for one frame holds no sample of this channel.
-            return out.frames > 0;
-        }
-        first += buffer.mNumberChannels;
-    }
-    return false;
-}
+static bool renderTimed(const RenderContext &context, ConstAudioBlock input, AudioBlock output,
+                        uint32_t &slot) noexcept;
 
-static bool renderTimed(const RenderContext &context, const AudioBufferList *inputList,
-                        AudioBufferList *outputList, uint32_t &slot) noexcept;
-
-void renderBlock(const RenderContext &context, const AudioBufferList *inputList,
-                 AudioBufferList *outputList) noexcept
+void renderBlock(const RenderContext &context, ConstAudioBlock input, AudioBlock output) noexcept
 {
     if (context.timing == nullptr) {
         uint32_t slot = 0;
-        renderTimed(context, inputList, outputList, slot);
+        renderTimed(context, input, output, slot);
         return;
     }
     const std::uint64_t start = monotonicNs();
     uint32_t slot = 0;
-    const bool changed = renderTimed(context, inputList, outputList, slot);
+    const bool changed = renderTimed(context, input, output, slot);
     const auto ns = static_cast<std::uint32_t>(std::min<std::uint64_t>(monotonicNs() - start, UINT32_MAX));
     RenderTiming &t = *context.timing;
     RenderTiming::note(changed ? t.switchNs : t.slotNs[std::min(slot, 2u)], ns);
 }
 
 // The block itself; true when the active slot changed in it. `slot`: the active slot.
-static bool renderTimed(const RenderContext &context, const AudioBufferList *inputList,
-                        AudioBufferList *outputList, uint32_t &slot) noexcept
+static bool renderTimed(const RenderContext &context, ConstAudioBlock input, AudioBlock output,
+                        uint32_t &slot) noexcept
 {
-    // 1. Block length, from the first output buffer.
-    if (inputList == nullptr || outputList == nullptr)
-        return false;
-    const AudioBufferList &input = *inputList;
-    AudioBufferList &output = *outputList;
-    if (bufferCount(input) == 0 || bufferCount(output) == 0)
-        return false;
-    const uint32_t c = output.mBuffers[0].mNumberChannels;
-    if (c == 0)
-        return false;
-    const uint32_t frames = bufferFrames(output.mBuffers[0]);
-    if (frames == 0)
+    // 1. Block length: the output's.
+    const uint32_t frames = output.frames;
+    if (input.channelCount == 0 || output.channelCount == 0 || frames == 0)
         return false;
     const uint32_t channels = std::clamp(context.channelCount, 1u, kMaxChannels);
 
-    // 2. Analysis feed: first channel of the first input buffer that has channels.
-    for (uint32_t b = 0; b < bufferCount(input); ++b) {
-        const AudioBuffer &buffer = input.mBuffers[b];
-        if (buffer.mNumberChannels == 0)
-            continue;
-        if (buffer.mData != nullptr) {
-            tv_fifo_write(context.analysisFifo, buffer.mData, buffer.mNumberChannels,
-                          std::min(frames, bufferFrames(buffer)));
-        }
-        break;
-    }
+    // 2. Analysis feed: input channel 0, as far as it goes.
+    if (const float *first = input.channel(0))
+        tv_fifo_write(context.analysisFifo, first, 1, std::min(frames, input.frames));
 
     // 3. Engine selection (also the liveness frame count).
     uint32_t switched = 0;
@@ -250,30 +191,28 @@ static bool renderTimed(const RenderContext &context, const AudioBufferList *inp
 
     // 5./6. Processing.
     if (stretchSlot && context.claimedSlot != slot)
-        silenceProcessedOutputs(output, channels, frames); // still being prepared elsewhere
+        silenceProcessedOutputs(output, channels); // still being prepared elsewhere
     else if (stretchSlot)
-        runStretch(context, stretch, input, output, channels, frames);
+        runStretch(context, stretch, input, output, channels);
     else
-        runDelayLine(context, input, output, channels, frames);
+        runDelayLine(context, input, output, channels);
 
     // 7. Fade: the same ramp on every processed channel; the last channel actually faded
     // stores the ramp's end, so a slot change completes whatever the output's width.
-    ChannelLocation out;
     uint32_t lastFaded = channels;
     for (uint32_t n = 0; n < channels; ++n) {
-        if (locateForBlock(output, n, frames, out))
+        if (output.channel(n))
             lastFaded = n;
     }
     for (uint32_t n = 0; n <= lastFaded && lastFaded < channels; ++n) {
-        if (locateForBlock(output, n, frames, out))
-            tv_switch_apply_fade(context.switcher, out.data, out.stride, frames, n == lastFaded);
+        if (float *out = output.channel(n))
+            tv_switch_apply_fade(context.switcher, out, 1, frames, n == lastFaded);
     }
 
-    // 8. Silence the output channels beyond the processed ones, up to the first missing one.
-    for (uint32_t n = channels;; ++n) {
-        if (!locateChannel(output, n, out))
-            break;
-        writeSilence(out, frames);
+    // 8. Silence the output channels beyond the processed ones.
+    for (uint32_t n = channels; n < output.channelCount; ++n) {
+        if (float *out = output.channel(n))
+            writeSilence(out, frames);
     }
     return changed;
 }

@@ -1,23 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 //
-// RenderChain.h: the body of the audio I/O callback, as plain C++ over buffer lists.
+// RenderChain.h: the body of the audio I/O callback, as plain C++ over planar blocks.
 //
 // Summary
-//   renderBlock() runs once per audio block: it feeds the first channel of the first input
-//   buffer that has channels into the analysis FIFO, lets the switcher pick the active
-//   engine slot, resets that engine when it has just become active, runs it from the input
-//   buffers straight into the output buffers (delay line or one of the two stretch engines),
-//   applies the switcher's fade and silences output channels beyond the processed ones.
-//   It knows nothing of PipeWire: the caller describes its memory with AudioBufferList.
+//   renderBlock() runs once per audio block: it feeds input channel 0 into the analysis FIFO,
+//   lets the switcher pick the active engine slot, resets that engine when it has just become
+//   active, runs it from the input channels straight into the output channels (delay line or
+//   one of the two stretch engines), applies the switcher's fade and silences output channels
+//   beyond the processed ones. It knows nothing of PipeWire: the caller describes its memory
+//   as planar blocks (AudioBlock).
 //
-//   Channels are numbered flat across the buffers of a list: one interleaved stereo buffer
-//   and two mono buffers both give channels 0 and 1 (strides 2 and 1).
-//
-//   Block length: frames = mDataByteSize / (mNumberChannels * 4) of the first output
-//   buffer. mDataByteSize is the size of this block's samples (not the capacity of the
-//   memory behind mData). A channel whose buffer holds fewer frames than the block counts
-//   as missing; nothing is ever read or written past a buffer's mDataByteSize.
+//   Block length: output.frames. An input block shorter than that, a null channel pointer or
+//   a channel beyond a block's channelCount counts as missing; nothing is ever read or
+//   written past a block's frames.
 //
 //   Engine hand-over: the switcher starts on the chain's engine (ChainDsp), and a stretch
 //   engine is reset off the audio thread and claimed here ready (tv_stretch_claim); leaving a
@@ -49,7 +45,7 @@
 //   after it can no longer run. Other threads may meanwhile call the DSP objects' "any
 //   thread" functions (factors, slot selection, counters) and read the FIFO.
 
-#include "audio/AudioBuffers.h"
+#include "audio/AudioBlock.h"
 
 #include <tonvel_dsp.h>
 #include <tonvel_stretch.h>
@@ -92,20 +88,7 @@ struct RenderContext {
     mutable uint32_t claimedSlot = UINT32_MAX;
 };
 
-// Where one flat channel lives: element k of the channel is data[k * stride], for
-// k < frames (the frames its buffer holds).
-struct ChannelLocation {
-    float *data = nullptr;
-    uint32_t stride = 0;
-    uint32_t frames = 0;
-};
-
-// Locates flat channel n of a list. False if the list has no such channel, or its buffer
-// has null mData or no channels. RT safe.
-bool locateChannel(const AudioBufferList &list, uint32_t n, ChannelLocation &out) noexcept;
-
-// One block. input: what was captured (read only); output: what the listener hears.
-// Null lists or contexts skip the block. Null DSP handles in the context are tolerated
-// (the DSP functions ignore them). RT safe, audio thread only.
-void renderBlock(const RenderContext &context, const AudioBufferList *input,
-                 AudioBufferList *output) noexcept;
+// One block. input: what was captured; output: what the listener hears. A block without
+// input channels, output channels or frames is skipped. Null DSP handles in the context are
+// tolerated (the DSP functions ignore them). RT safe, audio thread only.
+void renderBlock(const RenderContext &context, ConstAudioBlock input, AudioBlock output) noexcept;

@@ -51,53 +51,43 @@ float RenderCrossfade::outgoingGain(std::uint64_t frame) const noexcept
     return static_cast<float>(0.5 + 0.5 * std::cos(M_PI * x));
 }
 
-void RenderCrossfade::render(const RenderContext &incoming, const AudioBufferList &input,
-                             AudioBufferList &output) noexcept
+void RenderCrossfade::render(const RenderContext &incoming, ConstAudioBlock input, AudioBlock output) noexcept
 {
     if (done_.load(std::memory_order_relaxed)) {
-        renderBlock(incoming, &input, &output);
+        renderBlock(incoming, input, output);
         return;
     }
-    // The outgoing objects render into scratch buffers shaped like the output.
-    const std::uint32_t buffers = std::min(output.mNumberBuffers, AudioBufferList::kMaxBuffers);
-    AudioBufferList scratch;
-    scratch.mNumberBuffers = buffers;
-    size_t used = 0;
-    for (std::uint32_t b = 0; b < buffers; ++b) {
-        const AudioBuffer &o = output.mBuffers[b];
-        const size_t floats = o.mDataByteSize / sizeof(float);
-        if (used + floats > scratch_.size()) {
-            done_.store(true, std::memory_order_release);
-            renderBlock(incoming, &input, &output);
-            return;
-        }
-        scratch.mBuffers[b] = {o.mNumberChannels, o.mDataByteSize, o.mData ? scratch_.data() + used : nullptr};
-        used += floats;
+    // The outgoing objects render into scratch channels shaped like the output.
+    if (output.channelCount > kScratchChannels
+        || static_cast<size_t>(output.frames) * output.channelCount > scratch_.size()) {
+        done_.store(true, std::memory_order_release);
+        renderBlock(incoming, input, output);
+        return;
     }
+    float *scratchChannels[kScratchChannels] = {};
+    for (std::uint32_t c = 0; c < output.channelCount; ++c) {
+        if (output.channels[c])
+            scratchChannels[c] = scratch_.data() + static_cast<size_t>(c) * output.frames;
+    }
+    const AudioBlock scratch{scratchChannels, output.channelCount, output.frames};
     if (position_ == 0)
         incoming.onsetPosition = 0; // a fresh delay line fades its input in (RenderChain.h)
-    renderBlock(outgoingContext_, &input, &scratch);
-    renderBlock(incoming, &input, &output);
+    renderBlock(outgoingContext_, input, scratch);
+    renderBlock(incoming, input, output);
 
-    std::uint64_t frames = 0;
-    for (std::uint32_t b = 0; b < buffers; ++b) {
-        const AudioBuffer &o = output.mBuffers[b];
-        if (o.mData == nullptr || o.mNumberChannels == 0)
+    for (std::uint32_t c = 0; c < output.channelCount; ++c) {
+        float *o = output.channels[c];
+        if (!o)
             continue;
-        const size_t n = o.mDataByteSize / sizeof(float) / o.mNumberChannels;
-        frames = std::max<std::uint64_t>(frames, n);
-        const float *old = scratch.mBuffers[b].mData;
-        for (size_t f = 0; f < n; ++f) {
+        const float *old = scratchChannels[c];
+        for (std::uint32_t f = 0; f < output.frames; ++f) {
             const float g = outgoingGain(position_ + f);
             if (g <= 0.0f)
                 break;
-            for (std::uint32_t c = 0; c < o.mNumberChannels; ++c) {
-                const size_t k = f * o.mNumberChannels + c;
-                o.mData[k] += old[k] * g;
-            }
+            o[f] += old[f] * g;
         }
     }
-    position_ += frames;
+    position_ += output.frames;
     if (position_ >= prime_ + fade_)
         done_.store(true, std::memory_order_release);
 }

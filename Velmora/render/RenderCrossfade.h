@@ -39,7 +39,7 @@ public:
                                                    EngineKind kind, std::uint32_t maxFrames);
 
     // One block: `incoming` as renderBlock() would run it, cross-faded from the outgoing objects.
-    void render(const RenderContext &incoming, const AudioBufferList &input, AudioBufferList &output) noexcept;
+    void render(const RenderContext &incoming, ConstAudioBlock input, AudioBlock output) noexcept;
     bool done() const { return done_.load(std::memory_order_acquire); }
 
 private:

@@ -49,14 +49,9 @@ TEST(RenderChainAllocation, thousand_blocks_with_switches_and_glides_allocate_no
             if (call % 120 == 0)
                 dsp->select(kinds[(call / 120) % std::size(kinds)]);
             const uint32_t frames = blocks[call % std::size(blocks)];
-            AudioBufferList in;
-            in.mNumberBuffers = 2;
-            in.mBuffers[0] = {1, frames * 4, left.data()};
-            in.mBuffers[1] = {1, frames * 4, right.data()};
-            AudioBufferList output;
-            output.mNumberBuffers = 1;
-            output.mBuffers[0] = {4, frames * 16, out.data()};
-            renderBlock(context, &in, &output);
+            const float *in[] = {left.data(), right.data()};
+            float *output[] = {out.data(), out.data() + 8192, out.data() + 2 * 8192, out.data() + 3 * 8192};
+            renderBlock(context, ConstAudioBlock{in, 2, frames}, AudioBlock{output, 4, frames});
         }
         allocated = counter.count();
     }

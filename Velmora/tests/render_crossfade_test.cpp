@@ -37,12 +37,12 @@ HandOver handOver(EngineKind kind, double warm, double seconds, uint32_t block =
     for (size_t at = 0; at < r.out.size(); at += block) {
         for (uint32_t k = 0; k < block; ++k)
             in[k] = static_cast<float>(0.5 * std::sin(2 * M_PI * 440.0 * static_cast<double>(at + k) / kRate));
-        AudioBufferList input, output;
-        input.mNumberBuffers = output.mNumberBuffers = 1;
-        input.mBuffers[0] = {1, block * 4, in.data()};
-        output.mBuffers[0] = {1, block * 4, r.out.data() + at};
+        const float *inChannels[] = {in.data()};
+        float *outChannels[] = {r.out.data() + at};
+        const ConstAudioBlock input{inChannels, 1, block};
+        const AudioBlock output{outChannels, 1, block};
         if (at < warm * kRate)
-            renderBlock(oldDsp->context(), &input, &output);
+            renderBlock(oldDsp->context(), input, output);
         else
             fade->render(newDsp->context(), input, output);
     }

@@ -138,7 +138,7 @@ int FakeAudioServer::waitingOpens() const
     return waiting_;
 }
 
-bool FakeAudioServer::render(const AudioBufferList &input, AudioBufferList &output)
+bool FakeAudioServer::render(ConstAudioBlock input, AudioBlock output)
 {
     std::lock_guard lock(mutex_);
     if (!render_)
@@ -151,11 +151,10 @@ float FakeAudioServer::renderSine(double hz, float amplitude, int blocks, std::u
                                   std::uint64_t &phase)
 {
     std::vector<float> in(frames), left(frames), right(frames);
-    AudioBufferList input, output;
-    input.mNumberBuffers = output.mNumberBuffers = 2;
-    input.mBuffers[0] = input.mBuffers[1] = {1, frames * 4, in.data()};
-    output.mBuffers[0] = {1, frames * 4, left.data()};
-    output.mBuffers[1] = {1, frames * 4, right.data()};
+    const float *inChannels[] = {in.data(), in.data()};
+    float *outChannels[] = {left.data(), right.data()};
+    const ConstAudioBlock input{inChannels, 2, frames};
+    const AudioBlock output{outChannels, 2, frames};
     float peak = 0.0f;
     for (int b = 0; b < blocks; ++b) {
         for (std::uint32_t f = 0; f < frames; ++f, ++phase)

@@ -37,7 +37,7 @@ public:
     int opens() const;        // chains opened so far
     int waitingOpens() const; // openChain calls held right now
     // Runs the open chain's callback once; false when no chain is open.
-    bool render(const AudioBufferList &input, AudioBufferList &output);
+    bool render(ConstAudioBlock input, AudioBlock output);
     // `blocks` blocks of `frames` frames of a sine on two channels through the open chain,
     // continuing at `phase`; the left output's peak, -1 when no chain is open.
     float renderSine(double hz, float amplitude, int blocks, std::uint32_t frames, std::uint64_t &phase);

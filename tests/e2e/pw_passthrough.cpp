@@ -87,14 +87,13 @@ int main(int argc, char **argv)
         return 1;
     }
     const float g = float(gain);
-    const RenderCallback block = [g](const AudioBufferList &in, AudioBufferList &out) {
+    const RenderCallback block = [g](ConstAudioBlock in, AudioBlock out) {
         t_realtime = true;
-        for (std::uint32_t c = 0; c < out.mNumberBuffers; ++c) {
-            AudioBuffer &o = out.mBuffers[c];
-            const std::uint32_t frames = o.mDataByteSize / 4;
-            const float *src = c < in.mNumberBuffers ? in.mBuffers[c].mData : nullptr;
-            for (std::uint32_t f = 0; f < frames; ++f)
-                o.mData[f] = src ? src[f] * g : 0.0f;
+        for (std::uint32_t c = 0; c < out.channelCount; ++c) {
+            const float *src = in.channel(c);
+            if (float *o = out.channels[c])
+                for (std::uint32_t f = 0; f < out.frames; ++f)
+                    o[f] = src ? src[f] * g : 0.0f;
         }
     };
     pwl::ChainConfig cfg;

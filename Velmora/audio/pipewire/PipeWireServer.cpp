@@ -109,10 +109,15 @@ public:
         }
         // `next` now holds the previous callback, which no process callback uses any more.
     }
+    // Only players' picture timing depends on it: a failure is logged (once), nothing stops.
     void setProcessingLatency(std::uint32_t frames) override
     {
         pwl::Session::Lock lock(*session_);
-        chain_->setProcessLatency(frames);
+        const int res = chain_->setProcessLatency(frames);
+        if (res < 0 && !latencyWarned_) {
+            latencyWarned_ = true;
+            qCWarning(lcPipeWire, "Verarbeitungslatenz nicht veroeffentlicht: %s", std::strerror(-res));
+        }
     }
     bool isIdle() const override { return chain_->idle(); }
     ChainHealth health() const override
@@ -182,6 +187,7 @@ private:
     std::shared_ptr<PipeWireServer> server_;
     std::shared_ptr<pwl::Session> session_;
     OutputDevice device_;
+    bool latencyWarned_ = false; // loop lock
     std::unique_ptr<RenderCallback> render_; // before chain_: released after it
     std::unique_ptr<pwl::Chain> chain_;
 };
@@ -273,15 +279,22 @@ PipeWireServer::PipeWireServer(Private, Options options) : options_(std::move(op
 PipeWireServer::~PipeWireServer()
 {
     {
-        std::lock_guard guard(mutex_);
+        MutexLock guard(mutex_);
         stopping_ = true;
     }
     wake_.notify_all();
     if (reconnector_.joinable())
         reconnector_.join();
-    if (session_) {
-        pwl::Session::Lock lock(*session_);
-        session_->removeObserver(watch_.get());
+    std::shared_ptr<pwl::Session> session;
+    pwl::SessionObserver *watch = nullptr;
+    {
+        MutexLock guard(mutex_);
+        session = session_;
+        watch = watch_.get();
+    }
+    if (session) {
+        pwl::Session::Lock lock(*session);
+        session->removeObserver(watch);
     }
 }
 
@@ -295,7 +308,7 @@ void PipeWireServer::adopt(std::shared_ptr<pwl::Session> session)
     std::shared_ptr<pwl::Session> old;
     std::unique_ptr<Watch> oldWatch;
     {
-        std::lock_guard guard(mutex_);
+        MutexLock guard(mutex_);
         old = std::move(session_);
         oldWatch = std::move(watch_);
         session_ = std::move(session);
@@ -312,7 +325,7 @@ void PipeWireServer::adopt(std::shared_ptr<pwl::Session> session)
 void PipeWireServer::lost()
 {
     {
-        std::lock_guard guard(mutex_);
+        MutexLock guard(mutex_);
         if (lost_)
             return;
         lost_ = true;
@@ -327,11 +340,11 @@ void PipeWireServer::lost()
 
 void PipeWireServer::reconnectLoop()
 {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     while (!stopping_) {
-        wake_.wait(lock, [this] { return stopping_ || lost_; });
-        if (wake_.wait_for(lock, std::chrono::milliseconds(options_.reconnectMs),
-                           [this] { return stopping_; }))
+        lock.wait(wake_, [this]() REQUIRES(mutex_) { return stopping_ || lost_; });
+        if (lock.waitFor(wake_, std::chrono::milliseconds(options_.reconnectMs),
+                         [this]() REQUIRES(mutex_) { return stopping_; }))
             break;
         lock.unlock();
         int status = 0;
@@ -359,20 +372,20 @@ void PipeWireServer::reconnectLoop()
 
 std::shared_ptr<pwl::Session> PipeWireServer::session() const
 {
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     return session_;
 }
 
 void PipeWireServer::setEvents(Events events, Executor executor)
 {
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     events_ = std::move(events);
     executor_ = std::move(executor);
 }
 
 void PipeWireServer::post(std::function<void(const Events &)> call)
 {
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     if (!executor_)
         return;
     executor_([weak = weak_from_this(), call = std::move(call)] {
@@ -381,7 +394,7 @@ void PipeWireServer::post(std::function<void(const Events &)> call)
             return;
         Events events;
         {
-            std::lock_guard guard(self->mutex_);
+            MutexLock guard(self->mutex_);
             events = self->events_;
         }
         call(events);
@@ -390,7 +403,7 @@ void PipeWireServer::post(std::function<void(const Events &)> call)
 
 bool PipeWireServer::isConnected() const
 {
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     return !lost_;
 }
 

@@ -37,11 +37,10 @@
 //   lock. Events are posted to the executor, never run with a lock held.
 //
 #include "audio/AudioServer.h"
+#include "audio/ThreadSafety.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -83,22 +82,24 @@ private:
     class Chain;
     friend class Chain;
 
-    std::shared_ptr<pwl::Session> session() const;
-    void adopt(std::shared_ptr<pwl::Session> session);
-    void lost();
-    void reconnectLoop();
-    void post(std::function<void(const Events &)> call);
+    std::shared_ptr<pwl::Session> session() const EXCLUDES(mutex_);
+    void adopt(std::shared_ptr<pwl::Session> session) EXCLUDES(mutex_);
+    void lost() EXCLUDES(mutex_);
+    void reconnectLoop() EXCLUDES(mutex_);
+    void post(std::function<void(const Events &)> call) EXCLUDES(mutex_);
     std::string tapName() const { return options_.appId + ".tap"; }
 
     Options options_;
-    mutable std::mutex mutex_; // session_, watch_, events_, executor_, lost_, stopping_
-    std::shared_ptr<pwl::Session> session_;
-    std::unique_ptr<Watch> watch_;
-    Events events_;
-    Executor executor_;
-    bool lost_ = false;
-    bool stopping_ = false;
-    std::condition_variable wake_;
+    // Never held while the server is waited for: a new session is opened and its loop lock
+    // taken outside it.
+    mutable Mutex mutex_;
+    std::shared_ptr<pwl::Session> session_ GUARDED_BY(mutex_);
+    std::unique_ptr<Watch> watch_ GUARDED_BY(mutex_);
+    Events events_ GUARDED_BY(mutex_);
+    Executor executor_ GUARDED_BY(mutex_);
+    bool lost_ GUARDED_BY(mutex_) = false;
+    bool stopping_ GUARDED_BY(mutex_) = false;
+    std::condition_variable_any wake_;
     std::thread reconnector_;
     std::atomic<Chain *> open_{nullptr}; // the one open chain of this process
 };

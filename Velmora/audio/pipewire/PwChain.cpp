@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/pipewire/PwChain.h"
 
+#include "identity/AppIdentity.h"
+
 #include <spa/param/audio/format-utils.h>
 #include <spa/param/latency-utils.h>
 #include <spa/pod/builder.h>
@@ -16,6 +18,7 @@ namespace {
 
 constexpr std::uint32_t kChannels = 2;
 constexpr std::uint32_t kMaxFrames = 16384; // 2 x the default quantum limit
+constexpr std::uint32_t kMaxPorts = SPA_AUDIO_MAX_CHANNELS;
 constexpr int kWatchMs = 250;
 
 const spa_pod *planarStereoFormat(spa_pod_builder *b)
@@ -32,9 +35,8 @@ const spa_pod *planarStereoFormat(spa_pod_builder *b)
 } // namespace
 
 struct Chain::StreamHooks {
-    StreamHooks(Chain *c, bool tap) : chain(c), isTap(tap) {}
+    explicit StreamHooks(Chain *c) : chain(c) {}
     Chain *chain = nullptr;
-    bool isTap = false;
     Hook hook;
     pw_stream_state state = PW_STREAM_STATE_UNCONNECTED;
 
@@ -96,18 +98,11 @@ int Chain::createTap()
     tap_.reset(pw_stream_new(session_.core(), config_.tapDescription.c_str(), props));
     if (!tap_)
         return errno ? -errno : -ENOMEM;
-    tapHooks_ = std::make_unique<StreamHooks>(this, true);
+    tapHooks_ = std::make_unique<StreamHooks>(this);
     static const pw_stream_events tapEvents = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
         e.state_changed = &StreamHooks::stateChanged;
-        e.param_changed = [](void *data, std::uint32_t id, const spa_pod *param) {
-            auto *h = static_cast<StreamHooks *>(data);
-            spa_audio_info_raw info{};
-            if (id == SPA_PARAM_Format && param && spa_format_audio_raw_parse(param, &info) >= 0)
-                h->chain->tapRate_.store(info.rate, std::memory_order_relaxed);
-            h->chain->session_.signal();
-        };
         e.process = &Chain::tapProcess;
         return e;
     }();
@@ -156,7 +151,7 @@ int Chain::createOutput(const Node &device)
     output_.reset(pw_stream_new(session_.core(), config_.outputDescription.c_str(), props));
     if (!output_)
         return errno ? -errno : -ENOMEM;
-    outputHooks_ = std::make_unique<StreamHooks>(this, false);
+    outputHooks_ = std::make_unique<StreamHooks>(this);
     static const pw_stream_events outEvents = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
@@ -349,8 +344,8 @@ void Chain::route(const Node &n)
     const std::string id = std::to_string(tapId_);
     const std::string serial = std::to_string(tapSerial_);
     moved_.insert(n.id);
-    session_.setDefaultMetadata(n.id, "target.node", "Spa:Id", id.c_str());
-    session_.setDefaultMetadata(n.id, "target.object", "Spa:Id", serial.c_str());
+    noteMetadataWrite(session_.setDefaultMetadata(n.id, "target.node", "Spa:Id", id.c_str()));
+    noteMetadataWrite(session_.setDefaultMetadata(n.id, "target.object", "Spa:Id", serial.c_str()));
 }
 
 void Chain::clearRouting()
@@ -364,10 +359,20 @@ void Chain::unroute()
     for (std::uint32_t id : moved_) {
         if (!session_.node(id))
             continue;
-        session_.setDefaultMetadata(id, "target.node", nullptr, nullptr);
-        session_.setDefaultMetadata(id, "target.object", nullptr, nullptr);
+        noteMetadataWrite(session_.setDefaultMetadata(id, "target.node", nullptr, nullptr));
+        noteMetadataWrite(session_.setDefaultMetadata(id, "target.object", nullptr, nullptr));
     }
     moved_.clear();
+}
+
+// A stream that could not be moved (or handed back) plays on where it is; said once per chain.
+void Chain::noteMetadataWrite(int result)
+{
+    if (result >= 0 || metadataWarned_)
+        return;
+    metadataWarned_ = true;
+    qCWarning(AppIdentity::logCategory("PipeWire"), "Umleitung in den Metadaten nicht geschrieben: %s",
+              std::strerror(-result));
 }
 
 void Chain::nodeReady(const Node &n)
@@ -515,7 +520,7 @@ void Chain::outputProcess(void *data)
     }
 
     spa_buffer *ob = out->buffer;
-    const std::uint32_t nOut = std::min<std::uint32_t>(ob->n_datas, AudioBufferList::kMaxBuffers);
+    const std::uint32_t nOut = std::min<std::uint32_t>(ob->n_datas, kMaxPorts);
     std::uint32_t frames = kMaxFrames;
     for (std::uint32_t i = 0; i < nOut; ++i)
         frames = std::min(frames, ob->datas[i].maxsize / std::uint32_t(sizeof(float)));
@@ -528,44 +533,31 @@ void Chain::outputProcess(void *data)
         inFrames = std::uint32_t(out->requested); // the driver's quantum for this cycle
     frames = std::min(frames, inFrames);
 
-    AudioBufferList &il = c->rtIn_;
-    AudioBufferList &ol = c->rtOut_;
-    const std::uint32_t nIn =
-        ib ? std::min<std::uint32_t>(ib->n_datas, AudioBufferList::kMaxBuffers) : kChannels;
-    il.mNumberBuffers = nIn;
+    // PipeWire's planar buffers are the block's channels as they are.
+    const float *inChannels[kMaxPorts];
+    float *outChannels[kMaxPorts];
+    const std::uint32_t nIn = ib ? std::min<std::uint32_t>(ib->n_datas, kMaxPorts) : kChannels;
     for (std::uint32_t i = 0; i < nIn; ++i) {
-        AudioBuffer &a = il.mBuffers[i];
-        a.mNumberChannels = 1;
-        float *p = nullptr;
+        const float *p = nullptr;
         std::uint32_t avail = 0;
         if (ib && ib->datas[i].data && ib->datas[i].chunk) {
             const spa_data &d = ib->datas[i];
             const std::uint32_t offset = std::min(d.chunk->offset, d.maxsize);
-            p = reinterpret_cast<float *>(static_cast<std::uint8_t *>(d.data) + offset);
+            p = reinterpret_cast<const float *>(static_cast<const std::uint8_t *>(d.data) + offset);
             avail = std::min(d.chunk->size, d.maxsize - offset) / std::uint32_t(sizeof(float));
         }
-        if (!p || avail < frames) {
-            p = c->zeros_.data(); // nothing captured this cycle: feed silence
-            avail = frames;
-        }
-        a.mData = p;
-        a.mDataByteSize = frames * std::uint32_t(sizeof(float));
+        inChannels[i] = p && avail >= frames ? p : c->zeros_.data(); // nothing captured: silence
     }
-    ol.mNumberBuffers = nOut;
-    for (std::uint32_t i = 0; i < nOut; ++i) {
-        AudioBuffer &a = ol.mBuffers[i];
-        a.mNumberChannels = 1;
-        a.mData = static_cast<float *>(ob->datas[i].data);
-        a.mDataByteSize = a.mData ? frames * std::uint32_t(sizeof(float)) : 0;
-    }
+    for (std::uint32_t i = 0; i < nOut; ++i)
+        outChannels[i] = static_cast<float *>(ob->datas[i].data);
 
     const RenderCallback *render = c->rtRender_.load(std::memory_order_acquire);
     if (render && *render && frames > 0) {
-        (*render)(il, ol);
+        (*render)(ConstAudioBlock{inChannels, nIn, frames}, AudioBlock{outChannels, nOut, frames});
     } else {
         for (std::uint32_t i = 0; i < nOut; ++i)
-            if (ol.mBuffers[i].mData)
-                std::memset(ol.mBuffers[i].mData, 0, frames * sizeof(float));
+            if (outChannels[i])
+                std::memset(outChannels[i], 0, frames * sizeof(float));
     }
     for (std::uint32_t i = 0; i < nOut; ++i) {
         spa_chunk *chunk = ob->datas[i].chunk;

@@ -97,8 +97,6 @@ public:
     // own latency.
     int setProcessLatency(std::uint32_t frames);
 
-    bool hasTap() const { return tap_ != nullptr; }
-    bool hasOutput() const { return output_ != nullptr; }
     // failed once a stream fell into an error state or was disconnected behind our back;
     // bypassed once the watchdog handed the streams back.
     ChainHealth health() const;
@@ -109,8 +107,6 @@ public:
     bool started() const { return started_; }
     bool idle() const { return idle_.load(std::memory_order_relaxed); }
     std::uint32_t rate() const { return rate_.load(std::memory_order_relaxed); }
-    std::uint32_t tapRate() const { return tapRate_.load(std::memory_order_relaxed); }
-    std::size_t movedStreams() const { return moved_.size(); }
     bool isOwnNode(std::uint32_t id) const { return id != 0 && (id == tapId_ || id == outputId_); }
 
     // Called on the loop thread when the output's negotiated rate changed (also the first time).
@@ -128,6 +124,7 @@ private:
     void route(const Node &n);
     void clearRouting();
     void unroute();
+    void noteMetadataWrite(int result);
     void updateIdle();
     bool fed() const;
     void setActive(bool active);
@@ -161,6 +158,7 @@ private:
     bool idleTimerArmed_ = false;
     LoopSource watchdog_;
     bool bypassed_ = false;
+    bool metadataWarned_ = false; // a failed routing write was logged
     std::uint64_t watchedCycles_ = 0;
     int stalledMs_ = 0;
     std::uint32_t processFrames_ = 0;
@@ -168,15 +166,12 @@ private:
 
     std::atomic<bool> idle_{false};
     std::atomic<std::uint32_t> rate_{0};
-    std::atomic<std::uint32_t> tapRate_{0};
 
     // Read by the data loop.
     std::atomic<pw_stream *> rtTap_{nullptr};
     std::atomic<pw_stream *> rtOutput_{nullptr};
     std::atomic<const RenderCallback *> rtRender_{nullptr};
     std::atomic<std::uint64_t> rtCycles_{0}; // output cycles run, for the watchdog
-    AudioBufferList rtIn_;
-    AudioBufferList rtOut_;
     std::vector<float> zeros_;
 };
 

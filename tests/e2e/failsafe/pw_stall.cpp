@@ -36,14 +36,14 @@ int main(int argc, char **argv)
 
     std::uint64_t frames = 0;
     bool stalled = false;
-    const RenderCallback block = [&](const AudioBufferList &in, AudioBufferList &out) {
-        for (std::uint32_t c = 0; c < out.mNumberBuffers; ++c) {
-            AudioBuffer &o = out.mBuffers[c];
-            const float *src = c < in.mNumberBuffers ? in.mBuffers[c].mData : nullptr;
-            for (std::uint32_t f = 0; f < o.mDataByteSize / 4; ++f)
-                o.mData[f] = src ? src[f] * 0.5f : 0.0f;
+    const RenderCallback block = [&](ConstAudioBlock in, AudioBlock out) {
+        for (std::uint32_t c = 0; c < out.channelCount; ++c) {
+            const float *src = in.channel(c);
+            if (float *o = out.channels[c])
+                for (std::uint32_t f = 0; f < out.frames; ++f)
+                    o[f] = src ? src[f] * 0.5f : 0.0f;
         }
-        frames += out.mNumberBuffers ? out.mBuffers[0].mDataByteSize / 4 : 0;
+        frames += out.frames;
         if (!stalled && double(frames) >= stallAt * 48000.0) {
             stalled = true; // the hang this test is about: a sleep on the real-time thread
             std::printf("stall\n");
