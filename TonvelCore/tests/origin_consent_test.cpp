@@ -268,17 +268,6 @@ TEST_F(OriginConsentTest, unreadable_file_that_cannot_be_moved_is_never_written)
     EXPECT_EQ(readFile(), "{ not json");
 }
 
-TEST_F(OriginConsentTest, write_failure_is_reported_and_state_kept)
-{
-    // The store's folder is a plain file, so nothing can be written below it.
-    QFile blocker(dir.filePath(QStringLiteral("Velmora")));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    auto c = make();
-    c->resolve(A, Decision::allowed);
-    EXPECT_FALSE(c->saveError().isEmpty());
-    EXPECT_EQ(c->evaluate(A), Outcome::allow());
-}
-
 TEST_F(OriginConsentTest, strings_with_quotes_and_controls_round_trip)
 {
     const QString odd = QStringLiteral("x\"\\\t\x01/ä");
