@@ -40,7 +40,7 @@ done
 # player is told the device's and the engine's together.
 "$PW_SLOW_SINK" slow_speakers 960 &
 STACK_PIDS+=("$!")
-stack_wait node_present slow_speakers
+stack_wait stack_node_present slow_speakers
 pw-metadata -n default 0 default.configured.audio.sink '{ "name": "slow_speakers" }' Spa:String:JSON >/dev/null
 stack_wait stack_default_is slow_speakers
 if start_live "$W/live-slow.log" --preset off --engine balanced --no-status-server; then
