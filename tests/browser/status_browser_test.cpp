@@ -6,9 +6,9 @@
 // visit reads the document. Protocol details are the unit test's. Headless Chromium runs the
 // page for a few seconds of virtual time and prints the page it ends with; exit code 77 (skip)
 // only when Chromium is not installed.
-#include "../../Velmora/tests/status_test_client.h"
 #include "status/StatusServer.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QMutex>
 #include <QProcess>
@@ -16,8 +16,6 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
-
-using namespace statustest;
 
 namespace {
 
