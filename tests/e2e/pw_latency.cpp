@@ -29,7 +29,6 @@ struct State {
     pw_thread_loop *loop = nullptr;
     pw_stream *play = nullptr, *rec = nullptr;
     spa_io_position *playPos = nullptr, *recPos = nullptr;
-    spa_hook playHook{}, recHook{};
     std::uint32_t rate = 48000;
     // Written by the data loop.
     std::int64_t startPos = -1;         // graph position of the first played cycle
