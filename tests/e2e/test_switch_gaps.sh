@@ -40,8 +40,7 @@ transition() {
 }
 gap_ms() { kv longest_ms <<<"$GAPS"; }
 
-transition device fake_mix \
-  "pw-metadata -n default 0 default.configured.audio.sink '{ \"name\": \"fake_headphones\" }' Spa:String:JSON" \
+transition device fake_mix "stack_set_default fake_headphones" \
   "Neu aufgebaut (Ausgabegerät gewechselt): Ausgabe=Fake Headphones"
 expect "device change: the default is the user's choice, not ours" stack_default_is fake_headphones
 leak=$("$WAVCHECK" tone "$W/device.wav" --hz 440 --above 0.1 --beside 400)
@@ -55,8 +54,7 @@ first=$("$WAVCHECK" tone "$W/headphones.wav" --hz 400 --above 0.3 | kv first_s)
 arrival=$(awk -v f="$first" -v t="$T_CHANGE" -v r="$REC_H" 'BEGIN { printf "%.3f", f - (t - r) }')
 figure "retuned audio on the new sink ${arrival} s after the switch (100 ms windows, 50 ms steps)"
 expect "device change: the new sink gets retuned audio within one second ($arrival s)" fcmp "$first >= 0 && $arrival <= 1.0"
-pw-metadata -n default 0 default.configured.audio.sink '{ "name": "fake_speakers" }' Spa:String:JSON >/dev/null
-stack_wait stack_default_is fake_speakers
+stack_set_default fake_speakers
 
 transition rate fake_speakers "pw-metadata -n settings 0 clock.force-rate 44100 >/dev/null" \
   "Neu aufgebaut (Samplerate geändert).*Rate=44100" 5

@@ -10,7 +10,6 @@ sine "$W/sine.wav" 60 440
 sine "$W/short.wav" 1 440
 WP_PID=${STACK_PIDS[2]}
 
-set_default() { pw-metadata -n default 0 default.configured.audio.sink "{ \"name\": \"$1\" }" Spa:String:JSON >/dev/null; stack_wait stack_default_is "$1"; }
 unplug() { pw-cli destroy "$(stack_node_id "$1")" >/dev/null; }
 routed() { pw-link -l 2>/dev/null | grep -A1 "pw-play:output_FL" | grep -q "Velmora.tap"; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
@@ -20,12 +19,12 @@ since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
 # the dead node, with or without us), so the headset goes once it is suspended.
 suspended() { pw-cli info "$(stack_node_id "$1")" 2>/dev/null | grep -q 'state: "suspended"'; }
 for try in 1 2 3; do
-  stack_add_sink fake_hp "Fake HP"; set_default fake_hp
+  stack_add_sink fake_hp "Fake HP"; stack_set_default fake_hp
   pw-play "$W/short.wav"
   STACK_WAIT_SEC=10 stack_wait suspended fake_hp
   unplug fake_hp; stack_wait stack_default_is fake_speakers
   pw-play "$W/short.wav"
-  stack_add_sink fake_hp "Fake HP"; set_default fake_hp
+  stack_add_sink fake_hp "Fake HP"; stack_set_default fake_hp
   start_live "$W/start$try.log" --preset 432 --engine balanced --no-status-server || e2e_finish
   sleep 6 # past WirePlumber's suspend timeout
   expect "start after a re-plug ($try): WirePlumber lives" kill -0 "$WP_PID" || e2e_finish
@@ -35,7 +34,7 @@ for try in 1 2 3; do
 done
 
 # -- live running on the headset (its re-plugs under live are the fault matrix's)
-stack_add_sink fake_hp "Fake HP"; set_default fake_hp
+stack_add_sink fake_hp "Fake HP"; stack_set_default fake_hp
 start_live "$W/live.log" --preset 432 --engine balanced --no-status-server || e2e_finish
 play_bg "$W/sine.wav"
 stack_wait routed
