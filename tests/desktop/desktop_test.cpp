@@ -60,7 +60,7 @@ protected:
     }
 
     // Lets queued events, timers and a frame (layouts are polished before it) run.
-    void settle(int ms = 0) { QTest::qWait(std::max(ms, 30)); }
+    void settle() { QTest::qWait(30); }
     // Searches the visual tree: items made by a Repeater have no QObject parent.
     QQuickItem *item(const char *name, QQuickItem *from = nullptr) const
     {
