@@ -280,15 +280,3 @@ TEST_F(OriginConsentTest, strings_with_quotes_and_controls_round_trip)
     ASSERT_EQ(c->allEntries().size(), 1);
     EXPECT_EQ(c->allEntries()[0].origin, odd);
 }
-
-TEST(OriginConsentLocation, default_file_lives_in_the_user_data_folder)
-{
-    const QByteArray saved = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", "/tmp/velmora-xdg-data");
-    EXPECT_EQ(OriginConsent::defaultStorePath(),
-              QStringLiteral("/tmp/velmora-xdg-data/Velmora/einwilligungen.json"));
-    if (saved.isNull())
-        qunsetenv("XDG_DATA_HOME");
-    else
-        qputenv("XDG_DATA_HOME", saved);
-}
