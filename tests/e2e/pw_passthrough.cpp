@@ -2,16 +2,12 @@
 // pw_passthrough: routes every application's playback through the PipeWire layer with a
 // pass-through block that scales by a fixed gain, so recordings tell processed audio
 // (gain applied) from audio that bypassed us (full level). For tests of the layer alone.
-// With --stall-at, the block hangs once, after that many seconds of audio, for --stall-ms
-// (a DSP that hangs).
 //
-//   pw_passthrough [--seconds S] [--gain G] [--idle-ms MS] [--stall-at S --stall-ms MS]
+//   pw_passthrough [--seconds S] [--gain G] [--idle-ms MS]
 //
-// Prints "ready tap=<id> output=<id>" once routing runs, then "idle=<0|1>" and
-// "health=<n>" (3: bypassed, the streams handed back to their device) on every change, "stall"
-// when the block hangs, and at exit "rt_allocations=<n>": heap allocations made on the
-// real-time thread after its first block (malloc is interposed; the thread is marked when it
-// first runs the block).
+// Prints "ready tap=<id> output=<id>" once routing runs, then "idle=<0|1>" on every change, and
+// at exit "rt_allocations=<n>": heap allocations made on the real-time thread after its first
+// block (malloc is interposed; the thread is marked when it first runs the block).
 #include "audio/pipewire/PwChain.h"
 #include "audio/pipewire/PwSession.h"
 
@@ -71,8 +67,8 @@ void onSignal(int)
 
 int main(int argc, char **argv)
 {
-    double seconds = 30, gain = 0.5, stallAt = -1;
-    int idleMs = 3000, stallMs = 0;
+    double seconds = 30, gain = 0.5;
+    int idleMs = 3000;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--seconds"))
             seconds = std::atof(argv[i + 1]);
@@ -80,10 +76,6 @@ int main(int argc, char **argv)
             gain = std::atof(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--idle-ms"))
             idleMs = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--stall-at"))
-            stallAt = std::atof(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--stall-ms"))
-            stallMs = std::atoi(argv[i + 1]);
     }
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
@@ -95,8 +87,7 @@ int main(int argc, char **argv)
         return 1;
     }
     const float g = float(gain);
-    std::uint64_t played = 0;
-    const RenderCallback block = [&, g](const AudioBufferList &in, AudioBufferList &out) {
+    const RenderCallback block = [g](const AudioBufferList &in, AudioBufferList &out) {
         t_realtime = true;
         for (std::uint32_t c = 0; c < out.mNumberBuffers; ++c) {
             AudioBuffer &o = out.mBuffers[c];
@@ -104,13 +95,6 @@ int main(int argc, char **argv)
             const float *src = c < in.mNumberBuffers ? in.mBuffers[c].mData : nullptr;
             for (std::uint32_t f = 0; f < frames; ++f)
                 o.mData[f] = src ? src[f] * g : 0.0f;
-        }
-        played += out.mNumberBuffers ? out.mBuffers[0].mDataByteSize / 4 : 0;
-        if (stallAt >= 0 && double(played) >= stallAt * 48000.0) {
-            stallAt = -1; // the hang this option is about: a sleep on the real-time thread
-            std::printf("stall\n");
-            std::fflush(stdout);
-            std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
         }
     };
     pwl::ChainConfig cfg;
@@ -145,19 +129,13 @@ int main(int argc, char **argv)
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     bool lastIdle = false;
-    ChainHealth lastHealth = ChainHealth::healthy;
     while (!g_stop && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        pwl::Session::Lock lock(*session);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (chain->idle() != lastIdle) {
             lastIdle = chain->idle();
             std::printf("idle=%d\n", lastIdle ? 1 : 0);
+            std::fflush(stdout);
         }
-        if (chain->health() != lastHealth) {
-            lastHealth = chain->health();
-            std::printf("health=%d\n", int(lastHealth));
-        }
-        std::fflush(stdout);
     }
     {
         pwl::Session::Lock lock(*session);

@@ -8,9 +8,9 @@ e2e_start
 sine "$W/sine.wav" 12 440
 record "$W/rec.wav" fake_speakers
 t0=$(date +%s.%N)
-"$PW_PASSTHROUGH" --gain 0.5 --seconds 10 --stall-at 2 --stall-ms 4000 >"$W/stall.log" 2>&1 &
+"$PW_STALL" --seconds 10 --stall-at 2 --stall-ms 4000 >"$W/stall.log" 2>&1 &
 STALL_PID=$!
-stack_wait log_has "$W/stall.log" ready || { bad "pw_passthrough did not start"; cat "$W/stall.log"; e2e_finish; }
+stack_wait log_has "$W/stall.log" ready || { bad "pw_stall did not start"; cat "$W/stall.log"; e2e_finish; }
 play_bg "$W/sine.wav"
 STACK_WAIT_SEC=10 stack_wait log_has "$W/stall.log" stall
 stall_at=$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
