@@ -4,6 +4,7 @@
 #include "analysis/TuningAnalysisWorker.h"
 #include "audio/TapEngine.h"
 #include "testsupport/FakeAudioServer.h"
+#include "testsupport/controller/ControllerTestKit.h"
 
 #include <gtest/gtest.h>
 
@@ -19,9 +20,7 @@ class AnalysisWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static int argc = 1;
-        static char name[] = "analysis_worker_test", *argv[] = {name, nullptr};
-        [[maybe_unused]] static auto *app = new QCoreApplication(argc, argv);
+        ControllerTestKit::ensureApp();
         fake->setDefault(fake->addDevice("speakers", "Lautsprecher", 48000.0, 2, 480));
         worker.setOnEstimate([this](const TuningAnalyzer::Estimate &e, double elapsed) {
             estimates.push_back(e);

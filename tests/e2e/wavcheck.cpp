@@ -22,6 +22,8 @@
 //       retuned stretch starts (-1 if the recording does not end retuned), and how much
 //       unprocessed audio was heard, and the timeline run-length coded (S silence, R retuned,
 //       U unprocessed, X other; lengths in ms).
+#include "../../TonvelStretch/tests/SignalMeasures.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -107,23 +109,6 @@ int peaks(const Audio &a, int argc, char **argv)
     }
     std::printf("windows_with_signal=%d highest_peak=%.4f windows_above=%d\n", withSignal, highest, over);
     return 0;
-}
-
-// Pitch of a stretch from its interpolated upward zero crossings (0 if fewer than two).
-double zeroCrossingHz(const float *x, std::size_t len, double rate)
-{
-    double first = -1, last = -1;
-    int crossings = 0;
-    for (std::size_t n = 1; n < len; ++n) {
-        if (x[n - 1] < 0 && x[n] >= 0) {
-            const double t = double(n - 1) + double(-x[n - 1]) / double(x[n] - x[n - 1]);
-            if (first < 0)
-                first = t;
-            last = t;
-            ++crossings;
-        }
-    }
-    return crossings > 1 ? double(crossings - 1) * rate / (last - first) : 0.0;
 }
 
 int pitch(const Audio &a, int argc, char **argv)
@@ -254,7 +239,7 @@ int timeline(const Audio &a, int argc, char **argv)
         for (std::size_t i = s; i < s + win; ++i)
             peak = std::max(peak, std::fabs(a.samples[i]));
         // Two windows of zero crossings: 10 ms holds only four periods of 440 Hz.
-        const double hz = zeroCrossingHz(&a.samples[s], std::min(2 * win, to - s), a.rate);
+        const double hz = signalmeasures::measuredHz(a.samples, s, s + std::min(2 * win, to - s), a.rate);
         kinds.push_back(peak < 0.01f                    ? Silent
                         : std::fabs(hz - retunedHz) < 3 ? Retuned
                         : std::fabs(hz - plainHz) < 3   ? Plain
