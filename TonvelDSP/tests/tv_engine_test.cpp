@@ -176,43 +176,6 @@ TEST(TvEngine, factor_one_after_reset_delays_by_half_window_plus_one)
     }
 }
 
-// The steady part of a 440 Hz sine shifted by 432/440 has its highest spectral peak
-// (evaluated at any frequency: an arbitrarily zero-padded transform) at 432 Hz.
-TEST(TvEngine, sine_440_to_432_low_latency_48k)
-{
-    const double rate = 48000;
-    auto engine = make(2048, rate);
-    tv_engine_set_factor(engine.get(), 432.0 / 440.0);
-    tv_engine_reset(engine.get());
-    std::vector<float> in(size_t(rate * 3.5)), out(in.size());
-    for (size_t i = 0; i < in.size(); ++i)
-        in[i] = float(0.5 * std::sin(2 * std::numbers::pi * 440.0 * double(i) / rate));
-    for (size_t pos = 0; pos < in.size(); pos += 500)
-        tv_engine_process_channel(engine.get(), 0, &in[pos], 1, &out[pos], 1, 500);
-
-    const size_t skip = size_t(rate / 4), len = out.size() - skip; // Hann window over the rest
-    std::vector<double> x(len);
-    for (size_t i = 0; i < len; ++i)
-        x[i] = out[skip + i] * (0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / double(len - 1)));
-    auto power = [&](double hz) { // Goertzel
-        const double coeff = 2 * std::cos(2 * std::numbers::pi * hz / rate);
-        double s1 = 0, s2 = 0;
-        for (double v : x)
-            s2 = std::exchange(s1, v + coeff * s1 - s2);
-        return s1 * s1 + s2 * s2 - coeff * s1 * s2;
-    };
-    double best = 380, bestPower = 0;
-    auto consider = [&](double hz) {
-        if (const double p = power(hz); p > bestPower)
-            best = hz, bestPower = p;
-    };
-    for (double hz = 380; hz <= 480; hz += 0.25) // coarse, then fine around the peak
-        consider(hz);
-    for (double hz = best - 0.25, top = best + 0.25; hz <= top; hz += 0.002)
-        consider(hz);
-    EXPECT_NEAR(1200 * std::log2(best / 432.0), 0.0, 2.0) << "peak at " << best << " Hz";
-}
-
 // A ramp as input with only head B audible (narrow fade, delay near 0) makes the output
 // reveal the delay, which grows by 1 - smoothed factor per sample.
 TEST(TvEngine, factor_change_glides_with_40ms_time_constant)

@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Counts every heap allocation of the test program that includes this header (exactly one
-// translation unit per program): the malloc family and operator new are replaced; under
+// translation unit per program): the malloc family is replaced (operator new calls it); under
 // ASan and TSan, whose allocators cannot be replaced, their allocation hook counts instead.
 // CountAllocations counts between its construction and count().
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <new>
 
 namespace {
 
@@ -50,7 +49,6 @@ void *__libc_malloc(size_t);
 void *__libc_calloc(size_t, size_t);
 void *__libc_realloc(void *, size_t);
 void *__libc_memalign(size_t, size_t);
-void __libc_free(void *);
 
 void *malloc(size_t size)
 {
@@ -66,10 +64,6 @@ void *realloc(void *p, size_t size)
 {
     noteAllocation();
     return __libc_realloc(p, size);
-}
-void free(void *p)
-{
-    __libc_free(p);
 }
 void *memalign(size_t alignment, size_t size)
 {
@@ -87,33 +81,5 @@ int posix_memalign(void **out, size_t alignment, size_t size)
 }
 } // extern "C"
 
-void *operator new(size_t size)
-{
-    if (void *p = malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-void *operator new[](size_t size)
-{
-    return operator new(size);
-}
-void *operator new(size_t size, std::align_val_t al)
-{
-    if (void *p = memalign(static_cast<size_t>(al), size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-void *operator new[](size_t size, std::align_val_t al)
-{
-    return operator new(size, al);
-}
-void operator delete(void *p) noexcept { __libc_free(p); }
-void operator delete[](void *p) noexcept { __libc_free(p); }
-void operator delete(void *p, size_t) noexcept { __libc_free(p); }
-void operator delete[](void *p, size_t) noexcept { __libc_free(p); }
-void operator delete(void *p, std::align_val_t) noexcept { __libc_free(p); }
-void operator delete[](void *p, std::align_val_t) noexcept { __libc_free(p); }
-void operator delete(void *p, size_t, std::align_val_t) noexcept { __libc_free(p); }
-void operator delete[](void *p, size_t, std::align_val_t) noexcept { __libc_free(p); }
 #endif
 

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The analysis worker against a tap engine on the fake audio server.
+// The analysis worker against a tap engine on the fake audio server. That it reads the tuning
+// of what plays through a real chain is tests/e2e/dbus/test_mpris.sh's.
 #include "analysis/TuningAnalysisWorker.h"
 #include "audio/TapEngine.h"
 #include "testsupport/FakeAudioServer.h"
+#include "testsupport/controller/ControllerTestKit.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +20,7 @@ class AnalysisWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static int argc = 1;
-        static char name[] = "analysis_worker_test", *argv[] = {name, nullptr};
-        [[maybe_unused]] static auto *app = new QCoreApplication(argc, argv);
+        ControllerTestKit::ensureApp();
         fake->setDefault(fake->addDevice("speakers", "Lautsprecher", 48000.0, 2, 480));
         worker.setOnEstimate([this](const TuningAnalyzer::Estimate &e, double elapsed) {
             estimates.push_back(e);
@@ -94,23 +94,6 @@ TEST_F(AnalysisWorkerTest, stop_twice_reset_while_stopped_and_destroyed_engine_a
     worker.tick();
     QCoreApplication::processEvents();
     EXPECT_TRUE(estimates.empty());
-}
-
-TEST_F(AnalysisWorkerTest, detects_432_hz_music_from_the_running_chain)
-{
-    startEngine();
-    worker.start(engine, engine->runInfo()->sampleRate);
-    std::uint64_t phase = 0;
-    TuningAnalyzer::Estimate last{};
-    worker.setOnEstimate([&](const TuningAnalyzer::Estimate &e, double) { last = e; });
-    // Ticks by hand, one per 100 ms of audio (the timer's own ticks only drain earlier).
-    for (int tick = 0; tick < 60; ++tick) {
-        play(432.0, phase);
-        worker.tick();
-    }
-    QCoreApplication::processEvents(); // every tick above has posted its estimate by now
-    EXPECT_NEAR(last.a4Hz, 432.0, 0.5);
-    EXPECT_TRUE(last.isConfident());
 }
 
 TEST_F(AnalysisWorkerTest, worker_never_reads_a_freed_fifo)

@@ -2,6 +2,7 @@
 #include "status/StatusHttp.h"
 #include "status/StatusServer.h"
 #include "status_test_client.h"
+#include "testsupport/controller/ControllerTestKit.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +35,7 @@ const QByteArray knownJson =
 
 class ServerTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { ensureCoreApplication(); }
+    static void SetUpTestSuite() { ControllerTestKit::ensureApp(); }
 
     void SetUp() override
     {

@@ -5,7 +5,6 @@
 // read bounded by a timeout.
 
 #include <QByteArray>
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QMap>
 
@@ -19,15 +18,6 @@
 #include <unistd.h>
 
 namespace statustest {
-
-inline void ensureCoreApplication()
-{
-    static int argc = 1;
-    static char name[] = "status_test";
-    static char *argv[] = {name, nullptr};
-    if (!QCoreApplication::instance())
-        new QCoreApplication(argc, argv);
-}
 
 inline sockaddr_in loopback(quint16 port)
 {

@@ -20,6 +20,7 @@ expect() {  # expect <wanted rc> <description> <command...>
 expect 0 "list on a fresh system" "$cli" consent list
 expect 0 "allow an origin" "$cli" consent allow http://localhost:8000
 expect 0 "deny an origin" "$cli" consent deny https://example.test
+expect 0 "decisions stored in the user's data folder" test -f "$file"
 expect 0 "list shows decisions" "$cli" consent list
 grep -q '^allowed .*http://localhost:8000$' "$XDG_DATA_HOME/out" && echo "ok   list line" \
   || { echo "FAIL list line"; cat "$XDG_DATA_HOME/out"; fails=$((fails + 1)); }

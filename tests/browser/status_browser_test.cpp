@@ -6,20 +6,16 @@
 // visit reads the document. Protocol details are the unit test's. Headless Chromium runs the
 // page for a few seconds of virtual time and prints the page it ends with; exit code 77 (skip)
 // only when Chromium is not installed.
-#include "../../Velmora/tests/status_test_client.h"
 #include "status/StatusServer.h"
 
-#include <QFile>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QMutex>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <atomic>
 #include <cstdio>
-#include <thread>
-
-using namespace statustest;
 
 namespace {
 
@@ -32,54 +28,20 @@ void check(bool ok, const QString &what)
     failures += !ok;
 }
 
-// Answers every request with the page, until destroyed. Loopback only.
-class PageServer {
-public:
-    explicit PageServer(const QByteArray &page)
-        : reply_("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "
-                 + QByteArray::number(page.size()) + "\r\nConnection: close\r\n\r\n" + page)
-    {
-        sockaddr_in addr = loopback(0);
-        socklen_t len = sizeof addr;
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 && ::listen(fd_, 16) == 0
-            && ::getsockname(fd_, reinterpret_cast<sockaddr *>(&addr), &len) == 0) {
-            port_ = ntohs(addr.sin_port);
-            thread_ = std::thread([this] { run(); });
-        }
-    }
-    ~PageServer()
-    {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-        ::close(fd_);
-    }
-    quint16 port() const { return port_; }
-
-private:
-    void run()
-    {
-        for (pollfd p{fd_, POLLIN, 0}; !stop_;) {
-            const int c = ::poll(&p, 1, 100) == 1 ? ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
-            if (c < 0)
-                continue;
-            char request[8192]; // one read is enough for a GET
-            pollfd q{c, POLLIN, 0};
-            if (::poll(&q, 1, 2000) == 1 && ::recv(c, request, sizeof request, 0) > 0)
-                sendAll(c, reply_);
-            ::shutdown(c, SHUT_WR);
-            readReply(c, 2000);
-            ::close(c);
-        }
-    }
-
-    QByteArray reply_;
-    quint16 port_ = 0;
-    int fd_ = -1;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
+// Serves the examples folder on a free loopback port (Python's own file server); its port,
+// 0 if it did not start.
+quint16 servePages(QProcess &server)
+{
+    server.start(QStringLiteral("python3"), {QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
+                                             QStringLiteral("0"), QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
+                                             QStringLiteral("--directory"), QFileInfo(QStringLiteral(VELMORA_STATUS_PAGE)).path()});
+    // "Serving HTTP on 127.0.0.1 port 41235 (http://127.0.0.1:41235/) ..."
+    if (!server.waitForReadyRead(10000))
+        return 0;
+    const QList<QByteArray> words = server.readLine().split(' ');
+    const qsizetype at = words.indexOf("port");
+    return at >= 0 && at + 1 < words.size() ? quint16(words[at + 1].toUInt()) : 0;
+}
 
 // The page as headless Chromium leaves it after three seconds of virtual time (three polls);
 // waiting on the network does not count towards them.
@@ -113,11 +75,6 @@ int main(int argc, char *argv[])
                     "the browser test of the status service did not run.\n");
         return 77;
     }
-    QFile pageFile(QStringLiteral(VELMORA_STATUS_PAGE));
-    if (!pageFile.open(QIODevice::ReadOnly)) {
-        std::printf("FAIL: %s is missing\n", VELMORA_STATUS_PAGE);
-        return 1;
-    }
 
     QTemporaryDir dir;
     auto consent = std::make_shared<OriginConsent>(dir.filePath(QStringLiteral("einwilligungen.json")));
@@ -132,12 +89,13 @@ int main(int argc, char *argv[])
         asked << origin;
     });
     server.start();
-    PageServer pages(pageFile.readAll());
-    if (!server.isListening() || pages.port() == 0) {
+    QProcess pages;
+    const quint16 pagePort = servePages(pages);
+    if (!server.isListening() || pagePort == 0) {
         std::printf("FAIL: status server or page server did not start\n");
         return 1;
     }
-    const QString origin = QStringLiteral("http://127.0.0.1:%1").arg(pages.port());
+    const QString origin = QStringLiteral("http://127.0.0.1:%1").arg(pagePort);
     const QString url = QStringLiteral("%1/status-page.html?port=%2").arg(origin).arg(server.port());
     const QString profile = dir.filePath(QStringLiteral("chromium-profile"));
 
@@ -166,5 +124,7 @@ int main(int argc, char *argv[])
     if (failures > 0)
         std::printf("%s\n", qPrintable(allowed));
     std::printf("%s\n", failures == 0 ? "PASS" : "FAILED");
+    pages.kill();
+    pages.waitForFinished();
     return failures == 0 ? 0 : 1;
 }

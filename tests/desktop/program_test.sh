@@ -12,7 +12,7 @@
 # the true state while the panel is open, and a second launch shows the first one's panel.
 # Without a tray, the window's × keeps retuning (a 440 Hz sine measured at 432 Hz); then
 # WirePlumber is restarted and retuning must come back; started by the login autostart it
-# opens no window. Screenshots land in $SHOTS.
+# opens no window.
 # Arguments: the scenarios to run (default: every one whose programs are installed).
 for tool in Xvfb xdotool xwininfo xprop gdbus dbus-monitor pipewire wireplumber sox; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
@@ -24,12 +24,10 @@ if ((${#scenarios[@]} == 0)); then
   need trayer && scenarios+=(trayer)
   need xfce4-panel && scenarios+=(xfce)
   need openbox && scenarios+=(openbox)
-  need sway waybar grim swaymsg && scenarios+=(sway)
+  need sway waybar swaymsg && scenarios+=(sway)
 fi
 e2e_start
 export QT_QUICK_BACKEND=software QT_QUICK_CONTROLS_STYLE=Fusion
-SHOTS=${SHOTS:-$W/screenshots}
-mkdir -p "$SHOTS"
 ENV_PIDS=()
 
 start_velmora() {  # start_velmora NAME : retuning to 432 Hz from the saved settings
@@ -126,9 +124,6 @@ click_outside() {  # a click on the empty screen, away from the panel
   read -r x rest < <(panel_geometry) || return 0
   xdotool mousemove $((x > 500 ? 100 : 900)) 600 click 1
 }
-shot() {
-  if [[ -n ${WAYLAND_DISPLAY:-} ]]; then grim "$SHOTS/$1.png"; else "$GRAB" "$SHOTS/$1.png" 2>/dev/null; fi
-}
 second_launch_shows() {
   timeout 20 "$VELMORA" >"$W/$SCN-second.log" 2>&1; local rc=$?
   STACK_WAIT_SEC=15 stack_wait panel_visible
@@ -146,7 +141,6 @@ tray_checks() {  # tray_checks BAR CLOSE...
   sni Scroll 240 vertical  # two wheel notches up: the free A4 from 432 to 433 Hz
   STACK_WAIT_SEC=10 stack_wait tooltip_says "retuning to 433"
   expect "$SCN: the wheel on the icon steps the free A4 by 0.5 Hz" tooltip_says "retuning to 433"
-  shot "$SCN-panel"
   "${@:2}"
   STACK_WAIT_SEC=15 stack_wait panel_hidden
   expect "$SCN: ${*:2} closes it" panel_hidden
@@ -264,7 +258,6 @@ scenario_openbox() {
   id=$(panel_window)
   expect "$SCN: without a tray the window opens, with our icon and the entry's StartupWMClass" \
          eval "xprop -id '$id' _NET_WM_ICON | grep -q 'Icon (' && xprop -id '$id' WM_CLASS | grep -q '\"Velmora\"'"
-  shot "$SCN-window"
   local try
   for try in 1 2 3; do  # Alt+F4 is openbox's close, as the title bar's × is
     xdotool windowactivate --sync "$id" key --clearmodifiers alt+F4
@@ -278,7 +271,6 @@ scenario_openbox() {
   xdotool windowminimize --sync "$id"
   second_launch_shows
   expect "$SCN: un-minimised" eval "! xprop -id $id _NET_WM_STATE | grep -q HIDDEN"
-  shot "$SCN-back"
   check_wireplumber_restart
   stop_velmora
   # Started by the login autostart: retuning resumes, no window opens.
@@ -296,5 +288,4 @@ for SCN in "${scenarios[@]}"; do
   stop_env
   rm -rf "$XDG_CONFIG_HOME/Velmora"
 done
-echo "screenshots in $SHOTS"
 e2e_finish

@@ -78,7 +78,6 @@ routing_is() {  # routing_is yes|no : whether a stream still carries target.obje
   md=$(pw-metadata -n default 2>/dev/null) || { echo "pw-metadata cannot reach the server" >&2; return 2; }
   if grep -q target.object <<<"$md"; then [[ $1 == yes ]]; else [[ $1 == no ]]; fi
 }
-node_present() { pw-cli ls Node 2>/dev/null | grep -q "node.name = \"$1\""; }
 log_has() { grep -q -- "$2" "$1" 2>/dev/null; }
 
 get_status() {  # get_status : prints the HTTP response of GET /status from $ORIGIN
@@ -166,7 +165,7 @@ rec_start() {  # rec_start FILE : ends the previous recording, starts a new one 
   stack_wait bash -c "pw-link -i | grep -q '^e2e-rec:input_FL'"
 }
 rec_tap() {  # rec_tap DEVICE : the device's left monitor into the recorder
-  stack_wait node_present "$1" && pw-link "$1:monitor_FL" e2e-rec:input_FL ||
+  stack_wait stack_node_present "$1" && pw-link "$1:monitor_FL" e2e-rec:input_FL ||
     { bad "cannot tap $1"; return 1; }
   grep -q "^t0 $FAULT_FILE " "$FAULT_LOG" 2>/dev/null || echo "t0 $FAULT_FILE $(now)" >>"$FAULT_LOG"
 }

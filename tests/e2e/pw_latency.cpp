@@ -5,7 +5,7 @@
 // (capture position of the first sample above 0.25) - (graph position the burst was written at).
 // Run it once without and once with a router in between: the difference is what the router adds.
 //
-//   pw_latency [--sink fake_speakers] [--bursts 3]
+//   pw_latency [--sink fake_speakers]
 // Prints "latency_samples=<median> rate=<graph rate> quantum=<q> reported_samples=<r>" (and one
 // line per burst); r is the playback latency the graph told the playing stream (its port's
 // Latency param), what a player would use to keep pictures in step.
@@ -29,7 +29,6 @@ struct State {
     pw_thread_loop *loop = nullptr;
     pw_stream *play = nullptr, *rec = nullptr;
     spa_io_position *playPos = nullptr, *recPos = nullptr;
-    spa_hook playHook{}, recHook{};
     std::uint32_t rate = 48000;
     // Written by the data loop.
     std::int64_t startPos = -1;         // graph position of the first played cycle
@@ -169,11 +168,8 @@ int main(int argc, char **argv)
 {
     std::string sink = "fake_speakers";
     State s;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--sink")) sink = argv[i + 1];
-        else if (!std::strcmp(argv[i], "--bursts")) s.bursts = std::max(1, std::atoi(argv[i + 1]));
-        else if (!std::strcmp(argv[i], "--rate")) s.rate = std::uint32_t(std::atoi(argv[i + 1]));
-    }
+    if (argc == 3 && !std::strcmp(argv[1], "--sink"))
+        sink = argv[2];
     pw_init(&argc, &argv);
     s.loop = pw_thread_loop_new("e2e-latency", nullptr);
     pw_thread_loop_start(s.loop);

@@ -3,7 +3,7 @@
 // and again (the analysis worker reading the whole time), the way the controller does after a
 // device change or a stall. Built for AddressSanitizer runs too.
 //
-//   pw_rebuild_loop [--iterations 200] [--hold-ms 60] [--factor 0.5] [--engine lowLatency]
+//   pw_rebuild_loop [--iterations 200] [--hold-ms 60] [--factor 0.5]
 // Prints one summary line:
 //   iterations=N failures=F distinct_taps=T build_ms_median=M build_ms_max=X caller_block_ms_max=B
 // distinct_taps counts the chains opened (1: every rebuild kept the streams); build_ms is from
@@ -92,7 +92,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     int iterations = 200, holdMs = 60;
     double factor = 0.5;
-    EngineKind kind = EngineKind::lowLatency; // all engines are built; this one plays
+    const EngineKind kind = EngineKind::lowLatency; // all engines are built; this one plays
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--iterations"))
             iterations = std::atoi(argv[i + 1]);
@@ -100,9 +100,6 @@ int main(int argc, char **argv)
             holdMs = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--factor"))
             factor = std::atof(argv[i + 1]);
-        else if (const EngineSpec *e = EngineTable::named(argv[i + 1]);
-                 e && !std::strcmp(argv[i], "--engine"))
-            kind = e->kind;
     }
     std::shared_ptr<CountingServer> server;
     try {

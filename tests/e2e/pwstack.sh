@@ -9,7 +9,9 @@
 #                                        (re)starts one session process, waits until it serves;
 #                                        its pid in STACK_PW_PID, STACK_WP_PID, STACK_PULSE_PID
 #   stack_end PID...                     SIGTERM, then waits until each has exited
-#   stack_add_sink NAME DESCRIPTION      null sink, waits until it is in the registry
+#   stack_add_sink NAME DESCRIPTION [POSITIONS]
+#                                        null sink ([FL FR]), waits until it is in the registry
+#   stack_set_default NAME               makes NAME the default sink, waits until it is
 #   stack_node_id NAME                   prints the registry id of the node NAME
 #   stack_default_sink                   prints the current default.audio.sink node name
 #   stack_wait CMD...                    polls CMD for up to STACK_WAIT_SEC seconds (default 15)
@@ -43,11 +45,15 @@ stack_node_id() {  # stack_node_id NAME : the registry id of the node named NAME
     awk -v n="node.name = \"$1\"" '/^\tid /{ id = $2 + 0 } index($0, n) { print id; exit }'
 }
 
-stack_add_sink() {  # stack_add_sink NAME DESCRIPTION
+stack_add_sink() {  # stack_add_sink NAME DESCRIPTION [POSITIONS]
   pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=$1 \
       node.description=\"$2\" media.class=Audio/Sink object.linger=true \
-      audio.position=[FL FR] monitor.channel-volumes=true }" >/dev/null || return 1
+      audio.position=${3:-[FL FR]} monitor.channel-volumes=true }" >/dev/null || return 1
   stack_wait stack_node_present "$1"
+}
+stack_set_default() {
+  pw-metadata -n default 0 default.configured.audio.sink "{ \"name\": \"$1\" }" Spa:String:JSON >/dev/null
+  stack_wait stack_default_is "$1"
 }
 
 stack_spawn() {  # stack_spawn VAR PROGRAM : runs PROGRAM in the background, its pid in VAR

@@ -8,7 +8,7 @@
 # application started again. A WirePlumber restart is measured from its return as well: real
 # devices are made by its own monitors and come back with it (simulated below), and the
 # application is started again. A PulseAudio client dies with its server and is started again
-# the same way.
+# the same way. Live says once per WirePlumber restart that it waits.
 source "$(dirname "$0")/e2e_lib.sh"
 command -v paplay >/dev/null || { echo "FAIL: paplay missing (Debian package pulseaudio-utils)"; exit 1; }
 e2e_start --pulse
@@ -55,5 +55,8 @@ restart_wireplumber() {
   fault_mark wireplumber
   rec_tap fake_speakers
 }
+waits() { grep -c '^Unbearbeitet: ' "$W/live$FAULT_LIVES.log"; }
+before=$(waits)
 fault_run wireplumber 5 restart_wireplumber
+expect "said once per WirePlumber restart that it waits ($before, then $(waits))" test "$(waits)" -eq $((before + 5))
 fault_finish

@@ -40,9 +40,8 @@ done
 # player is told the device's and the engine's together.
 "$PW_SLOW_SINK" slow_speakers 960 &
 STACK_PIDS+=("$!")
-stack_wait node_present slow_speakers
-pw-metadata -n default 0 default.configured.audio.sink '{ "name": "slow_speakers" }' Spa:String:JSON >/dev/null
-stack_wait stack_default_is slow_speakers
+stack_wait stack_node_present slow_speakers
+stack_set_default slow_speakers
 if start_live "$W/live-slow.log" --preset off --engine balanced --no-status-server; then
   own=$(engine_samples "$W/live-slow.log") || bad "slow_speakers: no latency line"
   told=$("$PW_LATENCY" --sink slow_speakers | kv reported_samples)

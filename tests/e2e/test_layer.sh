@@ -11,7 +11,7 @@ sine "$W/sine.wav" 3 440
 "$PW_PASSTHROUGH" --gain 0.5 --idle-ms 1500 --seconds 120 >"$W/pt.log" 2>&1 &
 PT=$!
 stack_wait log_has "$W/pt.log" ready || { bad "pass-through chain did not start"; e2e_finish; }
-expect "tap node present" node_present org.velmora.Velmora.tap
+expect "tap node present" stack_node_present org.velmora.Velmora.tap
 expect "default sink untouched" stack_default_is fake_speakers
 
 record "$W/a.wav" fake_speakers

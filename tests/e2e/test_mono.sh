@@ -5,11 +5,7 @@
 # (PipeWire's own stereo-to-mono downmix keeps the power: both measure about -3 dBFS.)
 source "$(dirname "$0")/e2e_lib.sh"
 e2e_start
-pw-cli create-node adapter '{ factory.name=support.null-audio-sink node.name=mono_speakers
-  node.description="Mono Speakers" media.class=Audio/Sink object.linger=true audio.position=[MONO] }' >/dev/null
-stack_wait node_present mono_speakers
-pw-metadata -n default 0 default.configured.audio.sink '{ "name": "mono_speakers" }' Spa:String:JSON >/dev/null
-stack_wait stack_default_is mono_speakers
+stack_add_sink mono_speakers "Mono Speakers" "[MONO]" && stack_set_default mono_speakers
 [[ -f "$W/sine.wav" ]] || sox -n -r 48000 -c 2 -b 16 "$W/sine.wav" synth 4 sine 440 vol 0.5
 
 level_db() {  # level_db FILE HZ : level of HZ in dBFS over a steady second

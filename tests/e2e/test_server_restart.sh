@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# PipeWire and WirePlumber stopped and started again under a running `live`: while the server is
-# gone, live says so once and the status document reports "aktiv": false; once it is back,
-# retuned audio (432 Hz, 440 Hz more than 40 dB down) reaches the speakers within 5 s, with no
-# user action and no process restart.
+# `live` serves the status: a new origin is refused and its question printed together with the
+# command that answers it; after `velmora-cli consent allow ORIGIN` the origin gets the document.
+# Then PipeWire and WirePlumber are stopped and started again under the running `live`: while
+# the server is gone, live says so once and the document reports "aktiv": false; once it is
+# back, retuned audio (432 Hz, 440 Hz more than 40 dB down) reaches the speakers within 5 s,
+# with no user action and no process restart.
 source "$(dirname "$0")/e2e_lib.sh"
 e2e_start
 ORIGIN=http://radio.example
@@ -12,12 +14,18 @@ sine "$W/sine.wav" 6 440
 status_says() { get_status 2>/dev/null | grep -q "\"aktiv\":$1"; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
 
-"$VELMORA_CLI" consent allow "$ORIGIN" >/dev/null
 start_live "$W/live.log" --preset 432 --engine balanced || e2e_finish
 # Another program on 127.0.0.1:47432 (a parallel test run) would answer in our place.
 stack_wait log_has "$W/live.log" "Statusdienst"
 log_has "$W/live.log" "Statusdienst nicht" && { bad "status port 47432 busy: run again"; e2e_finish; }
-stack_wait status_says true || bad "status document not active while running"
+expect "unknown origin refused" grep -q "^HTTP/1.1 403" <<<"$(get_status)"
+stack_wait log_has "$W/live.log" "Anfrage von $ORIGIN"
+expect "question printed with its answer" \
+  log_has "$W/live.log" "Anfrage von $ORIGIN: zum Erlauben 'velmora-cli consent allow $ORIGIN' ausführen."
+expect "consent command succeeds" "$VELMORA_CLI" consent allow "$ORIGIN"
+stack_wait status_says true
+expect "allowed origin gets the active document naming the target pitch" \
+  eval 'get_status | grep -q "\"aktiv\":true,.*\"zielstimmung\":432"'
 play_bg "$W/sine.wav"
 sleep 2
 
@@ -50,5 +58,4 @@ figure "after the restart: ${PITCH_HZ} Hz (${PITCH_CENTS} cents), 440 Hz at ${PI
 expect "retuned after the restart ($PITCH_CENTS cents)" fcmp "$(abs "$PITCH_CENTS") <= 1"
 expect "440 Hz more than 40 dB down ($PITCH_REF_DB dB)" fcmp "$PITCH_REF_DB < -40"
 stop_live
-expect "live exits 0" test $? -eq 0
 e2e_finish

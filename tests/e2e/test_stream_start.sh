@@ -7,10 +7,7 @@
 # steps), so every window with 4 kHz counts as unprocessed.
 source "$(dirname "$0")/e2e_lib.sh"
 command -v paplay >/dev/null || { echo "FAIL: paplay missing (Debian package pulseaudio-utils)"; exit 1; }
-e2e_start
-pipewire-pulse >"$STACK_DIR/pipewire-pulse.log" 2>&1 &
-STACK_PIDS+=("$!")
-stack_wait test -S "$XDG_RUNTIME_DIR/pulse/native" || bad "pipewire-pulse did not come up"
+e2e_start --pulse
 sox -n -r 48000 -c 2 -b 16 "$W/tone.wav" synth 0.5 sine 4000 vol 0.8
 
 start_live "$W/live.log" --a4 400 --no-status-server || e2e_finish

@@ -7,8 +7,6 @@
 //   wavcheck pitch FILE [--from S] [--length S] [--ref HZ]
 //       strongest frequency (Blackman-Harris window, refined by golden-section search on the
 //       DFT magnitude), its level, and the level at --ref relative to it in dB
-//   wavcheck onset FILE [--threshold X]
-//       first frame whose magnitude exceeds X (default 0.05), and the file's rate
 //   wavcheck tone FILE --hz F [--window-ms 100] [--above X] [--from S] [--to S] [--beside G]
 //       level of one frequency per window (Hann): how many windows carry it above X, the
 //       highest level, and where the first such window starts and the last ends ("first_s",
@@ -24,6 +22,8 @@
 //       retuned stretch starts (-1 if the recording does not end retuned), and how much
 //       unprocessed audio was heard, and the timeline run-length coded (S silence, R retuned,
 //       U unprocessed, X other; lengths in ms).
+#include "../../TonvelStretch/tests/SignalMeasures.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -111,23 +111,6 @@ int peaks(const Audio &a, int argc, char **argv)
     return 0;
 }
 
-// Pitch of a stretch from its interpolated upward zero crossings (0 if fewer than two).
-double zeroCrossingHz(const float *x, std::size_t len, double rate)
-{
-    double first = -1, last = -1;
-    int crossings = 0;
-    for (std::size_t n = 1; n < len; ++n) {
-        if (x[n - 1] < 0 && x[n] >= 0) {
-            const double t = double(n - 1) + double(-x[n - 1]) / double(x[n] - x[n - 1]);
-            if (first < 0)
-                first = t;
-            last = t;
-            ++crossings;
-        }
-    }
-    return crossings > 1 ? double(crossings - 1) * rate / (last - first) : 0.0;
-}
-
 int pitch(const Audio &a, int argc, char **argv)
 {
     const std::size_t from = std::size_t(option(argc, argv, "--from", 0.5) * a.rate);
@@ -169,23 +152,8 @@ int pitch(const Audio &a, int argc, char **argv)
     const double level = magnitude(x, w, wsum, a.rate, hz);
     const double ref = option(argc, argv, "--ref", 440.0);
     const double refLevel = magnitude(x, w, wsum, a.rate, ref);
-    // Average frequency from the upward zero crossings, as a second opinion that spectral side
-    // bands cannot pull.
-    const double zc = zeroCrossingHz(x.data(), len, a.rate);
-    std::printf("frequency=%.4f level=%.4f ref_db=%.1f zc_frequency=%.4f\n", hz, level,
-                20.0 * std::log10(std::max(refLevel, 1e-12) / std::max(level, 1e-12)), zc);
-    return 0;
-}
-
-int onset(const Audio &a, int argc, char **argv)
-{
-    const double th = option(argc, argv, "--threshold", 0.05);
-    for (std::size_t i = 0; i < a.samples.size(); ++i)
-        if (std::fabs(a.samples[i]) > th) {
-            std::printf("onset=%zu rate=%.0f\n", i, a.rate);
-            return 0;
-        }
-    std::printf("onset=-1 rate=%.0f\n", a.rate);
+    std::printf("frequency=%.4f level=%.4f ref_db=%.1f\n", hz, level,
+                20.0 * std::log10(std::max(refLevel, 1e-12) / std::max(level, 1e-12)));
     return 0;
 }
 
@@ -271,7 +239,7 @@ int timeline(const Audio &a, int argc, char **argv)
         for (std::size_t i = s; i < s + win; ++i)
             peak = std::max(peak, std::fabs(a.samples[i]));
         // Two windows of zero crossings: 10 ms holds only four periods of 440 Hz.
-        const double hz = zeroCrossingHz(&a.samples[s], std::min(2 * win, to - s), a.rate);
+        const double hz = signalmeasures::measuredHz(a.samples, s, s + std::min(2 * win, to - s), a.rate);
         kinds.push_back(peak < 0.01f                    ? Silent
                         : std::fabs(hz - retunedHz) < 3 ? Retuned
                         : std::fabs(hz - plainHz) < 3   ? Plain
@@ -308,7 +276,7 @@ int timeline(const Audio &a, int argc, char **argv)
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: wavcheck peaks|pitch|onset|gaps|tone|timeline FILE [options]\n");
+        std::fprintf(stderr, "usage: wavcheck peaks|pitch|gaps|tone|timeline FILE [options]\n");
         return 2;
     }
     Audio a;
@@ -317,7 +285,6 @@ int main(int argc, char **argv)
     const std::string cmd = argv[1];
     if (cmd == "peaks") return peaks(a, argc, argv);
     if (cmd == "pitch") return pitch(a, argc, argv);
-    if (cmd == "onset") return onset(a, argc, argv);
     if (cmd == "gaps") return gaps(a, argc, argv);
     if (cmd == "tone") return tone(a, argc, argv);
     if (cmd == "timeline") return timeline(a, argc, argv);

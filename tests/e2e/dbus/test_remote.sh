@@ -56,7 +56,7 @@ pitch_is off 440
 # Switched on again in the same process: the streams that played meanwhile are retuned too.
 t0=$(now_ms)
 STACK_WAIT_SEC=20 stack_wait running || bad "chain not running again after the second toggle"
-stack_wait node_present org.velmora.Velmora.tap
+stack_wait stack_node_present org.velmora.Velmora.tap
 figure "chain running again $(($(now_ms) - t0)) ms after the second toggle"
 pitch_is toggled-back 435
 

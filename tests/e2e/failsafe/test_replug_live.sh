@@ -1,34 +1,30 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# A headset unplugged and plugged in again (a null sink destroyed and created under the same
-# name) under a running `live`, and `live` started right after such a re-plug: WirePlumber
-# survives, our output follows the default each time, and the stream stays routed through the
-# chain. Then the only device goes: `live` waits and says so, and retunes on the next device.
+# `live` started right after a headset was unplugged and plugged in again (a null sink destroyed
+# and created under the same name): WirePlumber survives. Then, under a running live, the
+# headset and the only device left go: `live` waits and says so, and retunes on the next device.
+# (Re-plugs under a running live are test_faults_devices.sh's.)
 source "$(dirname "$0")/../e2e_lib.sh"
 e2e_start
 sine "$W/sine.wav" 60 440
 sine "$W/short.wav" 1 440
 WP_PID=${STACK_PIDS[2]}
 
-set_default() { pw-metadata -n default 0 default.configured.audio.sink "{ \"name\": \"$1\" }" Spa:String:JSON >/dev/null; stack_wait stack_default_is "$1"; }
-node_id() { pw-cli ls Node | awk -v n="\"$1\"" '/^\tid/{id=$2} $3==n{print id}' | tr -d ,; }
-unplug() { pw-cli destroy "$(node_id "$1")" >/dev/null; }
-plays_to() { pw-link -l 2>/dev/null | grep -A1 "Velmora.output:output_FL" | grep -q "$1:playback_FL"; }
+unplug() { pw-cli destroy "$(stack_node_id "$1")" >/dev/null; }
 routed() { pw-link -l 2>/dev/null | grep -A1 "pw-play:output_FL" | grep -q "Velmora.tap"; }
-now() { date +%s.%N; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
 
 # -- live started right after a device went away and came back (3 times). WirePlumber 0.4.13
 # itself crashes when a sink is destroyed within 5 s of going idle (its suspend timer fires on
 # the dead node, with or without us), so the headset goes once it is suspended.
-suspended() { pw-cli info "$(node_id "$1")" 2>/dev/null | grep -q 'state: "suspended"'; }
+suspended() { pw-cli info "$(stack_node_id "$1")" 2>/dev/null | grep -q 'state: "suspended"'; }
 for try in 1 2 3; do
-  stack_add_sink fake_hp "Fake HP"; set_default fake_hp
+  stack_add_sink fake_hp "Fake HP"; stack_set_default fake_hp
   pw-play "$W/short.wav"
   STACK_WAIT_SEC=10 stack_wait suspended fake_hp
   unplug fake_hp; stack_wait stack_default_is fake_speakers
   pw-play "$W/short.wav"
-  stack_add_sink fake_hp "Fake HP"; set_default fake_hp
+  stack_add_sink fake_hp "Fake HP"; stack_set_default fake_hp
   start_live "$W/start$try.log" --preset 432 --engine balanced --no-status-server || e2e_finish
   sleep 6 # past WirePlumber's suspend timeout
   expect "start after a re-plug ($try): WirePlumber lives" kill -0 "$WP_PID" || e2e_finish
@@ -37,24 +33,11 @@ for try in 1 2 3; do
   unplug fake_hp; stack_wait stack_default_is fake_speakers
 done
 
-# -- re-plugged 3 times under a running live
-stack_add_sink fake_hp "Fake HP"; set_default fake_hp
+# -- live running on the headset (its re-plugs under live are the fault matrix's)
+stack_add_sink fake_hp "Fake HP"; stack_set_default fake_hp
 start_live "$W/live.log" --preset 432 --engine balanced --no-status-server || e2e_finish
 play_bg "$W/sine.wav"
 stack_wait routed
-for round in 1 2 3; do
-  unplug fake_hp; t0=$(now)
-  STACK_WAIT_SEC=5 stack_wait plays_to fake_speakers
-  figure "re-plug $round: output on the remaining device after $(since "$t0") s"
-  expect "re-plug $round: output on the remaining device, stream still routed" plays_to fake_speakers
-  stack_add_sink fake_hp "Fake HP"; set_default fake_hp; t0=$(now)
-  STACK_WAIT_SEC=5 stack_wait plays_to fake_hp
-  figure "re-plug $round: output back on the headset after $(since "$t0") s"
-  expect "re-plug $round: output back on the headset" plays_to fake_hp
-  expect "re-plug $round: stream still routed through the chain" routed
-done
-expect "re-plugs: WirePlumber lives" kill -0 "$WP_PID"
-
 # -- the only device goes, then a new one comes
 unplug fake_hp; stack_wait stack_default_is fake_speakers; unplug fake_speakers
 STACK_WAIT_SEC=5 stack_wait log_has "$W/live.log" "Unbearbeitet: "
