@@ -8,6 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <sys/resource.h>
@@ -21,6 +22,15 @@ using namespace statustest;
 namespace {
 
 const QByteArray allowed = "http://bench.test:8080";
+
+void ensureCoreApplication()
+{
+    static int argc = 1;
+    static char name[] = "status_server_bench";
+    static char *argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QCoreApplication(argc, argv);
+}
 
 struct Service {
     Service()
