@@ -17,7 +17,7 @@
 // shift the stream for good by the difference once the factor moves (550 frames after a
 // reset at 0.7; beyond the FIFO, that is silence, after one at 0.25).
 #include "tonvel_stretch.h"
-#include "tv_vector_state.h"
+#include "vector_state.h"
 
 #include <rubberband/RubberBandStretcher.h>
 
