@@ -43,6 +43,8 @@
  *   the library (its start pad, a few ms of work). Every function accepts a NULL handle and then does
  *   nothing (or returns 0).
  *   Create never throws; it returns NULL on bad arguments or when memory cannot be had.
+ *   Create, reset and process first clear the calling thread's upper vector state
+ *   (src/vector_state.h): the library runs several times slower on a thread left dirty.
  *
  * Hand-over between threads
  *   A reset (library reset, start pad pushed through several analysis hops, a few ms) is too

@@ -17,6 +17,7 @@
 // shift the stream for good by the difference once the factor moves (550 frames after a
 // reset at 0.7; beyond the FIFO, that is silence, after one at 0.25).
 #include "tonvel_stretch.h"
+#include "vector_state.h"
 
 #include <rubberband/RubberBandStretcher.h>
 
@@ -216,6 +217,7 @@ struct tv_stretch {
     // Library reset, start pad, start delay and a FIFO holding `latencyFrames` of silence.
     void restart()
     {
+        tv::clearVectorState();
         stretcher->reset();
         const double target = targetFactor.load(std::memory_order_relaxed);
         appliedFactor.store(target, std::memory_order_relaxed);
@@ -415,6 +417,8 @@ tv_stretch *tv_stretch_create_options(uint32_t channels, uint32_t max_frames, do
         || !std::isfinite(sample_rate) || o.engine > TV_STRETCH_ENGINE_FASTER || o.window > TV_STRETCH_WINDOW_LONG
         || o.pitch > TV_STRETCH_PITCH_SPEED || o.transients > TV_STRETCH_TRANSIENTS_SMOOTH)
         return nullptr;
+    // Creation runs the library for a while (warm-up, calibration): on whatever thread calls.
+    tv::clearVectorState();
     try {
         auto s = std::make_unique<tv_stretch>();
         s->channels = channels;
@@ -581,6 +585,8 @@ void tv_stretch_process(tv_stretch *stretch, uint32_t frames)
         if (stretch->bindings[c].input == nullptr || stretch->bindings[c].output == nullptr)
             return;
     }
+    // The caller's thread may have run code that leaves the vector state dirty since.
+    tv::clearVectorState();
     // The target is read once per call: all chunks of one call glide towards the same value.
     const double target = stretch->targetFactor.load(std::memory_order_relaxed);
     uint32_t offset = 0;

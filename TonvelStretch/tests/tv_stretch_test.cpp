@@ -16,6 +16,10 @@
 #include <tuple>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 namespace {
 
 constexpr double kRate = 48000.0;
@@ -306,5 +310,40 @@ TEST(StretchHandOver, prepare_may_run_beside_the_audio_thread)
     control.join();
     EXPECT_GT(processed, 0);
 }
+
+#if defined(__x86_64__)
+// XGETBV 1 reports which register states are in use; bit 2 is the upper halves of ymm0-15.
+bool upperHalvesInUse()
+{
+    unsigned lo = 0, hi = 0;
+    asm volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(1));
+    return (lo & 4) != 0;
+}
+
+// Plain asm: a function built for AVX would get a vzeroupper from the compiler on return.
+void dirtyUpperHalves()
+{
+    asm volatile("vpcmpeqd %%ymm8, %%ymm8, %%ymm8" ::: "xmm8");
+}
+
+// A thread that ran AVX code without vzeroupper (Qt's string hash does) makes SSE code, the
+// library included, run several times slower; every entry into the library cleans up first.
+TEST(StretchVectorState, create_reset_and_process_start_from_clean_upper_halves)
+{
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid_count(0xd, 1, &a, &b, &c, &d) || (a & 4) == 0 || !__builtin_cpu_supports("avx"))
+        GTEST_SKIP() << "no AVX or no XGETBV 1 on this CPU";
+    dirtyUpperHalves();
+    ASSERT_TRUE(upperHalvesInUse());
+    Stretch s = make(kBalancedMs);
+    EXPECT_FALSE(upperHalvesInUse()) << "create";
+    dirtyUpperHalves();
+    tv_stretch_reset(s.get());
+    EXPECT_FALSE(upperHalvesInUse()) << "reset";
+    dirtyUpperHalves();
+    run(s.get(), sine(440.0, 0.1, kRate), 4096);
+    EXPECT_FALSE(upperHalvesInUse()) << "process";
+}
+#endif
 
 } // namespace
