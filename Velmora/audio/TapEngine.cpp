@@ -53,6 +53,10 @@ std::shared_ptr<TapEngine> TapEngine::create(std::shared_ptr<AudioServer> server
     AudioServer::Events events;
     events.defaultOutputChanged = [e] {
         std::unique_lock lock(e->mutex_);
+        e->deliver(e->generation_, [](const Events &ev) {
+            if (ev.defaultOutputChanged)
+                ev.defaultOutputChanged();
+        });
         if (e->waiting_) {
             lock.unlock();
             e->resume(); // perhaps a device to play to again
@@ -88,6 +92,13 @@ std::shared_ptr<TapEngine> TapEngine::create(std::shared_ptr<AudioServer> server
         dead.reset();
         if (rebuild)
             e->build(e->generation_, Build::reconnect);
+    };
+    events.applicationsChanged = [e] {
+        std::lock_guard lock(e->mutex_);
+        e->deliver(e->generation_, [](const Events &ev) {
+            if (ev.applicationsChanged)
+                ev.applicationsChanged();
+        });
     };
     events.sessionManager = [e](bool present) {
         if (present)
@@ -503,6 +514,26 @@ std::optional<std::string> TapEngine::defaultOutputName() const
     } catch (const AudioError &) {
         return std::nullopt;
     }
+}
+
+std::optional<std::string> TapEngine::defaultOutputKey() const
+{
+    try {
+        const OutputDevice d = server_->defaultOutput();
+        return d.nodeName.empty() ? d.description : d.nodeName;
+    } catch (const AudioError &) {
+        return std::nullopt;
+    }
+}
+
+void TapEngine::setScope(const ChainScope &scope)
+{
+    server_->setScope(scope);
+}
+
+std::vector<AppEntry> TapEngine::applications() const
+{
+    return server_->applications();
 }
 
 double TapEngine::defaultOutputRate() const

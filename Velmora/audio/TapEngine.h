@@ -66,6 +66,9 @@ public:
     double defaultOutputRate() const override;
     std::optional<std::uint32_t> readAnalysisSamples(float *destination, std::uint32_t maxFrames) override;
     int clearStaleRouting() override;
+    std::optional<std::string> defaultOutputKey() const override;
+    void setScope(const ChainScope &scope) override;
+    std::vector<AppEntry> applications() const override;
 
     // Closes every chain of the process at once, leaving isRunning and runInfo as they were.
     // For process exit (signals, exit hooks).

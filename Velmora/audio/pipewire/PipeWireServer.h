@@ -25,6 +25,11 @@
 //   pending it links nothing for anybody: the owner closes the chain when it goes and opens a
 //   new one when it is back.
 //
+//   Applications: every playback stream that is not ours counts for its application (by
+//   ChainScope's key); an application stays listed, not playing, once its last stream ended.
+//   The scope reaches the open chain under the loop lock; with followDefault false a new
+//   default device is left to the owner's rebuild.
+//
 //   While a chain is open, the capture sink's serial is kept in a state file
 //   ($XDG_STATE_HOME/<application id>/pipewire-tap), so that clearStaleRouting() of a later
 //   run can clear routing that a run that died left on still-playing streams.
@@ -40,6 +45,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,6 +53,7 @@
 
 namespace pwl {
 class Session;
+struct Node;
 }
 
 class PipeWireServer final : public AudioServer, public std::enable_shared_from_this<PipeWireServer> {
@@ -74,6 +81,8 @@ public:
     OutputDevice defaultOutput() override;
     std::unique_ptr<AudioChain> openChain(const OutputDevice &device, RenderCallback render) override;
     int clearStaleRouting() override;
+    void setScope(const ChainScope &scope) override;
+    std::vector<AppEntry> applications() const override;
 
     std::string stateFilePath() const;
     std::uint64_t formerTapSerial() const; // from the state file; 0 if none
@@ -89,6 +98,10 @@ private:
     void reconnectLoop();
     void post(std::function<void(const Events &)> call);
     std::string tapName() const { return options_.appId + ".tap"; }
+    ChainScope scope() const;
+    // Loop thread: a playback stream of some application is there / has gone.
+    void noteStream(const pwl::Node &n);
+    void dropStream(std::uint32_t id);
 
     Options options_;
     mutable std::mutex mutex_; // session_, watch_, events_, executor_, lost_, stopping_
@@ -98,6 +111,9 @@ private:
     Executor executor_;
     bool lost_ = false;
     bool stopping_ = false;
+    ChainScope scope_;
+    std::vector<AppEntry> apps_;
+    std::map<std::uint32_t, std::string> appStreams_; // stream node id -> application key
     std::condition_variable wake_;
     std::thread reconnector_;
     std::atomic<Chain *> open_{nullptr}; // the one open chain of this process
