@@ -17,6 +17,7 @@ const QString ChainSupervisor::stallReason = QStringLiteral("Audio stand still")
 const QString ChainSupervisor::chainErrorReason = QStringLiteral("Audiostrom im Fehlerzustand");
 const QString ChainSupervisor::serverBackReason = QStringLiteral("PipeWire wieder erreichbar");
 const QString ChainSupervisor::sessionBackReason = QStringLiteral("Sitzung wieder bereit");
+const QString ChainSupervisor::deviceReason = QStringLiteral("Ausgabegerät gewechselt");
 
 namespace {
 
@@ -52,6 +53,8 @@ ChainSupervisor::ChainSupervisor(std::shared_ptr<RetuneEngine> engine, std::shar
     events.rebuildNeeded = [this](const std::string &reason) { scheduleRestart(QString::fromStdString(reason)); };
     events.serverConnection = [this](bool connected) { onServerConnection(connected); };
     events.waiting = [this](SessionWait why) { onSessionWait(why); };
+    events.defaultOutputChanged = [this] { emit defaultOutputChanged(); };
+    events.applicationsChanged = [this] { emit applicationsChanged(); };
     // Posted to the application object (it lives on this thread for as long as the process):
     // `self` is read only here, never on the thread that reports the event.
     engine_->setEvents(std::move(events), [self](std::function<void()> task) {
@@ -320,6 +323,15 @@ void ChainSupervisor::scheduleRestart(const QString &reason)
         return;
     pendingRestartReason_ = reason;
     restartTimer_->start(restartDebounceMs, false);
+}
+
+void ChainSupervisor::rebuildNow(const QString &reason)
+{
+    if (shutDown_ || !wanted_)
+        return;
+    pendingRestartReason_ = reason;
+    restartTimer_->stop();
+    runRestart();
 }
 
 void ChainSupervisor::runRestart()

@@ -35,7 +35,7 @@ public:
     Q_ENUM(ChainState)
 
     // Restart reasons (fixed: scripts read them).
-    static const QString stallReason, chainErrorReason, serverBackReason, sessionBackReason;
+    static const QString stallReason, chainErrorReason, serverBackReason, sessionBackReason, deviceReason;
     static constexpr int pollMs = 1000, stallPolls = 3, restartDebounceMs = 400;
     // After the sound server came back the session manager may need a moment before a chain can
     // be built; a failed resume is tried again on the next polls before it counts as a failure.
@@ -55,6 +55,8 @@ public:
     void stop();
     // At exit: stops for good; nothing builds a chain again afterwards.
     void shutdown();
+    // Rebuilds now, without the debounce (the owner already changed what the chain runs with).
+    void rebuildNow(const QString &reason);
     // Shows the default output device ("Kein Ausgabegeraet" when there is none) and, while no
     // chain runs, its rate.
     void refreshDeviceLabel();
@@ -91,6 +93,9 @@ signals:
     void started(bool rebuilt, const QString &reason);
     // The chain cannot be had: the owner switches off; the error is set right after.
     void gaveUp();
+    // The default output device changed (whether or not a chain runs).
+    void defaultOutputChanged();
+    void applicationsChanged();
 
 private:
     bool chainExists() const;
