@@ -183,6 +183,16 @@ void TapEngine::start(double factor, EngineKind engine)
 
 void TapEngine::rebuild()
 {
+    post(Build::rebuild);
+}
+
+void TapEngine::rebuildForDevice()
+{
+    post(Build::device);
+}
+
+void TapEngine::post(Build kind)
+{
     std::uint64_t generation = 0;
     {
         std::lock_guard lock(mutex_);
@@ -191,9 +201,9 @@ void TapEngine::rebuild()
         generation = generation_.load();
     }
     ++queuedBuilds_;
-    worker_.post([this, generation] {
+    worker_.post([this, generation, kind] {
         --queuedBuilds_;
-        build(generation, Build::rebuild);
+        build(generation, kind);
     });
 }
 
@@ -297,13 +307,14 @@ void TapEngine::build(std::uint64_t generation, Build kind)
     EngineKind engine = EngineKind::lowLatency;
     {
         std::lock_guard lock(mutex_);
-        if (generation != generation_ || (kind == Build::rebuild && serverLost_))
+        const bool rebuild = kind == Build::rebuild || kind == Build::device;
+        if (generation != generation_ || (rebuild && serverLost_))
             return;
         // A chain whose stream failed, or one of a lost server, is never adopted.
-        keepChain = kind == Build::rebuild && chain_ && chain_->health() == ChainHealth::healthy;
+        keepChain = rebuild && chain_ && chain_->health() == ChainHealth::healthy;
         if (!keepChain)
             old = std::move(chain_);
-        if (dsp_ && dsp_->sampleRate() == device.rate && dsp_->channels() == channels)
+        if (kind != Build::device && dsp_ && dsp_->sampleRate() == device.rate && dsp_->channels() == channels)
             dsp = dsp_;
         factor = factor_;
         engine = engine_;
@@ -367,7 +378,9 @@ void TapEngine::build(std::uint64_t generation, Build kind)
             dsp_ = dsp;
             engineFrames_ = maxFrames;
             if (!fresh) {
-                dsp_->handOverFrom(replaced, engine, maxFrames);
+                // Another device starts afresh: nothing of the old one's tuning cross-fades in.
+                if (kind != Build::device)
+                    dsp_->handOverFrom(replaced, engine, maxFrames);
                 chain_->setRender(renderWith(dsp_));
             }
         }

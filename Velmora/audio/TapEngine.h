@@ -56,6 +56,7 @@ public:
     void setEvents(Events events, Executor executor) override;
     void start(double factor, EngineKind engine) override;
     void rebuild() override;
+    void rebuildForDevice() override;
     void stop() override;
     bool isRunning() const override;
     std::optional<RunInfo> runInfo() const override;
@@ -75,7 +76,8 @@ public:
     static void shutdownAll();
 
 private:
-    enum class Build { fresh, rebuild, reconnect };
+    enum class Build { fresh, rebuild, device, reconnect };
+    void post(Build kind);
     void build(std::uint64_t generation, Build kind);
     void wait(SessionWait why);
     void resume();

@@ -325,11 +325,12 @@ void ChainSupervisor::scheduleRestart(const QString &reason)
     restartTimer_->start(restartDebounceMs, false);
 }
 
-void ChainSupervisor::rebuildNow(const QString &reason)
+void ChainSupervisor::rebuildForDevice(const QString &reason)
 {
     if (shutDown_ || !wanted_)
         return;
     pendingRestartReason_ = reason;
+    freshDsp_ = true;
     restartTimer_->stop();
     runRestart();
 }
@@ -356,7 +357,10 @@ void ChainSupervisor::runRestart()
     buildReason_ = pendingRestartReason_;
     setError(QString(), false);
     setState(ChainState::rebuilding);
-    timed("rebuild()", [&] { engine_->rebuild(); });
+    if (std::exchange(freshDsp_, false))
+        timed("rebuildForDevice()", [&] { engine_->rebuildForDevice(); });
+    else
+        timed("rebuild()", [&] { engine_->rebuild(); });
 }
 
 // ---- labels ----------------------------------------------------------------------------

@@ -55,8 +55,9 @@ public:
     void stop();
     // At exit: stops for good; nothing builds a chain again afterwards.
     void shutdown();
-    // Rebuilds now, without the debounce (the owner already changed what the chain runs with).
-    void rebuildNow(const QString &reason);
+    // Rebuilds onto the default output now, without the debounce, with DSP objects made anew
+    // for what the owner has just chosen (RetuneEngine::rebuildForDevice).
+    void rebuildForDevice(const QString &reason);
     // Shows the default output device ("Kein Ausgabegeraet" when there is none) and, while no
     // chain runs, its rate.
     void refreshDeviceLabel();
@@ -128,6 +129,7 @@ private:
     int resumeAttemptsLeft_ = 0;
     QString pendingRestartReason_;
     QString buildReason_; // of the rebuild under way
+    bool freshDsp_ = false; // the pending restart is a rebuildForDevice
     std::uint64_t lastFrameCount_ = 0;
     int stalledTicks_ = 0;
 

@@ -176,5 +176,5 @@ void TonvelController::followDevice()
     persist(); // a device seen for the first time starts from the current choice
     // The factor and engine are the new device's already: the output moves only now.
     if (isEnabled_)
-        chain_->rebuildNow(ChainSupervisor::deviceReason);
+        chain_->rebuildForDevice(ChainSupervisor::deviceReason);
 }

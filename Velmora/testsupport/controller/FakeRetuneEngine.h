@@ -59,6 +59,11 @@ public:
         calls.push_back("rebuild");
         building_ = building_ || running_;
     }
+    void rebuildForDevice() override
+    {
+        calls.push_back("rebuildForDevice");
+        building_ = building_ || running_;
+    }
     void stop() override
     {
         calls.push_back("stop");
