@@ -47,6 +47,8 @@ public:
             requestRebuild("Ausgabegerät gewechselt");
     }
     ChainScope scope;
+    std::vector<AppEntry> apps;
+    void announceApplications() { post(&Events::applicationsChanged); }
 
     void setEvents(Events events, Executor executor) override
     {
@@ -80,6 +82,7 @@ public:
     std::optional<std::string> defaultOutputName() const override { return defaultOutput; }
     double defaultOutputRate() const override { return 44100.0; }
     void setScope(const ChainScope &s) override { scope = s; }
+    std::vector<AppEntry> applications() const override { return apps; }
     std::optional<std::uint32_t> readAnalysisSamples(float *, std::uint32_t) override
     {
         return running_ ? std::optional<std::uint32_t>(0) : std::nullopt;
