@@ -87,10 +87,15 @@ public:
     // Rebuilds the running chain (new device, new rate, stall), keeping what can be kept.
     // `running` or `failed` follows. Nothing when no chain runs.
     virtual void rebuild() = 0;
-    // A rebuild onto the current default output whose DSP objects are made anew for the factor
-    // and engine set by now: nothing of the old device's tuning (its glide, what the engines
-    // still hold) reaches the new device. The old one plays on until the output moves.
-    virtual void rebuildForDevice() { rebuild(); }
+    // A rebuild onto the current default output that plays `factor` with `engine` there from
+    // its first block: nothing of the old device's tuning (a glide, audio an engine still
+    // holds) reaches the new device; the old one keeps its own until the output moves.
+    virtual void rebuildForDevice(double factor, EngineKind engine)
+    {
+        setFactor(factor);
+        selectEngine(engine);
+        rebuild();
+    }
     // Final stop: applications return to their device at once; a build under way is dropped
     // and reports nothing. Harmless when nothing runs.
     virtual void stop() = 0;

@@ -186,8 +186,17 @@ void TapEngine::rebuild()
     post(Build::rebuild);
 }
 
-void TapEngine::rebuildForDevice()
+// The running DSP objects keep the old device's tuning until the build moves the output.
+void TapEngine::rebuildForDevice(double factor, EngineKind engine)
 {
+    {
+        std::lock_guard lock(mutex_);
+        if (!running_)
+            return;
+        deviceKeepsDsp_ = engine_ == EngineKind::lowLatency && engine == EngineKind::lowLatency;
+        factor_ = factor;
+        engine_ = engine;
+    }
     post(Build::device);
 }
 
@@ -314,7 +323,10 @@ void TapEngine::build(std::uint64_t generation, Build kind)
         keepChain = rebuild && chain_ && chain_->health() == ChainHealth::healthy;
         if (!keepChain)
             old = std::move(chain_);
-        if (kind != Build::device && dsp_ && dsp_->sampleRate() == device.rate && dsp_->channels() == channels)
+        // A stretch engine holds audio shifted for the old device: a device build keeps only
+        // the delay line, which jumps to the new factor.
+        if ((kind != Build::device || deviceKeepsDsp_) && dsp_ && dsp_->sampleRate() == device.rate
+            && dsp_->channels() == channels)
             dsp = dsp_;
         factor = factor_;
         engine = engine_;
@@ -367,6 +379,8 @@ void TapEngine::build(std::uint64_t generation, Build kind)
         } else if (!chain_) {
             return; // closed by a lost server meanwhile; its return rebuilds
         } else if (chain_->device().nodeName != device.nodeName) {
+            if (kind == Build::device && dsp == dsp_)
+                dsp_->jumpFactor(factor_);
             try {
                 chain_->retarget(device);
             } catch (const AudioError &error) {

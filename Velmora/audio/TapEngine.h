@@ -56,7 +56,7 @@ public:
     void setEvents(Events events, Executor executor) override;
     void start(double factor, EngineKind engine) override;
     void rebuild() override;
-    void rebuildForDevice() override;
+    void rebuildForDevice(double factor, EngineKind engine) override;
     void stop() override;
     bool isRunning() const override;
     std::optional<RunInfo> runInfo() const override;
@@ -104,6 +104,8 @@ private:
     std::optional<SessionWait> waiting_; // chain closed until the session is back
     double factor_ = 1.0;
     EngineKind engine_ = EngineKind::lowLatency;
+    // A device rebuild may keep the DSP objects: the delay line played before and plays after.
+    bool deviceKeepsDsp_ = false;
     std::optional<RunInfo> runInfo_;
     std::unique_ptr<AudioChain> chain_;
     std::shared_ptr<ChainDsp> dsp_;

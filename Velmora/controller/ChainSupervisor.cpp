@@ -325,12 +325,14 @@ void ChainSupervisor::scheduleRestart(const QString &reason)
     restartTimer_->start(restartDebounceMs, false);
 }
 
-void ChainSupervisor::rebuildForDevice(const QString &reason)
+void ChainSupervisor::switchDevice(double factor, EngineKind engine)
 {
+    factor_ = factor;
+    kind_ = engine; // the latency shown follows with the running event
     if (shutDown_ || !wanted_)
         return;
-    pendingRestartReason_ = reason;
-    freshDsp_ = true;
+    pendingRestartReason_ = deviceReason;
+    forDevice_ = true;
     restartTimer_->stop();
     runRestart();
 }
@@ -357,8 +359,8 @@ void ChainSupervisor::runRestart()
     buildReason_ = pendingRestartReason_;
     setError(QString(), false);
     setState(ChainState::rebuilding);
-    if (std::exchange(freshDsp_, false))
-        timed("rebuildForDevice()", [&] { engine_->rebuildForDevice(); });
+    if (std::exchange(forDevice_, false))
+        timed("rebuildForDevice()", [&] { engine_->rebuildForDevice(factor_, kind_); });
     else
         timed("rebuild()", [&] { engine_->rebuild(); });
 }

@@ -55,9 +55,10 @@ public:
     void stop();
     // At exit: stops for good; nothing builds a chain again afterwards.
     void shutdown();
-    // Rebuilds onto the default output now, without the debounce, with DSP objects made anew
-    // for what the owner has just chosen (RetuneEngine::rebuildForDevice).
-    void rebuildForDevice(const QString &reason);
+    // The default output changed to a device with its own tuning: rebuilds onto it now,
+    // without the debounce, playing `factor` and `engine` there from the first block
+    // (RetuneEngine::rebuildForDevice); the old device keeps its tuning until then.
+    void switchDevice(double factor, EngineKind engine);
     // Shows the default output device ("Kein Ausgabegeraet" when there is none) and, while no
     // chain runs, its rate.
     void refreshDeviceLabel();
@@ -129,7 +130,7 @@ private:
     int resumeAttemptsLeft_ = 0;
     QString pendingRestartReason_;
     QString buildReason_; // of the rebuild under way
-    bool freshDsp_ = false; // the pending restart is a rebuildForDevice
+    bool forDevice_ = false; // the pending restart is a rebuildForDevice
     std::uint64_t lastFrameCount_ = 0;
     int stalledTicks_ = 0;
 

@@ -182,7 +182,7 @@ void TonvelController::setEngine(EngineKind engine)
         || !change(engine_, engine, &TonvelController::engineChanged))
         return;
     persist();
-    if (chain_)
+    if (chain_ && !holdChain_)
         chain_->setEngine(engine);
 }
 
@@ -239,7 +239,7 @@ double TonvelController::effectiveFactor() const
 
 void TonvelController::applyFactor()
 {
-    if (chain_)
+    if (chain_ && !holdChain_)
         chain_->setFactor(effectiveFactor());
 }
 

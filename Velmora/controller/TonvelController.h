@@ -278,6 +278,7 @@ private:
     std::unique_ptr<ConsentModel> consent_;
     QString autostartPath_, executablePath_;
     bool isRestoring_ = false;
+    bool holdChain_ = false; // choices reach the running chain with the device switch only
     bool shouldResume_ = false;
     bool changeQueued_ = false;
 

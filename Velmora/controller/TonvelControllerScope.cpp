@@ -166,15 +166,15 @@ void TonvelController::followDevice()
         const SettingsStore::DeviceTuning t = *it;
         qCInfo(lcScope, "Velmora: Einstellungen des Ausgabegeräts %s", qPrintable(deviceKey_));
         isRestoring_ = true; // one save for all of it
+        holdChain_ = isEnabled_ && t.enabled; // the old device keeps its tuning until the move
         applyTuning(t);
-        isRestoring_ = false;
+        isRestoring_ = holdChain_ = false;
         if (t.enabled != isEnabled_) {
             setEnabled(t.enabled); // saves, and starts to or stops at the new device
             return;
         }
     }
     persist(); // a device seen for the first time starts from the current choice
-    // The factor and engine are the new device's already: the output moves only now.
     if (isEnabled_)
-        chain_->rebuildForDevice(ChainSupervisor::deviceReason);
+        chain_->switchDevice(effectiveFactor(), engine_);
 }

@@ -73,6 +73,8 @@ mkdir -p "$XDG_CONFIG_HOME/Velmora"
 printf '[General]\nrememberPerDevice=true\ndeviceChoices="{%s,%s}"\n' \
   "$(device fake_speakers freeA4 432 400)" "$(device fake_headphones preset off 440)" >"$XDG_CONFIG_HOME/Velmora/Velmora.conf"
 start_live "$W/live2.log" --no-status-server || e2e_finish
+rec_start "$W/devices.wav"  # both devices in one recording: the gap at each switch
+rec_tap fake_speakers && rec_tap fake_headphones
 record "$W/speakers.wav" fake_speakers
 record "$W/headphones.wav" fake_headphones
 REC0=$(now)
@@ -99,6 +101,7 @@ expect "speakers at their own pitch again" test "$(kv windows_above <<<"$sp_own"
 expect "speakers never at the headphones' pitch after the switch back" test "$(kv windows_above <<<"$sp_old")" -eq 0
 first=$(kv first_s <<<"$hp_own")
 figure "headphones' own pitch $(awk -v f="$first" -v t="$t_hp" -v r="$REC0" 'BEGIN { printf "%.3f", f - (t - r) }') s after the switch"
-g=$("$WAVCHECK" gaps "$W/headphones.wav" --min-ms 5)
-figure "headphones gaps: $g"
+g=$("$WAVCHECK" gaps "$W/devices.wav" --min-ms 5)
+figure "both devices, two switches: $g"
+expect "no gap over 100 ms at the switches" fcmp "$(kv longest_ms <<<"$g") <= 100"
 e2e_finish

@@ -263,7 +263,7 @@ TEST_F(ControllerTest, per_device_tuning_applies_with_the_device_switch_and_is_r
     t.setSelectedPresetID(QStringLiteral("off"));
     engine->changeDefault("Kopfhörer");
     settle();
-    // The device's tuning is set before the rebuild that moves the output, which builds for it.
+    // The device's tuning reaches the chain with the rebuild that moves the output, not before.
     EXPECT_EQ(t.selectedPresetID(), "432");
     EXPECT_NEAR(engine->factor, 432.0 / 440.0, 1e-6);
     EXPECT_EQ(engine->calls.back(), "rebuildForDevice");

@@ -61,9 +61,11 @@ public:
         calls.push_back("rebuild");
         building_ = building_ || running_;
     }
-    void rebuildForDevice() override
+    void rebuildForDevice(double f, EngineKind engine) override
     {
         calls.push_back("rebuildForDevice");
+        factor = f;
+        selected = engine;
         building_ = building_ || running_;
     }
     void stop() override
