@@ -493,13 +493,18 @@ Pane {
 
         // Applications: which are retuned (names come from the applications: plain text only),
         // calls, and whether the tuning above belongs to the output device.
+        // Unfolded by the footer's button: the panel must fit a small screen below its bar.
         ColumnLayout {
             objectName: "scopeSection"
+            visible: scopeToggle.checked || panel.controller.settingsDevice !== ""
             spacing: 4
             Layout.fillWidth: true
-            Caption { text: qsTrId("ui.apps.title") }
+            Caption {
+                visible: scopeToggle.checked
+                text: qsTrId("ui.apps.title")
+            }
             Caption2 {
-                visible: appRepeater.count === 0
+                visible: scopeToggle.checked && appRepeater.count === 0
                 text: qsTrId("ui.apps.none")
             }
             Repeater {
@@ -507,6 +512,7 @@ Pane {
                 model: panel.controller.applications
                 RowLayout {
                     required property var modelData
+                    visible: scopeToggle.checked
                     Layout.fillWidth: true
                     opacity: modelData.playing ? 1.0 : 0.5 // greyed while it does not play
                     ToolButton {
@@ -536,6 +542,7 @@ Pane {
             }
             Switch {
                 objectName: "retuneCallsSwitch"
+                visible: scopeToggle.checked
                 Layout.fillWidth: true
                 text: qsTrId("ui.apps.retuneCalls")
                 font.pointSize: panel.captionSize
@@ -545,6 +552,7 @@ Pane {
             }
             Switch {
                 objectName: "perDeviceSwitch"
+                visible: scopeToggle.checked
                 Layout.fillWidth: true
                 text: qsTrId("ui.device.remember")
                 font.pointSize: panel.captionSize
@@ -557,8 +565,8 @@ Pane {
                 visible: panel.controller.settingsDevice !== ""
                 text: qsTrId("ui.device.settingsFor").arg(panel.controller.settingsDevice)
             }
+            MenuSeparator { Layout.fillWidth: true; padding: 0 }
         }
-        MenuSeparator { Layout.fillWidth: true; padding: 0 }
 
         // Footer
         ColumnLayout {
@@ -646,6 +654,13 @@ Pane {
                     Layout.fillWidth: false
                 }
                 Item { Layout.fillWidth: true }
+                Button {
+                    id: scopeToggle
+                    objectName: "scopeToggle"
+                    checkable: true
+                    font.pointSize: panel.captionSize
+                    text: (checked ? "\u25BE " : "\u25B8 ") + qsTrId("ui.apps.title")
+                }
                 Button {
                     objectName: "quitButton"
                     text: qsTrId("ui.footer.quit")

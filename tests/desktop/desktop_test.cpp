@@ -310,6 +310,8 @@ TEST_F(PanelTest, applications_are_switched_by_key_and_the_device_line_shows_wit
     engine_->apps = {{"firefox", "<b>Firefox</b>", "firefox", "firefox", true}};
     engine_->announceApplications();
     settle();
+    EXPECT_FALSE(shown("perDeviceSwitch")) << "folded at first";
+    click(item("scopeToggle"));
     EXPECT_EQ(item("appName")->property("text").toString(), "<b>Firefox</b>");
     EXPECT_EQ(item("appName")->property("textFormat").toInt(), int(Qt::PlainText));
     click(item("appSwitch"));
