@@ -12,7 +12,11 @@
 //   keeps what still fits: the open
 //   chain while it is healthy (moved to a new default device if there is one) and the DSP
 //   objects while the rate is unchanged, so a device change or a stall costs no gap; a chain
-//   whose stream failed, or one of a lost server, is replaced by a new one. stop() is final:
+//   whose stream failed, or one of a lost server, is replaced by a new one.
+//   rebuildForDevice() moves the chain to a new default device that has its own tuning: the
+//   running objects keep the old device's factor and engine until the output moves; then the
+//   delay line is kept and jumps to the new factor, while a stretch engine (on either side)
+//   means new DSP objects, since it holds audio shifted for the old device. stop() is final:
 //   the chain is closed at once and applications return to their device. When the server
 //   goes away the engine says so (serverConnection(false), health serverLost) and builds a
 //   new chain by itself once the server is back. The same holds for the session: when the
