@@ -121,7 +121,8 @@ int cli::runLive(const QStringList &args)
     });
     // Queued: the error text follows right after the switch went off.
     const auto stopped = [&](bool on) {
-        if (on || switchedOffByClient)
+        // A device whose own tuning is "off" is no error: live waits for one that retunes.
+        if (on || switchedOffByClient || (c.rememberPerDevice() && c.errorMessage().isEmpty()))
             return;
         std::fprintf(stderr, "velmora-cli live: %s\n", qPrintable(c.errorMessage()));
         const bool manager = platform->hasSessionManager(); // (-16) is EBUSY: another process runs
