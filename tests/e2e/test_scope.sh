@@ -79,7 +79,7 @@ record "$W/speakers.wav" fake_speakers
 record "$W/headphones.wav" fake_headphones
 REC0=$(now)
 play_bg "$W/tone.wav"
-sleep 4  # the engines not selected are built by now: the worker is free for the switch
+sleep 4  # the engines not selected are usually built by now: a switch waits behind that work
 t_hp=$(now)
 pw-metadata -n default 0 default.configured.audio.sink '{ "name": "fake_headphones" }' Spa:String:JSON >/dev/null
 sleep 2.5
@@ -88,7 +88,8 @@ pw-metadata -n default 0 default.configured.audio.sink '{ "name": "fake_speakers
 wait_plays
 stop_recordings
 stop_live
-# Until the switch back: there the headphones, now the old device, may hear the new tuning.
+# Until the switch back: from then on the headphones, now the old device, may hear the new
+# tuning for the moment until the output has moved.
 hp_old=$(tone "$W/headphones.wav" --hz 3636.4 --above 0.1 --to "$(at_s "$t_sp")")
 hp_own=$(tone "$W/headphones.wav" --hz 4000 --above 0.3)
 sp_own=$(tone "$W/speakers.wav" --hz 3636.4 --above 0.3 --from "$(at_s "$t_sp")")
