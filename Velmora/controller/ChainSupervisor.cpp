@@ -319,7 +319,8 @@ void ChainSupervisor::checkForStall(const EngineStats &stats)
 
 void ChainSupervisor::scheduleRestart(const QString &reason)
 {
-    if (shutDown_)
+    // The engine's own request for the device change that switchDevice() already rebuilds for.
+    if (shutDown_ || (reason == deviceReason && std::exchange(deviceSwitched_, false)))
         return;
     pendingRestartReason_ = reason;
     restartTimer_->start(restartDebounceMs, false);
@@ -332,7 +333,7 @@ void ChainSupervisor::switchDevice(double factor, EngineKind engine)
     if (shutDown_ || !wanted_)
         return;
     pendingRestartReason_ = deviceReason;
-    forDevice_ = true;
+    forDevice_ = deviceSwitched_ = true;
     restartTimer_->stop();
     runRestart();
 }

@@ -130,7 +130,8 @@ private:
     int resumeAttemptsLeft_ = 0;
     QString pendingRestartReason_;
     QString buildReason_; // of the rebuild under way
-    bool forDevice_ = false; // the pending restart is a rebuildForDevice
+    bool forDevice_ = false;      // the pending restart is a rebuildForDevice
+    bool deviceSwitched_ = false; // the engine's "device changed" request that follows is done
     std::uint64_t lastFrameCount_ = 0;
     int stalledTicks_ = 0;
 

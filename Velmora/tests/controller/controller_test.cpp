@@ -270,6 +270,8 @@ TEST_F(ControllerTest, per_device_tuning_applies_with_the_device_switch_and_is_r
     EXPECT_EQ(t.settingsDevice(), "Kopfhörer");
     engine->finishBuild();
     settle();
+    timers->advance(ChainSupervisor::restartDebounceMs);
+    EXPECT_EQ(engine->calls.back(), "rebuildForDevice") << "one rebuild per switch";
 
     t.setEnabled(false); // for the headphones only
     engine->changeDefault("Lautsprecher");
