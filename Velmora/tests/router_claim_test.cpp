@@ -25,9 +25,9 @@ pwl::Node stream(const char *name, const char *binary = "", const char *role = "
 
 TEST(RouterClaim, decision_per_stream_and_scope)
 {
-    const ClaimFacts routing{true, false, false, false, false};
-    const ClaimFacts moved{true, false, true, false, false};
-    const ClaimFacts restored{true, false, false, false, true}; // sent into the tap by someone else
+    const ClaimFacts routing{true, false, false, false, false, false};
+    const ClaimFacts moved{true, false, false, true, false, false};
+    const ClaimFacts restored{true, false, false, false, false, true}; // sent into the tap by someone else
     ChainScope out;
     out.excludedApps = {"tuner", "Zoom"};
     ChainScope calls;
@@ -47,17 +47,19 @@ TEST(RouterClaim, decision_per_stream_and_scope)
     } cases[] = {
         {"plain stream", stream("Firefox", "firefox"), routing, {}, Claim::take},
         {"chain not routing", stream("Firefox"), ClaimFacts{}, {}, Claim::none},
-        {"our own node", stream("Velmora"), {true, true, false, false, false}, {}, Claim::none},
+        {"our own node", stream("Velmora"), {true, false, true, false, false, true}, {}, Claim::none},
         {"a sink", sink, routing, {}, Claim::none},
         {"properties not known yet", unseen, routing, {}, Claim::none},
         {"dont-reconnect", fixed, routing, {}, Claim::none},
-        {"asks for another device", stream("x"), {true, false, false, true, false}, {}, Claim::none},
+        {"asks for another device", stream("x"), {true, false, false, false, true, false}, {}, Claim::none},
         {"already moved", stream("x"), moved, {}, Claim::none},
         {"anonymous stream, empty keys never match", stream(""), routing, ChainScope{{""}, false, true}, Claim::take},
         {"excluded by binary", stream("Tuner App", "tuner"), routing, out, Claim::none},
         {"excluded by name while moved", stream("Zoom", "zoom-bin"), moved, out, Claim::giveBack},
         {"excluded, restored into the tap", stream("x", "tuner"), restored, out, Claim::giveBack},
-        {"excluded but nothing routes", stream("x", "tuner"), {false, false, true, false, true}, out, Claim::none},
+        {"excluded but nothing routes", stream("x", "tuner"), {false, false, false, true, false, true}, out, Claim::none},
+        {"bypassed: sent into the stalled tap", stream("x"), {false, true, false, false, false, true}, {}, Claim::giveBack},
+        {"bypassed: elsewhere", stream("x"), {false, true, false, false, false, false}, {}, Claim::none},
         {"name match is exact", stream("zoom"), routing, out, Claim::take},
         {"call", stream("x", "", "Phone"), routing, {}, Claim::none},
         {"call moved before", stream("x", "", "phone"), moved, {}, Claim::giveBack},

@@ -324,7 +324,11 @@ bool Chain::formerTapGone() const
 
 Claim claimDecision(const Node &n, const ClaimFacts &f, const ChainScope &scope)
 {
-    if (!f.routing || f.ours || n.mediaClass != kMediaClassPlayback || !n.infoSeen)
+    if (f.ours || n.mediaClass != kMediaClassPlayback || !n.infoSeen)
+        return Claim::none;
+    if (f.bypassed) // a stalled tap would silence it
+        return f.sentToUs ? Claim::giveBack : Claim::none;
+    if (!f.routing)
         return Claim::none;
     if (scope.excludes(n.appBinary, n.appName, n.mediaRole))
         return f.moved || f.sentToUs ? Claim::giveBack : Claim::none;
@@ -339,6 +343,7 @@ ClaimFacts Chain::facts(const Node &n) const
 {
     ClaimFacts f;
     f.routing = started_ && !bypassed_ && tapId_ != 0;
+    f.bypassed = bypassed_;
     f.ours = isOwnNode(n.id) || (!config_.group.empty() && n.linkGroup == config_.group)
              || (!config_.ownNamePrefix.empty() && n.name.rfind(config_.ownNamePrefix, 0) == 0);
     f.moved = moved_.count(n.id) != 0;

@@ -76,6 +76,7 @@ struct ChainConfig {
 // What the router knows about one playback stream besides its properties.
 struct ClaimFacts {
     bool routing = false;     // the chain routes (started, not bypassed, tap present)
+    bool bypassed = false;    // the watchdog handed every stream back: the tap feeds nothing
     bool ours = false;        // one of our own nodes (ids, link group, name prefix)
     bool moved = false;       // routed into the tap by us
     bool targetsOther = false; // its own target.object or the metadata names another device
