@@ -25,6 +25,7 @@ public:
 
     bool isSet(const char *name) const { return parser_.isSet(QLatin1String(name)); }
     QString value(const char *name) const { return parser_.value(QLatin1String(name)); }
+    QStringList values(const char *name) const { return parser_.values(QLatin1String(name)); }
     QStringList positional() const { return parser_.positionalArguments(); }
 
 private:

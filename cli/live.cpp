@@ -48,13 +48,14 @@ static QString applyOptions(const cli::CommandLine &p, TonvelController *c)
         c->setEngine(spec->kind);
     c->setAutomatic(c->automatic() || has("auto"));
     c->setStatusServerEnabled(c->statusServerEnabled() && !has("no-status-server"));
+    c->setRunExcludedApps(p.values("exclude")); // on top of the saved list, never saved
     return {};
 }
 
 int cli::runLive(const QStringList &args)
 {
     cli::CommandLine p("live", {{"preset", {}, "ID"}, {"a4", {}, "HZ"}, {"engine", {}, "KIND"}, {"auto", {}},
-                                {"no-status-server", {}}});
+                                {"exclude", {}, "APP"}, {"no-status-server", {}}});
     if (const std::optional<int> exit = p.parse(args, [] { return qtTrId("cli.live.usage"); }))
         return *exit;
     if (const QString wrong = applyOptions(p, nullptr); !wrong.isEmpty())
@@ -120,7 +121,8 @@ int cli::runLive(const QStringList &args)
     });
     // Queued: the error text follows right after the switch went off.
     const auto stopped = [&](bool on) {
-        if (on || switchedOffByClient)
+        // A device whose own tuning is "off" is no error: live waits for one that retunes.
+        if (on || switchedOffByClient || (c.rememberPerDevice() && c.errorMessage().isEmpty()))
             return;
         std::fprintf(stderr, "velmora-cli live: %s\n", qPrintable(c.errorMessage()));
         const bool manager = platform->hasSessionManager(); // (-16) is EBUSY: another process runs

@@ -14,7 +14,7 @@
  *
  * Thread safety
  *   tv_fifo:   exactly one writer thread (tv_fifo_write) and one reader thread (tv_fifo_read).
- *   tv_engine: tv_engine_set_factor, tv_engine_note_underrun, tv_engine_underruns and
+ *   tv_engine: tv_engine_set_factor, tv_engine_jump_factor, tv_engine_note_underrun, tv_engine_underruns and
  *              tv_engine_latency_seconds may run on any thread while tv_engine_process_channel
  *              runs (a new factor is picked up at the next process call); process and reset
  *              run on the audio thread only.
@@ -58,6 +58,9 @@ void tv_engine_destroy(tv_engine *engine);
 void tv_engine_reset(tv_engine *engine);
 /* Any thread. */
 void tv_engine_set_factor(tv_engine *engine, double factor);
+/* Any thread. Like tv_engine_set_factor, but every channel's next process call starts at the
+ * new factor instead of gliding to it (for audio that goes somewhere new, e.g. another device). */
+void tv_engine_jump_factor(tv_engine *engine, double factor);
 /* RT safe, audio thread. */
 void tv_engine_process_channel(tv_engine *engine, uint32_t channel,
                                const float *input, uint32_t input_stride,

@@ -77,6 +77,7 @@ struct Channel {
     uint32_t writeIndex = 0;
     double delay = 0.0;   // distance of head A behind the write position, in [0, N]
     double smoothed = 1.0;
+    uint32_t jumpsSeen = 0; // tv_engine_jump_factor calls this channel has taken over
 };
 
 // The delays of a piece depend only on the starting delay, smoothed factor, target and
@@ -109,6 +110,7 @@ struct tv_engine {
     DelayCache cache;
     bool avx2 = false;        // the processor runs the four-lane loop
     std::atomic<double> target{1.0};
+    std::atomic<uint32_t> jumps{0}; // bumped after the target by tv_engine_jump_factor
     std::atomic<uint64_t> underruns{0};
 };
 
@@ -586,6 +588,14 @@ extern "C" void tv_engine_set_factor(tv_engine *engine, double factor)
     engine->target.store(factor, std::memory_order_relaxed);
 }
 
+extern "C" void tv_engine_jump_factor(tv_engine *engine, double factor)
+{
+    if (!engine)
+        return;
+    tv_engine_set_factor(engine, factor);
+    engine->jumps.fetch_add(1, std::memory_order_release);
+}
+
 extern "C" void tv_engine_process_channel(tv_engine *engine, uint32_t channel,
                                           const float *input, uint32_t input_stride,
                                           float *output, uint32_t output_stride, uint32_t frames)
@@ -593,6 +603,11 @@ extern "C" void tv_engine_process_channel(tv_engine *engine, uint32_t channel,
     if (!engine || !input || !output || channel >= kChannels || frames == 0)
         return;
     Channel &ch = engine->channels[channel];
+    // A jump is taken over before the target is read: it is at least the jump's target.
+    if (const uint32_t jumps = engine->jumps.load(std::memory_order_acquire); jumps != ch.jumpsSeen) {
+        ch.jumpsSeen = jumps;
+        ch.smoothed = engine->target.load(std::memory_order_relaxed);
+    }
     const uint32_t n = engine->length;
     LoopConstants k{engine->window, engine->mask, engine->capacity, double(n), n * 0.5,
                     double(kTableSize) / n, engine->target.load(std::memory_order_relaxed),

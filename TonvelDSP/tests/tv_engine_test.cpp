@@ -194,6 +194,25 @@ TEST(TvEngine, factor_change_glides_with_40ms_time_constant)
     EXPECT_LT(progress(200), 0.15);
 }
 
+TEST(TvEngine, a_jump_takes_the_new_factor_at_once_on_every_channel)
+{
+    auto engine = make(256, 48000, 0.05);
+    tv_engine_set_factor(engine.get(), 1.0);
+    tv_engine_reset(engine.get());
+    std::vector<float> in(1440), out[2] = {std::vector<float>(1440), std::vector<float>(1440)};
+    std::iota(in.begin(), in.end(), 0.f);
+    for (size_t pos = 0; pos < in.size(); pos += 480) {
+        if (pos == 480)
+            tv_engine_jump_factor(engine.get(), 0.98);
+        for (uint32_t c = 0; c < 2; ++c)
+            tv_engine_process_channel(engine.get(), c, &in[pos], 1, &out[c][pos], 1, 480);
+    }
+    for (const auto &o : out) {
+        auto delay = [&](size_t i) { return double(i) - 129.0 - o[i]; };
+        EXPECT_NEAR((delay(520) - delay(480)) / 40 / 0.02, 1.0, 0.01); // the whole drift at once
+    }
+}
+
 TEST(TvEngine, invalid_factors_and_rates_fall_back_and_clamp)
 {
     const std::pair<double, double> cases[] = {{NAN, 1.0}, {INFINITY, 1.0}, {0.0, 1.0}, {-1.0, 1.0}, {10.0, 4.0},

@@ -10,7 +10,8 @@
 //   players the processing latency, swap the render callback, idle state and health. Events:
 //   the default output changed, an open chain runs at another rate, the connection to the
 //   server was lost or is back, the session manager (what links streams to devices) went
-//   away or is back. Two implementations: PipeWire (audio/pipewire/) and an
+//   away or is back, the applications playing changed. Which applications a chain takes is
+//   its scope (ChainScope). Two implementations: PipeWire (audio/pipewire/) and an
 //   in-memory fake in the test-support library.
 //
 // Real-time safety
@@ -24,11 +25,13 @@
 //
 #include "audio/AudioBlock.h"
 #include "audio/AudioError.h"
+#include "audio/ChainScope.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct OutputDevice {
     std::uint32_t id = 0;             // the server's id (PipeWire: registry id)
@@ -84,6 +87,7 @@ public:
         // the next session manager from linking anything; close it. Back (true): with a
         // default output, a new chain can be opened.
         std::function<void(bool present)> sessionManager;
+        std::function<void()> applicationsChanged; // see applications()
     };
     using Executor = std::function<void(std::function<void()> task)>;
 
@@ -103,4 +107,11 @@ public:
     // Clears routing that an earlier run, which died, left behind; never touches a live
     // process's. Returns how many entries were cleared.
     virtual int clearStaleRouting() = 0;
+
+    // Which applications chains take and whether they follow a new default by themselves;
+    // applies to the open chain at once (streams are moved in or handed back) and to every
+    // chain opened later.
+    virtual void setScope(const ChainScope &scope) = 0;
+    // Applications that played since the server was connected (not our own), first seen first.
+    virtual std::vector<AppEntry> applications() const = 0;
 };

@@ -25,6 +25,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 // What the running chain plays to and how much each engine delays the audio.
 struct RunInfo {
@@ -69,6 +70,9 @@ public:
         // The chain was closed because the session went away; `running` follows once it is
         // back, without a call of the owner.
         std::function<void(SessionWait why)> waiting;
+        // The default output device changed, whether or not a chain runs.
+        std::function<void()> defaultOutputChanged;
+        std::function<void()> applicationsChanged; // see applications()
     };
     using Executor = std::function<void(std::function<void()> task)>;
 
@@ -83,6 +87,15 @@ public:
     // Rebuilds the running chain (new device, new rate, stall), keeping what can be kept.
     // `running` or `failed` follows. Nothing when no chain runs.
     virtual void rebuild() = 0;
+    // A rebuild onto the current default output that plays `factor` with `engine` there from
+    // its first block: nothing of the old device's tuning (a glide, audio an engine still
+    // holds) reaches the new device; the old one keeps its own until the output moves.
+    virtual void rebuildForDevice(double factor, EngineKind engine)
+    {
+        setFactor(factor);
+        selectEngine(engine);
+        rebuild();
+    }
     // Final stop: applications return to their device at once; a build under way is dropped
     // and reports nothing. Harmless when nothing runs.
     virtual void stop() = 0;
@@ -109,4 +122,12 @@ public:
     // Owner's thread, once at start-up: clears routing that an earlier run, which died, left
     // on still-playing applications. Returns how many entries were cleared.
     virtual int clearStaleRouting() { return 0; }
+
+    // The default output's key for settings kept per device (PipeWire: node.name, else its
+    // description); nullopt when there is none.
+    virtual std::optional<std::string> defaultOutputKey() const { return defaultOutputName(); }
+    // Which applications are retuned; applies to the running chain at once and to later ones.
+    virtual void setScope(const ChainScope &) {}
+    // Applications seen playing during this run.
+    virtual std::vector<AppEntry> applications() const { return {}; }
 };

@@ -49,6 +49,10 @@ std::shared_ptr<TapEngine> TapEngine::create(std::shared_ptr<AudioServer> server
     AudioServer::Events events;
     events.defaultOutputChanged = [e] {
         MutexLock lock(e->mutex_);
+        e->deliver(e->generation_, [](const Events &ev) {
+            if (ev.defaultOutputChanged)
+                ev.defaultOutputChanged();
+        });
         if (e->waiting_) {
             lock.unlock();
             e->resume(); // perhaps a device to play to again
@@ -85,6 +89,13 @@ std::shared_ptr<TapEngine> TapEngine::create(std::shared_ptr<AudioServer> server
         dead.reset();
         if (rebuild)
             e->build(e->generation_, Build::reconnect);
+    };
+    events.applicationsChanged = [e] {
+        MutexLock lock(e->mutex_);
+        e->deliver(e->generation_, [](const Events &ev) {
+            if (ev.applicationsChanged)
+                ev.applicationsChanged();
+        });
     };
     events.sessionManager = [e](bool present) {
         if (present)
@@ -173,6 +184,25 @@ void TapEngine::start(double factor, EngineKind engine)
 
 void TapEngine::rebuild()
 {
+    post(Build::rebuild);
+}
+
+// The running DSP objects keep the old device's tuning until the build moves the output.
+void TapEngine::rebuildForDevice(double factor, EngineKind engine)
+{
+    {
+        MutexLock lock(mutex_);
+        if (!running_)
+            return;
+        deviceKeepsDsp_ = engine_ == EngineKind::lowLatency && engine == EngineKind::lowLatency;
+        factor_ = factor;
+        engine_ = engine;
+    }
+    post(Build::device);
+}
+
+void TapEngine::post(Build kind)
+{
     std::uint64_t generation = 0;
     {
         MutexLock lock(mutex_);
@@ -181,9 +211,9 @@ void TapEngine::rebuild()
         generation = generation_.load();
     }
     ++queuedBuilds_;
-    worker_.post([this, generation] {
+    worker_.post([this, generation, kind] {
         --queuedBuilds_;
-        build(generation, Build::rebuild);
+        build(generation, kind);
     });
 }
 
@@ -292,18 +322,22 @@ void TapEngine::build(std::uint64_t generation, Build kind)
     double factor = 1.0;
     EngineKind engine = EngineKind::lowLatency;
     {
+        const bool rebuild = kind == Build::rebuild || kind == Build::device;
         MutexLock calls(chainMutex_);
         {
             MutexLock lock(mutex_);
-            if (generation != generation_ || (kind == Build::rebuild && serverLost_))
+            if (generation != generation_ || (rebuild && serverLost_))
                 return;
-            if (dsp_ && dsp_->sampleRate() == device.rate && dsp_->channels() == channels)
+            // A stretch engine holds audio shifted for the old device: a device build keeps only
+            // the delay line, which jumps to the new factor.
+            if ((kind != Build::device || deviceKeepsDsp_) && dsp_ && dsp_->sampleRate() == device.rate
+                && dsp_->channels() == channels)
                 dsp = dsp_;
             replaced = dsp_;
             factor = factor_;
             engine = engine_;
         }
-        keepChain = kind == Build::rebuild && chain_ && chain_->health() == ChainHealth::healthy;
+        keepChain = rebuild && chain_ && chain_->health() == ChainHealth::healthy;
         if (!keepChain)
             old = std::move(chain_);
     }
@@ -354,6 +388,8 @@ void TapEngine::build(std::uint64_t generation, Build kind)
             return; // closed by a lost server meanwhile; its return rebuilds
         } else {
             if (chain_->device().nodeName != device.nodeName) {
+                if (kind == Build::device && !newDsp)
+                    dsp->jumpFactor(factor);
                 try {
                     chain_->retarget(device);
                 } catch (const AudioError &error) {
@@ -361,7 +397,9 @@ void TapEngine::build(std::uint64_t generation, Build kind)
                 }
             }
             if (newDsp) {
-                dsp->handOverFrom(replaced, engine, maxFrames);
+                // Another device starts afresh: nothing of the old one's tuning cross-fades in.
+                if (kind != Build::device)
+                    dsp->handOverFrom(replaced, engine, maxFrames);
                 chain_->setRender(renderWith(dsp));
             }
         }
@@ -607,4 +645,24 @@ void TapEngine::shutdownAll()
     MutexLock lock(registry().lock);
     for (TapEngine *engine : registry().engines)
         engine->closeForExit();
+}
+
+std::optional<std::string> TapEngine::defaultOutputKey() const
+{
+    try {
+        const OutputDevice d = server_->defaultOutput();
+        return d.nodeName.empty() ? d.description : d.nodeName;
+    } catch (const AudioError &) {
+        return std::nullopt;
+    }
+}
+
+void TapEngine::setScope(const ChainScope &scope)
+{
+    server_->setScope(scope);
+}
+
+std::vector<AppEntry> TapEngine::applications() const
+{
+    return server_->applications();
 }

@@ -12,7 +12,11 @@
 //   keeps what still fits: the open
 //   chain while it is healthy (moved to a new default device if there is one) and the DSP
 //   objects while the rate is unchanged, so a device change or a stall costs no gap; a chain
-//   whose stream failed, or one of a lost server, is replaced by a new one. stop() is final:
+//   whose stream failed, or one of a lost server, is replaced by a new one.
+//   rebuildForDevice() moves the chain to a new default device that has its own tuning: the
+//   running objects keep the old device's factor and engine until the output moves; then the
+//   delay line is kept and jumps to the new factor, while a stretch engine (on either side)
+//   means new DSP objects, since it holds audio shifted for the old device. stop() is final:
 //   the chain is closed at once and applications return to their device. When the server
 //   goes away the engine says so (serverConnection(false), health serverLost) and builds a
 //   new chain by itself once the server is back. The same holds for the session: when the
@@ -59,6 +63,7 @@ public:
     void setEvents(Events events, Executor executor) override EXCLUDES(chainMutex_, mutex_);
     void start(double factor, EngineKind engine) override EXCLUDES(chainMutex_, mutex_);
     void rebuild() override EXCLUDES(chainMutex_, mutex_);
+    void rebuildForDevice(double factor, EngineKind engine) override EXCLUDES(chainMutex_, mutex_);
     void stop() override EXCLUDES(chainMutex_, mutex_);
     bool isRunning() const override EXCLUDES(chainMutex_, mutex_);
     std::optional<RunInfo> runInfo() const override EXCLUDES(chainMutex_, mutex_);
@@ -70,13 +75,17 @@ public:
     std::optional<std::uint32_t> readAnalysisSamples(float *destination, std::uint32_t maxFrames) override
         EXCLUDES(chainMutex_, mutex_);
     int clearStaleRouting() override;
+    std::optional<std::string> defaultOutputKey() const override;
+    void setScope(const ChainScope &scope) override;
+    std::vector<AppEntry> applications() const override;
 
     // Closes every chain of the process at once, leaving isRunning and runInfo as they were.
     // For process exit (signals, exit hooks).
     static void shutdownAll();
 
 private:
-    enum class Build { fresh, rebuild, reconnect };
+    enum class Build { fresh, rebuild, device, reconnect };
+    void post(Build kind) EXCLUDES(chainMutex_, mutex_);
     void build(std::uint64_t generation, Build kind) EXCLUDES(chainMutex_, mutex_);
     void wait(SessionWait why) EXCLUDES(chainMutex_, mutex_);
     void resume() EXCLUDES(chainMutex_, mutex_);
@@ -112,6 +121,8 @@ private:
     std::optional<SessionWait> waiting_ GUARDED_BY(mutex_); // chain closed until the session is back
     double factor_ GUARDED_BY(mutex_) = 1.0;
     EngineKind engine_ GUARDED_BY(mutex_) = EngineKind::lowLatency;
+    // A device rebuild may keep the DSP objects: the delay line played before and plays after.
+    bool deviceKeepsDsp_ GUARDED_BY(mutex_) = false;
     std::optional<RunInfo> runInfo_ GUARDED_BY(mutex_);
     std::shared_ptr<ChainDsp> dsp_ GUARDED_BY(mutex_);
 };

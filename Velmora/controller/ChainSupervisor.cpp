@@ -17,6 +17,7 @@ const QString ChainSupervisor::stallReason = QStringLiteral("Audio stand still")
 const QString ChainSupervisor::chainErrorReason = QStringLiteral("Audiostrom im Fehlerzustand");
 const QString ChainSupervisor::serverBackReason = QStringLiteral("PipeWire wieder erreichbar");
 const QString ChainSupervisor::sessionBackReason = QStringLiteral("Sitzung wieder bereit");
+const QString ChainSupervisor::deviceReason = QStringLiteral("Ausgabegerät gewechselt");
 
 namespace {
 
@@ -52,6 +53,8 @@ ChainSupervisor::ChainSupervisor(std::shared_ptr<RetuneEngine> engine, std::shar
     events.rebuildNeeded = [this](const std::string &reason) { scheduleRestart(QString::fromStdString(reason)); };
     events.serverConnection = [this](bool connected) { onServerConnection(connected); };
     events.waiting = [this](SessionWait why) { onSessionWait(why); };
+    events.defaultOutputChanged = [this] { emit defaultOutputChanged(); };
+    events.applicationsChanged = [this] { emit applicationsChanged(); };
     // Posted to the application object (it lives on this thread for as long as the process):
     // `self` is read only here, never on the thread that reports the event.
     engine_->setEvents(std::move(events), [self](std::function<void()> task) {
@@ -316,10 +319,23 @@ void ChainSupervisor::checkForStall(const EngineStats &stats)
 
 void ChainSupervisor::scheduleRestart(const QString &reason)
 {
-    if (shutDown_)
+    // The engine's own request for the device change that switchDevice() already rebuilds for.
+    if (shutDown_ || (reason == deviceReason && std::exchange(deviceSwitched_, false)))
         return;
     pendingRestartReason_ = reason;
     restartTimer_->start(restartDebounceMs, false);
+}
+
+void ChainSupervisor::switchDevice(double factor, EngineKind engine)
+{
+    factor_ = factor;
+    kind_ = engine; // the latency shown follows with the running event
+    if (shutDown_ || !wanted_)
+        return;
+    pendingRestartReason_ = deviceReason;
+    forDevice_ = deviceSwitched_ = true;
+    restartTimer_->stop();
+    runRestart();
 }
 
 void ChainSupervisor::runRestart()
@@ -344,7 +360,10 @@ void ChainSupervisor::runRestart()
     buildReason_ = pendingRestartReason_;
     setError(QString(), false);
     setState(ChainState::rebuilding);
-    timed("rebuild()", [&] { engine_->rebuild(); });
+    if (std::exchange(forDevice_, false))
+        timed("rebuildForDevice()", [&] { engine_->rebuildForDevice(factor_, kind_); });
+    else
+        timed("rebuild()", [&] { engine_->rebuild(); });
 }
 
 // ---- labels ----------------------------------------------------------------------------

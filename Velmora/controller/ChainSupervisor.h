@@ -35,7 +35,7 @@ public:
     Q_ENUM(ChainState)
 
     // Restart reasons (fixed: scripts read them).
-    static const QString stallReason, chainErrorReason, serverBackReason, sessionBackReason;
+    static const QString stallReason, chainErrorReason, serverBackReason, sessionBackReason, deviceReason;
     static constexpr int pollMs = 1000, stallPolls = 3, restartDebounceMs = 400;
     // After the sound server came back the session manager may need a moment before a chain can
     // be built; a failed resume is tried again on the next polls before it counts as a failure.
@@ -55,6 +55,10 @@ public:
     void stop();
     // At exit: stops for good; nothing builds a chain again afterwards.
     void shutdown();
+    // The default output changed to a device with its own tuning: rebuilds onto it now,
+    // without the debounce, playing `factor` and `engine` there from the first block
+    // (RetuneEngine::rebuildForDevice); the old device keeps its tuning until then.
+    void switchDevice(double factor, EngineKind engine);
     // Shows the default output device ("Kein Ausgabegeraet" when there is none) and, while no
     // chain runs, its rate.
     void refreshDeviceLabel();
@@ -91,6 +95,9 @@ signals:
     void started(bool rebuilt, const QString &reason);
     // The chain cannot be had: the owner switches off; the error is set right after.
     void gaveUp();
+    // The default output device changed (whether or not a chain runs).
+    void defaultOutputChanged();
+    void applicationsChanged();
 
 private:
     bool chainExists() const;
@@ -123,6 +130,8 @@ private:
     int resumeAttemptsLeft_ = 0;
     QString pendingRestartReason_;
     QString buildReason_; // of the rebuild under way
+    bool forDevice_ = false;      // the pending restart is a rebuildForDevice
+    bool deviceSwitched_ = false; // the engine's "device changed" request that follows is done
     std::uint64_t lastFrameCount_ = 0;
     int stalledTicks_ = 0;
 

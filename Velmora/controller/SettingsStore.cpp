@@ -7,6 +7,8 @@
 #include <TonvelCore/TuningPreset.h>
 
 #include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -44,6 +46,48 @@ std::optional<double> doubleValue(const QVariant &v)
     bool ok = false;
     const double x = v.toString().trimmed().toDouble(&ok);
     return v.isValid() && ok && std::isfinite(x) ? std::optional<double>(x) : std::nullopt;
+}
+
+// Application keys: text entries only, trimmed, without empties or repeats.
+QStringList appList(const QVariant &v)
+{
+    QStringList out;
+    if (v.metaType().id() != QMetaType::QStringList && v.metaType().id() != QMetaType::QString)
+        return out;
+    for (const QString &entry : v.toStringList())
+        if (const QString key = entry.trimmed(); !key.isEmpty() && key.size() <= 256 && !out.contains(key))
+            out.append(key);
+    return out;
+}
+
+// One device's tuning as JSON, and back; nothing unless every field is acceptable.
+QJsonObject tuningJson(const SettingsStore::DeviceTuning &t)
+{
+    return {{QStringLiteral("mode"), t.freeMode ? QStringLiteral("freeA4") : QStringLiteral("preset")},
+            {QStringLiteral("presetID"), t.presetID},
+            {QStringLiteral("freeA4"), t.freeA4},
+            {QStringLiteral("engine"), EngineTable::spec(t.engine).rawValue},
+            {QStringLiteral("automatic"), t.automatic},
+            {QStringLiteral("enabled"), t.enabled}};
+}
+
+std::optional<SettingsStore::DeviceTuning> tuningFrom(const QJsonObject &o)
+{
+    SettingsStore::DeviceTuning t;
+    const QString mode = o.value(QStringLiteral("mode")).toString();
+    const auto engine = EngineTable::fromRawValue(o.value(QStringLiteral("engine")).toInt(-1));
+    const double a4 = o.value(QStringLiteral("freeA4")).toDouble(-1.0);
+    t.presetID = o.value(QStringLiteral("presetID")).toString();
+    if ((mode != u"preset" && mode != u"freeA4") || !engine || !TuningPreset::preset(t.presetID)
+        || !TuningMath::freeA4Range.contains(a4) || !o.value(QStringLiteral("automatic")).isBool()
+        || !o.value(QStringLiteral("enabled")).isBool())
+        return std::nullopt;
+    t.freeMode = mode == u"freeA4";
+    t.freeA4 = a4;
+    t.engine = *engine;
+    t.automatic = o.value(QStringLiteral("automatic")).toBool();
+    t.enabled = o.value(QStringLiteral("enabled")).toBool();
+    return t;
 }
 
 } // namespace
@@ -97,9 +141,25 @@ SettingsStore::Restored SettingsStore::restore() const
     r.statusServer = boolValue(s.value(QStringLiteral("statusServer")));
     if (const auto hz = doubleValue(s.value(QStringLiteral("freeA4"))); hz && TuningMath::freeA4Range.contains(*hz))
         r.freeA4 = hz;
-    r.shouldResume = boolValue(s.value(QStringLiteral("enabled"))).value_or(false)
-                     && boolValue(s.value(QStringLiteral("everStarted"))).value_or(false);
+    r.everStarted = boolValue(s.value(QStringLiteral("everStarted"))).value_or(false);
+    r.shouldResume = boolValue(s.value(QStringLiteral("enabled"))).value_or(false) && r.everStarted;
+    r.excludedApps = appList(s.value(QStringLiteral("excludedApps")));
+    r.retuneCalls = boolValue(s.value(QStringLiteral("retuneCalls"))).value_or(false);
+    r.perDevice = boolValue(s.value(QStringLiteral("rememberPerDevice"))).value_or(false);
+    const QJsonObject devices =
+        QJsonDocument::fromJson(s.value(QStringLiteral("deviceChoices")).toString().toUtf8()).object();
+    for (auto it = devices.begin(); it != devices.end(); ++it)
+        if (const auto t = tuningFrom(it.value().toObject()); t && !it.key().isEmpty())
+            r.devices.insert(it.key(), *t);
     return r;
+}
+
+SettingsStore::Choice SettingsStore::choiceFrom(const Restored &r)
+{
+    return {r.freeMode.value_or(false), r.presetID.value_or(QStringLiteral("432")),
+            r.freeA4.value_or(440.0),   r.shouldResume,
+            r.engine.value_or(EngineKind::lowLatency), r.automatic,
+            r.statusServer.value_or(true), r.excludedApps, r.retuneCalls, r.perDevice, r.devices};
 }
 
 void SettingsStore::save(const Choice &c)
@@ -114,6 +174,14 @@ void SettingsStore::save(const Choice &c)
     s.setValue(QStringLiteral("engine"), EngineTable::spec(c.engine).rawValue);
     s.setValue(QStringLiteral("automatic"), c.automatic);
     s.setValue(QStringLiteral("statusServer"), c.statusServer);
+    s.setValue(QStringLiteral("excludedApps"), c.excludedApps);
+    s.setValue(QStringLiteral("retuneCalls"), c.retuneCalls);
+    s.setValue(QStringLiteral("rememberPerDevice"), c.perDevice);
+    QJsonObject devices;
+    for (auto it = c.devices.begin(); it != c.devices.end(); ++it)
+        devices.insert(it.key(), tuningJson(it.value()));
+    s.setValue(QStringLiteral("deviceChoices"),
+               QString::fromUtf8(QJsonDocument(devices).toJson(QJsonDocument::Compact)));
     sync();
 }
 

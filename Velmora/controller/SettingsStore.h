@@ -9,7 +9,9 @@
 //
 #include "audio/EngineTable.h"
 
+#include <QMap>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -18,6 +20,18 @@ class QSettings;
 
 class SettingsStore {
 public:
+    // The tuning kept for one output device (by its node.name, else its description).
+    struct DeviceTuning {
+        bool freeMode = false;
+        QString presetID = QStringLiteral("432");
+        double freeA4 = 440.0;
+        EngineKind engine = EngineKind::lowLatency;
+        bool automatic = false;
+        bool enabled = false;
+        friend bool operator==(const DeviceTuning &, const DeviceTuning &) = default;
+    };
+    using DeviceTunings = QMap<QString, DeviceTuning>;
+
     // What is written, in the stored form.
     struct Choice {
         bool freeMode = false;
@@ -27,6 +41,10 @@ public:
         EngineKind engine = EngineKind::lowLatency;
         bool automatic = false;
         bool statusServer = true;
+        QStringList excludedApps{}; // application keys that are not retuned
+        bool retuneCalls = false;
+        bool perDevice = false;
+        DeviceTunings devices{};
     };
     // What was read; absent where nothing acceptable was stored.
     struct Restored {
@@ -37,6 +55,11 @@ public:
         bool automatic = false;
         std::optional<bool> statusServer;
         bool shouldResume = false; // "enabled" and "everStarted" both true
+        bool everStarted = false;
+        QStringList excludedApps{}; // without empty or duplicate entries
+        bool retuneCalls = false;
+        bool perDevice = false;
+        DeviceTunings devices{}; // the entries that are whole and valid
     };
 
     // `writable` false: the file is read but never written (a run with its own options).
@@ -49,6 +72,8 @@ public:
     void markEverStarted();
 
     static QString defaultPath(); // $XDG_CONFIG_HOME/Velmora/Velmora.conf
+    // What saving `r` back would write (fallbacks where nothing acceptable was read).
+    static Choice choiceFrom(const Restored &r);
 
 private:
     void sync();

@@ -22,7 +22,7 @@ TuningPreset presetOrOff(const QString &id)
 } // namespace
 
 TonvelController::TonvelController(Options options, QObject *parent)
-    : QObject(parent),
+    : QObject(parent), audio_(options.engine),
       settings_(std::make_unique<SettingsStore>(
           options.settingsPath.isEmpty() ? SettingsStore::defaultPath() : options.settingsPath, options.saveSettings)),
       detection_(std::make_unique<TuningDetection>(options.analysis)),
@@ -48,6 +48,9 @@ TonvelController::TonvelController(Options options, QObject *parent)
     chain_ = std::make_unique<ChainSupervisor>(options.engine, options.timers, *detection_);
     chain_->setEngine(engine_);
     applyFactor();
+    applyScope();
+    connect(chain_.get(), &ChainSupervisor::defaultOutputChanged, this, &TonvelController::followDevice);
+    forward(chain_.get(), &ChainSupervisor::applicationsChanged, &TonvelController::applicationsChanged);
     using C = ChainSupervisor;
     using T = TonvelController;
     forward(chain_.get(), &C::stateChanged, &T::chainStateChanged);
@@ -111,14 +114,18 @@ void TonvelController::restore()
     if (r.freeA4)
         setFreeA4(*r.freeA4);
     shouldResume_ = r.shouldResume;
+    restoreScope(r);
     isRestoring_ = false;
 }
 
 void TonvelController::persist()
 {
-    if (!isRestoring_)
-        settings_->save({mode_ == Mode::freeA4, selectedPresetID_, freeA4_, isEnabled_, engine_, automatic_,
-                         statusServerEnabled_});
+    if (isRestoring_)
+        return;
+    if (rememberPerDevice_ && !deviceKey_.isEmpty())
+        devices_.insert(deviceKey_, currentTuning());
+    settings_->save({mode_ == Mode::freeA4, selectedPresetID_, freeA4_, isEnabled_, engine_, automatic_,
+                     statusServerEnabled_, excludedApps_, retuneCalls_, rememberPerDevice_, devices_});
 }
 
 bool TonvelController::takeShouldResume()
@@ -175,7 +182,7 @@ void TonvelController::setEngine(EngineKind engine)
         || !change(engine_, engine, &TonvelController::engineChanged))
         return;
     persist();
-    if (chain_)
+    if (chain_ && !holdChain_)
         chain_->setEngine(engine);
 }
 
@@ -232,7 +239,7 @@ double TonvelController::effectiveFactor() const
 
 void TonvelController::applyFactor()
 {
-    if (chain_)
+    if (chain_ && !holdChain_)
         chain_->setFactor(effectiveFactor());
 }
 

@@ -21,6 +21,7 @@
 #include "audio/RetuneEngine.h"
 #include "controller/ChainSupervisor.h"
 #include "controller/LaunchAtLogin.h"
+#include "controller/SettingsStore.h"
 #include "controller/TimerSource.h"
 
 #include <TonvelCore/OriginConsent.h>
@@ -29,6 +30,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 
 #include <cstdint>
@@ -36,7 +38,6 @@
 #include <optional>
 
 class ConsentModel;
-class SettingsStore;
 class TuningDetection;
 
 class TonvelController : public QObject {
@@ -58,6 +59,17 @@ class TonvelController : public QObject {
     // Why the switched-on status service does not serve (e.g. its port is taken; it retries by
     // itself), in the user's language; empty while it serves or is off.
     Q_PROPERTY(QString statusServerError READ statusServerError NOTIFY statusServerErrorChanged)
+
+    // Scope: applications (by key) that are not retuned, whether calls are, and whether the
+    // tuning (mode, preset, free A4, engine, automatic, on/off) is kept per output device.
+    Q_PROPERTY(QStringList excludedApps READ excludedApps WRITE setExcludedApps NOTIFY scopeChanged)
+    Q_PROPERTY(bool retuneCalls READ retuneCalls WRITE setRetuneCalls NOTIFY scopeChanged)
+    Q_PROPERTY(bool rememberPerDevice READ rememberPerDevice WRITE setRememberPerDevice NOTIFY scopeChanged)
+    // Applications seen this run, first seen first, each a map {key, name, icon: strings,
+    // playing, retune: bools}. Names are the applications' own words: show them as plain text.
+    Q_PROPERTY(QVariantList applications READ applications NOTIFY applicationsChanged)
+    // The output device the shown tuning belongs to; empty unless it is kept per device.
+    Q_PROPERTY(QString settingsDevice READ settingsDevice NOTIFY settingsDeviceChanged)
 
     // Consent: the origin waiting for an answer ("" when none) and the stored decisions, each a
     // map {origin: string, decision: "allowed"|"denied", decidedAt: date}, sorted by origin.
@@ -150,6 +162,20 @@ public:
     void setLaunchAtLogin(bool on);
     void setStatusServerEnabled(bool on);
 
+    QStringList excludedApps() const { return excludedApps_; }
+    bool retuneCalls() const { return retuneCalls_; }
+    bool rememberPerDevice() const { return rememberPerDevice_; }
+    QVariantList applications() const;
+    QString settingsDevice() const { return rememberPerDevice_ ? settingsDevice_ : QString(); }
+    void setExcludedApps(const QStringList &keys);
+    void setRetuneCalls(bool on);
+    void setRememberPerDevice(bool on);
+    // The panel's switch of one application (by the key in `applications`).
+    Q_INVOKABLE void setApplicationRetuned(const QString &key, bool retune);
+    // Applications left out for this run only, on top of the saved ones (never saved).
+    void setRunExcludedApps(const QStringList &keys);
+    ChainScope scope() const;
+
     // The factor of the chosen tuning, and with automatic correction on, the corrected one.
     double staticFactor() const;
     double effectiveFactor() const;
@@ -218,6 +244,9 @@ signals:
     void appliedCorrectionCentsChanged();
     void followedTrackChanged();
     void tuningChanged(); // mode, preset or free A4: staticFactor and menuBarLabel
+    void scopeChanged();
+    void applicationsChanged();
+    void settingsDeviceChanged();
     // A new origin waits for the user's decision (the tray program opens the panel).
     void consentAsked(const QString &origin);
     // A start or rebuild finished (`rebuilt` false for a start by the user).
@@ -234,13 +263,22 @@ private:
     void tuningWasChanged();
     void applyFactor();
     void publish();
+    // Scope and per-device tuning (TonvelControllerScope.cpp).
+    void restoreScope(const SettingsStore::Restored &r);
+    void applyScope();
+    SettingsStore::DeviceTuning currentTuning() const;
+    void applyTuning(const SettingsStore::DeviceTuning &t);
+    void noteDevice();
+    void followDevice();
 
+    std::shared_ptr<RetuneEngine> audio_;
     std::unique_ptr<SettingsStore> settings_;
     std::unique_ptr<TuningDetection> detection_;
     std::unique_ptr<ChainSupervisor> chain_;
     std::unique_ptr<ConsentModel> consent_;
     QString autostartPath_, executablePath_;
     bool isRestoring_ = false;
+    bool holdChain_ = false; // choices reach the running chain with the device switch only
     bool shouldResume_ = false;
     bool changeQueued_ = false;
 
@@ -253,4 +291,9 @@ private:
     bool launchAtLogin_ = false;
     bool statusServerEnabled_ = true;
     QString statusServerError_;
+    QStringList excludedApps_, runExcludedApps_;
+    bool retuneCalls_ = false;
+    bool rememberPerDevice_ = false;
+    SettingsStore::DeviceTunings devices_;
+    QString deviceKey_, settingsDevice_; // the default output now: its key and its name
 };

@@ -7,11 +7,7 @@
 void RunSettings::saveBusWrite(const TonvelController &c, const QString &property, const QString &settingsPath)
 {
     SettingsStore store(settingsPath.isEmpty() ? SettingsStore::defaultPath() : settingsPath, true);
-    const SettingsStore::Restored r = store.restore();
-    SettingsStore::Choice choice{r.freeMode.value_or(false), r.presetID.value_or(QStringLiteral("432")),
-                                 r.freeA4.value_or(440.0),   r.shouldResume,
-                                 r.engine.value_or(EngineKind::lowLatency), r.automatic,
-                                 r.statusServer.value_or(true)};
+    SettingsStore::Choice choice = SettingsStore::choiceFrom(store.restore());
     if (property == u"Mode")
         choice.freeMode = c.mode() == TonvelController::Mode::freeA4;
     else if (property == u"PresetID")

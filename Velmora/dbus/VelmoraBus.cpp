@@ -49,6 +49,8 @@ const Property table[] = {
      [](Controller &c, const QVariant &v) { c.setAutomatic(v.toBool()); }},
     {"StatusServer", QMetaType::Bool, [](const Controller &c) -> QVariant { return c.statusServerEnabled(); },
      [](Controller &c, const QVariant &v) { c.setStatusServerEnabled(v.toBool()); }},
+    {"ExcludedApps", QMetaType::QStringList, [](const Controller &c) -> QVariant { return c.excludedApps(); },
+     [](Controller &c, const QVariant &v) { c.setExcludedApps(v.toStringList()); }},
     {"Active", QMetaType::Bool, [](const Controller &c) -> QVariant { return c.statusPayload().isActive; }},
     {"ChainState", QMetaType::QString,
      [](const Controller &c) -> QVariant {
@@ -98,6 +100,7 @@ QString typeName(QMetaType::Type type)
     switch (type) {
     case QMetaType::Bool: return QStringLiteral("b (boolean)");
     case QMetaType::Double: return QStringLiteral("d (double)");
+    case QMetaType::QStringList: return QStringLiteral("as (string array)");
     default: return QStringLiteral("s (string)");
     }
 }

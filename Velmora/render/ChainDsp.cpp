@@ -125,6 +125,12 @@ void ChainDsp::setFactor(double factor)
     tv_stretch_set_factor(highQuality_.get(), factor);
 }
 
+void ChainDsp::jumpFactor(double factor)
+{
+    setFactor(factor);
+    tv_engine_jump_factor(delayLine_.get(), factor);
+}
+
 void ChainDsp::select(EngineKind kind)
 {
     tv_stretch_prepare(balanced_.get());

@@ -75,6 +75,9 @@ public:
     std::uint32_t latencyFrames(EngineKind kind) const;
 
     void setFactor(double factor);
+    // The delay line takes `factor` at its next block instead of gliding to it; the stretch
+    // engines, which hold audio already shifted, just get it.
+    void jumpFactor(double factor);
     // Prepares the released stretch engines (a few ms each, on the calling thread), then
     // selects `kind` in the switcher.
     void select(EngineKind kind);

@@ -214,3 +214,30 @@ int FakeAudioServer::clearStaleRouting()
     std::lock_guard lock(mutex_);
     return std::exchange(staleRoutes, 0);
 }
+
+void FakeAudioServer::setApplications(std::vector<AppEntry> apps)
+{
+    {
+        std::lock_guard lock(mutex_);
+        apps_ = std::move(apps);
+    }
+    fire([](const Events &e) { e.applicationsChanged ? e.applicationsChanged() : void(); });
+}
+
+std::vector<AppEntry> FakeAudioServer::applications() const
+{
+    std::lock_guard lock(mutex_);
+    return apps_;
+}
+
+void FakeAudioServer::setScope(const ChainScope &scope)
+{
+    std::lock_guard lock(mutex_);
+    scope_ = scope;
+}
+
+ChainScope FakeAudioServer::scope() const
+{
+    std::lock_guard lock(mutex_);
+    return scope_;
+}

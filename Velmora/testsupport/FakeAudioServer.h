@@ -43,6 +43,11 @@ public:
     float renderSine(double hz, float amplitude, int blocks, std::uint32_t frames, std::uint64_t &phase);
 
     int staleRoutes = 0;
+    void setApplications(std::vector<AppEntry> apps); // fires applicationsChanged
+    ChainScope scope() const;
+
+    void setScope(const ChainScope &scope) override;
+    std::vector<AppEntry> applications() const override;
 
     void setEvents(Events events, Executor executor) override;
     bool isConnected() const override;
@@ -70,4 +75,6 @@ private:
     const void *owner_ = nullptr; // the open chain object
     Events events_;
     Executor executor_;
+    ChainScope scope_;
+    std::vector<AppEntry> apps_;
 };

@@ -184,7 +184,7 @@ Optionen:
         <translation>Audioschicht oder Signale nicht verfügbar</translation>
     </message>
     <message id="cli.live.usage">
-        <source>Usage: velmora-cli live [--preset ID | --a4 HZ] [--engine KIND] [--auto] [--no-status-server]
+        <source>Usage: velmora-cli live [--preset ID | --a4 HZ] [--engine KIND] [--auto] [--exclude APP]... [--no-status-server]
 
 Retunes everything the computer plays until Ctrl-C. The saved settings are the defaults;
 the options count for this run only.
@@ -194,9 +194,10 @@ Options:
   --a4 HZ               free reference A4 between 400 and 470 Hz
   --engine KIND         lowLatency, balanced or highQuality
   --auto                detect the music's A4 and correct it towards 440 Hz
+  --exclude APP         leave an application (its binary or name) unprocessed; repeatable
   --no-status-server    do not serve the status on 127.0.0.1:47432
   -h, --help            show this help</source>
-        <translation>Aufruf: velmora-cli live [--preset ID | --a4 HZ] [--engine ART] [--auto] [--no-status-server]
+        <translation>Aufruf: velmora-cli live [--preset ID | --a4 HZ] [--engine ART] [--auto] [--exclude APP]... [--no-status-server]
 
 Stimmt alles um, was der Computer abspielt, bis Strg-C. Die gespeicherten Einstellungen
 sind die Vorgabe; die Optionen gelten nur für diesen Lauf.
@@ -206,6 +207,7 @@ Optionen:
   --a4 HZ               freier Kammerton A4 zwischen 400 und 470 Hz
   --engine ART          lowLatency, balanced oder highQuality
   --auto                den Kammerton der Musik erkennen und auf 440 Hz korrigieren
+  --exclude APP         eine Anwendung (Programm oder Name) nicht umstimmen; wiederholbar
   --no-status-server    den Status nicht auf 127.0.0.1:47432 anbieten
   -h, --help            diese Hilfe zeigen</translation>
     </message>

@@ -184,7 +184,7 @@ Options:
         <translation>audio layer or signal handling not available</translation>
     </message>
     <message id="cli.live.usage">
-        <source>Usage: velmora-cli live [--preset ID | --a4 HZ] [--engine KIND] [--auto] [--no-status-server]
+        <source>Usage: velmora-cli live [--preset ID | --a4 HZ] [--engine KIND] [--auto] [--exclude APP]... [--no-status-server]
 
 Retunes everything the computer plays until Ctrl-C. The saved settings are the defaults;
 the options count for this run only.
@@ -194,9 +194,10 @@ Options:
   --a4 HZ               free reference A4 between 400 and 470 Hz
   --engine KIND         lowLatency, balanced or highQuality
   --auto                detect the music's A4 and correct it towards 440 Hz
+  --exclude APP         leave an application (its binary or name) unprocessed; repeatable
   --no-status-server    do not serve the status on 127.0.0.1:47432
   -h, --help            show this help</source>
-        <translation>Usage: velmora-cli live [--preset ID | --a4 HZ] [--engine KIND] [--auto] [--no-status-server]
+        <translation>Usage: velmora-cli live [--preset ID | --a4 HZ] [--engine KIND] [--auto] [--exclude APP]... [--no-status-server]
 
 Retunes everything the computer plays until Ctrl-C. The saved settings are the defaults;
 the options count for this run only.
@@ -206,6 +207,7 @@ Options:
   --a4 HZ               free reference A4 between 400 and 470 Hz
   --engine KIND         lowLatency, balanced or highQuality
   --auto                detect the music's A4 and correct it towards 440 Hz
+  --exclude APP         leave an application (its binary or name) unprocessed; repeatable
   --no-status-server    do not serve the status on 127.0.0.1:47432
   -h, --help            show this help</translation>
     </message>

@@ -231,5 +231,33 @@
         <source>Following the tracks of %1: %2</source>
         <translation>Folgt den Titeln von %1: %2</translation>
     </message>
+    <message id="ui.apps.title">
+        <source>Applications</source>
+        <translation>Anwendungen</translation>
+    </message>
+    <message id="ui.apps.none">
+        <source>Applications appear here once they play.</source>
+        <translation>Anwendungen erscheinen hier, sobald sie abspielen.</translation>
+    </message>
+    <message id="ui.apps.retune">
+        <source>retune</source>
+        <translation>umstimmen</translation>
+    </message>
+    <message id="ui.apps.retuneApp">
+        <source>Retune %1</source>
+        <translation>%1 umstimmen</translation>
+    </message>
+    <message id="ui.apps.retuneCalls">
+        <source>Retune calls</source>
+        <translation>Anrufe umstimmen</translation>
+    </message>
+    <message id="ui.device.remember">
+        <source>Remember per output device</source>
+        <translation>Für jedes Ausgabegerät merken</translation>
+    </message>
+    <message id="ui.device.settingsFor">
+        <source>Settings for: %1</source>
+        <translation>Einstellungen für: %1</translation>
+    </message>
 </context>
 </TS>

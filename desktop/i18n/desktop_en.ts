@@ -231,5 +231,33 @@
         <source>Following the tracks of %1: %2</source>
         <translation>Following the tracks of %1: %2</translation>
     </message>
+    <message id="ui.apps.title">
+        <source>Applications</source>
+        <translation>Applications</translation>
+    </message>
+    <message id="ui.apps.none">
+        <source>Applications appear here once they play.</source>
+        <translation>Applications appear here once they play.</translation>
+    </message>
+    <message id="ui.apps.retune">
+        <source>retune</source>
+        <translation>retune</translation>
+    </message>
+    <message id="ui.apps.retuneApp">
+        <source>Retune %1</source>
+        <translation>Retune %1</translation>
+    </message>
+    <message id="ui.apps.retuneCalls">
+        <source>Retune calls</source>
+        <translation>Retune calls</translation>
+    </message>
+    <message id="ui.device.remember">
+        <source>Remember per output device</source>
+        <translation>Remember per output device</translation>
+    </message>
+    <message id="ui.device.settingsFor">
+        <source>Settings for: %1</source>
+        <translation>Settings for: %1</translation>
+    </message>
 </context>
 </TS>

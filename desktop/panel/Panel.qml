@@ -491,6 +491,83 @@ Pane {
         }
         MenuSeparator { Layout.fillWidth: true; padding: 0 }
 
+        // Applications: which are retuned (names come from the applications: plain text only),
+        // calls, and whether the tuning above belongs to the output device.
+        // Unfolded by the footer's button: the panel must fit a small screen below its bar.
+        ColumnLayout {
+            objectName: "scopeSection"
+            visible: scopeToggle.checked || panel.controller.settingsDevice !== ""
+            spacing: 4
+            Layout.fillWidth: true
+            Caption {
+                visible: scopeToggle.checked
+                text: qsTrId("ui.apps.title")
+            }
+            Caption2 {
+                visible: scopeToggle.checked && appRepeater.count === 0
+                text: qsTrId("ui.apps.none")
+            }
+            Repeater {
+                id: appRepeater
+                model: panel.controller.applications
+                RowLayout {
+                    required property var modelData
+                    visible: scopeToggle.checked
+                    Layout.fillWidth: true
+                    opacity: modelData.playing ? 1.0 : 0.5 // greyed while it does not play
+                    ToolButton {
+                        visible: modelData.icon !== ""
+                        icon.name: modelData.icon
+                        display: AbstractButton.IconOnly
+                        enabled: false
+                        padding: 0
+                    }
+                    Plain {
+                        objectName: "appName"
+                        text: modelData.name
+                        font.pointSize: panel.captionSize
+                        elide: Text.ElideRight
+                        Layout.fillWidth: true
+                    }
+                    Switch {
+                        objectName: "appSwitch"
+                        text: qsTrId("ui.apps.retune")
+                        font.pointSize: panel.caption2Size
+                        checked: modelData.retune
+                        onToggled: panel.controller.setApplicationRetuned(modelData.key, checked)
+                        padding: 0
+                        Accessible.name: qsTrId("ui.apps.retuneApp").arg(modelData.name)
+                    }
+                }
+            }
+            Switch {
+                objectName: "retuneCallsSwitch"
+                visible: scopeToggle.checked
+                Layout.fillWidth: true
+                text: qsTrId("ui.apps.retuneCalls")
+                font.pointSize: panel.captionSize
+                checked: panel.controller.retuneCalls
+                onToggled: panel.controller.retuneCalls = checked
+                padding: 0
+            }
+            Switch {
+                objectName: "perDeviceSwitch"
+                visible: scopeToggle.checked
+                Layout.fillWidth: true
+                text: qsTrId("ui.device.remember")
+                font.pointSize: panel.captionSize
+                checked: panel.controller.rememberPerDevice
+                onToggled: panel.controller.rememberPerDevice = checked
+                padding: 0
+            }
+            Caption2 {
+                objectName: "settingsDevice"
+                visible: panel.controller.settingsDevice !== ""
+                text: qsTrId("ui.device.settingsFor").arg(panel.controller.settingsDevice)
+            }
+            MenuSeparator { Layout.fillWidth: true; padding: 0 }
+        }
+
         // Footer
         ColumnLayout {
             spacing: 6
@@ -577,6 +654,13 @@ Pane {
                     Layout.fillWidth: false
                 }
                 Item { Layout.fillWidth: true }
+                Button {
+                    id: scopeToggle
+                    objectName: "scopeToggle"
+                    checkable: true
+                    font.pointSize: panel.captionSize
+                    text: (checked ? "\u25BE " : "\u25B8 ") + qsTrId("ui.apps.title")
+                }
                 Button {
                     objectName: "quitButton"
                     text: qsTrId("ui.footer.quit")

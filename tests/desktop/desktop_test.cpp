@@ -288,6 +288,24 @@ TEST_F(PanelTest, every_text_is_plain)
     EXPECT_GT(texts, 20);
 }
 
+TEST_F(PanelTest, applications_are_switched_by_key_and_the_device_line_shows_with_per_device)
+{
+    engine_->apps = {{"firefox", "<b>Firefox</b>", "firefox", "firefox", true}};
+    engine_->announceApplications();
+    settle();
+    EXPECT_FALSE(shown("perDeviceSwitch")) << "folded at first";
+    click(item("scopeToggle"));
+    EXPECT_EQ(item("appName")->property("text").toString(), "<b>Firefox</b>");
+    EXPECT_EQ(item("appName")->property("textFormat").toInt(), int(Qt::PlainText));
+    click(item("appSwitch"));
+    EXPECT_EQ(controller_->excludedApps(), QStringList{"firefox"});
+    EXPECT_FALSE(item("appSwitch")->property("checked").toBool());
+    EXPECT_FALSE(shown("settingsDevice"));
+    click(item("perDeviceSwitch"));
+    ASSERT_TRUE(shown("settingsDevice"));
+    EXPECT_TRUE(item("settingsDevice")->property("text").toString().endsWith("Lautsprecher"));
+}
+
 TEST_F(PanelTest, a_failed_start_gets_the_hint_of_its_cause_and_a_failed_save_shows)
 {
     const struct {

@@ -117,10 +117,11 @@ stop_live() {  # stop_live [SIGNAL] : returns the exit status; anything but SIGK
 }
 
 record() {  # record FILE TARGET : records a sink's monitor in the background
-  pw-record --target "$2" -P '{ stream.capture.sink=true node.dont-reconnect=true node.name=e2e-rec }' "$1" &
+  # Named after the sink: beside rec_start's recorder, pw-link must find exactly one.
+  pw-record --target "$2" -P "{ stream.capture.sink=true node.dont-reconnect=true node.name=e2e-rec-$2 }" "$1" &
   REC_PIDS+=("$!")
   local deadline=$((SECONDS + 10))
-  until pw-link -l 2>/dev/null | grep -q "e2e-rec"; do
+  until pw-link -l 2>/dev/null | grep -q "e2e-rec-$2"; do
     ((SECONDS >= deadline)) && { echo "recorder not linked" >&2; return 1; }
     sleep 0.05
   done

@@ -46,6 +46,8 @@ public:
         return real_->openChain(d, std::move(r));
     }
     int clearStaleRouting() override { return real_->clearStaleRouting(); }
+    void setScope(const ChainScope &scope) override { real_->setScope(scope); }
+    std::vector<AppEntry> applications() const override { return real_->applications(); }
     int opens = 0;
 
 private:

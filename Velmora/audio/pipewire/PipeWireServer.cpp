@@ -44,6 +44,7 @@ public:
     }
     void defaultMetadataChanged(std::uint32_t subject, const char *key) override;
     void nodeReady(const pwl::Node &n) override;
+    void nodeRemoved(std::uint32_t id) override { server_.dropStream(id); }
     void connectionLost() override { server_.lost(); }
 
 private:
@@ -164,18 +165,27 @@ public:
             throw AudioError(res, "Ausgabestrom anlegen");
         render_ = std::make_unique<RenderCallback>(std::move(render));
         chain_->setRender(render_.get());
+        chain_->setScope(server_->scope());
         if (const int res = chain_->start(); res != 0)
             throw AudioError(res, "Audiokette starten");
     }
     // Loop lock held: follows a new default device at once.
     void follow(const pwl::Node &n)
     {
+        if (!server_->scope().followDefault)
+            return; // the owner's rebuild moves the output, with the device's own settings
         if (chain_ && chain_->started() && chain_->retarget(n) == 0) {
             device_.id = n.id;
             device_.nodeName = n.name;
             device_.description = deviceDescription(n);
             qCInfo(lcPipeWire, "Ausgabe folgt dem Standardgeraet %s", n.name.c_str());
         }
+    }
+    // Loop lock held.
+    void setScope(const ChainScope &scope)
+    {
+        if (chain_)
+            chain_->setScope(scope);
     }
     std::uint64_t tapSerial() const { return chain_->tapSerial(); }
     std::uint32_t tapId() const { return chain_->tapId(); }
@@ -237,6 +247,10 @@ void PipeWireServer::Watch::defaultMetadataChanged(std::uint32_t subject, const 
 
 void PipeWireServer::Watch::nodeReady(const pwl::Node &n)
 {
+    if (n.mediaClass == pwl::kMediaClassPlayback) {
+        server_.noteStream(n);
+        return;
+    }
     if (n.mediaClass != pwl::kMediaClassSink || n.name != session_.defaultSinkName() || n.name == server_.tapName())
         return;
     // A returning session manager names its default sink before that sink is ready.
@@ -309,6 +323,10 @@ void PipeWireServer::adopt(std::shared_ptr<pwl::Session> session)
     std::unique_ptr<Watch> oldWatch;
     {
         MutexLock guard(mutex_);
+        // The streams of a new session are counted afresh (below).
+        appStreams_.clear();
+        for (AppEntry &a : apps_)
+            a.playing = false;
         old = std::move(session_);
         oldWatch = std::move(watch_);
         session_ = std::move(session);
@@ -319,6 +337,12 @@ void PipeWireServer::adopt(std::shared_ptr<pwl::Session> session)
         pwl::Session::Lock lock(*old);
         old->removeObserver(oldWatch.get());
     }
+    // Streams the session saw before it was ours.
+    std::shared_ptr<pwl::Session> s = this->session();
+    pwl::Session::Lock lock(*s);
+    for (const auto &[id, n] : s->nodes())
+        if (n.mediaClass == pwl::kMediaClassPlayback && n.infoSeen)
+            noteStream(n);
 }
 
 // Loop thread of the lost session, its lock held.
@@ -535,4 +559,80 @@ int PipeWireServer::clearStaleRouting()
     if (cleared > 0)
         qCInfo(lcPipeWire, "%d verwaiste Umleitungen eines beendeten Laufs entfernt", cleared);
     return cleared;
+}
+
+// ---- scope and applications --------------------------------------------------------------------
+
+ChainScope PipeWireServer::scope() const
+{
+    MutexLock guard(mutex_);
+    return scope_;
+}
+
+void PipeWireServer::setScope(const ChainScope &scope)
+{
+    {
+        MutexLock guard(mutex_);
+        scope_ = scope;
+    }
+    auto s = session();
+    pwl::Session::Lock lock(*s);
+    Chain *open = open_.load(); // cleared under this lock before a chain goes
+    if (open && open->belongsTo(*s))
+        open->setScope(scope);
+}
+
+std::vector<AppEntry> PipeWireServer::applications() const
+{
+    MutexLock guard(mutex_);
+    return apps_;
+}
+
+void PipeWireServer::noteStream(const pwl::Node &n)
+{
+    const std::string key = applicationKey(n.appBinary, n.appName);
+    if (key.empty() || n.name.rfind(options_.appId + ".", 0) == 0)
+        return; // anonymous, or ours
+    bool changed = false;
+    {
+        MutexLock guard(mutex_);
+        appStreams_[n.id] = key;
+        auto it = std::find_if(apps_.begin(), apps_.end(), [&](const AppEntry &a) { return a.key == key; });
+        if (it == apps_.end())
+            it = apps_.insert(apps_.end(), AppEntry{key, {}, {}, {}, false});
+        const AppEntry before = *it;
+        it->name = n.appName.empty() ? key : n.appName;
+        it->iconName = n.appIcon;
+        it->binary = n.appBinary;
+        it->playing = true;
+        changed = before != *it;
+    }
+    if (changed)
+        post([](const Events &e) {
+            if (e.applicationsChanged)
+                e.applicationsChanged();
+        });
+}
+
+void PipeWireServer::dropStream(std::uint32_t id)
+{
+    bool changed = false;
+    {
+        MutexLock guard(mutex_);
+        auto gone = appStreams_.find(id);
+        if (gone == appStreams_.end())
+            return;
+        const std::string key = gone->second;
+        appStreams_.erase(gone);
+        const bool more = std::any_of(appStreams_.begin(), appStreams_.end(),
+                                      [&](const auto &stream) { return stream.second == key; });
+        for (AppEntry &a : apps_)
+            if (a.key == key && a.playing != more)
+                a.playing = more, changed = true;
+    }
+    if (changed)
+        post([](const Events &e) {
+            if (e.applicationsChanged)
+                e.applicationsChanged();
+        });
 }

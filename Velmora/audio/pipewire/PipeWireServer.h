@@ -25,6 +25,11 @@
 //   pending it links nothing for anybody: the owner closes the chain when it goes and opens a
 //   new one when it is back.
 //
+//   Applications: every playback stream that is not ours counts for its application (by
+//   ChainScope's key); an application stays listed, not playing, once its last stream ended.
+//   The scope reaches the open chain under the loop lock; with followDefault false a new
+//   default device is left to the owner's rebuild.
+//
 //   While a chain is open, the capture sink's serial is kept in a state file
 //   ($XDG_STATE_HOME/<application id>/pipewire-tap), so that clearStaleRouting() of a later
 //   run can clear routing that a run that died left on still-playing streams.
@@ -40,12 +45,15 @@
 #include "audio/ThreadSafety.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 
 namespace pwl {
 class Session;
+struct Node;
 }
 
 class PipeWireServer final : public AudioServer, public std::enable_shared_from_this<PipeWireServer> {
@@ -73,6 +81,8 @@ public:
     OutputDevice defaultOutput() override;
     std::unique_ptr<AudioChain> openChain(const OutputDevice &device, RenderCallback render) override;
     int clearStaleRouting() override;
+    void setScope(const ChainScope &scope) override;
+    std::vector<AppEntry> applications() const override;
 
     std::string stateFilePath() const;
     std::uint64_t formerTapSerial() const; // from the state file; 0 if none
@@ -88,6 +98,10 @@ private:
     void reconnectLoop() EXCLUDES(mutex_);
     void post(std::function<void(const Events &)> call) EXCLUDES(mutex_);
     std::string tapName() const { return options_.appId + ".tap"; }
+    ChainScope scope() const EXCLUDES(mutex_);
+    // Loop thread: a playback stream of some application is there / has gone.
+    void noteStream(const pwl::Node &n) EXCLUDES(mutex_);
+    void dropStream(std::uint32_t id) EXCLUDES(mutex_);
 
     Options options_;
     // Never held while the server is waited for: a new session is opened and its loop lock
@@ -99,6 +113,9 @@ private:
     Executor executor_ GUARDED_BY(mutex_);
     bool lost_ GUARDED_BY(mutex_) = false;
     bool stopping_ GUARDED_BY(mutex_) = false;
+    ChainScope scope_ GUARDED_BY(mutex_);
+    std::vector<AppEntry> apps_ GUARDED_BY(mutex_);
+    std::map<std::uint32_t, std::string> appStreams_ GUARDED_BY(mutex_); // stream node id -> application key
     std::condition_variable_any wake_;
     std::thread reconnector_;
     std::atomic<Chain *> open_{nullptr}; // the one open chain of this process

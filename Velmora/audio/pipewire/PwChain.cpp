@@ -259,8 +259,7 @@ int Chain::start()
         return -EINVAL;
     started_ = true;
     for (const auto &[id, n] : session_.nodes())
-        if (shouldRoute(n))
-            route(n);
+        evaluate(n, true);
     if (!idle_.load())
         setActive(true);
     updateIdle();
@@ -318,25 +317,62 @@ bool Chain::formerTapGone() const
     return !n || n->name == config_.tapName;
 }
 
-bool Chain::shouldRoute(const Node &n) const
+Claim claimDecision(const Node &n, const ClaimFacts &f, const ChainScope &scope)
 {
-    if (!started_ || bypassed_ || tapId_ == 0 || n.mediaClass != kMediaClassPlayback || !n.infoSeen)
-        return false;
-    if (isOwnNode(n.id) || moved_.count(n.id))
-        return false;
-    if (!config_.group.empty() && n.linkGroup == config_.group)
-        return false;
-    if (!config_.ownNamePrefix.empty() && n.name.rfind(config_.ownNamePrefix, 0) == 0)
-        return false;
-    if (n.dontReconnect)
-        return false; // the session manager refuses to move these
-    // A stream that asks for a device other than the one we play to stays where it is.
-    if (!n.targetObject.empty() && n.targetObject != "-1" && !namesDevice(n.targetObject))
-        return false;
-    const std::string moved = session_.defaultMetadata(n.id, "target.object");
-    if (!moved.empty() && moved != "-1" && !namesDevice(moved))
-        return false;
-    return true;
+    if (f.ours || n.mediaClass != kMediaClassPlayback || !n.infoSeen)
+        return Claim::none;
+    if (f.bypassed) // a stalled tap would silence it
+        return f.sentToUs ? Claim::giveBack : Claim::none;
+    if (!f.routing)
+        return Claim::none;
+    if (scope.excludes(n.appBinary, n.appName, n.mediaRole))
+        return f.moved || f.sentToUs ? Claim::giveBack : Claim::none;
+    // The session manager refuses to move dont-reconnect streams; a stream that asks for a
+    // device other than the one we play to stays where it is.
+    if (f.moved || n.dontReconnect || f.targetsOther)
+        return Claim::none;
+    return Claim::take;
+}
+
+ClaimFacts Chain::facts(const Node &n) const
+{
+    ClaimFacts f;
+    f.routing = started_ && !bypassed_ && tapId_ != 0;
+    f.bypassed = bypassed_;
+    f.ours = isOwnNode(n.id) || (!config_.group.empty() && n.linkGroup == config_.group)
+             || (!config_.ownNamePrefix.empty() && n.name.rfind(config_.ownNamePrefix, 0) == 0);
+    f.moved = moved_.count(n.id) != 0;
+    const auto elsewhere = [&](const std::string &target) {
+        return !target.empty() && target != "-1" && !namesDevice(target);
+    };
+    const std::string object = session_.defaultMetadata(n.id, "target.object");
+    f.targetsOther = elsewhere(n.targetObject) || elsewhere(object);
+    f.sentToUs = (!object.empty() && (object == std::to_string(tapSerial_) || object == config_.tapName))
+                 || session_.defaultMetadata(n.id, "target.node") == std::to_string(tapId_);
+    return f;
+}
+
+// `mayTake` false: only hand back (a half-written move of someone else's is not ours to take).
+void Chain::evaluate(const Node &n, bool mayTake)
+{
+    switch (claimDecision(n, facts(n), scope_)) {
+    case Claim::take:
+        if (mayTake)
+            route(n);
+        break;
+    case Claim::giveBack:
+        release(n.id);
+        break;
+    case Claim::none:
+        break;
+    }
+}
+
+void Chain::setScope(const ChainScope &scope)
+{
+    scope_ = scope;
+    for (const auto &[id, n] : session_.nodes())
+        evaluate(n, true);
 }
 
 void Chain::route(const Node &n)
@@ -348,6 +384,16 @@ void Chain::route(const Node &n)
     noteMetadataWrite(session_.setDefaultMetadata(n.id, "target.object", "Spa:Id", serial.c_str()));
 }
 
+// Cleared routing sends the stream to its device: the session manager links it there.
+void Chain::release(std::uint32_t id)
+{
+    moved_.erase(id);
+    if (!session_.node(id))
+        return;
+    noteMetadataWrite(session_.setDefaultMetadata(id, "target.node", nullptr, nullptr));
+    noteMetadataWrite(session_.setDefaultMetadata(id, "target.object", nullptr, nullptr));
+}
+
 void Chain::clearRouting()
 {
     unroute();
@@ -356,13 +402,8 @@ void Chain::clearRouting()
 
 void Chain::unroute()
 {
-    for (std::uint32_t id : moved_) {
-        if (!session_.node(id))
-            continue;
-        noteMetadataWrite(session_.setDefaultMetadata(id, "target.node", nullptr, nullptr));
-        noteMetadataWrite(session_.setDefaultMetadata(id, "target.object", nullptr, nullptr));
-    }
-    moved_.clear();
+    while (!moved_.empty())
+        release(*moved_.begin());
 }
 
 // A stream that could not be moved (or handed back) plays on where it is; said once per chain.
@@ -377,8 +418,7 @@ void Chain::noteMetadataWrite(int result)
 
 void Chain::nodeReady(const Node &n)
 {
-    if (shouldRoute(n))
-        route(n);
+    evaluate(n, true);
 }
 
 void Chain::nodeRemoved(std::uint32_t id)
@@ -388,14 +428,18 @@ void Chain::nodeRemoved(std::uint32_t id)
 
 void Chain::defaultMetadataChanged(std::uint32_t subject, const char *key)
 {
-    if (!key || std::strcmp(key, "target.object") != 0)
+    const bool object = key && std::strcmp(key, "target.object") == 0;
+    if (!object && !(key && std::strcmp(key, "target.node") == 0))
         return;
     if (!moved_.count(subject)) {
-        // A stream sent to our device or to a killed run's sink after it was looked at.
-        if (const Node *n = session_.node(subject); n && shouldRoute(*n))
-            route(*n);
+        // A stream sent to our device or to a killed run's sink after it was looked at; or one
+        // left out that the session manager sent into the tap (a target it remembered).
+        if (const Node *n = session_.node(subject))
+            evaluate(*n, object);
         return;
     }
+    if (!object)
+        return;
     // Someone else moved one of our streams elsewhere: respect that.
     const std::string value = session_.defaultMetadata(subject, "target.object");
     if (value != std::to_string(tapSerial_))

@@ -44,6 +44,7 @@
 //   rate() may be read from any thread.
 //
 #include "audio/AudioServer.h"
+#include "audio/ChainScope.h"
 #include "audio/pipewire/PwHandles.h"
 #include "audio/pipewire/PwSession.h"
 
@@ -72,6 +73,20 @@ struct ChainConfig {
     int stallMs = 1000; // fed but no cycle this long: hand the streams back (fail open)
 };
 
+// What the router knows about one playback stream besides its properties.
+struct ClaimFacts {
+    bool routing = false;     // the chain routes (started, not bypassed, tap present)
+    bool bypassed = false;    // the watchdog handed every stream back: the tap feeds nothing
+    bool ours = false;        // one of our own nodes (ids, link group, name prefix)
+    bool moved = false;       // routed into the tap by us
+    bool targetsOther = false; // its own target.object or the metadata names another device
+    bool sentToUs = false;    // the metadata names the tap (by us or by someone else)
+};
+enum class Claim { none, take, giveBack };
+// The router's decision for a playback stream: take it into the tap, hand it back to its
+// device, or leave it as it is.
+Claim claimDecision(const Node &n, const ClaimFacts &facts, const ChainScope &scope);
+
 class Chain : public SessionObserver {
 public:
     Chain(Session &session, ChainConfig config);
@@ -96,6 +111,8 @@ public:
     // Frames the I/O block delays the audio; published on the tap's ports with the device's
     // own latency.
     int setProcessLatency(std::uint32_t frames);
+    // Which streams are taken; applied to the streams there now (moved in or handed back).
+    void setScope(const ChainScope &scope);
 
     // failed once a stream fell into an error state or was disconnected behind our back;
     // bypassed once the watchdog handed the streams back.
@@ -120,8 +137,10 @@ public:
 
 private:
     struct StreamHooks;
-    bool shouldRoute(const Node &n) const;
+    ClaimFacts facts(const Node &n) const;
+    void evaluate(const Node &n, bool mayTake);
     void route(const Node &n);
+    void release(std::uint32_t id);
     void clearRouting();
     void unroute();
     void noteMetadataWrite(int result);
@@ -154,6 +173,7 @@ private:
     std::uint64_t deviceSerial_ = 0;
     bool started_ = false;
     std::set<std::uint32_t> moved_;
+    ChainScope scope_;
     LoopSource idleTimer_;
     bool idleTimerArmed_ = false;
     LoopSource watchdog_;

@@ -408,6 +408,10 @@ void Session::nodeInfo(std::uint32_t id, const pw_node_info *info)
         if (!target)
             target = dictGet(p, PW_KEY_NODE_TARGET);
         n.targetObject = str(target);
+        n.appName = str(dictGet(p, PW_KEY_APP_NAME));
+        n.appBinary = str(dictGet(p, PW_KEY_APP_PROCESS_BINARY));
+        n.appIcon = str(dictGet(p, PW_KEY_APP_ICON_NAME));
+        n.mediaRole = str(dictGet(p, PW_KEY_MEDIA_ROLE));
         const char *dr = dictGet(p, PW_KEY_NODE_DONT_RECONNECT);
         n.dontReconnect = dr && (std::strcmp(dr, "true") == 0 || std::strcmp(dr, "1") == 0);
         if (n.channels == 0) {

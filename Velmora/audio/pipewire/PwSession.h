@@ -43,6 +43,11 @@ struct Node {
     std::string nick;
     std::string linkGroup;
     std::string targetObject; // the node's own target.object (or node.target), if any
+    // Playback streams: who plays (application.name, .process.binary, .icon-name) and what.
+    std::string appName;
+    std::string appBinary;
+    std::string appIcon;
+    std::string mediaRole;
     bool dontReconnect = false;
     bool infoSeen = false;         // full properties known (bound proxy answered)
     std::uint32_t channels = 0;    // of its format (sinks)

@@ -241,3 +241,65 @@ TEST_F(ControllerTest, status_service_shows_a_taken_port_and_serves_once_it_is_f
     EXPECT_FALSE(server.isListening());
     EXPECT_TRUE(t.statusServerError().isEmpty());
 }
+
+TEST_F(ControllerTest, per_device_tuning_applies_with_the_device_switch_and_is_restored)
+{
+    TonvelController &t = running();
+    engine->changeDefault("Kopfhörer");
+    settle();
+    EXPECT_TRUE(engine->scope.followDefault);
+    EXPECT_EQ(engine->calls.back(), "start") << "off: the chain follows by itself, nothing is rebuilt";
+
+    t.setRememberPerDevice(true);
+    EXPECT_FALSE(engine->scope.followDefault);
+    EXPECT_EQ(t.settingsDevice(), "Kopfhörer");
+    t.setSelectedPresetID(QStringLiteral("432"));
+    engine->changeDefault("Lautsprecher"); // seen for the first time: the current tuning
+    settle();
+    EXPECT_EQ(t.selectedPresetID(), "432");
+    EXPECT_EQ(engine->calls.back(), "rebuildForDevice");
+    engine->finishBuild();
+    settle();
+    t.setSelectedPresetID(QStringLiteral("off"));
+    engine->changeDefault("Kopfhörer");
+    settle();
+    // The device's tuning reaches the chain with the rebuild that moves the output, not before.
+    EXPECT_EQ(t.selectedPresetID(), "432");
+    EXPECT_NEAR(engine->factor, 432.0 / 440.0, 1e-6);
+    EXPECT_EQ(engine->calls.back(), "rebuildForDevice");
+    EXPECT_EQ(t.settingsDevice(), "Kopfhörer");
+    engine->finishBuild();
+    settle();
+    timers->advance(ChainSupervisor::restartDebounceMs);
+    EXPECT_EQ(engine->calls.back(), "rebuildForDevice") << "one rebuild per switch";
+
+    t.setEnabled(false); // for the headphones only
+    engine->changeDefault("Lautsprecher");
+    settle();
+    EXPECT_TRUE(t.isEnabled());
+    EXPECT_EQ(t.selectedPresetID(), "off");
+    EXPECT_EQ(engine->calls.back(), "start");
+    engine->changeDefault("Kopfhörer");
+    settle();
+    EXPECT_FALSE(t.isEnabled());
+    EXPECT_EQ(engine->calls.back(), "stop");
+
+    // A new run (on the speakers) restores their tuning, switched on.
+    make();
+    EXPECT_EQ(controller->selectedPresetID(), "off");
+    EXPECT_TRUE(controller->takeShouldResume());
+}
+
+TEST_F(ControllerTest, excluded_applications_reach_the_engine_and_only_the_saved_ones_are_saved)
+{
+    TonvelController &t = make();
+    t.setRunExcludedApps({QStringLiteral("tuner")});
+    t.setApplicationRetuned(QStringLiteral("zoom"), false);
+    EXPECT_EQ(engine->scope.excludedApps, (std::vector<std::string>{"zoom", "tuner"}));
+    EXPECT_FALSE(engine->scope.retuneCalls);
+    t.setRetuneCalls(true);
+    EXPECT_TRUE(engine->scope.retuneCalls);
+    EXPECT_TRUE(readAll(settingsPath).contains("excludedApps=zoom\n")) << readAll(settingsPath).constData();
+    t.setApplicationRetuned(QStringLiteral("zoom"), true);
+    EXPECT_EQ(engine->scope.excludedApps, std::vector<std::string>{"tuner"});
+}

@@ -81,3 +81,42 @@ TEST_F(SettingsStoreTest, unreadable_file_is_kept_aside_before_anything_is_writt
     EXPECT_EQ(readAll(dir.filePath(aside[0])), garbage);
     EXPECT_TRUE(readAll(path).contains("engine=2"));
 }
+
+TEST_F(SettingsStoreTest, scope_and_device_tunings_round_trip)
+{
+    SettingsStore::Choice c{false, QStringLiteral("432"), 440, true, EngineKind::lowLatency, false, true};
+    c.excludedApps = {QStringLiteral("pw-play"), QStringLiteral("Zoom, Meetings")};
+    c.retuneCalls = true;
+    c.perDevice = true;
+    c.devices = {{QStringLiteral("alsa_output.pci-0000_00_1f.3.analog-stereo"),
+                  {true, QStringLiteral("528"), 432.5, EngineKind::balanced, true, true}},
+                 {QStringLiteral("bluez \"Kopfhörer\", a/b"), {}}};
+    SettingsStore(path, true).save(c);
+    const SettingsStore::Restored r = SettingsStore(path, true).restore();
+    EXPECT_EQ(r.excludedApps, c.excludedApps);
+    EXPECT_TRUE(r.retuneCalls && r.perDevice);
+    EXPECT_EQ(r.devices, c.devices);
+}
+
+TEST_F(SettingsStoreTest, bad_scope_values_read_as_nothing_and_stay_in_the_file)
+{
+    const QByteArray whole = R"({\"mode\":\"preset\",\"presetID\":\"432\",\"freeA4\":440,\"engine\":0,\"automatic\":false,\"enabled\":true})";
+    const struct {
+        QByteArray ini;
+        QStringList apps;
+        int devices;
+    } cases[] = {
+        {"excludedApps=a, , a,  b\ndeviceChoices=not json\n", {"a", "b"}, 0},
+        {"excludedApps=@Variant(\\0\\0\\0\\x7f)\nrememberPerDevice=maybe\n", {}, 0},
+        {"deviceChoices=\"{\\\"ok\\\":" + whole + ",\\\"gone\\\":{\\\"mode\\\":\\\"preset\\\"},\\\"n\\\":3}\"\n", {}, 1},
+    };
+    for (const auto &c : cases) {
+        write("[General]\n" + c.ini);
+        SCOPED_TRACE(c.ini.constData());
+        const SettingsStore::Restored r = SettingsStore(path, true).restore();
+        EXPECT_EQ(r.excludedApps, c.apps);
+        EXPECT_FALSE(r.perDevice);
+        EXPECT_EQ(r.devices.size(), c.devices);
+        EXPECT_EQ(readAll(path), "[General]\n" + c.ini);
+    }
+}

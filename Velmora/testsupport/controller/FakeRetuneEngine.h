@@ -38,6 +38,17 @@ public:
     void requestRebuild(const std::string &reason) { post(&Events::rebuildNeeded, reason); }
     void connection(bool connected) { post(&Events::serverConnection, connected); }
     void sessionAway(SessionWait why) { post(&Events::waiting, why); }
+    // The default output becomes `name` (key and name alike), announced as a real engine does.
+    void changeDefault(const std::string &name)
+    {
+        defaultOutput = name;
+        post(&Events::defaultOutputChanged);
+        if (running_)
+            requestRebuild("Ausgabegerät gewechselt");
+    }
+    ChainScope scope;
+    std::vector<AppEntry> apps;
+    void announceApplications() { post(&Events::applicationsChanged); }
 
     void setEvents(Events events, Executor executor) override
     {
@@ -48,6 +59,13 @@ public:
     void rebuild() override
     {
         calls.push_back("rebuild");
+        building_ = building_ || running_;
+    }
+    void rebuildForDevice(double f, EngineKind engine) override
+    {
+        calls.push_back("rebuildForDevice");
+        factor = f;
+        selected = engine;
         building_ = building_ || running_;
     }
     void stop() override
@@ -65,12 +83,22 @@ public:
     EngineStats stats() const override { return stats_; }
     std::optional<std::string> defaultOutputName() const override { return defaultOutput; }
     double defaultOutputRate() const override { return 44100.0; }
+    void setScope(const ChainScope &s) override { scope = s; }
+    std::vector<AppEntry> applications() const override { return apps; }
     std::optional<std::uint32_t> readAnalysisSamples(float *, std::uint32_t) override
     {
         return running_ ? std::optional<std::uint32_t>(0) : std::nullopt;
     }
 
 private:
+    void post(std::function<void()> Events::*event)
+    {
+        if (executor_)
+            executor_([this, event] {
+                if (events_.*event)
+                    (events_.*event)();
+            });
+    }
     template <typename Event, typename Arg> void post(Event Events::*event, Arg arg)
     {
         if (executor_)

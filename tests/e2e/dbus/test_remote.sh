@@ -38,7 +38,7 @@ echo "$json"
 expect "status --json: running on preset 432" \
   test "$(field Enabled <<<"$json")$(field Active <<<"$json")$(field PresetID <<<"$json")$(field TargetA4 <<<"$json")" \
   = 'truetrue"432"432.0'
-expect "status --json: all 22 keys" test "$(python3 -c 'import json,sys; print(len(json.load(sys.stdin)))' <<<"$json")" -eq 22
+expect "status --json: all 23 keys" test "$(python3 -c 'import json,sys; print(len(json.load(sys.stdin)))' <<<"$json")" -eq 23
 expect "status --json: version as the program's" \
   test "$(field Version <<<"$json")" = "\"$("$VELMORA_CLI" --version | cut -d' ' -f2)\""
 
