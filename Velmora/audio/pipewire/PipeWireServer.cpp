@@ -45,15 +45,20 @@ public:
     void defaultMetadataChanged(std::uint32_t subject, const char *key) override;
     void nodeReady(const pwl::Node &n) override;
     void nodeRemoved(std::uint32_t id) override { server_.dropStream(id); }
+    void linksChanged() override { checkManagerBack(); }
     void connectionLost() override { server_.lost(); }
+    // Loop lock held. `periodic`: from the once-a-second look, see reconnectLoop.
+    void checkManagerBack(bool periodic = false);
 
 private:
-    void noteManager(const pwl::Node *defaultSink);
+    void noteManager(const pwl::Node *defaultSink, bool settled = false);
+    const pwl::Node *defaultSink() const;
 
     PipeWireServer &server_;
     pwl::Session &session_;
     std::string lastDefault_;
     bool manager_ = false; // the session manager's "default" metadata is there
+    int namedChecks_ = 0;  // periodic looks in a row that found the returning manager's sink named
     // The default names a sink whose properties have not arrived yet: it counts once they do.
     bool defaultPending_ = false;
 };
@@ -205,10 +210,10 @@ private:
 // The session manager owns the "default" metadata: it goes with it and comes back with it.
 // Back counts once it has elected a default sink and configured that sink's ports: a chain
 // opened before then is left unlinked by the returning manager.
-void PipeWireServer::Watch::noteManager(const pwl::Node *defaultSink)
+void PipeWireServer::Watch::noteManager(const pwl::Node *defaultSink, bool settled)
 {
     const bool present = session_.hasDefaultMetadata();
-    if (present == manager_ || (present && (!defaultSink || defaultSink->inputPorts == 0)))
+    if (present == manager_ || (present && (!defaultSink || (defaultSink->inputPorts == 0 && !settled))))
         return;
     manager_ = present;
     if (present)
@@ -221,15 +226,41 @@ void PipeWireServer::Watch::noteManager(const pwl::Node *defaultSink)
     });
 }
 
+// The sink the session manager has elected, if we know it (never our own capture sink).
+const pwl::Node *PipeWireServer::Watch::defaultSink() const
+{
+    const std::string name = session_.defaultSinkName();
+    const pwl::Node *n = session_.nodeByName(name);
+    return n && n->mediaClass == pwl::kMediaClassSink && name != server_.tapName() ? n : nullptr;
+}
+
+// A returning session manager is ready after a series of events whose order varies (its
+// metadata, the sink's properties, the sink's ports, the first links): every one of them
+// looks again, so that no order can leave the chain waiting for good.
+void PipeWireServer::Watch::checkManagerBack(bool periodic)
+{
+    if (manager_ || !session_.hasDefaultMetadata()) {
+        namedChecks_ = 0;
+        return;
+    }
+    const pwl::Node *sink = defaultSink();
+    if (periodic) {
+        namedChecks_ = sink ? namedChecks_ + 1 : 0;
+        if (sink && sink->inputPorts == 0)
+            qCDebug(lcPipeWire, "Standardgeraet %s noch ohne Ports", sink->name.c_str());
+    }
+    // Named for two looks in a row, the sink counts even if its ports were never reported.
+    noteManager(sink, namedChecks_ >= 2);
+}
+
 void PipeWireServer::Watch::defaultMetadataChanged(std::uint32_t subject, const char *key)
 {
+    checkManagerBack();
     if (key && (subject != 0 || std::strcmp(key, "default.audio.sink") != 0))
         return;
     const std::string name = session_.defaultSinkName();
-    const pwl::Node *n = session_.nodeByName(name);
-    if (n && n->mediaClass != pwl::kMediaClassSink)
-        n = nullptr;
-    noteManager(n && name != server_.tapName() ? n : nullptr);
+    const pwl::Node *n = defaultSink();
+    noteManager(n);
     if (name == server_.tapName() || name == lastDefault_)
         return; // never follow our own capture sink
     lastDefault_ = name;
@@ -247,17 +278,14 @@ void PipeWireServer::Watch::defaultMetadataChanged(std::uint32_t subject, const 
 
 void PipeWireServer::Watch::nodeReady(const pwl::Node &n)
 {
+    checkManagerBack();
     if (n.mediaClass == pwl::kMediaClassPlayback) {
         server_.noteStream(n);
         return;
     }
-    if (n.mediaClass != pwl::kMediaClassSink || n.name != session_.defaultSinkName() || n.name == server_.tapName())
+    if (!manager_ || n.mediaClass != pwl::kMediaClassSink || n.name != session_.defaultSinkName()
+        || n.name == server_.tapName())
         return;
-    // A returning session manager names its default sink before that sink is ready.
-    if (!manager_) {
-        noteManager(&n);
-        return;
-    }
     // A new device is often named default before its properties arrive: without this event,
     // an engine waiting for a device would never hear of it.
     if (!defaultPending_)
@@ -366,7 +394,22 @@ void PipeWireServer::reconnectLoop()
 {
     MutexLock lock(mutex_);
     while (!stopping_) {
-        lock.wait(wake_, [this]() REQUIRES(mutex_) { return stopping_ || lost_; });
+        if (!lock.waitFor(wake_, std::chrono::seconds(1), [this]() REQUIRES(mutex_) { return stopping_ || lost_; })) {
+            // Connected: once a second the session manager's return is looked for, in case
+            // the events that tell of it came in an order nobody foresaw. Only this thread
+            // replaces the session and its watch.
+            std::shared_ptr<pwl::Session> session = session_;
+            Watch *watch = watch_.get();
+            lock.unlock();
+            if (session && watch && !session->broken()) {
+                pwl::Session::Lock l(*session);
+                watch->checkManagerBack(true);
+            }
+            lock.lock();
+            continue;
+        }
+        if (stopping_)
+            break;
         if (lock.waitFor(wake_, std::chrono::milliseconds(options_.reconnectMs),
                          [this]() REQUIRES(mutex_) { return stopping_; }))
             break;
