@@ -3,17 +3,23 @@
 # CPU of velmora-cli live against EasyEffects' pitch plugin (Debian package easyeffects), side by side on one
 # private PipeWire stack, each retuning the same playback 440 -> 432 Hz (the peer at -32 cents), at two
 # quantums. Rounds alternate between the two, so a loaded machine weighs on both alike.
-#   bench/peer_side_by_side.sh [VELMORA_CLI] (env: SECONDS_PER_RUN=20 ROUNDS=2 QUANTUMS="256 2048")
+#   bench/peer_side_by_side.sh [[LABEL=]VELMORA_CLI...]   (env: SECONDS_PER_RUN=20 ROUNDS=2 QUANTUMS="256 2048")
+# Several builds (e.g. before=old/velmora-cli after=new/velmora-cli) take turns in the same rounds.
 # Per run: the process' CPU (user + system) over the playback, in % of one core, and the time its
 # pitch node spends in its process call per cycle (pw-profiler), in % of the cycle's period.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
-CLI=${1:-$here/../build/cli/velmora-cli}
+CLIS=("$@")
+((${#CLIS[@]})) || CLIS=("velmora=$here/../build/cli/velmora-cli")
 RUN_S=${SECONDS_PER_RUN:-20} ROUNDS=${ROUNDS:-2} QUANTUMS=${QUANTUMS:-"256 2048"}
 for tool in easyeffects Xvfb sox pw-profiler; do
   command -v "$tool" >/dev/null || { echo "needs $tool (apt-get install easyeffects xvfb sox pipewire-bin)" >&2; exit 2; }
 done
-[[ -x $CLI ]] || { echo "velmora-cli not found at $CLI" >&2; exit 2; }
+for i in "${!CLIS[@]}"; do  # absolute paths: the stack works in a folder of its own
+  c=${CLIS[i]} path=${CLIS[i]#*=}
+  [[ -x $path ]] || { echo "velmora-cli not found at $path" >&2; exit 2; }
+  [[ $c == *=* ]] && CLIS[i]="${c%%=*}=$(realpath "$path")" || CLIS[i]=$(realpath "$path")
+done
 source "$here/../tests/e2e/pwstack.sh"
 trap stack_stop EXIT
 stack_start || exit 1
@@ -54,12 +60,14 @@ measure() {  # measure LABEL PID NODE : plays the music, prints one figure line
     "$(awk -v a="$t0" -v b="$t1" -v s0="$s0" -v s1="$s1" -v hz="$hz" 'BEGIN { printf "%.1f", 100 * (b - a) / hz / (s1 - s0) }')" \
     "$(busy_pct "$3")"
 }
-ours() {  # ours ENGINE
-  local log=$STACK_DIR/live.log
-  "$CLI" live --preset 432 --engine "$1" --no-status-server >"$log" 2>&1 & local pid=$!
+ours() {  # ours LABEL=CLI ENGINE
+  local log=$STACK_DIR/live.log label=${1%%=*}
+  [[ $1 == *=* ]] || label=velmora
+  "${1#*=}" live --preset 432 --engine "$2" --no-status-server >"$log" 2>&1 & local pid=$!
   for _ in $(seq 200); do grep -q "Läuft\|Running" "$log" && break; sleep 0.05; done
+  kill -0 "$pid" 2>/dev/null || { echo "live did not start:" >&2; cat "$log" >&2; return; }
   sleep 3  # the other engines are built in the background
-  measure "velmora $1" "$pid" "org.velmora.Velmora"
+  measure "$label $2" "$pid" "org.velmora.Velmora"
   kill -TERM "$pid"; wait "$pid" 2>/dev/null
 }
 peer() {  # peer MODE
@@ -81,7 +89,9 @@ J
 for q in $QUANTUMS; do
   pw-metadata -n settings 0 clock.force-quantum "$q" >/dev/null
   for _ in $(seq "$ROUNDS"); do
-    ours balanced; peer HighSpeed
-    ours highQuality; peer HighQuality
+    for c in "${CLIS[@]}"; do ours "$c" balanced; done
+    peer HighSpeed
+    for c in "${CLIS[@]}"; do ours "$c" highQuality; done
+    peer HighQuality
   done
 done
