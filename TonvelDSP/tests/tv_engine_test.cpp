@@ -158,24 +158,6 @@ TEST(TvEngine, matches_plain_formulation_across_write_index_wrap)
                     .frames = 12000});
 }
 
-TEST(TvEngine, factor_one_after_reset_delays_by_half_window_plus_one)
-{
-    for (uint32_t start : {0u, UINT32_MAX - 1500}) {
-        for (uint32_t delay : {64u, 2048u}) {
-            auto engine = make(delay, 48000);
-            tv_engine_set_factor(engine.get(), 1.0);
-            tv_engine_reset(engine.get());
-            tv_engine_test_set_write_index(engine.get(), start);
-            const auto in = noise(6000, 7);
-            std::vector<float> out(in.size());
-            for (size_t pos = 0; pos < in.size(); pos += 500)
-                tv_engine_process_channel(engine.get(), 0, &in[pos], 1, &out[pos], 1, 500);
-            for (size_t i = 0, lag = delay / 2 + 1; i < out.size(); ++i)
-                ASSERT_EQ(out[i], i < lag ? 0.f : in[i - lag]) << delay << " from " << start << " at " << i;
-        }
-    }
-}
-
 // A ramp as input with only head B audible (narrow fade, delay near 0) makes the output
 // reveal the delay, which grows by 1 - smoothed factor per sample.
 TEST(TvEngine, factor_change_glides_with_40ms_time_constant)
