@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "../src/tv_dsp_internal.h"
 
+#include "../../TonvelCore/tests/ToneSignals.h"
+
 #include <tv_handles.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstring>
-#include <memory>
 #include <numbers>
 #include <numeric>
 #include <tuple>
@@ -79,10 +79,7 @@ struct Reference {
 
 std::vector<float> noise(size_t count, uint32_t seed)
 {
-    std::vector<float> v(count);
-    for (auto &x : v)
-        x = float(int32_t(seed = seed * 1664525u + 1013904223u)) / 2147483648.f;
-    return v;
+    return tonesignals::whiteNoise(double(count), 1.0, 1.0, seed);
 }
 
 size_t firstDifference(const std::vector<float> &a, const std::vector<float> &b)
