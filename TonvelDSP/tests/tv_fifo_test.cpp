@@ -7,7 +7,6 @@
 #include <atomic>
 #include <bit>
 #include <chrono>
-#include <memory>
 #include <numeric>
 #include <thread>
 #include <vector>

@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <thread>
 
 namespace {
 
