@@ -189,10 +189,7 @@ TEST_F(Retune, batch_goes_on_past_bad_files_and_fails_at_the_end)
     EXPECT_LT(r.out.indexOf("one.wav"), r.out.indexOf("two.aiff")) << qPrintable(r.out);
     EXPECT_EQ(QDir(path("out")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
               (QStringList{"one.432Hz.wav", "two.432Hz.aiff"}));
-    const Audio two = readAudio(path("out/two.432Hz.aiff"));
-    EXPECT_EQ(two.rate, 22050);
-    EXPECT_EQ(two.format, SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
-    EXPECT_EQ(two.frames(), 11025);
+    EXPECT_EQ(readAudio(path("out/two.432Hz.aiff")).frames(), 11025); // complete beside the other file
 }
 
 // Usage mistakes exit 2 and write nothing; every subcommand parses options alike, in the same

@@ -21,7 +21,6 @@ using ControllerTestKit::readAll;
 using ControllerTestKit::settle;
 using Mode = TonvelController::Mode;
 using Engine = EngineKind;
-using State = TonvelController::ChainState;
 
 namespace {
 
@@ -116,9 +115,7 @@ TEST_F(ControllerTest, the_switch_follows_the_chain_and_saves_what_happened)
     t.setEnabled(true);
     engine->failBuild();
     settle();
-    EXPECT_FALSE(t.isEnabled());
-    EXPECT_EQ(t.chainState(), State::stopped);
-    EXPECT_TRUE(t.needsPermissionHint());
+    EXPECT_FALSE(t.isEnabled()); // the supervisor's state and hint are its own test's
     EXPECT_TRUE(readAll(settingsPath).contains("enabled=false"));
 
     t.setEnabled(true);
