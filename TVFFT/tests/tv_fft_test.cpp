@@ -4,6 +4,8 @@
 #include <tv_handles.h>
 #include <gtest/gtest.h>
 
+#include "../../TonvelCore/tests/ToneSignals.h"
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -28,16 +30,7 @@ Spectrum forward(tv_fft *fft, uint32_t n, const float *input)
     return s;
 }
 
-std::vector<float> noise(uint32_t n)
-{
-    std::vector<float> v(n);
-    uint32_t seed = 1;
-    for (auto &x : v)
-        x = float(int32_t(seed = seed * 1664525u + 1013904223u)) / 2147483648.f;
-    return v;
-}
-
-
+std::vector<float> noise(uint32_t n) { return tonesignals::whiteNoise(n, 1.0, 1.0); }
 
 TEST(TvFft, accepts_only_powers_of_two_from_two_and_null_arguments_do_nothing)
 {

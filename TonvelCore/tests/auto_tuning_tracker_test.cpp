@@ -57,14 +57,6 @@ TEST(AutoTuningTracker, zero_or_negative_elapsed_moves_nothing_but_updates_targe
     }
 }
 
-TEST(AutoTuningTracker, target_within_one_step_is_reached_exactly_without_overshoot)
-{
-    AutoTuningTracker t;
-    EXPECT_EQ(t.update({440.0, 0.15, 0.9}, 0.1), 0.15);
-    EXPECT_EQ(t.update({440.0, -0.05, 0.9}, 0.1), -0.05);
-    EXPECT_EQ(t.update({440.0, -0.05, 0.9}, 0.1), -0.05);
-}
-
 TEST(AutoTuningTracker, glides_at_2_cents_per_second_towards_12_cents_and_back)
 {
     AutoTuningTracker t;

@@ -11,27 +11,18 @@ using namespace TuningMath;
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
-TEST(TuningMathFactor, clamps_a4_into_the_free_range)
+// A4 clamped into the free range (non-finite values to its bottom or top); cents are 0 for
+// factors that are not positive and finite.
+TEST(TuningMath, factor_clamps_a4_into_the_free_range_and_cents_need_a_usable_factor)
 {
-    EXPECT_EQ(factor(400.0), 0.9090909090909091);
-    EXPECT_EQ(factor(399.9), 0.9090909090909091);
-    EXPECT_EQ(factor(-inf), 0.9090909090909091);
-    EXPECT_EQ(factor(nan), 0.9090909090909091);
-    EXPECT_EQ(factor(470.0), 470.0 / 440.0);
-    EXPECT_EQ(factor(500.0), 470.0 / 440.0);
-    EXPECT_EQ(factor(inf), 470.0 / 440.0);
-    EXPECT_EQ(factor(432.0), 0.9818181818181818);
-    EXPECT_EQ(factor(440.0), 1.0);
+    const double lowest = 0.9090909090909091, highest = 470.0 / 440.0;
+    for (auto [a4, f] : {std::pair{400.0, lowest}, {399.9, lowest}, {-inf, lowest}, {nan, lowest}, {470.0, highest},
+                         {500.0, highest}, {inf, highest}, {432.0, 0.9818181818181818}, {440.0, 1.0}})
+        EXPECT_EQ(factor(a4), f) << a4;
     EXPECT_TRUE(freeA4Range.contains(400.0) && freeA4Range.contains(470.0));
     EXPECT_FALSE(freeA4Range.contains(399.999) || freeA4Range.contains(470.001));
-}
-
-TEST(TuningMathCents, is_zero_for_factors_that_are_not_positive_and_finite)
-{
-    EXPECT_EQ(cents(0.0), 0.0);
-    EXPECT_EQ(cents(-1.0), 0.0);
-    EXPECT_EQ(cents(inf), 0.0);
-    EXPECT_EQ(cents(nan), 0.0);
+    for (double unusable : {0.0, -1.0, inf, nan})
+        EXPECT_EQ(cents(unusable), 0.0) << unusable;
     EXPECT_EQ(cents(2.0), 1200.0);
     EXPECT_NEAR(cents(0.981818), -31.767, 0.001);
 }

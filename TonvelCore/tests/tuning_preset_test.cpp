@@ -28,16 +28,13 @@ TEST(TuningPresetTable, holds_the_eleven_presets_in_order_each_moving_its_note_o
     EXPECT_NEAR(TuningPreset::preset(QStringLiteral("432"))->cents(), -31.767, 0.001);
 }
 
-TEST(TuningPresetLookup, is_exact_and_case_sensitive)
+// Lookup is exact and case-sensitive; the reference is named with three decimals.
+TEST(TuningPresetLookup, is_exact_and_names_the_reference_note_and_frequency)
 {
     EXPECT_EQ(TuningPreset::preset(QStringLiteral("off")), TuningPreset::all().front());
     EXPECT_EQ(TuningPreset::preset(QStringLiteral("963")), TuningPreset::all().back());
     for (const char *id : {"OFF", "Off", "", "440", " 432", "432 ", "4320"})
         EXPECT_FALSE(TuningPreset::preset(QString::fromLatin1(id)).has_value()) << id;
-}
-
-TEST(TuningPresetDescription, names_note_and_frequency_with_three_decimals)
-{
     EXPECT_EQ(TuningPreset::preset(QStringLiteral("432"))->referenceDescription(), QStringLiteral("A4 = 440.000 Hz"));
     EXPECT_EQ(TuningPreset::preset(QStringLiteral("174"))->referenceDescription(), QStringLiteral("F3 = 174.614 Hz"));
     EXPECT_FALSE(TuningPreset::off().referenceDescription().has_value());

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <bit>
 #include <chrono>
-#include <memory>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -32,13 +31,24 @@ std::vector<float> read(tv_fifo *fifo, uint32_t max)
 
 } // namespace
 
-TEST(TvFifo, capacity_is_power_of_two_from_1024_and_sizes_above_2_pow_31_are_refused)
+TEST(TvFifo, capacity_is_power_of_two_from_1024_sizes_above_2_pow_31_are_refused_and_null_is_ignored)
 {
     EXPECT_EQ(tv_fifo_capacity(make(10).get()), 1024u);
     EXPECT_EQ(tv_fifo_capacity(make(1025).get()), 2048u);
     EXPECT_EQ(tv_fifo_capacity(make(65536).get()), 65536u);
     EXPECT_EQ(tv_fifo_create((1u << 31) + 1), nullptr);
     EXPECT_EQ(tv_fifo_create(UINT32_MAX), nullptr);
+
+    // Null arguments change nothing.
+    auto fifo = make(16);
+    float x = 1.f;
+    tv_fifo_write(nullptr, &x, 1, 1);
+    tv_fifo_write(fifo.get(), nullptr, 1, 1);
+    tv_fifo_write(fifo.get(), &x, 1, 1);
+    EXPECT_EQ(tv_fifo_read(nullptr, &x, 1) + tv_fifo_read(fifo.get(), nullptr, 1) + tv_fifo_read(fifo.get(), &x, 0), 0u);
+    EXPECT_EQ(tv_fifo_read(fifo.get(), &x, 5), 1u);
+    EXPECT_EQ(tv_fifo_capacity(nullptr), 0u);
+    tv_fifo_destroy(nullptr);
 }
 
 TEST(TvFifo, writes_strided_keeps_newest_on_overflow_and_reads_in_order)
@@ -58,19 +68,6 @@ TEST(TvFifo, writes_strided_keeps_newest_on_overflow_and_reads_in_order)
     EXPECT_EQ(read(fifo.get(), 10), ramp(10, 476));
     EXPECT_EQ(read(fifo.get(), 4096), ramp(1014, 486));
     EXPECT_TRUE(read(fifo.get(), 4096).empty());
-}
-
-TEST(TvFifo, null_arguments_change_nothing)
-{
-    auto fifo = make(16);
-    float x = 1.f;
-    tv_fifo_write(nullptr, &x, 1, 1);
-    tv_fifo_write(fifo.get(), nullptr, 1, 1);
-    tv_fifo_write(fifo.get(), &x, 1, 1);
-    EXPECT_EQ(tv_fifo_read(nullptr, &x, 1) + tv_fifo_read(fifo.get(), nullptr, 1) + tv_fifo_read(fifo.get(), &x, 0), 0u);
-    EXPECT_EQ(tv_fifo_read(fifo.get(), &x, 5), 1u);
-    EXPECT_EQ(tv_fifo_capacity(nullptr), 0u);
-    tv_fifo_destroy(nullptr);
 }
 
 TEST(TvFifo, indices_wrap_past_2_pow_32_without_visible_effect)

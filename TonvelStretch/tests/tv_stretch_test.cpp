@@ -59,11 +59,9 @@ std::vector<float> clicks(size_t frames, size_t first)
 
 TEST(StretchCreate, rejects_bad_channels_frames_and_rates_and_a_null_handle_is_ignored)
 {
-    EXPECT_EQ(tv_stretch_create_custom(9, 512, kRate, 120, 30), nullptr);
-    EXPECT_EQ(tv_stretch_create_custom(0, 512, kRate, 120, 30), nullptr);
-    EXPECT_EQ(tv_stretch_create_custom(2, 0, kRate, 120, 30), nullptr);
-    for (double rate : {0.0, -44100.0, double(NAN)})
-        EXPECT_EQ(tv_stretch_create_custom(2, 512, rate, 120, 30), nullptr) << rate;
+    for (auto [channels, frames, rate] : {std::tuple{9u, 512u, kRate}, {0u, 512u, kRate}, {2u, 0u, kRate},
+                                          {2u, 512u, 0.0}, {2u, 512u, -44100.0}, {2u, 512u, double(NAN)}})
+        EXPECT_EQ(tv_stretch_create_custom(channels, frames, rate, 120, 30), nullptr) << channels << frames << rate;
     float x = 1.0f;
     tv_stretch_destroy(nullptr);
     tv_stretch_reset(nullptr);
@@ -187,28 +185,6 @@ TEST(StretchLatency, cross_correlation_agrees_with_reported_latency)
     }
 }
 
-// After a reset nothing of the earlier audio remains and the engine is silent for its
-// latency; the signal must then rise smoothly, not jump in at full level (which clicks on
-// every engine switch).
-TEST(StretchReset, reset_clears_audio_and_the_signal_fades_in_without_a_jump)
-{
-    for (double blockMs : {kBalancedMs, kHighQualityMs}) {
-        Stretch s = make(blockMs);
-        ASSERT_TRUE(s);
-        tv_stretch_set_factor(s.get(), 432.0 / 440.0);
-        run(s.get(), tonesignals::whiteNoise(0.5, kRate), 512);
-        tv_stretch_reset(s.get());
-        const std::vector<float> out = run(s.get(), sine(440.0, 0.5, kRate), 512);
-        const auto silent = out.begin() + tv_stretch_latency_frames(s.get()) - 512;
-        EXPECT_TRUE(std::all_of(out.begin(), silent, [](float v) { return v == 0.0f; })) << blockMs;
-        float largest = 0.0f;
-        for (size_t i = 1; i < out.size(); ++i)
-            largest = std::max(largest, std::fabs(out[i] - out[i - 1]));
-        const float steadyStep = static_cast<float>(0.5 * 2.0 * M_PI * 432.0 / kRate); // 0.028
-        EXPECT_LT(largest, 1.3f * steadyStep) << blockMs;
-    }
-}
-
 // Any factor of the range, entered by a reset and left by a glide back to 1.0: nothing is
 // allocated or written past the block, no frame is padded, and at 1.0 the output is exactly
 // as late as reported again (the library's delay depends on the factor; a reset away from
@@ -273,7 +249,8 @@ TEST(StretchHandOver, prepared_engines_are_claimed_without_a_reset_on_the_audio_
     tv_stretch_set_factor(s.get(), 0.9);
     EXPECT_EQ(tv_stretch_claim(s.get()), 1);
     EXPECT_EQ(tv_stretch_applied_factor(s.get()), 0.9); // jumps: nothing played at the old one
-    // Prepared means reset: silent for the latency, like a fresh engine.
+    // Prepared means reset: nothing of the tone before, silent for the latency. (That the
+    // sound then fades in without a click is the render chain's switch test.)
     const std::vector<float> out = run(s.get(), tone, 512);
     EXPECT_TRUE(std::all_of(out.begin(), out.begin() + tv_stretch_latency_frames(s.get()) - 512,
                             [](float v) { return v == 0.0f; }));

@@ -24,9 +24,8 @@ expect 0 "decisions stored in the user's data folder" test -f "$file"
 expect 0 "list shows decisions" "$cli" consent list
 grep -q '^allowed .*http://localhost:8000$' "$XDG_DATA_HOME/out" && echo "ok   list line" \
   || { echo "FAIL list line"; cat "$XDG_DATA_HOME/out"; fails=$((fails + 1)); }
+# Which origins are malformed is the consent store's table; one proves the command asks it.
 expect 2 "an origin with a path is refused" "$cli" consent allow http://localhost:8000/
-expect 2 "a bare word is refused" "$cli" consent allow localhost
-expect 2 "markup is no origin" "$cli" consent allow "http://<b>x</b>"
 expect 2 "missing origin is a usage error" "$cli" consent allow
 expect 1 "revoking an unknown origin fails" "$cli" consent revoke http://nowhere.test
 expect 0 "revoke" "$cli" consent revoke http://localhost:8000

@@ -34,20 +34,11 @@ protected:
         static int run = 0;
         const QString folder = scratch->filePath(QString::number(++run));
         QDir().mkpath(folder);
-        TonvelController::Options options;
-        options.engine = engine_;
         consent_ = std::make_shared<OriginConsent>(folder + QStringLiteral("/consent/einwilligungen.json"));
-        options.consent = consent_;
-        options.settingsPath = folder + QStringLiteral("/Velmora.conf");
-        options.autostartPath = folder + QStringLiteral("/autostart.desktop");
-        options.timers = timers_;
-        options.analysis = false;
-        controller_ = std::make_unique<TonvelController>(std::move(options));
+        controller_ = std::make_unique<TonvelController>(TonvelController::Options{
+            engine_, consent_, folder + QStringLiteral("/Velmora.conf"), folder + QStringLiteral("/autostart.desktop"),
+            {}, timers_, false});
         support_ = std::make_unique<PanelSupport>(controller_.get(), consent_, [this] { return sessionManager_; });
-        openPanel();
-    }
-    void openPanel()
-    {
         panel_ = std::make_unique<PanelWindow>(
             PanelWindow::Kind::window,
             QVariantMap{{QStringLiteral("controller"), QVariant::fromValue<QObject *>(controller_.get())},

