@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Supervision against an audio layer in memory and hand-driven timers: failed starts, the
 // restart debounce, stalls, a lost sound server and the end of the resume attempts, shutdown.
-// A session that goes away and comes back is the end-to-end tests' (test_faults_server.sh).
 #include "controller/ChainSupervisor.h"
 #include "controller/TuningDetection.h"
 
@@ -163,6 +162,26 @@ TEST_F(ChainSupervisorTest, lost_sound_server_is_waited_for_and_resumed_until_th
             EXPECT_TRUE(c.needsPermissionHint());
         }
         EXPECT_FALSE(c.serverLost());
+    }
+}
+
+TEST_F(ChainSupervisorTest, a_session_away_is_shown_in_words_and_its_return_counts_as_a_rebuild)
+{
+    const std::pair<SessionWait, const char *> cases[] = {
+        {SessionWait::sessionManager, "Warte auf den Sitzungsmanager"},
+        {SessionWait::outputDevice, "Warte auf ein Ausgabegerät"},
+    };
+    for (const auto &[why, words] : cases) {
+        ChainSupervisor &c = running();
+        engine->sessionAway(why);
+        settle();
+        EXPECT_EQ(c.state(), State::waitingForSession);
+        EXPECT_TRUE(c.errorMessage().startsWith(QString::fromUtf8(words))) << words;
+        engine->finishBuild(); // the engine's own build once the session is back
+        settle();
+        EXPECT_EQ(c.state(), State::running);
+        EXPECT_EQ(c.lastRebuildReason(), QStringLiteral("Sitzung wieder bereit"));
+        EXPECT_TRUE(c.errorMessage().isEmpty());
     }
 }
 
