@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The retuning engine against the fake audio server: builds off the caller's thread, reports
 // by events, keeps what still fits on a rebuild, closes at once on stop, survives a lost server.
-// Waiting out a session manager or output device that went away is the end-to-end tests'
-// (test_faults_server.sh, failsafe/test_replug_live.sh).
 #include "audio/TapEngine.h"
 #include "testsupport/FakeAudioServer.h"
 
@@ -26,7 +24,9 @@ struct Recorder {
         e.failed = [this](const AudioError &error) { add("failed: " + error.errorDescription()); };
         e.rebuildNeeded = [this](const std::string &reason) { add("rebuild: " + reason); };
         e.serverConnection = [this](bool connected) { add(connected ? "server back" : "server lost"); };
-        e.waiting = [this](SessionWait) { add("waiting"); };
+        e.waiting = [this](SessionWait why) {
+            add(why == SessionWait::sessionManager ? "waiting: session manager" : "waiting: output device");
+        };
         return e;
     }
     void add(std::string line)
@@ -242,6 +242,34 @@ TEST_F(TapEngineTest, a_lost_server_is_reported_and_the_engine_comes_back_by_its
               (std::vector<std::string>{"running", "server lost", "server back", "running"}));
     EXPECT_EQ(engine->stats().health, ChainHealth::healthy);
     EXPECT_EQ(fake->opens(), 2);
+}
+
+TEST_F(TapEngineTest, a_session_that_goes_away_is_waited_out_and_retuned_again_on_its_return)
+{
+    struct Case {
+        const char *what;
+        std::function<void()> leave;
+        std::function<void()> back;
+        std::vector<std::string> log;
+    };
+    const Case cases[] = {
+        {"session manager", [&] { fake->setSessionManager(false); }, [&] { fake->setSessionManager(true); },
+         {"running", "waiting: session manager", "running"}},
+        {"no output device left", [&] { fake->setDefault(0), engine->rebuild(); },
+         [&] { fake->setDefault(headphones); },
+         {"running", "rebuild: Ausgabegerät gewechselt", "waiting: output device", "running"}},
+    };
+    for (const Case &c : cases) {
+        fresh();
+        startAndWait();
+        c.leave();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !fake->chain().open; })) << c.what;
+        EXPECT_TRUE(engine->isRunning()) << c.what;
+        c.back();
+        EXPECT_EQ(recorder.waitFor(c.log.size()), c.log) << c.what;
+        EXPECT_TRUE(fake->chain().open) << c.what;
+        EXPECT_GT(render(4), 0.4f) << c.what;
+    }
 }
 
 TEST_F(TapEngineTest, a_rebuild_that_fails_under_a_kept_chain_closes_it_before_its_dsp_objects)
