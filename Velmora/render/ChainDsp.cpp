@@ -12,7 +12,7 @@ namespace {
 // click width and chord as the live balanced engine and about 10 % cheaper; live it would
 // not do: its latency over the whole factor range is 214 ms instead of 57 ms.
 constexpr tv_stretch_options kFileBalanced{TV_STRETCH_ENGINE_FINER, TV_STRETCH_WINDOW_SHORT, TV_STRETCH_PITCH_SPEED,
-                                           0, 0, 0, 0};
+                                           0, 0, 0, 0, 0};
 
 } // namespace
 
