@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <random>
 #include <vector>
@@ -168,38 +169,50 @@ Row measure(const tv_stretch_options &o)
 
 } // namespace
 
-int main()
+// Arguments: run only the configurations whose names contain one of them.
+int main(int argc, char **argv)
 {
     using O = tv_stretch_options;
     constexpr uint32_t R2 = TV_STRETCH_ENGINE_FASTER, shortW = TV_STRETCH_WINDOW_SHORT,
                        quality = TV_STRETCH_PITCH_QUALITY, speed = TV_STRETCH_PITCH_SPEED,
                        smooth = TV_STRETCH_TRANSIENTS_SMOOTH, mixed = TV_STRETCH_TRANSIENTS_MIXED;
     const Candidate candidates[] = {
-        {"R3 short consistency (balanced)", O{0, shortW, 0, 0, 0, 0, 0}},
-        {"R3 short quality", O{0, shortW, quality, 0, 0, 0, 0}},
-        {"R3 short speed", O{0, shortW, speed, 0, 0, 0, 0}},
-        {"R3 short consistency formant", O{0, shortW, 0, 1, 0, 0, 0}},
-        {"R3 short consistency together", O{0, shortW, 0, 0, 1, 0, 0}},
+        {"R3 short consistency (balanced)", O{0, shortW, 0, 0, 0, 0, 0, 0}},
+        {"R3 short quality", O{0, shortW, quality, 0, 0, 0, 0, 0}},
+        {"R3 short speed", O{0, shortW, speed, 0, 0, 0, 0, 0}},
+        {"R3 short consistency formant", O{0, shortW, 0, 1, 0, 0, 0, 0}},
+        {"R3 short consistency together", O{0, shortW, 0, 0, 1, 0, 0, 0}},
         {"R3 standard consistency (highQ)", O{}},
-        {"R3 standard quality", O{0, 0, quality, 0, 0, 0, 0}},
-        {"R3 standard speed", O{0, 0, speed, 0, 0, 0, 0}},
-        {"R3 standard consistency together", O{0, 0, 0, 0, 1, 0, 0}},
-        {"R2 consistency crisp", O{R2, 0, 0, 0, 0, 0, 0}},
-        {"R2 consistency smooth", O{R2, 0, 0, 0, 0, smooth, 0}},
-        {"R2 consistency mixed", O{R2, 0, 0, 0, 0, mixed, 0}},
-        {"R2 quality smooth", O{R2, 0, quality, 0, 0, smooth, 0}},
-        {"R2 speed smooth", O{R2, 0, speed, 0, 0, smooth, 0}},
-        {"R2 speed smooth together", O{R2, 0, speed, 0, 1, smooth, 0}},
-        {"R2 consistency smooth indep.", O{R2, 0, 0, 0, 0, smooth, 1}},
-        {"R2 short consistency smooth", O{R2, shortW, 0, 0, 0, smooth, 0}},
-        {"R2 long consistency smooth", O{R2, TV_STRETCH_WINDOW_LONG, 0, 0, 0, smooth, 0}},
-        {"peer (EasyEffects 7.0)", O{R2, 0, 0, 0, 1, smooth, 0}},
-        {"peer faster", O{R2, 0, speed, 0, 1, smooth, 0}},
+        {"R3 standard quality", O{0, 0, quality, 0, 0, 0, 0, 0}},
+        {"R3 standard speed", O{0, 0, speed, 0, 0, 0, 0, 0}},
+        {"R3 standard consistency together", O{0, 0, 0, 0, 1, 0, 0, 0}},
+        {"R2 consistency crisp", O{R2, 0, 0, 0, 0, 0, 0, 0}},
+        {"R2 consistency smooth", O{R2, 0, 0, 0, 0, smooth, 0, 0}},
+        {"R2 consistency mixed", O{R2, 0, 0, 0, 0, mixed, 0, 0}},
+        {"R2 quality smooth", O{R2, 0, quality, 0, 0, smooth, 0, 0}},
+        {"R2 speed smooth", O{R2, 0, speed, 0, 0, smooth, 0, 0}},
+        {"R2 speed smooth together", O{R2, 0, speed, 0, 1, smooth, 0, 0}},
+        {"R2 consistency smooth indep.", O{R2, 0, 0, 0, 0, smooth, 1, 0}},
+        {"R2 short consistency smooth", O{R2, shortW, 0, 0, 0, smooth, 0, 0}},
+        {"R2 long consistency smooth", O{R2, TV_STRETCH_WINDOW_LONG, 0, 0, 0, smooth, 0, 0}},
+        {"peer (EasyEffects 7.0)", O{R2, 0, 0, 0, 1, smooth, 0, 0}},
+        {"peer faster", O{R2, 0, speed, 0, 1, smooth, 0, 0}},
+        {"R3 short + own resampler", O{0, shortW, 0, 0, 0, 0, 0, 1}},
+        {"R3 standard + own resampler", O{0, 0, 0, 0, 0, 0, 0, 1}},
+        {"R2 smooth + own resampler", O{R2, 0, 0, 0, 0, smooth, 0, 1}},
+        {"R2 smooth together + own res.", O{R2, 0, 0, 0, 1, smooth, 0, 1}},
+        {"R2 short smooth + own res.", O{R2, shortW, 0, 0, 0, smooth, 0, 1}},
+        {"R2 crisp + own resampler", O{R2, 0, 0, 0, 0, 0, 0, 1}},
     };
     std::printf("stretch configurations, stereo %.0f Hz, 440 -> 432 Hz\n", kRate);
     std::printf("%-34s %7s %8s %9s %6s %8s %8s %7s\n", "configuration", "cpu256", "cpu2048", "res440dB", "AM%",
                 "smear ms", "chord dB", "lat ms");
     for (const Candidate &c : candidates) {
+        bool wanted = argc < 2;
+        for (int k = 1; k < argc; ++k)
+            wanted = wanted || std::strstr(c.name, argv[k]) != nullptr;
+        if (!wanted)
+            continue;
         if (!tv::StretchPtr(tv_stretch_create_options(2, 4096, kRate, &c.options))) {
             std::printf("%-34s not available\n", c.name);
             continue;

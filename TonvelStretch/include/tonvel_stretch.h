@@ -88,6 +88,11 @@ typedef struct tv_stretch_options {
     uint32_t channels_together; /* 0: channels analysed apart */
     uint32_t transients;        /* R2 only */
     uint32_t phase_independent; /* R2 only; 0: laminar */
+    /* 1: the library only stretches time (by the factor, its pitch mode "high speed", which
+     * leaves the pitch alone) and the wrapper's own band-limited resampler (64-tap windowed
+     * sinc, >= 90 dB stopband) brings the duration back, moving the pitch. About half the
+     * library's cost; `pitch` is then ignored. 0: the library shifts the pitch itself. */
+    uint32_t own_resampler;
 } tv_stretch_options;
 
 /* Control thread. NULL if channels is 0 or above 8, max_frames is 0, sample_rate is not

@@ -16,7 +16,12 @@
 // always that one, whatever the factor: dropping the reset factor's own start delay would
 // shift the stream for good by the difference once the factor moves (550 frames after a
 // reset at 0.7; beyond the FIFO, that is silence, after one at 0.25).
+//
+// With the wrapper's own resampler the library stretches time by the factor and the
+// resampler reads its output at the factor's pace: together they keep the input's duration,
+// so the unity start delay is dropped from the resampler's output.
 #include "tonvel_stretch.h"
+#include "resampler.h"
 #include "vector_state.h"
 
 #include <rubberband/RubberBandStretcher.h>
@@ -82,6 +87,9 @@ struct Binding {
 
 struct tv_stretch {
     std::unique_ptr<RubberBandStretcher> stretcher;
+    std::unique_ptr<tv::Resampler> resampler; // own resampling: null when the library shifts
+    float *resampledPointers[kMaxChannels] = {};
+    std::vector<float> resampled; // channels x resampler->maxOutput()
     uint32_t channels = 0;
     uint32_t maxFrames = 0;
     double sampleRate = 0.0;
@@ -137,12 +145,27 @@ struct tv_stretch {
 
     void transpose(double factor)
     {
-        stretcher->setPitchScale(factor);
+        if (resampler) {
+            stretcher->setTimeRatio(factor);
+            resampler->setStep(factor);
+        } else {
+            stretcher->setPitchScale(factor);
+        }
         lastTransposed = factor;
     }
 
-    // Appends n frames of output staging to the FIFO, honouring start delay and debt.
+    // Moves n frames the library gave to the FIFO, through the own resampler if there is one.
     void pushOutput(uint32_t n)
+    {
+        if (!resampler) {
+            emit(outputPointers, n);
+            return;
+        }
+        emit(resampledPointers, resampler->process(outputPointers, n, resampledPointers));
+    }
+
+    // Appends n frames of src to the FIFO, honouring start delay and debt.
+    void emit(float *const *src, uint32_t n)
     {
         uint32_t from = 0;
         if (dropRemaining > 0) {
@@ -152,7 +175,7 @@ struct tv_stretch {
         }
         if (probing) {
             for (uint32_t k = from; k < n; ++k) {
-                const float v = std::fabs(outputPointers[0][k]);
+                const float v = std::fabs(src[0][k]);
                 if (v > probePeak) {
                     probePeak = v;
                     probePeakIndex = framesOut + (k - from);
@@ -170,10 +193,10 @@ struct tv_stretch {
         const uint64_t room = fifoCapacity - fifoLevel();
         const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(n - from, room));
         for (uint32_t c = 0; c < channels; ++c) {
-            const float *src = outputPointers[c] + from;
+            const float *samples = src[c] + from;
             float *ring = fifoChannel(c);
             for (uint32_t k = 0; k < count; ++k)
-                ring[(fifoWrite + k) & fifoMask] = src[k];
+                ring[(fifoWrite + k) & fifoMask] = samples[k];
         }
         fifoWrite += count;
     }
@@ -219,6 +242,8 @@ struct tv_stretch {
     {
         tv::clearVectorState();
         stretcher->reset();
+        if (resampler)
+            resampler->reset();
         const double target = targetFactor.load(std::memory_order_relaxed);
         appliedFactor.store(target, std::memory_order_relaxed);
         transpose(target);
@@ -360,7 +385,9 @@ RubberBandStretcher::Options libraryOptions(const tv_stretch_options &o)
                                        RB::OptionPitchHighSpeed};
     constexpr RB::Options transients[] = {RB::OptionTransientsCrisp, RB::OptionTransientsMixed,
                                           RB::OptionTransientsSmooth};
-    options |= windows[o.window] | pitches[o.pitch] | transients[o.transients];
+    // Time stretching alone: "high speed" is the mode that leaves a pitch scale of 1 alone.
+    options |= windows[o.window] | (o.own_resampler ? RB::OptionPitchHighSpeed : pitches[o.pitch])
+               | transients[o.transients];
     options |= o.formant_preserved ? RB::OptionFormantPreserved : RB::OptionFormantShifted;
     options |= o.channels_together ? RB::OptionChannelsTogether : RB::OptionChannelsApart;
     options |= o.phase_independent ? RB::OptionPhaseIndependent : RB::OptionPhaseLaminar;
@@ -371,6 +398,7 @@ Calibration calibration(tv_stretch &s, RubberBandStretcher::Options options, uin
 {
     struct Entry {
         RubberBandStretcher::Options options;
+        bool ownResampler;
         uint32_t rate;
         Calibration cal;
     };
@@ -378,11 +406,11 @@ Calibration calibration(tv_stretch &s, RubberBandStretcher::Options options, uin
     static std::vector<Entry> cache;
     std::lock_guard lock(mutex);
     for (const Entry &e : cache) {
-        if (e.options == options && e.rate == libraryRate)
+        if (e.options == options && e.ownResampler == (s.resampler != nullptr) && e.rate == libraryRate)
             return e.cal;
     }
     const Calibration cal = measureCalibration(s, libraryRate);
-    cache.push_back({options, libraryRate, cal});
+    cache.push_back({options, s.resampler != nullptr, libraryRate, cal});
     return cal;
 }
 
@@ -415,7 +443,7 @@ tv_stretch *tv_stretch_create_options(uint32_t channels, uint32_t max_frames, do
     const tv_stretch_options o = config != nullptr ? *config : tv_stretch_options{};
     if (channels == 0 || channels > kMaxChannels || max_frames == 0 || !(sample_rate > 0.0)
         || !std::isfinite(sample_rate) || o.engine > TV_STRETCH_ENGINE_FASTER || o.window > TV_STRETCH_WINDOW_LONG
-        || o.pitch > TV_STRETCH_PITCH_SPEED || o.transients > TV_STRETCH_TRANSIENTS_SMOOTH)
+        || o.pitch > TV_STRETCH_PITCH_SPEED || o.transients > TV_STRETCH_TRANSIENTS_SMOOTH || o.own_resampler > 1)
         return nullptr;
     // Creation runs the library for a while (warm-up, calibration): on whatever thread calls.
     tv::clearVectorState();
@@ -435,6 +463,13 @@ tv_stretch *tv_stretch_create_options(uint32_t channels, uint32_t max_frames, do
             return nullptr;
         s->stretcher->setMaxProcessSize(max_frames);
         s->unityStartDelay = s->stretcher->getStartDelay();
+        if (o.own_resampler) {
+            s->resampler = std::make_unique<tv::Resampler>(channels, max_frames);
+            const size_t room = s->resampler->maxOutput();
+            s->resampled.assign(static_cast<size_t>(channels) * room, 0.0f);
+            for (uint32_t c = 0; c < channels; ++c)
+                s->resampledPointers[c] = s->resampled.data() + c * room;
+        }
 
         const size_t staging = static_cast<size_t>(channels) * max_frames;
         s->inputStaging.assign(staging, 0.0f);
@@ -466,8 +501,9 @@ tv_stretch *tv_stretch_create_options(uint32_t channels, uint32_t max_frames, do
         // approximation of 1 / factor, at most its limit (96000 or 192000) plus 3. The top
         // factor, then these factors, bring both states to those maxima, so no later
         // factor or reset can grow them.
-        for (double f :
-             {kMaxFactor, 24001.0 / 96003.0, 24002.0 / 96003.0, 48001.0 / 192003.0, 48002.0 / 192003.0}) {
+        for (double f : {kMaxFactor, 24001.0 / 96003.0, 24002.0 / 96003.0, 48001.0 / 192003.0, 48002.0 / 192003.0}) {
+            if (s->resampler)
+                break; // the library does not resample
             s->targetFactor.store(f);
             s->appliedFactor.store(f);
             s->runSilence(4096, std::min<uint32_t>(max_frames, 4096));
