@@ -8,8 +8,8 @@
 
 namespace {
 
-// Balanced for files: R3, short window, stretching time only, with the stretch library's own
-// resampler. Same 440 Hz residual, AM, click width and chord as the live balanced engine at
+// Balanced for files: R3, short window, stretching time only, and our own resampler moves
+// the pitch. Same 440 Hz residual, AM, click width and chord as the live balanced engine at
 // a little over half its cost. Live it would not do yet: every time-ratio change of a glide
 // shifts the library's output by a fraction of a frame, which adds up over many glides; a
 // file runs at one factor.
