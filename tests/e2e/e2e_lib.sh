@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Helpers shared by the end-to-end scripts. Expects VELMORA_CLI, WAVCHECK, PW_LATENCY,
-# PW_PASSTHROUGH, PW_SLOW_SINK, PW_REBUILD_LOOP in the environment (set by CMake).
+# Helpers shared by the end-to-end scripts. Expects VELMORA_CLI, WAVCHECK, PW_TOOL and
+# PW_REBUILD_LOOP in the environment (set by CMake).
 source "$(dirname "${BASH_SOURCE[0]}")/pwstack.sh"
 
 E2E_FAILED=0
@@ -125,6 +125,18 @@ record() {  # record FILE TARGET : records a sink's monitor in the background
     ((SECONDS >= deadline)) && { echo "recorder not linked" >&2; return 1; }
     sleep 0.05
   done
+}
+
+record_play() {  # record_play FILE SINK [pw-play options] FILE : records SINK while pw-play plays
+  record "$1" "$2" || return 1
+  pw-play "${@:3}"
+  stop_recordings
+}
+
+start_chain() {  # start_chain LOG [pw_tool chain options] : the layer alone (CHAIN_PID), once it routes
+  "$PW_TOOL" chain "${@:2}" >"$1" 2>&1 &
+  CHAIN_PID=$!
+  stack_wait log_has "$1" ready || { bad "pw_tool chain did not start"; cat "$1"; return 1; }
 }
 
 stop_recordings() {
