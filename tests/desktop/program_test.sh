@@ -221,25 +221,16 @@ scenario_sway() {
 
 plays_at_432() {  # plays_at_432 WHAT : a 440 Hz sine reaches the speakers at 432 Hz
   sine "$W/sine.wav" 4 440
-  record "$W/rec.wav" fake_speakers
-  timeout 15 pw-play "$W/sine.wav"
-  stop_recordings
+  record_play "$W/rec.wav" fake_speakers "$W/sine.wav"
   steady_pitch "$W/rec.wav" 1 2 1 432 3
   expect "$SCN: $1 (440 Hz sine at $PITCH_HZ Hz)" test "$PITCH_OFF" -le 0
 }
-# WirePlumber restarts (an update, a crash): retuning must come back by itself.
+# WirePlumber restarts (an update, a crash): retuning must come back by itself. The device
+# nodes a session manager made go with it and come back with the new one.
 check_wireplumber_restart() {
-  local i wp=
-  for i in "${!STACK_PIDS[@]}"; do  # our stack's own wireplumber, never another one
-    [[ $(cat "/proc/${STACK_PIDS[i]}/comm" 2>/dev/null) == wireplumber ]] && { wp=${STACK_PIDS[i]}; unset 'STACK_PIDS[i]'; }
-  done
-  [[ -n $wp ]] || { bad "$SCN: the stack's wireplumber is running"; return; }
-  kill -TERM "$wp"; timeout 5 tail --pid="$wp" -f /dev/null
-  # The device nodes a session manager made go with it and come back with the new one.
+  stack_end "$STACK_WP_PID"
   pw-cli destroy fake_speakers >/dev/null 2>&1
-  wireplumber >"$W/wireplumber2.log" 2>&1 &
-  STACK_PIDS+=("$!")
-  stack_wait pw-metadata -n default 0
+  stack_start_wireplumber
   stack_add_sink fake_speakers "Fake Speakers"
   STACK_WAIT_SEC=15 stack_wait ours_are 2
   plays_at_432 "after a WirePlumber restart retuning is back"

@@ -50,9 +50,7 @@ expect "rebuilt by itself within 5 s ($recovery s)" fcmp "$recovery <= 5"
 expect "said once that the server was gone" test "$(grep -c "PipeWire-Verbindung verloren" "$W/live.log")" -eq 1
 expect "status document active again" stack_wait status_says true
 
-record "$W/after.wav" fake_speakers
-pw-play "$W/sine.wav"
-stop_recordings
+record_play "$W/after.wav" fake_speakers "$W/sine.wav"
 steady_pitch "$W/after.wav" 0.5 4 1 432 1
 figure "after the restart: ${PITCH_HZ} Hz (${PITCH_CENTS} cents), 440 Hz at ${PITCH_REF_DB} dB"
 expect "retuned after the restart ($PITCH_CENTS cents)" fcmp "$(abs "$PITCH_CENTS") <= 1"
