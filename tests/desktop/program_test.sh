@@ -139,11 +139,9 @@ tray_checks() {  # tray_checks BAR CLOSE...
   expect "$SCN: activating the icon opens the panel fully below the bar ($PANEL_AT)" panel_inside "$1"
   check_tooltip_truth
   sni Scroll 240 vertical  # two wheel notches up: the free A4 from 432 to 433 Hz
-  STACK_WAIT_SEC=10 stack_wait tooltip_says "retuning to 433"
-  expect "$SCN: the wheel on the icon steps the free A4 by 0.5 Hz" tooltip_says "retuning to 433"
+  STACK_WAIT_SEC=10 expect "$SCN: the wheel on the icon steps the free A4 by 0.5 Hz" stack_wait tooltip_says "retuning to 433"
   "${@:2}"
-  STACK_WAIT_SEC=15 stack_wait panel_hidden
-  expect "$SCN: ${*:2} closes it" panel_hidden
+  STACK_WAIT_SEC=15 expect "$SCN: ${*:2} closes it" stack_wait panel_hidden
   [[ -n ${WAYLAND_DISPLAY:-} ]] && swaymsg workspace 1 >/dev/null
   second_launch_shows
   stop_velmora
@@ -175,8 +173,7 @@ scenario_xfce() {
   ENV_PIDS+=("$!")
   STACK_WAIT_SEC=15 stack_wait watcher_up
   start_velmora "$SCN"
-  STACK_WAIT_SEC=15 stack_wait registered
-  expect "$SCN: xfce4-panel shows our StatusNotifierItem" registered
+  STACK_WAIT_SEC=15 expect "$SCN: xfce4-panel shows our StatusNotifierItem" stack_wait registered
   # The tray is the only plugin, so our icon is the panel's first.
   eval "$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --class xfce4-panel | head -n1)")"
   # The panel draws the icon a moment after it registered: click until it answers.
@@ -210,8 +207,7 @@ scenario_sway() {
   ENV_PIDS+=("$!")
   STACK_WAIT_SEC=15 stack_wait watcher_up
   start_velmora "$SCN"
-  STACK_WAIT_SEC=15 stack_wait registered
-  expect "$SCN: waybar shows our StatusNotifierItem" registered
+  STACK_WAIT_SEC=15 expect "$SCN: waybar shows our StatusNotifierItem" stack_wait registered
   sni Activate 0 0  # what waybar sends on a click (a headless sway has no pointer)
   tray_checks 30 swaymsg workspace 2
   stop_env

@@ -24,6 +24,7 @@
 //       (malloc is interposed; the thread is marked when it first runs the block).
 #include "audio/pipewire/PwChain.h"
 #include "audio/pipewire/PwSession.h"
+#include "tool_option.h"
 
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
@@ -81,14 +82,6 @@ extern "C" void *memalign(size_t a, size_t n)
 }
 
 namespace {
-
-double option(int argc, char **argv, const char *name, double fallback)
-{
-    for (int i = 0; i + 1 < argc; ++i)
-        if (!std::strcmp(argv[i], name))
-            return std::atof(argv[i + 1]);
-    return fallback;
-}
 
 sigset_t g_stopSignals;
 // Waits up to `ms` for SIGINT or SIGTERM (blocked in every thread); true when one came.

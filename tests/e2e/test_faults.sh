@@ -77,7 +77,7 @@ unplug() {  # unplug NAME [FAULT] : the fault is marked as the node goes, not be
 }
 plays_to() { pw-link -l 2>/dev/null | grep -A1 "Velmora.output:output_FL" | grep -q "$1:playback_FL"; }
 follows() {  # follows DEVICE : under live, our output plays to DEVICE within 5 s
-  [[ -z $LIVE_PID ]] || { STACK_WAIT_SEC=5 stack_wait plays_to "$1"; expect "our output follows to $1" plays_to "$1"; }
+  [[ -z $LIVE_PID ]] || STACK_WAIT_SEC=5 expect "our output follows to $1" stack_wait plays_to "$1"
 }
 replug() {  # replug [FAULT] : fake_hp removed, the speakers take over, fake_hp back as default
   unplug fake_hp "$1" && stack_wait stack_default_is fake_speakers && follows fake_speakers

@@ -21,8 +21,7 @@ level routed fake_speakers
 expect "every window processed (level 0.4, none above 0.45)" fcmp "$top > 0.39 && $top < 0.41 && $over == 0"
 
 # Idle: nothing linked into the tap -> both streams paused; the next stream resumes them.
-stack_wait log_has "$W/pt.log" "idle=1"
-expect "paused while nothing plays" log_has "$W/pt.log" "idle=1"
+expect "paused while nothing plays" stack_wait log_has "$W/pt.log" "idle=1"
 level resumed fake_speakers
 expect "resumed on the first link" log_has "$W/pt.log" "idle=0"
 expect "resumed audio processed from the first window" fcmp "$top > 0.39 && $over == 0"

@@ -19,9 +19,8 @@ start_live "$W/live.log" --preset 432 --engine balanced || e2e_finish
 stack_wait log_has "$W/live.log" "Statusdienst"
 log_has "$W/live.log" "Statusdienst nicht" && { bad "status port 47432 busy: run again"; e2e_finish; }
 expect "unknown origin refused" grep -q "^HTTP/1.1 403" <<<"$(get_status)"
-stack_wait log_has "$W/live.log" "Anfrage von $ORIGIN"
 expect "question printed with its answer" \
-  log_has "$W/live.log" "Anfrage von $ORIGIN: zum Erlauben 'velmora-cli consent allow $ORIGIN' ausführen."
+  stack_wait log_has "$W/live.log" "Anfrage von $ORIGIN: zum Erlauben 'velmora-cli consent allow $ORIGIN' ausführen."
 expect "consent command succeeds" "$VELMORA_CLI" consent allow "$ORIGIN"
 stack_wait status_says true
 expect "allowed origin gets the active document naming the target pitch" \
@@ -32,8 +31,7 @@ sleep 2
 # Stop the server while the sine plays (wireplumber first, as systemd does).
 stack_end "$STACK_WP_PID" "$STACK_PW_PID"
 wait_plays
-STACK_WAIT_SEC=10 stack_wait log_has "$W/live.log" "PipeWire-Verbindung verloren"
-expect "live says the server is gone" log_has "$W/live.log" "PipeWire-Verbindung verloren"
+STACK_WAIT_SEC=10 expect "live says the server is gone" stack_wait log_has "$W/live.log" "PipeWire-Verbindung verloren"
 expect "status document reports aktiv: false" stack_wait status_says false
 expect "live keeps running" kill -0 "$LIVE_PID"
 

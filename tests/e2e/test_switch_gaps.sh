@@ -30,7 +30,7 @@ transition() {
   sleep 2.5
   T_CHANGE=$(now)
   eval "$3"
-  [[ -z "$4" ]] || { STACK_WAIT_SEC=10 stack_wait log_has "$W/$1.log" "$4"; expect "$1: live says $4" log_has "$W/$1.log" "$4"; }
+  [[ -z "$4" ]] || STACK_WAIT_SEC=10 expect "$1: live says $4" stack_wait log_has "$W/$1.log" "$4"
   sleep "${5:-1.5}"
   for pid in "${PLAY_PIDS[@]}"; do kill -TERM "$pid"; done
   wait_plays

@@ -20,6 +20,7 @@
 //       unprocessed audio was heard, and the timeline run-length coded (S silence, R retuned,
 //       U unprocessed, X other; lengths in ms).
 #include "../../TonvelStretch/tests/SignalMeasures.h"
+#include "tool_option.h"
 
 #include <sndfile.h>
 
@@ -55,14 +56,6 @@ bool load(const char *path, int channel, Audio &out)
     for (sf_count_t i = 0; i < info.frames; ++i)
         out.samples[std::size_t(i)] = all[std::size_t(i) * std::size_t(info.channels) + std::size_t(channel)];
     return true;
-}
-
-double option(int argc, char **argv, const char *name, double fallback)
-{
-    for (int i = 0; i + 1 < argc; ++i)
-        if (!std::strcmp(argv[i], name))
-            return std::atof(argv[i + 1]);
-    return fallback;
 }
 
 // Windowed DFT magnitude at frequency hz (normalised so a full-scale sine gives its amplitude).

@@ -12,8 +12,7 @@ start_chain "$W/stall.log" --seconds 10 --stall-at 2 --stall-ms 4000 || e2e_fini
 play_bg "$W/sine.wav"
 STACK_WAIT_SEC=10 stack_wait log_has "$W/stall.log" stall
 stall_at=$(at "$(now)" "$t0")
-STACK_WAIT_SEC=5 stack_wait log_has "$W/stall.log" "health=3"
-expect "the hanging chain hands the streams back" log_has "$W/stall.log" "health=3"
+STACK_WAIT_SEC=5 expect "the hanging chain hands the streams back" stack_wait log_has "$W/stall.log" "health=3"
 sleep 3
 stop_recordings
 kill "$CHAIN_PID" 2>/dev/null; wait "$CHAIN_PID" 2>/dev/null
