@@ -91,12 +91,6 @@ bool stopSignal(int ms)
     return sigtimedwait(&g_stopSignals, nullptr, &ts) > 0;
 }
 
-void say(const char *line)
-{
-    std::printf("%s\n", line);
-    std::fflush(stdout);
-}
-
 // A stereo float stream on `loop`, connected (rate 0: any), with a Latency param if given.
 pw_stream *connectStream(pw_loop *loop, const char *name, pw_properties *props, const pw_stream_events &events,
                          void *data, pw_direction direction, spa_audio_format format, std::uint32_t rate,
@@ -329,7 +323,7 @@ int chain(int argc, char **argv)
         frames += out.frames;
         if (!stalled && double(frames) >= stallAt * 48000.0) {
             stalled = true; // the hang under test: a sleep on the real-time thread
-            say("stall");
+            std::printf("stall\n");
             std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
         }
     };
@@ -357,7 +351,6 @@ int chain(int argc, char **argv)
         chain->start();
         std::printf("ready tap=%u output=%u rate=%u device=%s\n", chain->tapId(), chain->outputId(), chain->rate(),
                     chain->deviceName().c_str());
-        std::fflush(stdout);
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     bool idle = false;
@@ -368,7 +361,6 @@ int chain(int argc, char **argv)
             std::printf("idle=%d\n", (idle = chain->idle()) ? 1 : 0);
         if (chain->health() != health)
             std::printf("health=%d\n", int(health = chain->health()));
-        std::fflush(stdout);
     }
     {
         pwl::Session::Lock lock(*session);
@@ -390,6 +382,7 @@ int main(int argc, char **argv)
     sigaddset(&g_stopSignals, SIGINT);
     sigaddset(&g_stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &g_stopSignals, nullptr);
+    setvbuf(stdout, nullptr, _IOLBF, 0); // the scripts wait for lines in the log as they come
     const std::string cmd = argc > 1 ? argv[1] : "";
     pw_init(&argc, &argv);
     if (cmd == "latency")
