@@ -155,6 +155,7 @@ wait_plays() {
   for pid in "${PLAY_PIDS[@]}"; do timeout 120 tail --pid="$pid" -f /dev/null; wait "$pid" 2>/dev/null; done
   PLAY_PIDS=()
 }
+stop_plays() { kill -TERM "${PLAY_PIDS[@]}" 2>/dev/null; wait_plays; }
 
 now() { date +%s.%N; }
 
@@ -277,9 +278,8 @@ fault_figures() {
 }
 # fault_finish : figures, then the final stop leaves nothing of ours behind
 fault_finish() {
-  local pid
   fault_figures
-  for pid in "${PLAY_PIDS[@]}"; do kill -TERM "$pid"; done
+  stop_plays
   [[ -z "$LIVE_PID" ]] || stop_live
   expect "after the final stop: no node of ours left" ours_are 0
   expect "after the final stop: no routing left" routing_is no

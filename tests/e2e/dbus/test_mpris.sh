@@ -38,11 +38,11 @@ switch() {
     sleep 5 # a long first track: the running estimate is settled
   fi
   [[ $1 == yes ]] && { echo "1 Kammerton 432" >&"${PLAYER[1]}"; read -r -t 5 line <&"${PLAYER[0]}"; }
-  kill -TERM "${PLAY_PIDS[@]}"; wait_plays
+  stop_plays
   local t0=$(now_ms)
   play_bg "$W/a432.wav"
   if STACK_WAIT_SEC=20 stack_wait near 432; then TOOK=$(($(now_ms) - t0)); else TOOK=0; fi
-  kill -TERM "${PLAY_PIDS[@]}"; wait_plays
+  stop_plays
 }
 
 echo "0 Kammerton 440" >&"${PLAYER[1]}"; read -r -t 5 line <&"${PLAYER[0]}"
