@@ -120,11 +120,7 @@ record() {  # record FILE TARGET : records a sink's monitor in the background
   # Named after the sink: beside rec_start's recorder, pw-link must find exactly one.
   pw-record --target "$2" -P "{ stream.capture.sink=true node.dont-reconnect=true node.name=e2e-rec-$2 }" "$1" &
   REC_PIDS+=("$!")
-  local deadline=$((SECONDS + 10))
-  until pw-link -l 2>/dev/null | grep -q "e2e-rec-$2"; do
-    ((SECONDS >= deadline)) && { echo "recorder not linked" >&2; return 1; }
-    sleep 0.05
-  done
+  STACK_WAIT_SEC=10 stack_wait bash -c "pw-link -l | grep -q e2e-rec-$2"
 }
 
 record_play() {  # record_play FILE SINK [pw-play options] FILE : records SINK while pw-play plays
