@@ -154,6 +154,7 @@ wait_plays() {
 stop_plays() { kill -TERM "${PLAY_PIDS[@]}" 2>/dev/null; wait_plays; }
 
 now() { date +%s.%N; }
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 # -- Fault matrix
 # A recorder the session manager leaves alone (node.autoconnect=false), fed through lingering

@@ -18,7 +18,6 @@ detected() { "$VELMORA_CLI" status --json | python3 -c '
 import json, sys; s = json.load(sys.stdin); print("%.2f %.2f" % (s["DetectedA4"], s["Confidence"]))'; }
 # near HZ : the detection is confident and within 1 Hz of HZ
 near() { read -r a4 conf < <(detected); fcmp "$conf >= 0.35 && $a4 > $1 - 1 && $a4 < $1 + 1"; }
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 coproc PLAYER { "$FAKE_MPRIS_PLAYER"; }
 read -r -t 10 line <&"${PLAYER[0]}"; [[ $line == ready ]] || { bad "fake player did not start"; e2e_finish; }

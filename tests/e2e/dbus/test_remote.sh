@@ -8,7 +8,6 @@ source "$(dirname "$0")/../e2e_lib.sh"
 export LANGUAGE=en LC_ALL=C.UTF-8
 e2e_start
 sine "$W/sine.wav" 6 440
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
 state() { "$VELMORA_CLI" status --json; }
 # field KEY < json : the value as JSON, numbers in one form (432.0 for 432)
 field() { python3 -c 'import json,sys; v=json.loads(sys.stdin.read())[sys.argv[1]]; print(json.dumps(float(v) if type(v) is int else v))' "$1"; }
