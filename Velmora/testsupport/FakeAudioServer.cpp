@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <utility>
 #include <vector>
 
 class FakeAudioServer::Open final : public AudioChain {
@@ -44,107 +43,13 @@ private:
     FakeAudioServer &server_;
 };
 
-std::uint32_t FakeAudioServer::addDevice(const std::string &name, const std::string &description, double rate,
-                                         int channels, std::uint32_t maxBlockFrames)
-{
-    std::lock_guard lock(mutex_);
-    const auto id = std::uint32_t(devices_.size() + 30);
-    devices_[id] = OutputDevice{id, name, description, rate, channels, maxBlockFrames};
-    return id;
-}
-
-void FakeAudioServer::fire(std::function<void(const Events &)> call)
-{
-    std::lock_guard lock(mutex_);
-    if (executor_)
-        executor_([events = events_, call = std::move(call)] { call(events); });
-}
-
-void FakeAudioServer::setDefault(std::uint32_t id)
-{
-    std::unique_lock lock(mutex_);
-    default_ = id;
-    lock.unlock();
-    fire([](const Events &e) { e.defaultOutputChanged ? e.defaultOutputChanged() : void(); });
-}
-
 void FakeAudioServer::setRate(double rate)
 {
-    std::unique_lock lock(mutex_);
-    for (auto &[id, d] : devices_)
-        d.rate = rate;
-    chain_.device.rate = rate;
-    lock.unlock();
-    fire([rate](const Events &e) { e.rateChanged ? e.rateChanged(rate) : void(); });
-}
-
-void FakeAudioServer::setConnected(bool connected)
-{
-    std::unique_lock lock(mutex_);
-    connected_ = connected;
-    lock.unlock();
-    fire([connected](const Events &e) { e.connection ? e.connection(connected) : void(); });
-}
-
-void FakeAudioServer::setSessionManager(bool present)
-{
-    std::unique_lock lock(mutex_);
-    manager_ = present;
-    lock.unlock();
-    fire([present](const Events &e) { e.sessionManager ? e.sessionManager(present) : void(); });
-}
-
-bool FakeAudioServer::hasSessionManager() const
-{
-    std::lock_guard lock(mutex_);
-    return manager_;
-}
-
-void FakeAudioServer::failNextOpen(int status)
-{
-    std::lock_guard lock(mutex_);
-    failOpen_ = status;
-}
-
-void FakeAudioServer::holdOpens(bool hold)
-{
-    std::unique_lock lock(mutex_);
-    hold_ = hold;
-    lock.unlock();
-    released_.notify_all();
-}
-
-FakeAudioServer::Chain FakeAudioServer::chain() const
-{
-    std::lock_guard lock(mutex_);
-    return chain_;
-}
-
-void FakeAudioServer::changeChain(const std::function<void(Chain &)> &change)
-{
-    std::lock_guard lock(mutex_);
-    change(chain_);
-}
-
-int FakeAudioServer::opens() const
-{
-    std::lock_guard lock(mutex_);
-    return opens_;
-}
-
-int FakeAudioServer::waitingOpens() const
-{
-    std::lock_guard lock(mutex_);
-    return waiting_;
-}
-
-bool FakeAudioServer::render(ConstAudioBlock input, AudioBlock output)
-{
-    std::lock_guard lock(mutex_);
-    if (!render_)
-        return false;
-    render_(input, output);
-    return true;
+    locked([&] {
+        for (auto &[id, d] : devices_)
+            d.rate = rate;
+    });
+    change(chain_.device.rate, rate, &Events::rateChanged, rate);
 }
 
 float FakeAudioServer::renderSine(double hz, float amplitude, int blocks, std::uint32_t frames,
@@ -153,31 +58,18 @@ float FakeAudioServer::renderSine(double hz, float amplitude, int blocks, std::u
     std::vector<float> in(frames), left(frames), right(frames);
     const float *inChannels[] = {in.data(), in.data()};
     float *outChannels[] = {left.data(), right.data()};
-    const ConstAudioBlock input{inChannels, 2, frames};
-    const AudioBlock output{outChannels, 2, frames};
     float peak = 0.0f;
     for (int b = 0; b < blocks; ++b) {
         for (std::uint32_t f = 0; f < frames; ++f, ++phase)
             in[f] = amplitude * float(std::sin(2.0 * M_PI * hz * double(phase) / 48000.0));
-        if (!render(input, output))
+        std::lock_guard lock(mutex_);
+        if (!render_)
             return -1.0f;
+        render_(ConstAudioBlock{inChannels, 2, frames}, AudioBlock{outChannels, 2, frames});
         for (float v : left)
             peak = std::max(peak, std::fabs(v));
     }
     return peak;
-}
-
-void FakeAudioServer::setEvents(Events events, Executor executor)
-{
-    std::lock_guard lock(mutex_);
-    events_ = std::move(events);
-    executor_ = std::move(executor);
-}
-
-bool FakeAudioServer::isConnected() const
-{
-    std::lock_guard lock(mutex_);
-    return connected_;
 }
 
 OutputDevice FakeAudioServer::defaultOutput()
@@ -207,37 +99,4 @@ std::unique_ptr<AudioChain> FakeAudioServer::openChain(const OutputDevice &devic
     render_ = std::move(render);
     ++opens_;
     return chain;
-}
-
-int FakeAudioServer::clearStaleRouting()
-{
-    std::lock_guard lock(mutex_);
-    return std::exchange(staleRoutes, 0);
-}
-
-void FakeAudioServer::setApplications(std::vector<AppEntry> apps)
-{
-    {
-        std::lock_guard lock(mutex_);
-        apps_ = std::move(apps);
-    }
-    fire([](const Events &e) { e.applicationsChanged ? e.applicationsChanged() : void(); });
-}
-
-std::vector<AppEntry> FakeAudioServer::applications() const
-{
-    std::lock_guard lock(mutex_);
-    return apps_;
-}
-
-void FakeAudioServer::setScope(const ChainScope &scope)
-{
-    std::lock_guard lock(mutex_);
-    scope_ = scope;
-}
-
-ChainScope FakeAudioServer::scope() const
-{
-    std::lock_guard lock(mutex_);
-    return scope_;
 }

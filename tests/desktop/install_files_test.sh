@@ -19,18 +19,13 @@ done
 (cd "$prefix" && find . -type f | sort)
 
 validated=0
-if command -v desktop-file-validate >/dev/null; then
-  desktop-file-validate "$prefix/share/applications/org.velmora.Velmora.desktop" || status=1
+validate() {  # validate TOOL PACKAGE ARGS... : TOOL ARGS, where the tool is installed
+  command -v "$1" >/dev/null || { echo "$1 missing ($2): not validated"; return; }
+  "$1" "${@:3}" || status=1
   validated=1
-else
-  echo "desktop-file-validate missing (desktop-file-utils): entry not validated"
-fi
-if command -v appstreamcli >/dev/null; then
-  appstreamcli validate --no-net "$prefix/share/metainfo/org.velmora.Velmora.metainfo.xml" || status=1
-  validated=1
-else
-  echo "appstreamcli missing (appstream): metainfo not validated"
-fi
+}
+validate desktop-file-validate desktop-file-utils "$prefix/share/applications/org.velmora.Velmora.desktop"
+validate appstreamcli appstream validate --no-net "$prefix/share/metainfo/org.velmora.Velmora.metainfo.xml"
 if command -v gio >/dev/null; then
   # No sound server in reach: the launched program only shows that it starts and ends.
   rt=$(mktemp -d)

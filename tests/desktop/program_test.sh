@@ -139,11 +139,9 @@ tray_checks() {  # tray_checks BAR CLOSE...
   expect "$SCN: activating the icon opens the panel fully below the bar ($PANEL_AT)" panel_inside "$1"
   check_tooltip_truth
   sni Scroll 240 vertical  # two wheel notches up: the free A4 from 432 to 433 Hz
-  STACK_WAIT_SEC=10 stack_wait tooltip_says "retuning to 433"
-  expect "$SCN: the wheel on the icon steps the free A4 by 0.5 Hz" tooltip_says "retuning to 433"
+  STACK_WAIT_SEC=10 expect "$SCN: the wheel on the icon steps the free A4 by 0.5 Hz" stack_wait tooltip_says "retuning to 433"
   "${@:2}"
-  STACK_WAIT_SEC=15 stack_wait panel_hidden
-  expect "$SCN: ${*:2} closes it" panel_hidden
+  STACK_WAIT_SEC=15 expect "$SCN: ${*:2} closes it" stack_wait panel_hidden
   [[ -n ${WAYLAND_DISPLAY:-} ]] && swaymsg workspace 1 >/dev/null
   second_launch_shows
   stop_velmora
@@ -175,8 +173,7 @@ scenario_xfce() {
   ENV_PIDS+=("$!")
   STACK_WAIT_SEC=15 stack_wait watcher_up
   start_velmora "$SCN"
-  STACK_WAIT_SEC=15 stack_wait registered
-  expect "$SCN: xfce4-panel shows our StatusNotifierItem" registered
+  STACK_WAIT_SEC=15 expect "$SCN: xfce4-panel shows our StatusNotifierItem" stack_wait registered
   # The tray is the only plugin, so our icon is the panel's first.
   eval "$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --class xfce4-panel | head -n1)")"
   # The panel draws the icon a moment after it registered: click until it answers.
@@ -210,8 +207,7 @@ scenario_sway() {
   ENV_PIDS+=("$!")
   STACK_WAIT_SEC=15 stack_wait watcher_up
   start_velmora "$SCN"
-  STACK_WAIT_SEC=15 stack_wait registered
-  expect "$SCN: waybar shows our StatusNotifierItem" registered
+  STACK_WAIT_SEC=15 expect "$SCN: waybar shows our StatusNotifierItem" stack_wait registered
   sni Activate 0 0  # what waybar sends on a click (a headless sway has no pointer)
   tray_checks 30 swaymsg workspace 2
   stop_env
@@ -221,25 +217,16 @@ scenario_sway() {
 
 plays_at_432() {  # plays_at_432 WHAT : a 440 Hz sine reaches the speakers at 432 Hz
   sine "$W/sine.wav" 4 440
-  record "$W/rec.wav" fake_speakers
-  timeout 15 pw-play "$W/sine.wav"
-  stop_recordings
+  record_play "$W/rec.wav" fake_speakers "$W/sine.wav"
   steady_pitch "$W/rec.wav" 1 2 1 432 3
   expect "$SCN: $1 (440 Hz sine at $PITCH_HZ Hz)" test "$PITCH_OFF" -le 0
 }
-# WirePlumber restarts (an update, a crash): retuning must come back by itself.
+# WirePlumber restarts (an update, a crash): retuning must come back by itself. The device
+# nodes a session manager made go with it and come back with the new one.
 check_wireplumber_restart() {
-  local i wp=
-  for i in "${!STACK_PIDS[@]}"; do  # our stack's own wireplumber, never another one
-    [[ $(cat "/proc/${STACK_PIDS[i]}/comm" 2>/dev/null) == wireplumber ]] && { wp=${STACK_PIDS[i]}; unset 'STACK_PIDS[i]'; }
-  done
-  [[ -n $wp ]] || { bad "$SCN: the stack's wireplumber is running"; return; }
-  kill -TERM "$wp"; timeout 5 tail --pid="$wp" -f /dev/null
-  # The device nodes a session manager made go with it and come back with the new one.
+  stack_end "$STACK_WP_PID"
   pw-cli destroy fake_speakers >/dev/null 2>&1
-  wireplumber >"$W/wireplumber2.log" 2>&1 &
-  STACK_PIDS+=("$!")
-  stack_wait pw-metadata -n default 0
+  stack_start_wireplumber
   stack_add_sink fake_speakers "Fake Speakers"
   STACK_WAIT_SEC=15 stack_wait ours_are 2
   plays_at_432 "after a WirePlumber restart retuning is back"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Helpers shared by the end-to-end scripts. Expects VELMORA_CLI, WAVCHECK, PW_LATENCY,
-# PW_PASSTHROUGH, PW_SLOW_SINK, PW_REBUILD_LOOP in the environment (set by CMake).
+# Helpers shared by the end-to-end scripts. Expects VELMORA_CLI, WAVCHECK, PW_TOOL and
+# PW_REBUILD_LOOP in the environment (set by CMake).
 source "$(dirname "${BASH_SOURCE[0]}")/pwstack.sh"
 
 E2E_FAILED=0
@@ -120,11 +120,19 @@ record() {  # record FILE TARGET : records a sink's monitor in the background
   # Named after the sink: beside rec_start's recorder, pw-link must find exactly one.
   pw-record --target "$2" -P "{ stream.capture.sink=true node.dont-reconnect=true node.name=e2e-rec-$2 }" "$1" &
   REC_PIDS+=("$!")
-  local deadline=$((SECONDS + 10))
-  until pw-link -l 2>/dev/null | grep -q "e2e-rec-$2"; do
-    ((SECONDS >= deadline)) && { echo "recorder not linked" >&2; return 1; }
-    sleep 0.05
-  done
+  STACK_WAIT_SEC=10 stack_wait bash -c "pw-link -l | grep -q e2e-rec-$2"
+}
+
+record_play() {  # record_play FILE SINK [pw-play options] FILE : records SINK while pw-play plays
+  record "$1" "$2" || return 1
+  pw-play "${@:3}"
+  stop_recordings
+}
+
+start_chain() {  # start_chain LOG [pw_tool chain options] : the layer alone (CHAIN_PID), once it routes
+  "$PW_TOOL" chain "${@:2}" >"$1" 2>&1 &
+  CHAIN_PID=$!
+  stack_wait log_has "$1" ready || { bad "pw_tool chain did not start"; cat "$1"; return 1; }
 }
 
 stop_recordings() {
@@ -143,8 +151,10 @@ wait_plays() {
   for pid in "${PLAY_PIDS[@]}"; do timeout 120 tail --pid="$pid" -f /dev/null; wait "$pid" 2>/dev/null; done
   PLAY_PIDS=()
 }
+stop_plays() { kill -TERM "${PLAY_PIDS[@]}" 2>/dev/null; wait_plays; }
 
 now() { date +%s.%N; }
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 # -- Fault matrix
 # A recorder the session manager leaves alone (node.autoconnect=false), fed through lingering
@@ -265,9 +275,8 @@ fault_figures() {
 }
 # fault_finish : figures, then the final stop leaves nothing of ours behind
 fault_finish() {
-  local pid
   fault_figures
-  for pid in "${PLAY_PIDS[@]}"; do kill -TERM "$pid"; done
+  stop_plays
   [[ -z "$LIVE_PID" ]] || stop_live
   expect "after the final stop: no node of ours left" ours_are 0
   expect "after the final stop: no routing left" routing_is no

@@ -12,16 +12,15 @@
 #include "analysis/TuningAnalysisWorker.h"
 #include "audio/TapEngine.h"
 #include "audio/pipewire/PipeWireServer.h"
+#include "tool_option.h"
 
 #include <QCoreApplication>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
+#include <atomic>
 #include <cstdio>
-#include <cstring>
-#include <deque>
-#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -54,55 +53,25 @@ private:
     std::shared_ptr<AudioServer> real_;
 };
 
-// Engine events, handed to this thread.
-struct EventQueue {
-    std::mutex lock;
-    std::condition_variable changed;
-    std::deque<std::function<void()>> tasks;
-    void post(std::function<void()> t)
-    {
-        std::lock_guard g(lock);
-        tasks.push_back(std::move(t));
-        changed.notify_one();
+// Waits up to `ms` for `done`, keeping Qt's events (the analysis worker's) flowing.
+template <typename F> bool waitFor(int ms, F done)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (!done() && Clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    // Runs queued events for up to `ms`; returns early when `done()` holds.
-    template <typename F> bool run(int ms, F done)
-    {
-        const auto end = Clock::now() + std::chrono::milliseconds(ms);
-        while (!done() && Clock::now() < end) {
-            std::unique_lock g(lock);
-            changed.wait_until(g, std::min(end, Clock::now() + std::chrono::milliseconds(5)),
-                               [&] { return !tasks.empty(); });
-            while (!tasks.empty()) {
-                auto t = std::move(tasks.front());
-                tasks.pop_front();
-                g.unlock();
-                t();
-                g.lock();
-            }
-            g.unlock();
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        }
-        return done();
-    }
-};
+    return done();
+}
 
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    int iterations = 200, holdMs = 60;
-    double factor = 0.5;
+    const int iterations = int(option(argc, argv, "--iterations", 200)), holdMs = int(option(argc, argv, "--hold-ms", 60));
+    const double factor = option(argc, argv, "--factor", 0.5);
     const EngineKind kind = EngineKind::lowLatency; // all engines are built; this one plays
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--iterations"))
-            iterations = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--hold-ms"))
-            holdMs = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--factor"))
-            factor = std::atof(argv[i + 1]);
-    }
     std::shared_ptr<CountingServer> server;
     try {
         server = std::make_shared<CountingServer>(PipeWireServer::connect());
@@ -112,15 +81,15 @@ int main(int argc, char **argv)
     }
     auto engine = TapEngine::create(server);
     engine->clearStaleRouting();
-    EventQueue queue;
-    int runs = 0, failures = 0;
+    // Events run at once on the engine's threads: they only count.
+    std::atomic<int> runs{0}, failures{0};
     RetuneEngine::Events events;
     events.running = [&](const RunInfo &) { ++runs; };
     events.failed = [&](const AudioError &e) {
         std::fprintf(stderr, "%s\n", e.errorDescription().c_str());
         ++failures;
     };
-    engine->setEvents(events, [&](std::function<void()> t) { queue.post(std::move(t)); });
+    engine->setEvents(events, [](std::function<void()> t) { t(); });
 
     double callerMax = 0.0;
     auto timed = [&](auto call) {
@@ -131,7 +100,7 @@ int main(int argc, char **argv)
     TuningAnalysisWorker worker;
     std::vector<double> builds;
     timed([&] { engine->start(factor, kind); });
-    if (!queue.run(10000, [&] { return runs + failures > 0; }) || failures) {
+    if (!waitFor(10000, [&] { return runs + failures > 0; }) || failures) {
         std::fprintf(stderr, "first start failed\n");
         return 1;
     }
@@ -140,13 +109,13 @@ int main(int argc, char **argv)
         const int before = runs;
         const auto t = Clock::now();
         timed([&] { engine->rebuild(); });
-        if (!queue.run(10000, [&] { return runs > before || failures > 0; })) {
+        if (!waitFor(10000, [&] { return runs > before || failures > 0; })) {
             std::fprintf(stderr, "iteration %d: no answer\n", i);
             ++failures;
         }
         builds.push_back(msSince(t));
         const auto hold = Clock::now();
-        queue.run(holdMs, [&] {
+        waitFor(holdMs, [&] {
             timed([&] { engine->stats(); });
             timed([&] { engine->setFactor(factor); });
             return msSince(hold) >= holdMs;
@@ -159,7 +128,7 @@ int main(int argc, char **argv)
     std::sort(builds.begin(), builds.end());
     std::printf("iterations=%d failures=%d distinct_taps=%d build_ms_median=%.1f build_ms_max=%.1f "
                 "caller_block_ms_max=%.1f\n",
-                iterations, failures, server->opens, builds.empty() ? -1.0 : builds[builds.size() / 2],
+                iterations, failures.load(), server->opens, builds.empty() ? -1.0 : builds[builds.size() / 2],
                 builds.empty() ? -1.0 : builds.back(), callerMax);
     engine.reset();
     server.reset();

@@ -2,19 +2,9 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # A private PipeWire stack for end-to-end tests: D-Bus session bus, pipewire, wireplumber and a
 # null sink "fake_speakers", all under a fresh private runtime/state/config folder.
-# Source this file, then call `stack_start`; `stack_stop` runs from an EXIT trap whatever happens.
-#
-#   stack_start [--no-wireplumber] [--no-pipewire] [--pulse]
-#   stack_start_pipewire | stack_start_wireplumber | stack_start_pulse
-#                                        (re)starts one session process, waits until it serves;
-#                                        its pid in STACK_PW_PID, STACK_WP_PID, STACK_PULSE_PID
-#   stack_end PID...                     SIGTERM, then waits until each has exited
-#   stack_add_sink NAME DESCRIPTION [POSITIONS]
-#                                        null sink ([FL FR]), waits until it is in the registry
-#   stack_set_default NAME               makes NAME the default sink, waits until it is
-#   stack_node_id NAME                   prints the registry id of the node NAME
-#   stack_default_sink                   prints the current default.audio.sink node name
-#   stack_wait CMD...                    polls CMD for up to STACK_WAIT_SEC seconds (default 15)
+# Source this file, then call `stack_start [--no-wireplumber] [--no-pipewire] [--pulse]`;
+# `stack_stop` runs from an EXIT trap whatever happens. Every helper that changes the graph
+# waits (stack_wait, STACK_WAIT_SEC seconds) until the change shows.
 
 STACK_WAIT_SEC=${STACK_WAIT_SEC:-15}
 STACK_PIDS=()
@@ -32,7 +22,7 @@ stack_wait() {  # stack_wait CMD... : poll every 50 ms until CMD succeeds or tim
   done
 }
 
-stack_default_sink() {
+stack_default_sink() {  # the current default.audio.sink's node name
   pw-metadata -n default 0 default.audio.sink 2>/dev/null |
     sed -n "s/.*key:'default.audio.sink' value:'{ *\"name\": *\"\([^\"]*\)\".*/\1/p" | head -n1
 }
@@ -45,13 +35,13 @@ stack_node_id() {  # stack_node_id NAME : the registry id of the node named NAME
     awk -v n="node.name = \"$1\"" '/^\tid /{ id = $2 + 0 } index($0, n) { print id; exit }'
 }
 
-stack_add_sink() {  # stack_add_sink NAME DESCRIPTION [POSITIONS]
+stack_add_sink() {  # stack_add_sink NAME DESCRIPTION [POSITIONS] : a null sink, [FL FR] by default
   pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=$1 \
       node.description=\"$2\" media.class=Audio/Sink object.linger=true \
       audio.position=${3:-[FL FR]} monitor.channel-volumes=true }" >/dev/null || return 1
   stack_wait stack_node_present "$1"
 }
-stack_set_default() {
+stack_set_default() {  # stack_set_default NAME : the user's choice of default sink
   pw-metadata -n default 0 default.configured.audio.sink "{ \"name\": \"$1\" }" Spa:String:JSON >/dev/null
   stack_wait stack_default_is "$1"
 }
@@ -61,12 +51,13 @@ stack_spawn() {  # stack_spawn VAR PROGRAM : runs PROGRAM in the background, its
   printf -v "$1" %s "$!"
   STACK_PIDS+=("$!")
 }
-# The server answering, not its socket file: a killed server may leave the file behind.
+# (Re)start one session process (pid in STACK_PW_PID, STACK_WP_PID, STACK_PULSE_PID) and wait
+# until it serves: the server answering, not its socket file (a killed one may leave it behind).
 stack_start_pipewire() { stack_spawn STACK_PW_PID pipewire && stack_wait pw-cli info 0; }
 stack_start_wireplumber() { stack_spawn STACK_WP_PID wireplumber && stack_wait pw-metadata -n default 0; }
 stack_start_pulse() { stack_spawn STACK_PULSE_PID pipewire-pulse && stack_wait pactl info; }
 
-stack_end() {
+stack_end() {  # stack_end PID... : SIGTERM, then waits until each has exited
   kill -TERM "$@" 2>/dev/null
   for pid in "$@"; do timeout 10 tail --pid="$pid" -f /dev/null; done
 }

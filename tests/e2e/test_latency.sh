@@ -11,22 +11,20 @@ engine_samples() { sed -n 's/.*(\([0-9]\+\) Samples).*/\1/p' "$1" | head -n1 | g
 e2e_start
 pw-metadata -n settings 0 clock.force-quantum 1024 >/dev/null
 
-base=$("$PW_LATENCY" | kv latency_samples)
+base=$("$PW_TOOL" latency | kv latency_samples)
 figure "baseline pw-play -> speakers monitor: $base samples"
 expect "baseline measured" test "${base:--1}" -gt 0
 
-"$PW_PASSTHROUGH" --gain 1 --seconds 120 >"$W/pt.log" 2>&1 &
-PT=$!
-stack_wait log_has "$W/pt.log" ready || bad "pass-through chain did not start"
-through=$("$PW_LATENCY" | kv latency_samples)
-kill -TERM $PT; wait $PT
+start_chain "$W/pt.log" --gain 1 --seconds 120
+through=$("$PW_TOOL" latency | kv latency_samples)
+kill -TERM $CHAIN_PID; wait $CHAIN_PID
 figure "transport: $((through - base)) samples added"
 expect "transport adds nothing ($((through - base)) samples)" test "$((through - base))" -eq 0
 
 for engine in lowLatency balanced highQuality; do
   start_live "$W/live-$engine.log" --preset off --engine "$engine" --no-status-server || continue
   own=$(engine_samples "$W/live-$engine.log") || { bad "$engine: no latency line"; stop_live; continue; }
-  out=$("$PW_LATENCY")
+  out=$("$PW_TOOL" latency)
   measured=$(kv latency_samples <<<"$out"); told=$(kv reported_samples <<<"$out")
   stop_live
   added=$((measured - base))
@@ -38,13 +36,13 @@ done
 
 # A device with a latency of its own (960 frames, 20 ms, as headphones report theirs): the
 # player is told the device's and the engine's together.
-"$PW_SLOW_SINK" slow_speakers 960 &
+"$PW_TOOL" slow-sink slow_speakers 960 &
 STACK_PIDS+=("$!")
 stack_wait stack_node_present slow_speakers
 stack_set_default slow_speakers
 if start_live "$W/live-slow.log" --preset off --engine balanced --no-status-server; then
   own=$(engine_samples "$W/live-slow.log") || bad "slow_speakers: no latency line"
-  told=$("$PW_LATENCY" --sink slow_speakers | kv reported_samples)
+  told=$("$PW_TOOL" latency --sink slow_speakers | kv reported_samples)
   stop_live
   figure "balanced on a device with 960 frames of its own: the player is told $told"
   [[ -n $own ]] && expect "a device's own latency is passed on ($told = 960 + $own)" test "${told:--1}" -eq $((960 + own))

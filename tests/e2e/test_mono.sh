@@ -14,15 +14,11 @@ level_db() {  # level_db FILE HZ : level of HZ in dBFS over a steady second
   awk -v l="$(kv level <<<"$out")" 'BEGIN { printf "%.2f", 20 * log(l) / log(10) }'
 }
 
-record "$W/straight.wav" mono_speakers
-pw-play "$W/sine.wav"
-stop_recordings
+record_play "$W/straight.wav" mono_speakers "$W/sine.wav"
 straight=$(level_db "$W/straight.wav" 440)
 
 start_live "$W/live.log" --preset 432 --engine balanced --no-status-server || e2e_finish
-record "$W/retuned.wav" mono_speakers
-pw-play "$W/sine.wav"
-stop_recordings
+record_play "$W/retuned.wav" mono_speakers "$W/sine.wav"
 stop_live
 retuned=$(level_db "$W/retuned.wav" 432)
 steady_pitch "$W/retuned.wav" 1 2 1 432 1

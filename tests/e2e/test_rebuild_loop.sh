@@ -18,8 +18,7 @@ stack_wait bash -c "pw-link -l | grep -q pw-play"
 t0=$SECONDS
 "$PW_REBUILD_LOOP" --iterations "$ITERATIONS" --hold-ms 30 --factor 0.5 >"$W/loop.log" 2>&1; rc=$?
 took=$((SECONDS - t0))
-for pid in "${PLAY_PIDS[@]}"; do kill -TERM "$pid"; done
-wait_plays
+stop_plays
 stop_recordings
 summary=$(grep '^iterations=' "$W/loop.log")
 echo "$summary"

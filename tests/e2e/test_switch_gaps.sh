@@ -30,10 +30,9 @@ transition() {
   sleep 2.5
   T_CHANGE=$(now)
   eval "$3"
-  [[ -z "$4" ]] || { STACK_WAIT_SEC=10 stack_wait log_has "$W/$1.log" "$4"; expect "$1: live says $4" log_has "$W/$1.log" "$4"; }
+  [[ -z "$4" ]] || STACK_WAIT_SEC=10 expect "$1: live says $4" stack_wait log_has "$W/$1.log" "$4"
   sleep "${5:-1.5}"
-  for pid in "${PLAY_PIDS[@]}"; do kill -TERM "$pid"; done
-  wait_plays
+  stop_plays
   stop_recordings
   [[ -z "$LIVE_PID" ]] || stop_live
   GAPS=$("$WAVCHECK" gaps "$W/$1.wav" --threshold 0.01 --min-ms 5)

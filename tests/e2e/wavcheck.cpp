@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // wavcheck: measures recordings of the end-to-end tests (first channel, or the channel given).
 //
-//   wavcheck peaks FILE [--window-ms 100] [--above X]
-//       per-window peaks: windows with signal, highest peak, and how many windows exceed X
-//       (audio that bypassed the chain has a known, higher level)
 //   wavcheck pitch FILE [--from S] [--length S] [--ref HZ]
 //       strongest frequency (Blackman-Harris window, refined by golden-section search on the
 //       DFT magnitude), its level, and the level at --ref relative to it in dB
@@ -23,6 +20,7 @@
 //       unprocessed audio was heard, and the timeline run-length coded (S silence, R retuned,
 //       U unprocessed, X other; lengths in ms).
 #include "../../TonvelStretch/tests/SignalMeasures.h"
+#include "tool_option.h"
 
 #include <sndfile.h>
 
@@ -60,14 +58,6 @@ bool load(const char *path, int channel, Audio &out)
     return true;
 }
 
-double option(int argc, char **argv, const char *name, double fallback)
-{
-    for (int i = 0; i + 1 < argc; ++i)
-        if (!std::strcmp(argv[i], name))
-            return std::atof(argv[i + 1]);
-    return fallback;
-}
-
 // Windowed DFT magnitude at frequency hz (normalised so a full-scale sine gives its amplitude).
 double magnitude(const std::vector<float> &x, const std::vector<double> &w, double wsum, double rate, double hz)
 {
@@ -89,26 +79,6 @@ double magnitude(const std::vector<float> &x, const std::vector<double> &w, doub
         pr = t;
     }
     return 2.0 * std::sqrt(re * re + im * im) / wsum;
-}
-
-int peaks(const Audio &a, int argc, char **argv)
-{
-    const std::size_t win = std::size_t(a.rate * option(argc, argv, "--window-ms", 100) / 1000.0);
-    const double above = option(argc, argv, "--above", 2.0);
-    int withSignal = 0, over = 0;
-    float highest = 0;
-    for (std::size_t s = 0; s + win <= a.samples.size(); s += win) {
-        float p = 0;
-        for (std::size_t i = s; i < s + win; ++i)
-            p = std::max(p, std::fabs(a.samples[i]));
-        if (p > 0.01f)
-            ++withSignal;
-        if (p > above)
-            ++over;
-        highest = std::max(highest, p);
-    }
-    std::printf("windows_with_signal=%d highest_peak=%.4f windows_above=%d\n", withSignal, highest, over);
-    return 0;
 }
 
 int pitch(const Audio &a, int argc, char **argv)
@@ -276,14 +246,13 @@ int timeline(const Audio &a, int argc, char **argv)
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: wavcheck peaks|pitch|gaps|tone|timeline FILE [options]\n");
+        std::fprintf(stderr, "usage: wavcheck pitch|gaps|tone|timeline FILE [options]\n");
         return 2;
     }
     Audio a;
     if (!load(argv[2], int(option(argc, argv, "--channel", 0)), a))
         return 1;
     const std::string cmd = argv[1];
-    if (cmd == "peaks") return peaks(a, argc, argv);
     if (cmd == "pitch") return pitch(a, argc, argv);
     if (cmd == "gaps") return gaps(a, argc, argv);
     if (cmd == "tone") return tone(a, argc, argv);

@@ -91,20 +91,12 @@ public:
     }
 
 private:
-    void post(std::function<void()> Events::*event)
+    template <typename Event, typename... Args> void post(Event Events::*event, Args... args)
     {
         if (executor_)
-            executor_([this, event] {
+            executor_([this, event, args...] {
                 if (events_.*event)
-                    (events_.*event)();
-            });
-    }
-    template <typename Event, typename Arg> void post(Event Events::*event, Arg arg)
-    {
-        if (executor_)
-            executor_([this, event, arg] {
-                if (events_.*event)
-                    (events_.*event)(arg);
+                    (events_.*event)(args...);
             });
     }
     Events events_;

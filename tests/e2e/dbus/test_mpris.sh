@@ -18,7 +18,6 @@ detected() { "$VELMORA_CLI" status --json | python3 -c '
 import json, sys; s = json.load(sys.stdin); print("%.2f %.2f" % (s["DetectedA4"], s["Confidence"]))'; }
 # near HZ : the detection is confident and within 1 Hz of HZ
 near() { read -r a4 conf < <(detected); fcmp "$conf >= 0.35 && $a4 > $1 - 1 && $a4 < $1 + 1"; }
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 coproc PLAYER { "$FAKE_MPRIS_PLAYER"; }
 read -r -t 10 line <&"${PLAYER[0]}"; [[ $line == ready ]] || { bad "fake player did not start"; e2e_finish; }
@@ -38,11 +37,11 @@ switch() {
     sleep 5 # a long first track: the running estimate is settled
   fi
   [[ $1 == yes ]] && { echo "1 Kammerton 432" >&"${PLAYER[1]}"; read -r -t 5 line <&"${PLAYER[0]}"; }
-  kill -TERM "${PLAY_PIDS[@]}"; wait_plays
+  stop_plays
   local t0=$(now_ms)
   play_bg "$W/a432.wav"
   if STACK_WAIT_SEC=20 stack_wait near 432; then TOOK=$(($(now_ms) - t0)); else TOOK=0; fi
-  kill -TERM "${PLAY_PIDS[@]}"; wait_plays
+  stop_plays
 }
 
 echo "0 Kammerton 440" >&"${PLAYER[1]}"; read -r -t 5 line <&"${PLAYER[0]}"

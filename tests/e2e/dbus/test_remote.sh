@@ -8,16 +8,13 @@ source "$(dirname "$0")/../e2e_lib.sh"
 export LANGUAGE=en LC_ALL=C.UTF-8
 e2e_start
 sine "$W/sine.wav" 6 440
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
 state() { "$VELMORA_CLI" status --json; }
 # field KEY < json : the value as JSON, numbers in one form (432.0 for 432)
 field() { python3 -c 'import json,sys; v=json.loads(sys.stdin.read())[sys.argv[1]]; print(json.dumps(float(v) if type(v) is int else v))' "$1"; }
 running() { [[ $(state | field ChainState) == '"running"' ]]; }
 pitch_is() {  # pitch_is NAME HZ : plays the sine, measures the speakers, expects HZ within 3 cents
   # (the delay line's grains move a 1 s window by up to about 2 cents; 435 against 440 Hz is 20)
-  record "$W/$1.wav" fake_speakers || return 1
-  pw-play "$W/sine.wav"
-  stop_recordings
+  record_play "$W/$1.wav" fake_speakers "$W/sine.wav" || return 1
   steady_pitch "$W/$1.wav" 2 3 1 "$2" 3
   expect "$1: sine heard at $2 Hz (measured $PITCH_HZ Hz, $PITCH_CENTS cents)" fcmp "$(abs "$PITCH_CENTS") <= 3"
 }

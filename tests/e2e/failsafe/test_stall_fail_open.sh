@@ -7,18 +7,15 @@ source "$(dirname "$0")/../e2e_lib.sh"
 e2e_start
 sine "$W/sine.wav" 12 440
 record "$W/rec.wav" fake_speakers
-t0=$(date +%s.%N)
-"$PW_STALL" --seconds 10 --stall-at 2 --stall-ms 4000 >"$W/stall.log" 2>&1 &
-STALL_PID=$!
-stack_wait log_has "$W/stall.log" ready || { bad "pw_stall did not start"; cat "$W/stall.log"; e2e_finish; }
+t0=$(now)
+start_chain "$W/stall.log" --seconds 10 --stall-at 2 --stall-ms 4000 || e2e_finish
 play_bg "$W/sine.wav"
 STACK_WAIT_SEC=10 stack_wait log_has "$W/stall.log" stall
-stall_at=$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
-STACK_WAIT_SEC=5 stack_wait log_has "$W/stall.log" "health=3"
-expect "the hanging chain hands the streams back" log_has "$W/stall.log" "health=3"
+stall_at=$(at "$(now)" "$t0")
+STACK_WAIT_SEC=5 expect "the hanging chain hands the streams back" stack_wait log_has "$W/stall.log" "health=3"
 sleep 3
 stop_recordings
-kill "$STALL_PID" 2>/dev/null; wait "$STALL_PID" 2>/dev/null
+kill "$CHAIN_PID" 2>/dev/null; wait "$CHAIN_PID" 2>/dev/null
 full=$("$WAVCHECK" tone "$W/rec.wav" --hz 440 --above 0.6 --from "$stall_at")
 first=$(kv first_s <<<"$full")
 figure "stall at ${stall_at} s; full-level (unprocessed) audio from ${first} s [$full]"
