@@ -39,12 +39,15 @@ struct Chain::StreamHooks {
     Chain *chain = nullptr;
     Hook hook;
     pw_stream_state state = PW_STREAM_STATE_UNCONNECTED;
+    bool output = false;
 
     // Both streams: remember the state and wake whoever waits for it.
     static void stateChanged(void *data, pw_stream_state, pw_stream_state state, const char *)
     {
         auto *h = static_cast<StreamHooks *>(data);
         h->state = state;
+        if (h->output)
+            h->chain->noteOutputState(state);
         h->chain->session_.signal();
     }
 };
@@ -152,6 +155,7 @@ int Chain::createOutput(const Node &device)
     if (!output_)
         return errno ? -errno : -ENOMEM;
     outputHooks_ = std::make_unique<StreamHooks>(this);
+    outputHooks_->output = true;
     static const pw_stream_events outEvents = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
@@ -235,6 +239,7 @@ void Chain::destroyOutput()
     if (!output_)
         return;
     rtOutput_.store(nullptr, std::memory_order_release);
+    outputStreaming_.store(false, std::memory_order_release);
     session_.dataLoopBarrier();
     pw_stream_disconnect(output_.get());
     session_.dataLoopBarrier();
@@ -290,6 +295,18 @@ int Chain::publishLatency()
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     const spa_pod *params[] = {spa_latency_build(&b, SPA_PARAM_Latency, &total)};
     return pw_stream_update_params(tap_.get(), params, 1);
+}
+
+// The tap runs the output's cycle itself (a trigger), outside the graph's scheduling, so it
+// must only do so while the output is streaming: before that, and while it is paused, the
+// output's converter may be configured on this thread, and a cycle run then jumps through a
+// function it has not set up yet. A trigger under way when the output stops streaming is
+// waited out before anything reconfigures it.
+void Chain::noteOutputState(pw_stream_state state)
+{
+    const bool streaming = state == PW_STREAM_STATE_STREAMING;
+    if (outputStreaming_.exchange(streaming, std::memory_order_acq_rel) && !streaming)
+        session_.dataLoopBarrier();
 }
 
 void Chain::setActive(bool active)
@@ -523,11 +540,11 @@ void Chain::tapProcess(void *data)
     auto *h = static_cast<StreamHooks *>(data);
     Chain *c = h->chain;
     pw_stream *out = c->rtOutput_.load(std::memory_order_acquire);
-    if (out) {
+    if (out && c->outputStreaming_.load(std::memory_order_acquire)) {
         pw_stream_trigger_process(out);
         return;
     }
-    // No output yet: hand the buffers straight back.
+    // No output streaming yet: hand the buffers straight back.
     pw_stream *tap = c->rtTap_.load(std::memory_order_acquire);
     for (int guard = 0; tap && guard < 64; ++guard) {
         pw_buffer *b = pw_stream_dequeue_buffer(tap);

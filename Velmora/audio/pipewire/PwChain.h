@@ -147,6 +147,7 @@ private:
     void updateIdle();
     bool fed() const;
     void setActive(bool active);
+    void noteOutputState(pw_stream_state state);
     void watch();
     static void watchdogFired(void *data, std::uint64_t expirations);
     int publishLatency();
@@ -190,6 +191,7 @@ private:
     // Read by the data loop.
     std::atomic<pw_stream *> rtTap_{nullptr};
     std::atomic<pw_stream *> rtOutput_{nullptr};
+    std::atomic<bool> outputStreaming_{false}; // see noteOutputState
     std::atomic<const RenderCallback *> rtRender_{nullptr};
     std::atomic<std::uint64_t> rtCycles_{0}; // output cycles run, for the watchdog
     std::vector<float> zeros_;
