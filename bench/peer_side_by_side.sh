@@ -64,7 +64,7 @@ ours() {  # ours LABEL=CLI ENGINE
   local log=$STACK_DIR/live.log label=${1%%=*}
   [[ $1 == *=* ]] || label=velmora
   "${1#*=}" live --preset 432 --engine "$2" --no-status-server >"$log" 2>&1 & local pid=$!
-  for _ in $(seq 200); do grep -q "Läuft\|Running" "$log" && break; sleep 0.05; done
+  for _ in $(seq 200); do grep -q "^Läuft:\|^Running:" "$log" && break; sleep 0.05; done
   kill -0 "$pid" 2>/dev/null || { echo "live did not start:" >&2; cat "$log" >&2; return; }
   sleep 3  # the other engines are built in the background
   measure "$label $2" "$pid" "org.velmora.Velmora"
